@@ -1,0 +1,10 @@
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+// Test main for code that needs a Qt event loop: one QCoreApplication for the
+// whole run, on the main thread, as the application has.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  const QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
