@@ -1,0 +1,70 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/codesign/AuditToken.h"
+#include "platform/codesign/Requirement.h"
+#include "platform/codesign/Status.h"
+#include "platform/codesign/TrustAnchor.h"
+#include "platform/codesign/UniqueFd.h"
+
+namespace zephro::codesign {
+
+// A code object: an executable file held open, and for a running guest the
+// process that runs it. The file is the inode the process was started from, so
+// a path replaced after start does not change what is checked.
+class Code {
+ public:
+  struct Guest {
+    pid_t pid;
+    UniqueFd pidfd;
+    std::uint64_t startTime;
+  };
+
+  Code(UniqueFd file, std::optional<Guest> guest)
+      : file_(std::move(file)), guest_(std::move(guest)) {}
+
+  [[nodiscard]] int fileDescriptor() const { return file_.get(); }
+  // The running process, or nothing for code made from a path.
+  [[nodiscard]] const std::optional<Guest>& guest() const { return guest_; }
+
+ private:
+  UniqueFd file_;
+  std::optional<Guest> guest_;
+};
+
+// Stand-in for SecCodeCopyGuestWithAttributes with an audit token: opens the
+// executable that the token's process runs, then confirms through the pidfd that
+// the process is still alive and still the one the token pinned.
+// errSecCSNoSuchCode when it is gone or was never pinned.
+[[nodiscard]] OSStatus copyGuestWithAttributes(const AuditToken& token,
+                                               std::unique_ptr<Code>& code);
+
+// Stand-in for SecStaticCodeCreateWithPath. errSecCSStaticCodeNotFound when the
+// path does not name a readable regular file.
+[[nodiscard]] OSStatus staticCodeCreateWithPath(const std::filesystem::path& path,
+                                                std::unique_ptr<Code>& code);
+
+// Stand-in for SecCodeCheckValidity: the signature is intact (errSecCSUnsigned,
+// errSecCSSignatureFailed, errSecCSSignatureUnsupported otherwise) and satisfies
+// every clause of the requirement (errSecCSReqFailed otherwise). A running guest
+// must also not be traced nor have been started with LD_PRELOAD, LD_LIBRARY_PATH
+// or LD_AUDIT (errSecCSReqFailed), and must still be alive (errSecCSGuestInvalid).
+[[nodiscard]] OSStatus checkValidity(const Code& code, const Requirement& requirement,
+                                     const TrustAnchor& anchor);
+
+// What a valid signature says, for display. Only the signature's integrity is
+// checked here, not who certified it.
+struct SigningInformation {
+  std::string identifier;
+  std::string teamID;
+};
+[[nodiscard]] OSStatus copySigningInformation(const Code& code, SigningInformation& information);
+
+}  // namespace zephro::codesign
