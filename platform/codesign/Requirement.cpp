@@ -33,6 +33,7 @@ std::optional<std::vector<Token>> tokenize(std::string_view text) {
       for (++i;; ++i) {
         if (i >= text.size()) return std::nullopt;
         if (text[i] == '"') break;
+        if (static_cast<unsigned char>(text[i]) < 0x20) return std::nullopt;
         if (text[i] == '\\') {
           if (++i >= text.size() || (text[i] != '"' && text[i] != '\\')) return std::nullopt;
         }

@@ -14,7 +14,8 @@ namespace zephro::codesign {
 //   anchor apple generic                      signed by a team the trusted anchor certified
 //   identifier "com.zephro.app"               the signature's identifier
 //   certificate leaf[subject.OU] = "TEAMID"   the certified team ID
-// Strings are double-quoted; \" and \\ are the only escapes.
+// Strings are double-quoted, without control characters; \" and \\ are the
+// only escapes.
 class Requirement {
  public:
   struct Clause {

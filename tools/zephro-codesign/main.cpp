@@ -99,13 +99,13 @@ int sign(const Arguments& args) {
 
 int verify(const Arguments& args) {
   args.expectPositional(1, SIZE_MAX);
-  const TrustAnchor anchor =
-      TrustAnchor::fromFile(args.optional("anchor").value_or(defaultAnchorKeyPath().string()));
   const std::string text = args.optional("requirement").value_or("anchor apple generic");
   std::unique_ptr<Requirement> requirement;
   if (requirementCreateWithString(text, requirement) != errSecSuccess) {
     throw UsageError("invalid requirement: " + text);
   }
+  const TrustAnchor anchor =
+      TrustAnchor::fromFile(args.optional("anchor").value_or(defaultAnchorKeyPath().string()));
   int result = 0;
   for (const auto& file : args.positional) {
     std::unique_ptr<Code> code;
