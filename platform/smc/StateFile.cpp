@@ -1,0 +1,93 @@
+#include "platform/smc/StateFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace zephro::smc {
+namespace {
+
+[[noreturn]] void throwErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {
+  const auto lockPath = path_.string() + ".lock";
+  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd_ < 0) throwErrno("cannot open " + lockPath);
+}
+
+StateFile::~StateFile() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+StateFile::Guard::Guard(int fd) : fd_(fd) {
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+StateFile::Guard::~Guard() {
+  if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+}
+
+std::optional<StateFile::Stamp> StateFile::currentStamp() const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0) return std::nullopt;
+  return Stamp{info.st_dev, info.st_ino, info.st_size, static_cast<long long>(info.st_mtim.tv_sec),
+               static_cast<long long>(info.st_mtim.tv_nsec)};
+}
+
+StateFile::Reading StateFile::readIfChanged() {
+  const auto stamp = currentStamp();
+  if (!stamp) {
+    seen_.reset();
+    return {Change::missing, {}};
+  }
+  if (seen_ && *seen_ == *stamp) return {};
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) return {Change::missing, {}};
+  std::ostringstream content;
+  content << in.rdbuf();
+  seen_ = stamp;
+  return {Change::changed, content.str()};
+}
+
+void StateFile::store(std::string_view content) {
+  const auto temporary = path_.string() + ".tmp." + std::to_string(::getpid());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throwErrno("cannot create " + temporary);
+  std::size_t written = 0;
+  while (written < content.size()) {
+    const auto n = ::write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int saved = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      errno = saved;
+      throwErrno("cannot write " + temporary);
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    ::unlink(temporary.c_str());
+    throwErrno("cannot write " + temporary);
+  }
+  if (::rename(temporary.c_str(), path_.c_str()) != 0) {
+    const int saved = errno;
+    ::unlink(temporary.c_str());
+    errno = saved;
+    throwErrno("cannot replace " + path_.string());
+  }
+  seen_ = currentStamp();
+}
+
+}  // namespace zephro::smc

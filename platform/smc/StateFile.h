@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sys/types.h>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <utility>
+
+namespace zephro::smc {
+
+// A file that several processes share: each holds lock() around a read-modify-write,
+// replaces the file atomically (temp file + rename) and re-reads it only when it
+// changed since it last saw it.
+class StateFile {
+ public:
+  explicit StateFile(std::filesystem::path path);
+  ~StateFile();
+  StateFile(const StateFile&) = delete;
+  StateFile& operator=(const StateFile&) = delete;
+
+  // The cross-process lock, held while the guard lives.
+  class Guard {
+   public:
+    explicit Guard(int fd);
+    ~Guard();
+    Guard(Guard&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    Guard& operator=(Guard&&) = delete;
+
+   private:
+    int fd_;
+  };
+  [[nodiscard]] Guard lock() const { return Guard(lockFd_); }
+
+  enum class Change { unchanged, missing, changed };
+  struct Reading {
+    Change change = Change::unchanged;
+    std::string content;
+  };
+  // What the file holds, when it differs from what this object last read or stored.
+  [[nodiscard]] Reading readIfChanged();
+
+  // Replaces the file's content atomically. Throws std::system_error on failure.
+  void store(std::string_view content);
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+ private:
+  struct Stamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    long long mtimeSeconds = 0;
+    long long mtimeNanoseconds = 0;
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+  };
+  [[nodiscard]] std::optional<Stamp> currentStamp() const;
+
+  std::filesystem::path path_;
+  int lockFd_ = -1;
+  std::optional<Stamp> seen_;
+};
+
+}  // namespace zephro::smc

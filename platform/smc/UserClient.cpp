@@ -1,0 +1,52 @@
+#include "platform/smc/UserClient.h"
+
+#include <exception>
+
+#include "platform/smc/EmulatedSmc.h"
+#include "platform/smc/MachineProfile.h"
+
+namespace zephro::smc {
+namespace {
+
+constexpr std::string_view kEmulatedPrefix = "emulated:";
+
+std::unique_ptr<UserClient> unavailable(std::string reason) {
+  return std::make_unique<UnavailableUserClient>(std::move(reason));
+}
+
+std::unique_ptr<UserClient> makeEmulatedClient(std::string_view options) {
+  std::string_view profileName = options.substr(0, options.find(','));
+  std::optional<std::filesystem::path> stateFile;
+  std::string_view rest = profileName.size() < options.size()
+                              ? options.substr(profileName.size() + 1)
+                              : std::string_view{};
+  while (!rest.empty()) {
+    const auto option = rest.substr(0, rest.find(','));
+    rest = option.size() < rest.size() ? rest.substr(option.size() + 1) : std::string_view{};
+    if (option.starts_with("state=") && option.size() > 6) {
+      stateFile = std::filesystem::path(std::string(option.substr(6)));
+    } else {
+      return unavailable("unknown emulated SMC option '" + std::string(option) + "'");
+    }
+  }
+  if (profileName.empty()) return unavailable("emulated SMC needs a machine profile");
+  const auto path = findMachineProfile(profileName);
+  if (!path) return unavailable("machine profile '" + std::string(profileName) + "' not found");
+  try {
+    auto smc = std::make_shared<EmulatedSmc>(MachineProfile::load(*path), stateFile);
+    return std::make_unique<EmulatedUserClient>(std::move(smc));
+  } catch (const std::exception& error) {
+    return unavailable(error.what());
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<UserClient> makeUserClient(std::string_view spec) {
+  if (spec.empty()) return unavailable("no SMC backend configured");
+  if (spec.starts_with(kEmulatedPrefix))
+    return makeEmulatedClient(spec.substr(kEmulatedPrefix.size()));
+  return unavailable("unknown SMC backend '" + std::string(spec) + "'");
+}
+
+}  // namespace zephro::smc

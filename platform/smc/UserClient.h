@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zephro::smc {
+
+// A kernel status as IOKit returns it: 0 is success, failures are the negative
+// 32-bit patterns of the IOKit error codes.
+using KernReturn = std::int32_t;
+
+inline constexpr KernReturn kIOReturnSuccess = 0;
+inline constexpr KernReturn kIOReturnError = static_cast<KernReturn>(0xE00002BC);
+inline constexpr KernReturn kIOReturnNotPrivileged = static_cast<KernReturn>(0xE00002C1);
+inline constexpr KernReturn kIOReturnBadArgument = static_cast<KernReturn>(0xE00002C2);
+inline constexpr KernReturn kIOReturnUnsupported = static_cast<KernReturn>(0xE00002C7);
+inline constexpr KernReturn kIOReturnNotOpen = static_cast<KernReturn>(0xE00002CD);
+inline constexpr KernReturn kIOReturnNotFound = static_cast<KernReturn>(0xE00002F0);
+
+// The SMC's kernel user client: opened once for the own task, then one struct
+// method that exchanges an 80-byte parameter block. Backends: the emulated
+// controller here, kernel drivers later.
+class UserClient {
+ public:
+  virtual ~UserClient() = default;
+
+  // Opens a connection for the calling task. Answers the connection handle, or 0
+  // when the client cannot be opened (description() then says why).
+  [[nodiscard]] virtual std::uint32_t open() = 0;
+
+  // One struct-method call on an open connection: the input block goes in, the
+  // output block (its size is the capacity) comes back filled.
+  [[nodiscard]] virtual KernReturn callStructMethod(std::uint32_t connection,
+                                                    std::uint32_t selector,
+                                                    std::span<const std::byte> input,
+                                                    std::span<std::byte> output) = 0;
+
+  virtual void close(std::uint32_t connection) = 0;
+
+  // One line naming the backend, or the reason it cannot be opened; for the log.
+  [[nodiscard]] virtual std::string description() const = 0;
+};
+
+// The client for the helper's --smc option: "emulated:PROFILE[,state=FILE]" gives an
+// emulated controller running the machine profile PROFILE (a path to a JSON file, or
+// a name looked up in the machine directories). Anything else, including an empty
+// text, an unknown backend or a profile that cannot be loaded, gives a client whose
+// open fails and whose description() says why.
+[[nodiscard]] std::unique_ptr<UserClient> makeUserClient(std::string_view spec);
+
+// A client that never opens; description() is the reason.
+class UnavailableUserClient final : public UserClient {
+ public:
+  explicit UnavailableUserClient(std::string reason) : reason_(std::move(reason)) {}
+  [[nodiscard]] std::uint32_t open() override { return 0; }
+  [[nodiscard]] KernReturn callStructMethod(std::uint32_t, std::uint32_t,
+                                            std::span<const std::byte>,
+                                            std::span<std::byte>) override {
+    return kIOReturnNotOpen;
+  }
+  void close(std::uint32_t) override {}
+  [[nodiscard]] std::string description() const override { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
+}  // namespace zephro::smc

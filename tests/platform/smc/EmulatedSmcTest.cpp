@@ -1,0 +1,310 @@
+#include "platform/smc/EmulatedSmc.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "platform/log/Log.h"
+#include "platform/smc/FourCharCode.h"
+#include "platform/smc/ValueCodec.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro::smc {
+namespace {
+
+using namespace std::chrono_literals;
+using zephro::testing::sourcePath;
+using zephro::testing::TempDir;
+
+MachineProfile machine(const std::string& name) {
+  return MachineProfile::load(sourcePath("platform/smc/machines/" + name + ".json"));
+}
+
+struct Reply {
+  KernReturn status;
+  SMCParamBlock block;
+};
+
+Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key, std::uint32_t size = 0,
+           std::array<std::uint8_t, 4> bytes = {}) {
+  SMCParamBlock input{};
+  input.key = packFourCharCode(key);
+  input.data8 = command;
+  input.keyInfo.dataSize = size;
+  std::copy(bytes.begin(), bytes.end(), input.bytes.begin());
+  SMCParamBlock output{};
+  const KernReturn status = smc.execute(input, output);
+  return {status, output};
+}
+
+void write(EmulatedSmc& smc, std::string_view key, std::uint32_t size,
+           std::array<std::uint8_t, 4> bytes) {
+  ASSERT_EQ(send(smc, kCommandWriteValue, key, size, bytes).status, kIOReturnSuccess) << key;
+}
+
+std::array<std::uint8_t, 4> fpe2(double rpm) {
+  std::array<std::uint8_t, 4> bytes{};
+  storeBigEndian16(encodeFpe2(rpm), bytes);
+  return bytes;
+}
+
+TEST(EmulatedSmc, AnswersParameterBlocksLikeFirmware) {
+  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, std::make_shared<ManualClock>());
+
+  const auto info = send(smc, kCommandReadKeyInfo, "FNum");
+  EXPECT_EQ(info.status, kIOReturnSuccess);
+  EXPECT_EQ(info.block.keyInfo.dataSize, 1U);
+  EXPECT_EQ(info.block.keyInfo.dataType, kTypeUi8);
+  EXPECT_EQ(send(smc, kCommandReadValue, "FNum", 1).block.bytes[0], 2);
+  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "F1Mx").block.keyInfo.dataType, kTypeFpe2);
+  EXPECT_EQ(decodeFpe2(send(smc, kCommandReadValue, "F1Mx", 2).block.bytes), 6100.0);
+
+  EXPECT_EQ(kIOReturnNotFound, static_cast<KernReturn>(0xE00002F0));
+  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "Ftst").status, kIOReturnNotFound);
+  EXPECT_EQ(send(smc, kCommandReadValue, "F0md", 1).status, kIOReturnNotFound);
+  EXPECT_EQ(send(smc, kCommandWriteValue, "ZZZZ", 1).status, kIOReturnNotFound);
+  // Read-only keys refuse writes and keep their value.
+  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Mx", 2, fpe2(9000)).status, kIOReturnNotPrivileged);
+  EXPECT_EQ(smc.key("F0Mx")->value()[0], fpe2(5600)[0]);
+  // A block whose size disagrees with the key's is refused, as is an unknown command.
+  EXPECT_EQ(send(smc, kCommandReadValue, "F0Tg", 4).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 1, fpe2(3000)).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(smc, 8, "F0Tg", 2).status, kIOReturnBadArgument);
+
+  const auto log = smc.callLog();
+  ASSERT_EQ(log.size(), 11U);
+  EXPECT_EQ(log[0], (CallRecord{9, packFourCharCode("FNum"), 0}));
+  EXPECT_EQ(log[4], (CallRecord{9, packFourCharCode("Ftst"), kIOReturnNotFound}));
+  EXPECT_EQ(log[10], (CallRecord{8, packFourCharCode("F0Tg"), kIOReturnBadArgument}));
+  EXPECT_EQ(smc.callCount(), 11U);
+  smc.setCallLogCapacity(2);
+  EXPECT_EQ(smc.callLog().size(), 2U);
+}
+
+TEST(EmulatedSmc, UserClientChecksConnectionSelectorAndBlockSizes) {
+  auto smc = std::make_shared<EmulatedSmc>(machine("macbookpro16-1"), std::nullopt,
+                                           std::make_shared<ManualClock>());
+  EmulatedUserClient client(smc);
+  SMCParamBlock block{};
+  block.key = packFourCharCode("FNum");
+  block.data8 = kCommandReadKeyInfo;
+  std::array<std::byte, 80> in{};
+  std::memcpy(in.data(), &block, in.size());
+  std::array<std::byte, 80> out{};
+
+  const auto handle = EmulatedUserClient::kConnectionHandle;
+  EXPECT_EQ(client.callStructMethod(handle, 2, in, out), kIOReturnNotOpen);
+  ASSERT_EQ(client.open(), handle);
+  EXPECT_EQ(client.callStructMethod(handle + 1, 2, in, out), kIOReturnNotOpen);
+  EXPECT_EQ(client.callStructMethod(handle, 3, in, out), kIOReturnBadArgument);
+  EXPECT_EQ(client.callStructMethod(handle, 2, std::span(in).first(79), out), kIOReturnBadArgument);
+  EXPECT_EQ(client.callStructMethod(handle, 2, in, std::span(out).first(40)), kIOReturnBadArgument);
+  EXPECT_EQ(smc->callCount(), 0U);
+
+  ASSERT_EQ(client.callStructMethod(handle, 2, in, out), kIOReturnSuccess);
+  SMCParamBlock reply{};
+  std::memcpy(&reply, out.data(), out.size());
+  EXPECT_EQ(reply.keyInfo.dataSize, 1U);
+  EXPECT_EQ(client.description(), "emulated SMC: MacBookPro16,1 (profile macbookpro16-1)");
+  client.close(handle);
+  EXPECT_EQ(client.callStructMethod(handle, 2, in, out), kIOReturnNotOpen);
+}
+
+TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
+  auto clock = std::make_shared<ManualClock>();
+  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, clock);
+  const double idle = smc.fanActual(0);
+  const double idleTemperature = smc.dieTemperature();
+  EXPECT_GE(idle, 2000.0);
+  EXPECT_LT(idle, 5600.0);
+  EXPECT_NEAR(smc.fanTarget(0), idle, 0.25) << "the firmware starts out at its own target";
+
+  // The bit alone does not take the fan over while the mode key says automatic.
+  write(smc, "FS! ", 2, {0x00, 0x01});
+  write(smc, "F0Tg", 2, fpe2(5000));
+  clock->advance(1s);
+  EXPECT_FALSE(smc.isFanForced(0));
+  EXPECT_NEAR(smc.fanActual(0), idle, 1.0);
+
+  write(smc, "F0Md", 1, {1});
+  EXPECT_TRUE(smc.isFanForced(0));
+  clock->advance(1s);
+  EXPECT_NEAR(smc.fanActual(0), std::min(5000.0, idle + 1500.0), 1.0) << "ramps 1500 RPM/s";
+  clock->advance(10s);
+  EXPECT_NEAR(smc.fanActual(0), 5000.0, 0.5);
+  EXPECT_NEAR(decodeFpe2(smc.key("F0Ac")->value()), 5000.0, 0.5);
+  clock->advance(120s);
+  EXPECT_LT(smc.dieTemperature(), idleTemperature - 1.0);
+  const auto sensor = smc.key("TC0P");
+  EXPECT_NEAR(decodeSp78(sensor->value()), smc.dieTemperature(), 1.0 / 256 + 1e-9);
+  EXPECT_FALSE(smc.isFanForced(1));
+
+  // Handed back, the fan returns to the firmware's curve.
+  write(smc, "FS! ", 2, {0, 0});
+  write(smc, "F0Md", 1, {0});
+  clock->advance(600s);
+  EXPECT_NEAR(smc.fanActual(0), idle, 50.0);
+}
+
+TEST(EmulatedSmc, ThermalDaemonTakesModeKeysBackUnlessUnlocked) {
+  EmulatedSmc laptop(machine("macbookpro18-1"), std::nullopt, std::make_shared<ManualClock>());
+  EXPECT_EQ(laptop.modeValue(0), 3);
+  write(laptop, "F0md", 1, {1});
+  EXPECT_EQ(laptop.modeValue(0), 3);
+  write(laptop, "Ftst", 1, {1});
+  EXPECT_EQ(laptop.ftst(), 1);
+  write(laptop, "F0md", 1, {1});
+  EXPECT_EQ(laptop.modeValue(0), 1);
+  EXPECT_EQ(send(laptop, kCommandReadKeyInfo, "F0Md").status, kIOReturnNotFound);
+  EXPECT_EQ(send(laptop, kCommandReadKeyInfo, "F0Tg").block.keyInfo.dataType, kTypeFlt);
+
+  EmulatedSmc mini(machine("macmini9-1"), std::nullopt, std::make_shared<ManualClock>());
+  write(mini, "F0Md", 1, {1});
+  EXPECT_EQ(mini.modeValue(0), 3);
+  EXPECT_EQ(mini.ftst(), std::nullopt);
+}
+
+TEST(EmulatedSmc, ShippedProfilesDescribeTheirMachines) {
+  const auto intel = machine("macbookpro16-1");
+  EXPECT_EQ(intel.model, "MacBookPro16,1");
+  EXPECT_EQ(intel.modeKeyFormat, "F%dMd");
+  EXPECT_FALSE(intel.hasFtst);
+
+  EmulatedSmc fanless(machine("macbookair10-1"), std::nullopt, std::make_shared<ManualClock>());
+  EXPECT_EQ(fanless.profile().model, "MacBookAir10,1");
+  EXPECT_EQ(send(fanless, kCommandReadValue, "FNum", 1).block.bytes[0], 0);
+  EXPECT_EQ(send(fanless, kCommandReadKeyInfo, "FS! ").status, kIOReturnNotFound);
+  EXPECT_GT(decodeFlt(fanless.key("Tp01")->value()), 40.0);
+
+  EmulatedSmc tower(machine("macpro7-1"), std::nullopt, std::make_shared<ManualClock>());
+  EXPECT_EQ(send(tower, kCommandReadValue, "FNum", 1).block.bytes[0], 4);
+  EXPECT_EQ(decodeFpe2(tower.key("F3Mx")->value()), 0.0);
+  EXPECT_GT(tower.fanActual(3), 0.0);
+}
+
+TEST(MachineProfile, RejectsProfilesTheEmulatorCouldNotRun) {
+  const auto error = [](const std::string& json) {
+    try {
+      (void)MachineProfile::fromJson(json);
+      return std::string("accepted");
+    } catch (const std::runtime_error& failure) {
+      return std::string(failure.what());
+    }
+  };
+  EXPECT_EQ(error("{"), "not valid JSON");
+  EXPECT_EQ(error("[]"), "a machine profile must be a JSON object");
+  EXPECT_EQ(error("{}"), "\"model\" is missing");
+  EXPECT_EQ(error(R"({"model":"X","modeKey":"F%dXX"})"),
+            "\"modeKey\" must be \"F%dMd\", \"F%dmd\" or null");
+  EXPECT_EQ(error(R"({"model":"X","fans":[{},{},{},{},{},{},{},{},{},{},{}]})"),
+            "at most 10 fans fit the SMC's key names");
+  EXPECT_EQ(error(R"({"model":"X","fans":[{"min":-1}]})"),
+            "fan speeds must not be negative and \"physicalMax\" must be positive");
+  EXPECT_EQ(error(R"({"model":"X","sensors":[{"key":"T"}]})"),
+            "sensor key \"T\" must be four characters");
+  EXPECT_EQ(error(R"({"model":"X","thermalDaemon":"sometimes"})"),
+            "\"thermalDaemon\" must be \"none\", \"always\" or \"untilUnlocked\"");
+  EXPECT_EQ(error(R"({"model":"X","thermal":{"timeConstant":0}})"),
+            "\"thermal\" needs cooling >= 0, timeConstant > 0 and curveHigh > curveLow");
+  EXPECT_EQ(error(R"({"model":"X","fans":[{"max":1e999}]})"), "not valid JSON");
+}
+
+TEST(EmulatedSmc, InjectedFaultsFailOnceOrAlways) {
+  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, std::make_shared<ManualClock>());
+  smc.injectFault("F0Ac", Command::readValue, kIOReturnError, 1);
+  smc.injectFault("F0Tg", Command::writeValue, kIOReturnNotPrivileged);
+  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "F0Ac").status, kIOReturnSuccess);
+  EXPECT_EQ(send(smc, kCommandReadValue, "F0Ac", 2).status, kIOReturnError);
+  EXPECT_EQ(send(smc, kCommandReadValue, "F0Ac", 2).status, kIOReturnSuccess);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 2, fpe2(3000)).status, kIOReturnNotPrivileged);
+  }
+  smc.clearFaults();
+  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 2, fpe2(3000)).status, kIOReturnSuccess);
+  EXPECT_EQ(smc.fanTarget(0), 3000.0);
+}
+
+TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesAndSurvivesARestart) {
+  TempDir dir;
+  const auto state = dir / "smc.json";
+  auto clock = std::make_shared<ManualClock>();
+  auto helper = std::make_unique<EmulatedSmc>(machine("macbookpro16-1"), state, clock);
+  EXPECT_TRUE(std::filesystem::exists(state)) << "written at once so others see the same start";
+  EmulatedSmc inspector(machine("macbookpro16-1"), state, clock);
+
+  write(*helper, "FS! ", 2, {0x00, 0x02});
+  write(*helper, "F1Md", 1, {1});
+  write(*helper, "F1Tg", 2, fpe2(6000));
+  helper->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
+  EXPECT_EQ(inspector.forceMask(), 0x0002);
+  EXPECT_EQ(inspector.modeValue(1), 1);
+  EXPECT_EQ(inspector.fanTarget(1), 6000.0);
+  EXPECT_TRUE(inspector.isFanForced(1));
+  // A fault injected in one process strikes in the other, and only once.
+  EXPECT_EQ(send(inspector, kCommandWriteValue, "F0Tg", 2, fpe2(2500)).status, kIOReturnError);
+  EXPECT_EQ(send(*helper, kCommandWriteValue, "F0Tg", 2, fpe2(2500)).status, kIOReturnSuccess);
+
+  helper.reset();
+  clock->advance(30s);
+  EmulatedSmc restarted(machine("macbookpro16-1"), state, clock);
+  EXPECT_TRUE(restarted.isFanForced(1));
+  EXPECT_EQ(restarted.fanTarget(0), 2500.0);
+  EXPECT_NEAR(restarted.fanActual(1), 6000.0, 0.5) << "time kept running while nobody looked";
+
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+TEST(EmulatedSmc, IgnoresAStateFileItCannotUse) {
+  TempDir dir;
+  const auto state = dir / "smc.json";
+  { std::ofstream(state) << "{ not json"; }
+  log::Capture capture;
+  EmulatedSmc smc(machine("macbookpro16-1"), state, std::make_shared<ManualClock>());
+  EXPECT_TRUE(capture.contains("[EmulatedSmc] Ignoring unreadable state file " + state.string()));
+  EXPECT_EQ(smc.forceMask(), 0);
+  write(smc, "FS! ", 2, {0x00, 0x01});
+
+  // Another machine's state is refused whole.
+  capture.clear();
+  EmulatedSmc other(machine("macpro7-1"), state, std::make_shared<ManualClock>());
+  EXPECT_TRUE(capture.contains("[EmulatedSmc] Ignoring unreadable state file " + state.string()));
+  EXPECT_EQ(other.forceMask(), 0);
+}
+
+TEST(UserClientFactory, OpensOnlyAnEmulatedMachineItCanLoad) {
+  const auto openFailure = [](std::string_view spec) {
+    auto client = makeUserClient(spec);
+    EXPECT_EQ(client->open(), 0U) << spec;
+    return client->description();
+  };
+  EXPECT_EQ(openFailure(""), "no SMC backend configured");
+  EXPECT_EQ(openFailure("applesmc"), "unknown SMC backend 'applesmc'");
+  EXPECT_EQ(openFailure("emulated:"), "emulated SMC needs a machine profile");
+  EXPECT_EQ(openFailure("emulated:nosuchmac"), "machine profile 'nosuchmac' not found");
+  EXPECT_EQ(openFailure("emulated:macbookpro16-1,speed=2"),
+            "unknown emulated SMC option 'speed=2'");
+
+  TempDir dir;
+  const auto broken = dir / "broken.json";
+  std::ofstream(broken) << "{}";
+  EXPECT_EQ(openFailure("emulated:" + broken.string()),
+            "machine profile " + broken.string() + ": \"model\" is missing");
+
+  const auto state = dir / "state.json";
+  auto client = makeUserClient("emulated:macmini9-1,state=" + state.string());
+  EXPECT_EQ(client->open(), EmulatedUserClient::kConnectionHandle);
+  EXPECT_EQ(client->description(),
+            "emulated SMC: Macmini9,1 (profile macmini9-1, state " + state.string() + ")");
+  EXPECT_TRUE(std::filesystem::exists(state));
+  auto byPath =
+      makeUserClient("emulated:" + sourcePath("platform/smc/machines/macpro7-1.json").string());
+  EXPECT_NE(byPath->open(), 0U);
+}
+
+}  // namespace
+}  // namespace zephro::smc
