@@ -1,0 +1,67 @@
+#include "app/settings/LaunchAtLogin.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/log/Log.h"
+#include "tests/app/settings/FakeServiceManager.h"
+
+namespace zephro {
+namespace {
+
+using testing::FakeServiceManager;
+
+TEST(LaunchAtLogin, EnablingTwiceRegistersOnceAndDisablingAlwaysUnregisters) {
+  FakeServiceManager manager;
+  const log::Capture capture;
+  EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
+
+  setLaunchAtLogin(manager, true);
+  EXPECT_TRUE(isLaunchAtLoginEnabled(manager));
+  setLaunchAtLogin(manager, true);
+  EXPECT_EQ(manager.loginItem.registerCalls, 1);
+
+  setLaunchAtLogin(manager, false);
+  setLaunchAtLogin(manager, false);
+  EXPECT_EQ(manager.loginItem.unregisterCalls, 2);
+  EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
+  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_EQ(manager.openedLoginItems, 0);
+}
+
+TEST(LaunchAtLogin, FailuresAreLoggedAndTheSwitchShowsTheRealStatus) {
+  FakeServiceManager manager;
+  auto& item = manager.loginItem;
+  const log::Capture capture;
+
+  // Disabled by the user in the desktop's settings: registering is refused.
+  item.setStatus(static_cast<int>(ServiceStatus::requiresApproval));
+  item.registerFailure =
+      Error::withDescription("SMAppServiceErrorDomain", 1, "Operation not permitted");
+  setLaunchAtLogin(manager, true);
+  EXPECT_EQ(item.registerCalls, 1);
+  EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
+
+  item.unregisterFailure = Error{"SMAppServiceErrorDomain", 3, {}};
+  setLaunchAtLogin(manager, false);
+
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                "[Zephro] Failed to toggle launch at login: Error Domain=SMAppServiceErrorDomain "
+                "Code=1 \"Operation not permitted\" UserInfo={NSLocalizedDescription=Operation "
+                "not permitted}",
+                "[Zephro] Failed to toggle launch at login: Error Domain=SMAppServiceErrorDomain "
+                "Code=3 \"(null)\""}));
+
+  // A registration that succeeds but still awaits approval leaves the switch off.
+  item.registerFailure.reset();
+  item.statusAfterRegister = static_cast<int>(ServiceStatus::requiresApproval);
+  setLaunchAtLogin(manager, true);
+  EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
+  for (const int status : {0, 2, 3, -1, 42}) {
+    item.setStatus(status);
+    EXPECT_FALSE(isLaunchAtLoginEnabled(manager)) << status;
+  }
+}
+
+}  // namespace
+}  // namespace zephro
