@@ -13,7 +13,9 @@ enum class FanMode : std::int64_t {
   max = 2,     // every fan at its maximum speed
 };
 
-[[nodiscard]] constexpr std::int64_t rawValue(FanMode mode) { return static_cast<std::int64_t>(mode); }
+[[nodiscard]] constexpr std::int64_t rawValue(FanMode mode) {
+  return static_cast<std::int64_t>(mode);
+}
 
 // No value for a raw value outside 0 to 2.
 [[nodiscard]] constexpr std::optional<FanMode> fanModeFromRaw(std::int64_t raw) {

@@ -6,7 +6,8 @@ namespace zephro {
 namespace {
 
 TEST(Error, FullDescriptionPrintsLikeFoundation) {
-  const auto error = Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+  const auto error =
+      Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
   EXPECT_EQ(error.fullDescription(),
             "Error Domain=SMCErrorDomain Code=1 \"Could not open connection to AppleSMC.\" "
             "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}");

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace zephro::xpc {
+
+// Owns one file descriptor.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// The kernel's view of the process at the other end of a Unix socket.
+struct PeerCredentials {
+  pid_t pid = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+[[nodiscard]] std::optional<PeerCredentials> peerCredentials(int socketFd);
+
+// A connected stream socket, or errno in the error text.
+[[nodiscard]] FileDescriptor connectUnixSocket(const std::string& path, std::string& error);
+
+// A listening socket bound at `path`, reachable by every local user. A stale socket
+// file left by a dead process is replaced; a live one is not. Throws
+// std::system_error.
+[[nodiscard]] FileDescriptor listenUnixSocket(const std::string& path);
+
+// Writes all of `bytes` to a socket, waiting at most `timeout` for room in total.
+// False when the peer is gone or too slow.
+[[nodiscard]] bool writeAll(int fd, std::span<const std::uint8_t> bytes,
+                            std::chrono::milliseconds timeout);
+
+// An eventfd used to wake a thread blocked in poll().
+class Wakeup {
+ public:
+  Wakeup();
+  void signal() const;
+  void drain() const;
+  [[nodiscard]] int fd() const { return fd_.get(); }
+
+ private:
+  FileDescriptor fd_;
+};
+
+}  // namespace zephro::xpc

@@ -1,0 +1,300 @@
+#include "platform/xpc/Listener.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/log/Log.h"
+#include "platform/xpc/Connection.h"
+#include "platform/xpc/Message.h"
+#include "protocol/KeyedArchive.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "protocol/remote/RemoteHelper.h"
+#include "tests/platform/xpc/FakeHelper.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro::xpc {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::FakeHelper;
+using testing::TempDir;
+
+constexpr auto kWait = 60s;
+
+// A client that speaks raw bytes, to send what no well-behaved client would.
+class RawClient {
+ public:
+  explicit RawClient(const std::string& path) {
+    std::string error;
+    fd_ = connectUnixSocket(path, error);
+    EXPECT_TRUE(fd_.valid()) << error;
+  }
+
+  void sendBytes(std::span<const std::uint8_t> bytes) {
+    EXPECT_TRUE(writeAll(fd_.get(), bytes, 10s));
+  }
+  void sendMessage(const Message& message) { sendBytes(encodeFrame(message.toCbor())); }
+  void invoke(std::uint64_t id, std::string selector, json arguments) {
+    sendMessage(Message::invoke(id, std::move(selector), std::move(arguments)));
+  }
+
+  // The next message, or nothing when the helper closed the connection.
+  std::optional<Message> receive() {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    for (;;) {
+      if (auto payload = decoder_.next()) return Message::fromCbor(*payload);
+      pollfd entry{fd_.get(), POLLIN, 0};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+        ADD_FAILURE() << "the helper neither answered nor closed";
+        return std::nullopt;
+      }
+      std::uint8_t buffer[4096];
+      const auto got = ::read(fd_.get(), buffer, sizeof(buffer));
+      if (got <= 0) return std::nullopt;
+      decoder_.feed({buffer, static_cast<std::size_t>(got)});
+    }
+  }
+
+  // Reads past the "accepted" greeting; true when the helper accepted us.
+  bool accepted() {
+    const auto first = receive();
+    return first && first->kind == Message::Kind::accepted;
+  }
+
+  bool closedByPeer() { return !receive().has_value(); }
+
+ private:
+  FileDescriptor fd_;
+  FrameDecoder decoder_;
+};
+
+std::vector<std::uint8_t> cbor(const json& value) {
+  return json::to_cbor(value);
+}
+
+std::string versionReply(RawClient& client, std::uint64_t id) {
+  client.invoke(id, "getVersionWithReply:", json::array());
+  const auto reply = client.receive();
+  if (!reply) return "<closed>";
+  EXPECT_EQ(reply->kind, Message::Kind::reply);
+  EXPECT_EQ(reply->id, id);
+  return archive::decodeString(reply->arguments.at(0));
+}
+
+// Waits until the capture holds a line starting with `prefix`.
+std::vector<std::string> waitForLines(const log::Capture& capture, const std::string& prefix,
+                                      std::size_t count = 1) {
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto lines = capture.linesStartingWith(prefix);
+    if (lines.size() >= count) return lines;
+    std::this_thread::sleep_for(5ms);
+  }
+  return capture.linesStartingWith(prefix);
+}
+
+struct Fixture : ::testing::Test {
+  TempDir dir;
+  std::string path = (dir / "helper.sock").string();
+  FakeHelper fake;
+  log::Capture capture;
+};
+
+using ListenerTest = Fixture;
+
+TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
+  InProcessHelperServer server(path, fake);
+  RawClient bystander(path);
+  ASSERT_TRUE(bystander.accepted());
+  const auto pid = std::to_string(::getpid());
+
+  struct Case {
+    std::string name;
+    std::function<void(RawClient&)> send;
+    std::string line;
+  };
+  const std::vector<Case> cases{
+      {"garbage",
+       [](RawClient& c) {
+         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xff, 0x00, 0x13}));
+       },
+       "indefinite or reserved CBOR length"},
+      {"map with a number for a key",
+       [](RawClient& c) {
+         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xa1, 0x01, 0x02}));
+       },
+       "payload is not one CBOR item"},
+      {"trailing bytes",
+       [](RawClient& c) {
+         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xa0, 0xa0}));
+       },
+       "bytes after the CBOR item"},
+      {"oversized",
+       [](RawClient& c) {
+         c.sendBytes(std::vector<std::uint8_t>{0x00, 0x01, 0x00, 0x01, 0xa0});
+       },
+       "frame of 65537 bytes exceeds the limit of 65536 bytes"},
+      {"empty",
+       [](RawClient& c) {
+         c.sendBytes(std::vector<std::uint8_t>{0, 0, 0, 0});
+       },
+       "empty frame"},
+      {"deeply nested",
+       [](RawClient& c) { c.sendBytes(encodeFrame(std::vector<std::uint8_t>(5000, 0x81))); },
+       "CBOR nested too deeply"},
+      {"not a map",
+       [](RawClient& c) {
+         c.sendBytes(encodeFrame(cbor(json::array({1, 2}))));
+       },
+       "message is not a map"},
+      {"unknown selector", [](RawClient& c) { c.invoke(1, "rm -rf /:", json::array()); },
+       "unknown selector rm -rf /:"},
+      {"wrong class of percentages",
+       [](RawClient& c) {
+         c.invoke(1, "setFanMode:percentages:reply:",
+                  json::array({1, archive::archiveArray({archive::archiveString("40")})}));
+       },
+       "argument 1 of setFanMode:percentages:reply:: class NSString is not allowed here"},
+      {"reply from a client", [](RawClient& c) { c.sendMessage(Message::reply(1, json::array())); },
+       "a client may only send invocations"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    capture.clear();
+    RawClient offender(path);
+    ASSERT_TRUE(offender.accepted());
+    test.send(offender);
+    EXPECT_TRUE(offender.closedByPeer());
+    EXPECT_EQ(waitForLines(capture, "[ZephroHelper] Invalidated"),
+              std::vector<std::string>{"[ZephroHelper] Invalidated connection from pid " + pid +
+                                       ": " + test.line + "."});
+    EXPECT_EQ(versionReply(bystander, 7), "1.0.1");
+  }
+  // Nothing reached the service from any of them.
+  EXPECT_TRUE(fake.modes().empty());
+}
+
+TEST_F(ListenerTest, TruncatedAndStalledFramesAreDropped) {
+  ListenerOptions options;
+  options.partialFrameTimeout = 300ms;
+  InProcessHelperServer server(path, fake, options);
+  const auto pid = std::to_string(::getpid());
+  const auto frame =
+      encodeFrame(Message::invoke(1, "getVersionWithReply:", json::array()).toCbor());
+  const std::vector<std::uint8_t> half(frame.begin(), frame.begin() + 6);
+
+  {
+    RawClient truncated(path);
+    ASSERT_TRUE(truncated.accepted());
+    truncated.sendBytes(half);
+  }  // closes mid-frame
+  EXPECT_EQ(waitForLines(capture, "[ZephroHelper] Invalidated"),
+            std::vector<std::string>{"[ZephroHelper] Invalidated connection from pid " + pid +
+                                     ": connection closed in the middle of a frame."});
+
+  capture.clear();
+  RawClient stalled(path);
+  ASSERT_TRUE(stalled.accepted());
+  stalled.sendBytes(half);
+  EXPECT_TRUE(stalled.closedByPeer());
+  EXPECT_EQ(capture.linesStartingWith("[ZephroHelper] Invalidated"),
+            std::vector<std::string>{"[ZephroHelper] Invalidated connection from pid " + pid +
+                                     ": no complete frame within 300 ms."});
+
+  // A client that simply stays idle between whole frames is never dropped.
+  RawClient idle(path);
+  ASSERT_TRUE(idle.accepted());
+  std::this_thread::sleep_for(600ms);
+  EXPECT_EQ(versionReply(idle, 1), "1.0.1");
+}
+
+TEST_F(ListenerTest, ConnectionsAreCappedPerUserAndInTotal) {
+  const auto uid = std::to_string(::getuid());
+  const auto pid = std::to_string(::getpid());
+  for (const bool perUser : {true, false}) {
+    SCOPED_TRACE(perUser ? "per user" : "in total");
+    capture.clear();
+    ListenerOptions options;
+    (perUser ? options.maxConnectionsPerUser : options.maxConnections) = 2;
+    InProcessHelperServer server(path, fake, options);
+    RawClient first(path), second(path);
+    ASSERT_TRUE(first.accepted());
+    ASSERT_TRUE(second.accepted());
+    {
+      RawClient third(path);
+      EXPECT_TRUE(third.closedByPeer());
+    }
+    EXPECT_EQ(
+        capture.linesStartingWith("[ZephroHelper] Rejected"),
+        std::vector<std::string>{"[ZephroHelper] Rejected connection from pid " + pid +
+                                 (perUser ? ": too many connections from uid " + uid + " (limit 2)."
+                                          : ": too many connections (limit 2).")});
+    // A place frees up when a client leaves.
+    { RawClient leaving = std::move(second); }
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (server.connectionCount() > 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    RawClient fourth(path);
+    EXPECT_TRUE(fourth.accepted());
+    EXPECT_EQ(versionReply(fourth, 3), "1.0.1");
+  }
+}
+
+TEST_F(ListenerTest, EveryInvocationIsAnsweredOnceEvenWhenTheServiceRepliesTwice) {
+  fake.fans = {FanInfoDTO(0, 1, 2, 3, FanMode::system)};
+  fake.answerTwice = true;
+  InProcessHelperServer server(path, fake);
+  RawClient client(path);
+  ASSERT_TRUE(client.accepted());
+  client.invoke(1, "getFanInfoWithReply:", json::array());
+  const auto reply = client.receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(archive::decodeFanInfoArray(reply->arguments.at(0),
+                                        {archive::kArrayClass, archive::kFanInfoClass}),
+            fake.fans);
+  // The next frame is the answer to the next call, not a second answer to the first.
+  EXPECT_EQ(versionReply(client, 2), "1.0.1");
+}
+
+// A delegate that turns everyone away, as the code check does for unsigned clients.
+struct RefuseAll final : ListenerDelegate {
+  bool shouldAcceptNewConnection(IncomingConnection&) override { return false; }
+};
+
+TEST_F(ListenerTest, ARefusedClientIsInvalidatedAndNeverServed) {
+  RefuseAll refuse;
+  auto listener = Listener::atPath(path, refuse);
+  std::thread accepting([&] { listener->run(); });
+
+  auto connection = Connection::toSocketPath(path);
+  std::promise<void> invalidated;
+  std::atomic<int> interruptions{0};
+  connection->setInvalidationHandler([&] { invalidated.set_value(); });
+  connection->setInterruptionHandler([&] { ++interruptions; });
+  connection->resume();
+  std::promise<Error> failed;
+  auto error = failed.get_future();
+  connection->send(
+      "getVersionWithReply:", json::array(), [](const json&) { ADD_FAILURE() << "served"; },
+      [&](const Error& e) { failed.set_value(e); });
+  ASSERT_EQ(error.wait_for(kWait), std::future_status::ready);
+  EXPECT_EQ(error.get().code, kConnectionInvalid);
+  EXPECT_EQ(invalidated.get_future().wait_for(kWait), std::future_status::ready);
+  EXPECT_EQ(interruptions, 0);
+
+  listener->stop();
+  accepting.join();
+}
+
+}  // namespace
+}  // namespace zephro::xpc

@@ -1,0 +1,125 @@
+#include "protocol/remote/RemoteHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+#include "platform/log/Log.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "tests/platform/xpc/FakeHelper.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeHelper;
+using testing::TempDir;
+
+// Generous: the suite runs under ASan on a slow shared machine.
+constexpr auto kWait = 60s;
+
+template <typename T>
+T await(std::future<T>& future) {
+  if (future.wait_for(kWait) != std::future_status::ready) {
+    ADD_FAILURE() << "no answer";
+    throw std::runtime_error("no answer");
+  }
+  return future.get();
+}
+
+struct Client {
+  explicit Client(const std::string& path) : connection(xpc::Connection::toSocketPath(path)) {
+    connection->setInvalidationHandler([this] { invalidated.set_value(); });
+    connection->setInterruptionHandler([this] { ++interruptions; });
+    connection->resume();
+    proxy = remoteHelperProxy(connection, [this](const Error& error) {
+      std::lock_guard lock(mutex);
+      if (errorPromise) errorPromise->set_value(error);
+    });
+  }
+
+  // The transport error the next failing call reports.
+  std::future<Error> expectError() {
+    std::lock_guard lock(mutex);
+    errorPromise.emplace();
+    return errorPromise->get_future();
+  }
+
+  std::shared_ptr<xpc::Connection> connection;
+  std::shared_ptr<HelperProtocol> proxy;
+  std::promise<void> invalidated;
+  std::atomic<int> interruptions{0};
+  std::mutex mutex;
+  std::optional<std::promise<Error>> errorPromise;
+};
+
+std::string versionOf(HelperProtocol& helper) {
+  std::promise<std::string> promise;
+  auto future = promise.get_future();
+  helper.getVersion([&](std::string version) { promise.set_value(std::move(version)); });
+  return await(future);
+}
+
+TEST(RemoteHelper, EveryOperationCrossesTheSocketAndBack) {
+  TempDir dir;
+  FakeHelper fake;
+  fake.fans = {FanInfoDTO(0, 2317.0, 2317.0, 6550.0, FanMode::max),
+               FanInfoDTO(1, 1200.5, 1200.0, 6000.0, FanMode::max)};
+  fake.celsius = 45.5;
+  InProcessHelperServer server((dir / "helper.sock").string(), fake);
+  Client client((dir / "helper.sock").string());
+
+  std::promise<std::pair<std::vector<FanInfoDTO>, std::optional<Error>>> fanPromise;
+  auto fans = fanPromise.get_future();
+  client.proxy->getFanInfo([&](std::vector<FanInfoDTO> list, std::optional<Error> error) {
+    fanPromise.set_value({std::move(list), std::move(error)});
+  });
+  const auto [list, fanError] = await(fans);
+  EXPECT_EQ(list, fake.fans);
+  EXPECT_FALSE(fanError);
+
+  std::promise<double> temperaturePromise;
+  auto temperature = temperaturePromise.get_future();
+  client.proxy->getSystemTemperature(
+      [&](double celsius, std::optional<Error>) { temperaturePromise.set_value(celsius); });
+  EXPECT_EQ(await(temperature), 45.5);
+
+  // An empty percentage list (system mode) is allowed, and a helper error comes back whole.
+  fake.error = Error::withDescription("SMCErrorDomain", -536870199, "Failed to write F1Tg");
+  std::promise<std::optional<Error>> modePromise;
+  auto mode = modePromise.get_future();
+  client.proxy->setFanMode(0, {},
+                           [&](std::optional<Error> error) { modePromise.set_value(error); });
+  EXPECT_EQ(await(mode), fake.error);
+  std::promise<std::optional<Error>> manualPromise;
+  auto manual = manualPromise.get_future();
+  client.proxy->setFanMode(1, {40, 60},
+                           [&](std::optional<Error> error) { manualPromise.set_value(error); });
+  (void)await(manual);
+  using Call = std::pair<std::int64_t, std::vector<std::int64_t>>;
+  EXPECT_EQ(fake.modes(), (std::vector<Call>{{0, {}}, {1, {40, 60}}}));
+
+  EXPECT_EQ(versionOf(*client.proxy), "1.0.1");
+}
+
+TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
+  TempDir dir;
+  Client client((dir / "nobody.sock").string());
+  auto error = client.expectError();
+  client.proxy->getVersion([](std::string) { ADD_FAILURE() << "reply without a service"; });
+  const auto transport = await(error);
+  EXPECT_EQ(transport.domain, "NSCocoaErrorDomain");
+  EXPECT_EQ(transport.code, 4099);
+  auto invalidated = client.invalidated.get_future();
+  EXPECT_EQ(invalidated.wait_for(kWait), std::future_status::ready);
+
+  // Later calls on the invalid connection fail the same way.
+  auto again = client.expectError();
+  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "reply on an invalid connection"; });
+  EXPECT_EQ(await(again).code, 4099);
+}
+
+}  // namespace
+}  // namespace zephro
