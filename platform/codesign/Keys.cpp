@@ -64,14 +64,21 @@ std::vector<std::string> readFields(const std::filesystem::path& path, std::stri
 void writeNewFile(const std::filesystem::path& path, const std::string& text, mode_t mode) {
   const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fd) fail(path, std::string("cannot create: ") + std::strerror(errno));
+  // A half-written key file must not survive: the next run would refuse to
+  // overwrite it and reading it would fail.
+  const auto failWrite = [&path] {
+    const std::string reason = std::strerror(errno);
+    ::unlink(path.c_str());
+    fail(path, "cannot write: " + reason);
+  };
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = ::write(fd.get(), text.data() + written, text.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail(path, std::string("cannot write: ") + std::strerror(errno));
+    if (n <= 0) failWrite();
     written += static_cast<std::size_t>(n);
   }
-  if (::fsync(fd.get()) != 0) fail(path, std::string("cannot write: ") + std::strerror(errno));
+  if (::fsync(fd.get()) != 0) failWrite();
 }
 
 }  // namespace
