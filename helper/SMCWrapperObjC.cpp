@@ -1,0 +1,214 @@
+#include "helper/SMCWrapperObjC.h"
+
+#include <array>
+#include <cstring>
+
+#include "platform/log/Format.h"
+#include "platform/log/Log.h"
+#include "platform/smc/FourCharCode.h"
+#include "platform/smc/ValueCodec.h"
+
+namespace zephro {
+namespace {
+
+using smc::KernReturn;
+
+constexpr std::array<const char*, 12> kTemperatureKeys = {
+    "Te05", "Tp01", "Tp05", "Tp09", "Tp0T", "Tp0D", "Tp0H", "Tp0L", "Tp0P", "Tp0b", "TC0D", "TC0P"};
+
+void fail(Error* error, std::int64_t code, std::string description) {
+  if (error != nullptr)
+    *error = Error::withDescription(kSMCErrorDomain, code, std::move(description));
+}
+
+// printf's %s stops at a NUL; a key text is printed the same way.
+std::string printable(std::string_view key) {
+  return std::string(key.substr(0, key.find('\0')));
+}
+
+}  // namespace
+
+std::string fanKeyName(std::string_view format, std::int64_t index) {
+  std::string name(format);
+  if (const auto at = name.find("%d"); at != std::string::npos) {
+    name.replace(at, 2, std::to_string(index));
+  }
+  if (name.size() > 4) name.resize(4);
+  return name;
+}
+
+std::uint32_t forceBitOfFan(std::int64_t index) {
+  return index >= 0 && index < 32 ? 1U << index : 0U;
+}
+
+std::unique_ptr<SMCWrapperObjC> SMCWrapperObjC::create(std::unique_ptr<smc::UserClient> client,
+                                                       std::shared_ptr<Sleeper> sleeper,
+                                                       Error* error) {
+  const std::uint32_t connection = client ? client->open() : 0;
+  log::write(format::printf("[SMCWrapperObjC] initWithError called, connection: %d",
+                            static_cast<int>(connection)));
+  if (connection == 0) {
+    fail(error, 1, "Could not open connection to AppleSMC.");
+    return nullptr;
+  }
+  if (!sleeper) sleeper = std::make_shared<ThreadSleeper>();
+  return std::unique_ptr<SMCWrapperObjC>(
+      new SMCWrapperObjC(std::move(client), std::move(sleeper), connection));
+}
+
+SMCWrapperObjC::SMCWrapperObjC(std::unique_ptr<smc::UserClient> client,
+                               std::shared_ptr<Sleeper> sleeper, std::uint32_t connection)
+    : client_(std::move(client)), sleeper_(std::move(sleeper)), connection_(connection) {}
+
+SMCWrapperObjC::~SMCWrapperObjC() {
+  if (connection_ != 0) client_->close(connection_);
+}
+
+KernReturn SMCWrapperObjC::call(const smc::SMCParamBlock& input, smc::SMCParamBlock& output) {
+  std::array<std::byte, smc::kParamBlockSize> in{};
+  std::array<std::byte, smc::kParamBlockSize> out{};
+  std::memcpy(in.data(), &input, in.size());
+  const KernReturn status =
+      client_->callStructMethod(connection_, smc::kSelectorHandleParamBlock, in, out);
+  std::memcpy(&output, out.data(), out.size());
+  return status;
+}
+
+KernReturn SMCWrapperObjC::SMCGetKeyInfo(std::uint32_t key, smc::SMCKeyInfoData& info) {
+  smc::SMCParamBlock input{};
+  smc::SMCParamBlock output{};
+  input.key = key;
+  input.data8 = smc::kCommandReadKeyInfo;
+  const KernReturn status = call(input, output);
+  if (status == 0) std::memcpy(&info, &output.keyInfo, smc::kKeyInfoSize);
+  return status;
+}
+
+KernReturn SMCWrapperObjC::SMCReadKey(std::string_view key, SMCKeyValue& value) {
+  value = SMCKeyValue{};
+  value.key = smc::packFourCharCode(key);
+
+  smc::SMCParamBlock input{};
+  smc::SMCParamBlock output{};
+  input.key = value.key;
+  if (const KernReturn status = SMCGetKeyInfo(value.key, input.keyInfo); status != 0) return status;
+  value.dataType = input.keyInfo.dataType;
+  input.data8 = smc::kCommandReadValue;
+  if (const KernReturn status = call(input, output); status != 0) return status;
+  value.bytes = output.bytes;
+  return 0;
+}
+
+KernReturn SMCWrapperObjC::SMCWriteKey(const SMCKeyValue& value) {
+  smc::SMCParamBlock input{};
+  smc::SMCParamBlock output{};
+  if (const KernReturn status = SMCGetKeyInfo(value.key, input.keyInfo); status != 0) return status;
+  input.key = value.key;
+  input.data8 = smc::kCommandWriteValue;
+  input.bytes = value.bytes;
+  return call(input, output);
+}
+
+std::int64_t SMCWrapperObjC::fanCount() {
+  SMCKeyValue value;
+  if (SMCReadKey("FNum", value) != 0) return -static_cast<std::int64_t>(connection_);
+  return value.bytes[0];
+}
+
+double SMCWrapperObjC::readFloatKey(std::string_view key) {
+  SMCKeyValue value;
+  if (SMCReadKey(key, value) != 0) return 0.0;
+  switch (value.dataType) {
+    case smc::kTypeFpe2:
+      return smc::decodeFpe2(value.bytes);
+    case smc::kTypeSp78:
+      return smc::decodeSp78(value.bytes);
+    case smc::kTypeFlt:
+      return smc::decodeFlt(value.bytes);
+    default:
+      return 0.0;
+  }
+}
+
+bool SMCWrapperObjC::writeFloatKey(std::string_view key, double value, Error* error) {
+  const std::string name = printable(key);
+  SMCKeyValue record;
+  if (const KernReturn readStatus = SMCReadKey(key, record); readStatus != 0) {
+    log::write(format::printf(
+        "[SMCWrapperObjC] writeFloatKey: Cannot read key '%s' to detect format (result: %d). "
+        "Attempting fpe2 fallback.",
+        name.c_str(), readStatus));
+    SMCKeyValue fresh;
+    fresh.key = smc::packFourCharCode(key);
+    fresh.dataType = smc::kTypeFpe2;
+    smc::storeBigEndian16(smc::encodeFpe2(value), fresh.bytes);
+    if (const KernReturn writeStatus = SMCWriteKey(fresh); writeStatus != 0) {
+      fail(error, writeStatus, "Failed to write " + name + " (fpe2 fallback, read failed)");
+      return false;
+    }
+    return true;
+  }
+
+  switch (record.dataType) {
+    case smc::kTypeFlt:
+      smc::storeFlt(value, record.bytes);
+      log::write(format::printf("[SMCWrapperObjC] writeFloatKey: '%s' type=flt, value=%.1f",
+                                name.c_str(), value));
+      break;
+    case smc::kTypeFpe2:
+      smc::storeBigEndian16(smc::encodeFpe2(value), record.bytes);
+      log::write(format::printf("[SMCWrapperObjC] writeFloatKey: '%s' type=fpe2, value=%.1f",
+                                name.c_str(), value));
+      break;
+    case smc::kTypeSp78:
+      smc::storeBigEndian16(smc::encodeSp78(value), record.bytes);
+      log::write(format::printf("[SMCWrapperObjC] writeFloatKey: '%s' type=sp78, value=%.1f",
+                                name.c_str(), value));
+      break;
+    default:
+      smc::storeBigEndian16(smc::encodeFpe2(value), record.bytes);
+      log::write(format::printf(
+          "[SMCWrapperObjC] writeFloatKey: '%s' has unknown dataType 0x%08X, trying fpe2 encoding",
+          name.c_str(), record.dataType));
+      break;
+  }
+
+  if (const KernReturn writeStatus = SMCWriteKey(record); writeStatus != 0) {
+    log::write(
+        format::printf("[SMCWrapperObjC] writeFloatKey: SMCWriteKey failed for '%s' (result: %d)",
+                       name.c_str(), writeStatus));
+    fail(error, writeStatus, "Failed to write " + name);
+    return false;
+  }
+  return true;
+}
+
+double SMCWrapperObjC::readFanKey(const char* format, std::int64_t index) {
+  return readFloatKey(fanKeyName(format, index));
+}
+
+double SMCWrapperObjC::fanSpeedForIndex(std::int64_t index) {
+  return readFanKey("F%dAc", index);
+}
+
+double SMCWrapperObjC::fanMinSpeedForIndex(std::int64_t index) {
+  return readFanKey("F%dMn", index);
+}
+
+double SMCWrapperObjC::fanMaxSpeedForIndex(std::int64_t index) {
+  return readFanKey("F%dMx", index);
+}
+
+double SMCWrapperObjC::systemTemperature() {
+  for (const char* key : kTemperatureKeys) {
+    const double celsius = readFloatKey(key);
+    if (celsius > 10.0 && celsius < 150.0) return celsius;
+  }
+  return 0.0;
+}
+
+bool SMCWrapperObjC::setFanTargetSpeedForIndex(std::int64_t index, double rpm, Error* error) {
+  return writeFloatKey(fanKeyName("F%dTg", index), rpm, error);
+}
+
+}  // namespace zephro

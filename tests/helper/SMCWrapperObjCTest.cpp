@@ -1,0 +1,305 @@
+#include "helper/SMCWrapperObjC.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "platform/log/Format.h"
+#include "platform/log/Log.h"
+#include "platform/smc/ValueCodec.h"
+#include "tests/helper/SmcFixture.h"
+
+namespace zephro {
+namespace {
+
+using smc::kIOReturnNotFound;
+using smc::kIOReturnNotPrivileged;
+using testing::EmulatedMachine;
+using testing::shippedMachine;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char* kOpenLine = "[SMCWrapperObjC] initWithError called, connection: 10755";
+
+Bytes valueOf(EmulatedMachine& machine, std::string_view key) {
+  const auto entry = machine.smc->key(key);
+  if (!entry) return {};
+  const auto value = entry->value();
+  return {value.begin(), value.end()};
+}
+
+smc::MachineProfile bareMachine() {
+  auto profile = shippedMachine("macbookpro16-1");
+  profile.sensors.clear();
+  return profile;
+}
+
+// Forwards to an emulated client and counts what the wrapper does with its handle.
+class CountingClient final : public smc::UserClient {
+ public:
+  CountingClient(std::unique_ptr<smc::UserClient> inner, int& closes)
+      : inner_(std::move(inner)), closes_(closes) {}
+  std::uint32_t open() override { return inner_->open(); }
+  smc::KernReturn callStructMethod(std::uint32_t connection, std::uint32_t selector,
+                                   std::span<const std::byte> input,
+                                   std::span<std::byte> output) override {
+    return inner_->callStructMethod(connection, selector, input, output);
+  }
+  void close(std::uint32_t connection) override {
+    ++closes_;
+    inner_->close(connection);
+  }
+  std::string description() const override { return inner_->description(); }
+
+ private:
+  std::unique_ptr<smc::UserClient> inner_;
+  int& closes_;
+};
+
+TEST(SMCWrapperObjC, OpensTheClientOrReportsWhyNot) {
+  log::Capture capture;
+  auto smc = std::make_shared<smc::EmulatedSmc>(shippedMachine("macbookpro16-1"));
+  int closes = 0;
+  auto wrapper = SMCWrapperObjC::create(
+      std::make_unique<CountingClient>(std::make_unique<smc::EmulatedUserClient>(smc), closes),
+      std::make_shared<RecordingSleeper>());
+  ASSERT_NE(wrapper, nullptr);
+  EXPECT_EQ(wrapper->connection(), smc::EmulatedUserClient::kConnectionHandle);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{kOpenLine});
+  wrapper.reset();
+  EXPECT_EQ(closes, 1);
+
+  // A handle set to 0 is not closed.
+  wrapper = SMCWrapperObjC::create(
+      std::make_unique<CountingClient>(std::make_unique<smc::EmulatedUserClient>(smc), closes),
+      std::make_shared<RecordingSleeper>());
+  wrapper->setConnection(0);
+  EXPECT_EQ(wrapper->fanCount(), 0) << "the negated handle of a closed connection";
+  wrapper.reset();
+  EXPECT_EQ(closes, 1);
+
+  capture.clear();
+  Error error;
+  EXPECT_EQ(SMCWrapperObjC::create(smc::makeUserClient(""), nullptr, &error), nullptr);
+  EXPECT_EQ(error,
+            Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC."));
+  EXPECT_EQ(SMCWrapperObjC::create(smc::makeUserClient("emulated:nosuchmac"), nullptr), nullptr);
+  EXPECT_EQ(SMCWrapperObjC::create(nullptr, nullptr), nullptr);
+  EXPECT_EQ(
+      capture.linesStartingWith("[SMCWrapperObjC] initWithError called, connection: 0").size(), 3U);
+}
+
+TEST(SMCWrapperObjC, PrimitivesExchangeBlocksWithTheSmcsOwnSizeAndType) {
+  EmulatedMachine machine(bareMachine());
+  auto& smc = *machine.wrapper;
+
+  smc::SMCKeyInfoData info{};
+  EXPECT_EQ(smc.SMCGetKeyInfo(smc::packFourCharCode("F0Tg"), info), 0);
+  EXPECT_EQ(info.dataSize, 2U);
+  EXPECT_EQ(info.dataType, smc::kTypeFpe2);
+  EXPECT_EQ(smc.SMCGetKeyInfo(smc::packFourCharCode("Ftst"), info), kIOReturnNotFound);
+
+  SMCKeyValue value;
+  value.bytes.fill(0xAA);
+  EXPECT_EQ(smc.SMCReadKey("F1Mn", value), 0);
+  EXPECT_EQ(value.key, smc::packFourCharCode("F1Mn"));
+  EXPECT_EQ(value.dataType, smc::kTypeFpe2);
+  EXPECT_EQ(smc::decodeFpe2(value.bytes), 2000.0);
+  EXPECT_EQ(value.bytes[2], 0) << "a read clears the record first";
+  EXPECT_EQ(smc.SMCReadKey("F9Mn", value), kIOReturnNotFound);
+  EXPECT_EQ(value.key, smc::packFourCharCode("F9Mn"));
+  EXPECT_EQ(value.dataType, 0U);
+
+  // The record's own type is ignored: the SMC's size and type go into the block.
+  SMCKeyValue record;
+  record.key = smc::packFourCharCode("F0Tg");
+  record.dataType = smc::kTypeFlt;
+  smc::storeBigEndian16(0x1770, record.bytes);
+  machine.smc->clearCallLog();
+  EXPECT_EQ(smc.SMCWriteKey(record), 0);
+  EXPECT_EQ(machine.smc->fanTarget(0), 1500.0);
+  EXPECT_EQ(machine.callsTo("F0Tg"),
+            (std::vector<std::pair<int, smc::KernReturn>>{{9, 0}, {6, 0}}));
+  record.key = smc::packFourCharCode("F0Mx");
+  EXPECT_EQ(smc.SMCWriteKey(record), kIOReturnNotPrivileged);
+}
+
+TEST(SMCWrapperObjC, ReadFloatKeyDecodesEachTypeAndReadsAnythingElseAsZero) {
+  EmulatedMachine machine(bareMachine());
+  machine.smc->addKey("Tfp2", "fpe2", Bytes{0x17, 0x70}, false);
+  machine.smc->addKey("Tsp1", "sp78", Bytes{0x2D, 0x80}, false);
+  machine.smc->addKey("Tsp2", "sp78", Bytes{0xFF, 0x00}, false);
+  const float celsius = 61.25F;
+  Bytes flt(4);
+  std::memcpy(flt.data(), &celsius, 4);
+  machine.smc->addKey("Tflt", "flt ", flt, false);
+  machine.smc->addKey("Tu16", "ui16", Bytes{0x17, 0x70}, false);
+  machine.smc->clearCallLog();
+
+  auto& smc = *machine.wrapper;
+  EXPECT_EQ(smc.readFloatKey("Tfp2"), 1500.0);
+  EXPECT_EQ(smc.readFloatKey("Tsp1"), 45.5);
+  EXPECT_EQ(smc.readFloatKey("Tsp2"), -1.0);
+  EXPECT_EQ(smc.readFloatKey("Tflt"), 61.25);
+  EXPECT_EQ(smc.readFloatKey("Tu16"), 0.0);
+  EXPECT_EQ(smc.readFloatKey("Tnone"), 0.0);
+  EXPECT_EQ(smc.readFloatKey("T"), 0.0);
+  EXPECT_EQ(machine.smc->callCount(), 2U * 5 + 2) << "two calls per read, one for a missing key";
+}
+
+TEST(SMCWrapperObjC, WriteFloatKeyEncodesByTheKeysTypeAndLogsIt) {
+  EmulatedMachine machine(bareMachine());
+  machine.smc->addKey("Tsp7", "sp78", Bytes{}, true);
+  machine.smc->addKey("Tflt", "flt ", Bytes(4), true);
+  machine.smc->addKey("Xu16", "ui16", Bytes{0x12, 0x34}, true);
+  machine.smc->addKey("Xu32", "ui32", Bytes{0x12, 0x34, 0x56, 0x78}, true);
+  auto& smc = *machine.wrapper;
+  log::Capture capture;
+  machine.smc->clearCallLog();
+
+  Error error{"untouched", 0, {}};
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", 1500.0, &error));
+  EXPECT_EQ(error.domain, "untouched");
+  EXPECT_EQ(valueOf(machine, "F0Tg"), (Bytes{0x17, 0x70}));
+  EXPECT_EQ(machine.smc->callCount(), 4U);
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", 20000.0, nullptr));
+  EXPECT_EQ(valueOf(machine, "F0Tg"), (Bytes{0xFF, 0xFF}));
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", -5.0, nullptr));
+  EXPECT_EQ(valueOf(machine, "F0Tg"), (Bytes{0x00, 0x00}));
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", 1500.9, nullptr));
+  EXPECT_EQ(valueOf(machine, "F0Tg"), (Bytes{0x17, 0x73}));
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", std::nan(""), nullptr));
+  EXPECT_EQ(valueOf(machine, "F0Tg"), (Bytes{0x00, 0x00}));
+  EXPECT_TRUE(smc.writeFloatKey("Tsp7", 200.0, nullptr));
+  EXPECT_EQ(valueOf(machine, "Tsp7"), (Bytes{0x7F, 0xFF}));
+  EXPECT_TRUE(smc.writeFloatKey("Tflt", 2317.5, nullptr));
+  EXPECT_EQ(smc.readFloatKey("Tflt"), 2317.5);
+  EXPECT_TRUE(smc.writeFloatKey("Tflt", 1e300, nullptr));
+  EXPECT_EQ(smc.readFloatKey("Tflt"), std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(smc.writeFloatKey("Xu16", 1500.0, nullptr));
+  EXPECT_EQ(valueOf(machine, "Xu16"), (Bytes{0x17, 0x70}));
+  EXPECT_TRUE(smc.writeFloatKey("Xu32", 1.0, nullptr));
+  EXPECT_EQ(valueOf(machine, "Xu32"), (Bytes{0x00, 0x04, 0x56, 0x78})) << "the rest stays as read";
+
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=1500.0",
+                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=20000.0",
+                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=-5.0",
+                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=1500.9",
+                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=nan",
+                                 "[SMCWrapperObjC] writeFloatKey: 'Tsp7' type=sp78, value=200.0",
+                                 "[SMCWrapperObjC] writeFloatKey: 'Tflt' type=flt, value=2317.5",
+                                 "[SMCWrapperObjC] writeFloatKey: 'Tflt' type=flt, value=" +
+                                     format::printf("%.1f", 1e300),
+                                 "[SMCWrapperObjC] writeFloatKey: 'Xu16' has unknown dataType "
+                                 "0x75693136, trying fpe2 encoding",
+                                 "[SMCWrapperObjC] writeFloatKey: 'Xu32' has unknown dataType "
+                                 "0x75693332, trying fpe2 encoding",
+                             }));
+}
+
+TEST(SMCWrapperObjC, WriteFloatKeyFallsBackToFpe2WhenTheKeyCannotBeRead) {
+  EmulatedMachine machine(bareMachine());
+  auto& smc = *machine.wrapper;
+  log::Capture capture;
+
+  // Unreadable but writable: the fallback record goes through.
+  machine.smc->injectFault("F0Tg", smc::Command::readValue, smc::kIOReturnError, 1);
+  Error error;
+  EXPECT_TRUE(smc.writeFloatKey("F0Tg", 3000.0, &error));
+  EXPECT_EQ(machine.smc->fanTarget(0), 3000.0);
+  EXPECT_EQ(capture.lines(),
+            std::vector<std::string>{
+                "[SMCWrapperObjC] writeFloatKey: Cannot read key 'F0Tg' to detect format (result: "
+                "-536870212). Attempting fpe2 fallback."});
+
+  // Absent: the fallback fails too, with the status of its write.
+  capture.clear();
+  machine.smc->removeKey("F0Tg");
+  EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, &error));
+  EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotFound,
+                                          "Failed to write F0Tg (fpe2 fallback, read failed)"));
+  EXPECT_EQ(capture.lines().size(), 1U);
+  EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, nullptr));
+
+  // Readable but the write is refused.
+  capture.clear();
+  EXPECT_FALSE(smc.writeFloatKey("F1Mx", 3000.0, &error));
+  EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotPrivileged,
+                                          "Failed to write F1Mx"));
+  EXPECT_EQ(
+      capture.lines(),
+      (std::vector<std::string>{
+          "[SMCWrapperObjC] writeFloatKey: 'F1Mx' type=fpe2, value=3000.0",
+          "[SMCWrapperObjC] writeFloatKey: SMCWriteKey failed for 'F1Mx' (result: -536870207)"}));
+}
+
+TEST(SMCWrapperObjC, FanReadsUseTheFansKeysAndNeverLeaveFourCharacters) {
+  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
+  auto& smc = *machine.wrapper;
+  EXPECT_EQ(smc.fanCount(), 2);
+  EXPECT_EQ(smc.fanMinSpeedForIndex(1), 2000.0);
+  EXPECT_EQ(smc.fanMaxSpeedForIndex(1), 6100.0);
+  EXPECT_NEAR(smc.fanSpeedForIndex(0), machine.smc->fanActual(0), 0.25);
+  Error error;
+  EXPECT_TRUE(smc.setFanTargetSpeedForIndex(1, 4321.0, &error));
+  EXPECT_EQ(machine.smc->fanTarget(1), 4321.0);
+
+  // Indices of 10 and more are cut to four characters: fan 10's speed key is "F10A".
+  machine.smc->addKey("F10A", "fpe2", Bytes{0x17, 0x70}, false);
+  EXPECT_EQ(smc.fanSpeedForIndex(10), 1500.0);
+  EXPECT_EQ(fanKeyName("F%dAc", 10), "F10A");
+  EXPECT_EQ(fanKeyName("F%dMd", -1), "F-1M");
+  EXPECT_EQ(fanKeyName("F%dTg", std::numeric_limits<std::int64_t>::max()), "F922");
+  EXPECT_EQ(fanKeyName("F%dTg", std::numeric_limits<std::int64_t>::min()), "F-92");
+  // The whole index counts: 2^32 is not fan 0.
+  EXPECT_EQ(fanKeyName("F%dAc", std::int64_t{1} << 32), "F429");
+  machine.smc->clearCallLog();
+  EXPECT_EQ(smc.fanSpeedForIndex(-1), 0.0);
+  EXPECT_EQ(smc.fanMaxSpeedForIndex(std::numeric_limits<std::int64_t>::max()), 0.0);
+  EXPECT_FALSE(smc.setFanTargetSpeedForIndex(std::int64_t{1} << 32, 5000.0, nullptr));
+  EXPECT_EQ(machine.callsTo("F0Tg").size(), 0U);
+
+  EmulatedMachine fanless(shippedMachine("macbookair10-1"));
+  EXPECT_EQ(fanless.wrapper->fanCount(), 0);
+  fanless.smc->removeKey("FNum");
+  EXPECT_EQ(fanless.wrapper->fanCount(),
+            -static_cast<std::int64_t>(smc::EmulatedUserClient::kConnectionHandle));
+}
+
+TEST(SMCWrapperObjC, SystemTemperatureTakesTheFirstPlausibleSensorInOrder) {
+  auto profile = shippedMachine("macbookair10-1");
+  profile.sensors.clear();
+  EmulatedMachine machine(profile);
+  auto& smc = *machine.wrapper;
+
+  EXPECT_EQ(smc.systemTemperature(), 0.0);
+  EXPECT_EQ(machine.smc->callCount(), 12U) << "twelve missing keys, one lookup each";
+
+  const auto flt = [](float celsius) {
+    Bytes bytes(4);
+    std::memcpy(bytes.data(), &celsius, 4);
+    return bytes;
+  };
+  machine.smc->addKey("Te05", "flt ", flt(0.0F), false);
+  machine.smc->addKey("Tp01", "flt ", flt(9.9F), false);
+  machine.smc->addKey("Tp05", "flt ", flt(150.0F), false);
+  machine.smc->addKey("Tp09", "ui16", Bytes{0x00, 0x40}, false);
+  machine.smc->addKey("Tp0D", "sp78", Bytes{0x0A, 0x1A}, false);  // 10.1
+  machine.smc->addKey("TC0P", "sp78", Bytes{0x32, 0x00}, false);
+  machine.smc->clearCallLog();
+  EXPECT_NEAR(smc.systemTemperature(), 10.1, 0.01);
+  EXPECT_TRUE(machine.callsTo("TC0P").empty()) << "later keys are not read";
+  EXPECT_EQ(machine.callsTo("Tp0T").size(), 1U);
+
+  machine.smc->setKeyBytes("Tp0D", Bytes{0x0A, 0x00});  // exactly 10.0: passed over
+  EXPECT_EQ(smc.systemTemperature(), 50.0);
+
+  EmulatedMachine intel(shippedMachine("macbookpro16-1"));
+  EXPECT_NEAR(intel.wrapper->systemTemperature(), intel.smc->dieTemperature() + 4.0, 0.01)
+      << "TC0D comes before TC0P";
+}
+
+}  // namespace
+}  // namespace zephro
