@@ -8,6 +8,9 @@
 
 namespace zephro {
 
+// The helper daemon's service description, as the application registers it.
+inline constexpr const char* kHelperPlistName = "com.zephro.helper.plist";
+
 // What a service's status reads. Any other integer counts as unknown.
 enum class ServiceStatus : int {
   notRegistered = 0,
@@ -18,7 +21,7 @@ enum class ServiceStatus : int {
 
 // One registrable service: the helper daemon or the application's login item.
 class Service {
-public:
+ public:
   virtual ~Service() = default;
 
   // Cheap; a registration made a moment before may show only after a short delay.
@@ -31,7 +34,7 @@ public:
 
 // The system's service manager, the stand-in for SMAppService.
 class ServiceManager {
-public:
+ public:
   virtual ~ServiceManager() = default;
 
   // A fresh service object for the daemon described by plistName
