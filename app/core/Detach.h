@@ -1,0 +1,42 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include <QCoro/QCoroTask>
+
+namespace zephro {
+
+// The one way to start a task nobody awaits: it runs to its end on its own, and an
+// exception that escapes it is logged as
+// "[Zephro] <what> failed: <the error's description>" instead of vanishing.
+void detach(QCoro::Task<> task, std::string what);
+
+template <typename T>
+void detach(QCoro::Task<T> task, std::string what);
+
+// The description used in log lines for an exception of any kind.
+[[nodiscard]] std::string describeException(const std::exception_ptr& error);
+
+namespace detail {
+void logDetachedFailure(const std::string& what, const std::exception_ptr& error);
+
+// A plain function (not a capturing lambda): its parameters live in its frame for as
+// long as it runs.
+template <typename T>
+QCoro::Task<> awaitDetached(QCoro::Task<T> task, std::string what) {
+  try {
+    co_await task;
+  } catch (...) {
+    logDetachedFailure(what, std::current_exception());
+  }
+}
+}  // namespace detail
+
+template <typename T>
+void detach(QCoro::Task<T> task, std::string what) {
+  // The returned task is dropped at once; QCoro keeps the frame until it finishes.
+  detail::awaitDetached(std::move(task), std::move(what));
+}
+
+}  // namespace zephro

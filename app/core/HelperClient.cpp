@@ -1,0 +1,272 @@
+#include "app/core/HelperClient.h"
+
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <QCoreApplication>
+
+#include "app/core/HelperInstallError.h"
+#include "app/core/HelperRegistration.h"
+#include "app/core/PendingReply.h"
+#include "app/core/RemoteError.h"
+#include "app/core/TimerThread.h"
+#include "app/core/WorkerThread.h"
+#include "platform/log/Log.h"
+#include "platform/servicemanager/ServiceManagerFactory.h"
+#include "protocol/remote/RemoteHelper.h"
+
+namespace zephro {
+
+struct HelperClient::State : std::enable_shared_from_this<HelperClient::State> {
+  explicit State(HelperClientOptions options) : options(std::move(options)) {}
+
+  ~State() {
+    if (connection) connection->invalidate();
+  }
+
+  std::shared_ptr<xpc::Connection> currentConnection() {
+    std::shared_ptr<xpc::Connection> made;
+    {
+      const std::lock_guard lock(mutex);
+      if (connection) return connection;
+      made = options.connectionFactory();
+      // Both handlers only forget the connection; the next call builds a new one, so
+      // an interrupted connection is never reused. They hold the client weakly and
+      // compare identities, so a late event of an old connection leaves a newer one be.
+      const std::weak_ptr<State> weak = weak_from_this();
+      const xpc::Connection* const identity = made.get();
+      const auto forget = [weak, identity] {
+        if (const auto state = weak.lock()) state->forget(identity);
+      };
+      made->setInvalidationHandler(forget);
+      made->setInterruptionHandler(forget);
+      connection = made;
+    }
+    // Outside the lock: a connection that fails at once may run its handler right here.
+    made->resume();
+    return made;
+  }
+
+  void forget(const xpc::Connection* identity) {
+    std::shared_ptr<xpc::Connection> dropped;
+    const std::lock_guard lock(mutex);
+    if (connection.get() == identity) dropped = std::exchange(connection, nullptr);
+  }
+
+  void invalidate() {
+    std::shared_ptr<xpc::Connection> dropped;
+    {
+      const std::lock_guard lock(mutex);
+      dropped = std::exchange(connection, nullptr);
+    }
+    // Outside the lock, because invalidating runs the invalidation handler, which takes it.
+    if (dropped) dropped->invalidate();
+  }
+
+  std::shared_ptr<HelperProtocol> proxy(xpc::Connection::ErrorHandler onTransportError) {
+    return remoteHelperProxy(currentConnection(), std::move(onTransportError));
+  }
+
+  template <typename T>
+  static void armTimeout(const std::shared_ptr<PendingReply<T>>& pending,
+                         std::chrono::milliseconds timeout) {
+    TimerThread::shared().schedule(
+        timeout, [pending] { pending->reject(HelperInstallError::unavailable()); });
+  }
+
+  void registerHelper(bool forceRefresh) {
+    if (!options.serviceManager) {
+      throw HelperInstallError::registrationFailed("no service manager is configured");
+    }
+    const SettlingWait wait{options.settleInterval, options.settleRounds};
+    registerHelperService(*options.serviceManager, forceRefresh, wait, [this] { invalidate(); });
+  }
+
+  const HelperClientOptions options;
+  mutable std::mutex mutex;
+  std::shared_ptr<xpc::Connection> connection;
+};
+
+namespace {
+
+// Each call is a free coroutine that holds the client's state, so that a client
+// destroyed while a call is outstanding leaves nothing dangling.
+QCoro::Task<std::vector<FanInfoDTO>> fetchFanInfoWith(std::shared_ptr<HelperClient::State> state) {
+  const auto pending = PendingReply<std::vector<FanInfoDTO>>::make();
+  HelperClient::State::armTimeout(pending, state->options.callTimeout);
+  const auto proxy = state->proxy([pending](const Error& error) {
+    log::write("[Zephro] XPC Error in fetchFanInfo: " + error.fullDescription());
+    pending->reject(RemoteError(error));
+  });
+  proxy->getFanInfo([pending](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
+    // An error wins over fans that came with it.
+    if (error) {
+      log::write("[Zephro] Helper returned error: " + error->fullDescription());
+      pending->reject(RemoteError(std::move(*error)));
+      return;
+    }
+    pending->resolve(std::move(fans));
+  });
+  co_return co_await *pending;
+}
+
+QCoro::Task<double> fetchSystemTemperatureWith(std::shared_ptr<HelperClient::State> state) {
+  const auto pending = PendingReply<double>::make();
+  HelperClient::State::armTimeout(pending, state->options.callTimeout);
+  const auto proxy = state->proxy([pending](const Error& error) {
+    log::write("[Zephro] XPC Error in fetchSystemTemperature: " + error.fullDescription());
+    pending->reject(RemoteError(error));
+  });
+  proxy->getSystemTemperature([pending](double celsius, std::optional<Error> error) {
+    if (error) {
+      log::write("[Zephro] Helper returned error: " + error->fullDescription());
+      pending->reject(RemoteError(std::move(*error)));
+      return;
+    }
+    pending->resolve(celsius);
+  });
+  co_return co_await *pending;
+}
+
+QCoro::Task<std::string> fetchHelperVersionWith(std::shared_ptr<HelperClient::State> state) {
+  const auto pending = PendingReply<std::string>::make();
+  HelperClient::State::armTimeout(pending, state->options.versionTimeout);
+  const auto proxy =
+      state->proxy([pending](const Error& error) { pending->reject(RemoteError(error)); });
+  proxy->getVersion([pending](std::string version) { pending->resolve(std::move(version)); });
+  co_return co_await *pending;
+}
+
+QCoro::Task<> setModeWith(std::shared_ptr<HelperClient::State> state, FanMode mode,
+                          std::vector<int> percentages) {
+  const auto pending = PendingReply<void>::make();
+  HelperClient::State::armTimeout(pending, state->options.callTimeout);
+  const auto proxy =
+      state->proxy([pending](const Error& error) { pending->reject(RemoteError(error)); });
+  const std::vector<std::int64_t> wirePercentages(percentages.begin(), percentages.end());
+  proxy->setFanMode(rawValue(mode), wirePercentages, [pending](std::optional<Error> error) {
+    if (error) {
+      pending->reject(RemoteError(std::move(*error)));
+      return;
+    }
+    pending->resolve();
+  });
+  co_await *pending;
+}
+
+QCoro::Task<> registerHelperWith(std::shared_ptr<HelperClient::State> state, bool forceRefresh) {
+  co_await onWorkerThread([state, forceRefresh] { state->registerHelper(forceRefresh); });
+}
+
+QCoro::Task<> verifyHelperAtLaunchWith(std::shared_ptr<HelperClient::State> state) {
+  std::optional<std::string> version;
+  try {
+    version = co_await fetchHelperVersionWith(state);
+  } catch (...) {
+    // Not installed, not approved, not running or silent: all mean install or repair.
+  }
+  if (!version) {
+    log::write("[Zephro] Helper unreachable at launch \u2014 attempting install/repair.");
+    state->invalidate();
+    co_await registerHelperWith(state, true);
+    co_return;
+  }
+  if (*version == kHelperProtocolVersion) {
+    log::write("[Zephro] Helper healthy (version " + *version + ") \u2014 leaving it alone.");
+    co_return;
+  }
+  log::write("[Zephro] Helper version " + *version + " != " + kHelperProtocolVersion +
+             " \u2014 refreshing binary.");
+  state->invalidate();
+  co_await registerHelperWith(state, true);
+}
+
+std::mutex sharedMutex;
+std::optional<HelperClientOptions> sharedOptions;
+
+HelperClientOptions defaultOptions() {
+  HelperClientOptions options;
+  const auto executable = QCoreApplication::instance() != nullptr
+                              ? QCoreApplication::applicationFilePath().toStdString()
+                              : std::string("/usr/bin/zephro");
+  options.serviceManager = makeServiceManager(ServiceManagerBackend::systemd,
+                                              ApplicationPaths::forExecutable(executable),
+                                              std::make_shared<ProcessCommandRunner>())
+                               .manager;
+  return options;
+}
+
+}  // namespace
+
+std::function<std::shared_ptr<xpc::Connection>()> HelperClientOptions::connectingTo(
+    std::string socketPath) {
+  return [socketPath = std::move(socketPath)] { return xpc::Connection::toSocketPath(socketPath); };
+}
+
+HelperClient::HelperClient(HelperClientOptions options) {
+  if (!options.connectionFactory) {
+    options.connectionFactory = [] { return xpc::Connection::toService(kHelperServiceName); };
+  }
+  state_ = std::make_shared<State>(std::move(options));
+}
+
+HelperClient::~HelperClient() {
+  state_->invalidate();
+}
+
+HelperClient& HelperClient::shared() {
+  static HelperClient client([] {
+    const std::lock_guard lock(sharedMutex);
+    return sharedOptions ? std::move(*sharedOptions) : defaultOptions();
+  }());
+  return client;
+}
+
+void HelperClient::configureShared(HelperClientOptions options) {
+  const std::lock_guard lock(sharedMutex);
+  sharedOptions = std::move(options);
+}
+
+QCoro::Task<std::vector<FanInfoDTO>> HelperClient::fetchFanInfo() {
+  return fetchFanInfoWith(state_);
+}
+
+QCoro::Task<double> HelperClient::fetchSystemTemperature() {
+  return fetchSystemTemperatureWith(state_);
+}
+
+QCoro::Task<std::string> HelperClient::fetchHelperVersion() {
+  return fetchHelperVersionWith(state_);
+}
+
+QCoro::Task<> HelperClient::setMode(FanMode mode, std::vector<int> percentages) {
+  return setModeWith(state_, mode, std::move(percentages));
+}
+
+void HelperClient::invalidateConnection() {
+  state_->invalidate();
+}
+
+bool HelperClient::hasConnection() const {
+  const std::lock_guard lock(state_->mutex);
+  return state_->connection != nullptr;
+}
+
+void HelperClient::registerHelper(bool forceRefresh) {
+  state_->registerHelper(forceRefresh);
+}
+
+QCoro::Task<> HelperClient::registerHelperInBackground(bool forceRefresh) {
+  return registerHelperWith(state_, forceRefresh);
+}
+
+QCoro::Task<> HelperClient::verifyHelperAtLaunch() {
+  return verifyHelperAtLaunchWith(state_);
+}
+
+ServiceManager& HelperClient::serviceManager() const {
+  return *state_->options.serviceManager;
+}
+
+}  // namespace zephro
