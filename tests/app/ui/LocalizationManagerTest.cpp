@@ -1,0 +1,212 @@
+#include "app/ui/LocalizationManager.h"
+
+#include <gtest/gtest.h>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QSignalSpy>
+
+#include <memory>
+
+#include "platform/defaults/UserDefaults.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A copy of the application's real string tables and a settings file, both in a temp dir.
+class LocalizationManagerTest : public ::testing::Test {
+ protected:
+  LocalizationManagerTest() {
+    fs::create_directories(resources);
+    for (const auto& entry : fs::directory_iterator(testing::sourcePath("app/resources"))) {
+      if (entry.path().extension() == ".lproj") {
+        fs::copy(entry.path(), resources / entry.path().filename(), fs::copy_options::recursive);
+      }
+    }
+  }
+
+  std::unique_ptr<LocalizationManager> makeManager() {
+    return std::make_unique<LocalizationManager>(
+        defaults, [this] { return preferred; }, resources);
+  }
+
+  QString storedLanguage() const {
+    // Read back from the file, as the next start of the application would.
+    const UserDefaults reread(settingsFile);
+    return reread.string(QStringLiteral("appLanguage")).value_or(QStringLiteral("<absent>"));
+  }
+
+  testing::TempDir dir;
+  fs::path resources = dir / "resources";
+  QString settingsFile = QString::fromStdString((dir / "settings.json").string());
+  UserDefaults defaults{settingsFile};
+  QStringList preferred{QStringLiteral("en-US")};
+};
+
+TEST_F(LocalizationManagerTest, StoredLanguageSelectsItsOwnTable) {
+  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("fil"));
+  const auto manager = makeManager();
+  EXPECT_EQ(manager->language(), AppLanguage::filipino);
+  EXPECT_EQ(manager->languageCode(), "fil");
+  EXPECT_EQ(manager->bundle().bundlePath(), resources / "fil.lproj");
+  EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Tungkol sa Zephro");
+  EXPECT_EQ(manager->string(QStringLiteral("no_such_key")), "no_such_key");
+
+  for (const char* unreadable : {"xx", "", "FIL", "zh-hans"}) {
+    defaults.setString(QStringLiteral("appLanguage"), QString::fromUtf8(unreadable));
+    preferred = {QStringLiteral("de-DE")};
+    const auto fallback = makeManager();
+    EXPECT_EQ(fallback->language(), AppLanguage::system) << unreadable;
+    EXPECT_EQ(fallback->string(QStringLiteral("popover_about")), "Über Zephro") << unreadable;
+  }
+
+  defaults.remove(QStringLiteral("appLanguage"));
+  preferred = {QStringLiteral("ko-KR")};
+  const auto fresh = makeManager();
+  EXPECT_EQ(fresh->language(), AppLanguage::system);
+  EXPECT_EQ(fresh->string(QStringLiteral("popover_close")), "Zephro 종료");
+  // Reading never stores anything: the key stays absent until the user picks a language.
+  EXPECT_EQ(storedLanguage(), "<absent>");
+}
+
+TEST_F(LocalizationManagerTest, SystemFollowsThePreferredLanguages) {
+  struct Case {
+    QStringList preferred;
+    const char* code;
+    const char* about;
+  };
+  const std::vector<Case> cases{
+      {{"pt-BR", "de-DE"}, "de", "Über Zephro"},
+      {{"pt-BR"}, "en", "About Zephro"},
+      {{"zh-Hans-CN"}, "zh-Hans", "关于 Zephro"},
+      {{"zh-Hant-TW"}, "en", "About Zephro"},
+      {{}, "en", "About Zephro"},
+      {{"fr_CA"}, "en", "About Zephro"},  // exact rule: the underscore form matches nothing
+      {{"es-MX", "fr-FR"}, "es", "Acerca de Zephro"},
+  };
+  for (const Case& c : cases) {
+    preferred = c.preferred;
+    const auto manager = makeManager();
+    EXPECT_EQ(manager->languageCode(), c.code) << c.preferred.join(',').toStdString();
+    EXPECT_EQ(manager->string(QStringLiteral("popover_about")), QString::fromUtf8(c.about));
+  }
+}
+
+TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
+  const auto manager = makeManager();
+  QSignalSpy changes(manager.get(), &LocalizationManager::languageChanged);
+  QStringList seen;
+  QObject::connect(manager.get(), &LocalizationManager::languageChanged, [&] {
+    seen << defaults.string(QStringLiteral("appLanguage")).value_or(QString()) + u'|' +
+                manager->string(QStringLiteral("popover_about")) + u'|' + manager->languageName();
+  });
+
+  manager->setLanguage(AppLanguage::german);
+  EXPECT_EQ(seen, QStringList{"de|Über Zephro|Deutsch"});
+  EXPECT_EQ(storedLanguage(), "de");
+  EXPECT_EQ(manager->revision(), 1);
+
+  // The same choice again changes nothing anyone shows.
+  manager->setLanguage(AppLanguage::german);
+  manager->setLanguageRawValue(QStringLiteral("xx"));
+  EXPECT_EQ(changes.count(), 1);
+  EXPECT_EQ(storedLanguage(), "de");
+
+  manager->setLanguageRawValue(QStringLiteral("ja"));
+  EXPECT_EQ(manager->language(), AppLanguage::japanese);
+  EXPECT_EQ(storedLanguage(), "ja");
+
+  preferred = {QStringLiteral("ko-KR")};
+  manager->setLanguage(AppLanguage::system);
+  EXPECT_EQ(storedLanguage(), "system");
+  EXPECT_EQ(manager->languageCode(), "ko");
+  EXPECT_EQ(seen.last(), "system|Zephro에 관하여|시스템 언어");
+
+  // A change of the desktop's languages shows at the next resolution.
+  preferred = {QStringLiteral("fr-FR")};
+  manager->setLanguage(AppLanguage::system);
+  EXPECT_EQ(seen.last(), "system|À propos de Zephro|Langue du système");
+  EXPECT_EQ(changes.count(), 4);
+  EXPECT_EQ(manager->revision(), 4);
+
+  // The next start reads the stored choice.
+  manager->setLanguage(AppLanguage::chineseSimplified);
+  EXPECT_EQ(makeManager()->language(), AppLanguage::chineseSimplified);
+}
+
+TEST_F(LocalizationManagerTest, MissingTablesFallBackToTheApplicationsResourcesAndKeys) {
+  fs::remove_all(resources / "de.lproj");
+  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("de"));
+  preferred = {QStringLiteral("fr-CA")};
+  const auto manager = makeManager();
+  EXPECT_EQ(manager->language(), AppLanguage::german);
+  EXPECT_EQ(manager->bundle().bundlePath(), resources);
+  // The desktop's own choice among the tables that exist.
+  EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "À propos de Zephro");
+
+  const testing::TempDir empty;
+  const LocalizationManager bare(
+      defaults, [] { return QStringList{"de"}; }, empty.path());
+  EXPECT_EQ(bare.string(QStringLiteral("popover_about")), "popover_about");
+  EXPECT_EQ(bare.displayName(AppLanguage::system), "language_system");
+  EXPECT_EQ(bare.format(QStringLiteral("popover_fan_index"), {2}), "popover_fan_index");
+}
+
+TEST_F(LocalizationManagerTest, NamesAndFormattedTextsFollowTheLanguage) {
+  const auto manager = makeManager();
+  EXPECT_EQ(manager->languages(),
+            (QStringList{"system", "en", "fil", "es", "fr", "de", "ja", "zh-Hans", "ko"}));
+  EXPECT_EQ(manager->languageName(), "System");
+  EXPECT_EQ(manager->displayName(QStringLiteral("ja")), "日本語");
+  EXPECT_EQ(manager->displayName(QStringLiteral("xx")), "");
+  EXPECT_EQ(manager->format(QStringLiteral("popover_fan_index"), {1}), "Fan 1");
+
+  manager->setLanguage(AppLanguage::german);
+  EXPECT_EQ(manager->displayName(AppLanguage::system), "Systemsprache");
+  EXPECT_EQ(manager->displayName(AppLanguage::korean), "한국어");
+  EXPECT_EQ(manager->format(QStringLiteral("popover_fan_index"), {2}), "Lüfter 2");
+  EXPECT_EQ(manager->format(QStringLiteral("popover_downloading_update_progress"), {42}),
+            "Update wird geladen … 42 %");
+
+  manager->setLanguage(AppLanguage::french);
+  EXPECT_EQ(manager->format(QStringLiteral("preset_range_rpm"), {1200, 5800}),
+            "Entre 1200 et 5800 tr/min");
+  EXPECT_EQ(manager->format(QStringLiteral("intent_error_preset_not_found"), {"Night"}),
+            "Le préréglage « Night » n’existe plus.");
+}
+
+TEST_F(LocalizationManagerTest, QmlBindingsFollowLanguageChanges) {
+  const auto manager = makeManager();
+  qmlRegisterSingletonInstance("ZephroTest", 1, 0, "Localization", manager.get());
+  // A plain object type of our own, so the test needs no QML modules from the system.
+  qmlRegisterType<QObject>("ZephroTest", 1, 0, "Probe");
+  QQmlEngine engine;
+  QQmlComponent component(&engine);
+  component.setData(R"(
+    import ZephroTest
+    Probe {
+      property string about: (Localization.revision, Localization.string("popover_about"))
+      property string languageRow: Localization.languageName
+      property string fan: (Localization.revision, Localization.format("popover_fan_index", [3]))
+      function pick(code) { Localization.language = code }
+    })",
+                    QUrl());
+  const std::unique_ptr<QObject> view(component.create());
+  ASSERT_NE(view, nullptr) << component.errorString().toStdString();
+  EXPECT_EQ(view->property("about").toString(), "About Zephro");
+
+  manager->setLanguage(AppLanguage::spanish);
+  EXPECT_EQ(view->property("about").toString(), "Acerca de Zephro");
+  EXPECT_EQ(view->property("languageRow").toString(), "Español");
+  EXPECT_EQ(view->property("fan").toString(), "Ventilador 3");
+
+  QMetaObject::invokeMethod(view.get(), "pick", Q_ARG(QVariant, QStringLiteral("ko")));
+  EXPECT_EQ(manager->language(), AppLanguage::korean);
+  EXPECT_EQ(storedLanguage(), "ko");
+  EXPECT_EQ(view->property("about").toString(), "Zephro에 관하여");
+}
+
+}  // namespace
+}  // namespace zephro
