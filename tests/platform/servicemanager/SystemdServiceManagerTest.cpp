@@ -1,0 +1,211 @@
+#include "platform/servicemanager/SystemdServiceManager.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <mutex>
+
+#include "platform/servicemanager/ServiceErrors.h"
+#include "platform/servicemanager/ServiceManagerFactory.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+using Argv = std::vector<std::string>;
+
+// Answers systemctl and pkexec from a script and records what was run.
+class ScriptedRunner final : public CommandRunner {
+ public:
+  void answer(const std::string& program, CommandResult result) {
+    const std::lock_guard lock(mutex_);
+    answers_[program].push_back(std::move(result));
+  }
+  [[nodiscard]] std::vector<Argv> commands() const {
+    const std::lock_guard lock(mutex_);
+    return commands_;
+  }
+
+  CommandResult run(const Argv& argv) override {
+    const std::lock_guard lock(mutex_);
+    commands_.push_back(argv);
+    auto& queue = answers_[argv.at(0)];
+    if (queue.empty()) return {1, argv.at(0) + ": no scripted answer"};
+    auto result = queue.front();
+    if (queue.size() > 1) queue.pop_front();
+    return result;
+  }
+  DetachedProcess startDetached(const DetachedLaunch& launch) override {
+    const std::lock_guard lock(mutex_);
+    commands_.push_back(launch.argv);
+    return {-1, "not here"};
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::deque<CommandResult>> answers_;
+  std::vector<Argv> commands_;
+};
+
+void touch(const std::filesystem::path& file) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << "[Unit]\n";
+}
+
+struct Fixture {
+  testing::TempDir dir;
+  std::filesystem::path units = dir / "resources" / "systemd";
+  std::filesystem::path script = dir / "zephro-helper-units";
+  std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
+
+  Fixture() {
+    touch(units / "com.zephro.helper.socket");
+    touch(units / "com.zephro.helper.service");
+  }
+  [[nodiscard]] SystemdDaemonService service() const {
+    return SystemdDaemonService(DaemonUnits::forPlistName(kHelperPlistName), units, script, runner);
+  }
+};
+
+TEST(SystemdServiceManager, ReadsIsEnabledAnswersAsServiceStatuses) {
+  for (const char* state :
+       {"enabled", "enabled-runtime", "static", "indirect", "generated", "alias"}) {
+    EXPECT_EQ(statusFromIsEnabled({0, std::string(state) + "\n"}), 1) << state;
+  }
+  // Installed but switched off: the user has to allow it again.
+  for (const char* state : {"disabled", "masked", "masked-runtime", "linked"}) {
+    EXPECT_EQ(statusFromIsEnabled({1, std::string(state) + "\n"}), 2) << state;
+  }
+  EXPECT_EQ(statusFromIsEnabled({4, "not-found\n"}), 0);
+  EXPECT_EQ(statusFromIsEnabled(
+                {1,
+                 "Failed to get unit file state for com.zephro.helper.socket: No such file or "
+                 "directory\n"}),
+            0);
+  EXPECT_EQ(statusFromIsEnabled({-1, "could not start systemctl: No such file or directory"}), 0);
+  EXPECT_EQ(statusFromIsEnabled({0, "enabledish\n"}), 0);
+}
+
+TEST(SystemdServiceManager, UnitNamesComeFromThePropertyListName) {
+  const auto units = DaemonUnits::forPlistName("com.zephro.helper.plist");
+  EXPECT_EQ(units.socket, "com.zephro.helper.socket");
+  EXPECT_EQ(units.service, "com.zephro.helper.service");
+}
+
+TEST(SystemdServiceManager, StatusAsksSystemdAboutTheSocketUnit) {
+  Fixture f;
+  f.runner->answer("systemctl", {1, "disabled\n"});
+  EXPECT_EQ(f.service().status(), 2);
+  ASSERT_EQ(f.runner->commands().size(), 1u);
+  EXPECT_EQ(f.runner->commands()[0], (Argv{"systemctl", "is-enabled", "com.zephro.helper.socket"}));
+}
+
+TEST(SystemdServiceManager, UnitsMissingFromTheResourcesReadAsNotFound) {
+  Fixture f;
+  std::filesystem::remove(f.units / "com.zephro.helper.service");
+  auto service = f.service();
+  EXPECT_EQ(service.status(), 3);
+  const auto error = service.registerService();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, kServiceErrorNotFound);
+  EXPECT_EQ(error->localizedDescription(),
+            "The helper's units are missing from " + f.units.string() + ".");
+  EXPECT_TRUE(f.runner->commands().empty()) << "nothing may be asked of systemd or polkit";
+}
+
+TEST(SystemdServiceManager, RegisteringInstallsThroughPolkitAndUnregisteringRemoves) {
+  Fixture f;
+  f.runner->answer("pkexec", {0, ""});
+  auto service = f.service();
+  EXPECT_FALSE(service.registerService());
+  EXPECT_FALSE(service.unregisterService());
+  const auto commands = f.runner->commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], (Argv{"pkexec", f.script.string(), "install", f.units.string()}));
+  EXPECT_EQ(commands[1], (Argv{"pkexec", f.script.string(), "remove"}));
+}
+
+TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
+  {
+    // Dismissed: an error, and until systemd shows the units the status reads as
+    // "requires approval", which is what the registration's caller acts on.
+    Fixture f;
+    f.runner->answer("pkexec", {126, ""});
+    f.runner->answer("systemctl", {4, "not-found\n"});
+    auto service = f.service();
+    EXPECT_EQ(service.status(), 0);
+    const auto error = service.registerService();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "The administrator authentication was dismissed.");
+    EXPECT_EQ(service.status(), 2);
+  }
+  {
+    Fixture f;
+    f.runner->answer("pkexec", {127, "Error executing command as another user: Not authorized\n"});
+    f.runner->answer("systemctl", {4, "not-found\n"});
+    auto service = f.service();
+    const auto error = service.registerService();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kServiceErrorNotAuthorized);
+    EXPECT_EQ(error->localizedDescription(),
+              "Not authorized to manage the helper (Error executing command as another user: Not "
+              "authorized).");
+    EXPECT_EQ(service.status(), 0);
+  }
+  {
+    Fixture f;
+    f.runner->answer("pkexec",
+                     {3, "zephro-helper-units: /x/com.zephro.helper.socket is missing\n"});
+    const auto error = f.service().registerService();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(),
+              "The helper's units could not be changed (exit status 3): zephro-helper-units: "
+              "/x/com.zephro.helper.socket is missing");
+  }
+  {
+    Fixture f;
+    f.runner->answer("pkexec", {-1, "could not start pkexec: No such file or directory"});
+    const auto error = f.service().registerService();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(), "could not start pkexec: No such file or directory");
+  }
+}
+
+TEST(SystemdServiceManager, FindsTheUnitsAndScriptOfAnInstalledApplication) {
+  testing::TempDir prefix;
+  touch(prefix / "share/zephro/systemd/com.zephro.helper.socket");
+  touch(prefix / "share/zephro/systemd/com.zephro.helper.service");
+  touch(prefix / "libexec/zephro/zephro-helper-units");
+  auto runner = std::make_shared<ScriptedRunner>();
+  runner->answer("pkexec", {0, ""});
+  runner->answer("systemctl", {0, "enabled\n"});
+
+  auto setup =
+      makeServiceManager(ServiceManagerBackend::systemd,
+                         ApplicationPaths::forExecutable(prefix / "bin" / "zephro"), runner);
+  EXPECT_TRUE(setup.helperSocket.empty()) << "the system helper is reached by its service name";
+  const auto daemon = setup.manager->daemonService(kHelperPlistName);
+  EXPECT_EQ(daemon->status(), 1);
+  EXPECT_FALSE(daemon->registerService());
+  EXPECT_EQ(runner->commands().back(),
+            (Argv{"pkexec", (prefix / "libexec/zephro/zephro-helper-units").string(), "install",
+                  (prefix / "share/zephro/systemd").string()}));
+}
+
+TEST(SystemdServiceManager, InstallScriptRefusesBadArgumentsBeforeTouchingAnything) {
+  const auto script = testing::sourcePath("platform/servicemanager/zephro-helper-units").string();
+  testing::TempDir empty;
+  ProcessCommandRunner runner;
+  EXPECT_EQ(runner.run({script}).exitCode, 2);
+  EXPECT_EQ(runner.run({script, "install"}).exitCode, 2);
+  EXPECT_EQ(runner.run({script, "install", "relative/dir"}).exitCode, 2);
+  EXPECT_EQ(runner.run({script, "remove", "extra"}).exitCode, 2);
+  const auto missing = runner.run({script, "install", empty.path().string()});
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_EQ(missing.output,
+            script + ": " + (empty / "com.zephro.helper.socket").string() + " is missing\n");
+}
+
+}  // namespace
+}  // namespace zephro
