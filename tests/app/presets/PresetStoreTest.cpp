@@ -1,0 +1,181 @@
+#include "app/presets/PresetStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "app/presets/PresetCodec.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/log/Log.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class PresetStoreTest : public ::testing::Test {
+ protected:
+  [[nodiscard]] std::unique_ptr<UserDefaults> openDefaults() const {
+    return std::make_unique<UserDefaults>(
+        QString::fromStdString((dir_ / "defaults.json").string()));
+  }
+  // The stored bytes as a fresh reader of the file sees them.
+  [[nodiscard]] std::optional<QByteArray> storedOnDisk(const char* key = "fanPresets") const {
+    return openDefaults()->data(QLatin1StringView(key));
+  }
+
+  static Preset preset(const char* name, PresetMode mode, std::int64_t value,
+                       std::optional<QString> symbol = std::nullopt) {
+    return {QUuid::createUuid(), name, mode, value, std::move(symbol)};
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<UserDefaults> defaults_ = openDefaults();
+};
+
+TEST_F(PresetStoreTest, StartsEmptyClearsTheActiveMarkAndRewritesTheList) {
+  defaults_->setString("activePresetID", "5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D");
+  const log::Capture capture;
+  const PresetStore store(*defaults_);
+  EXPECT_TRUE(store.presets().isEmpty());
+  EXPECT_EQ(store.activePresetID(), std::nullopt);
+  EXPECT_FALSE(defaults_->hasStoredValue("activePresetID"));
+  EXPECT_EQ(storedOnDisk(), "[]");
+  EXPECT_FALSE(defaults_->hasStoredValue("fanPresetsBackup"));
+  EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST_F(PresetStoreTest, ChangesAreWrittenBeforeTheyReturnAndAnnounced) {
+  PresetStore store(*defaults_);
+  QSignalSpy listChanges(&store, &PresetStore::presetsChanged);
+  QSignalSpy announcements(&store, &PresetStore::entitiesChanged);
+
+  const Preset quiet = preset("Quiet", PresetMode::percentage, 30, QStringLiteral("wind"));
+  const Preset loud = preset("Loud", PresetMode::rpm, 5000);
+  const Preset middle = preset("Middle", PresetMode::percentage, 60);
+  store.add(quiet);
+  store.add(loud);
+  store.add(middle);
+  EXPECT_EQ(store.presets(), (QList<Preset>{quiet, loud, middle})) << "appended in order";
+  EXPECT_EQ(PresetStore::loadStoredPresets(*openDefaults()), store.presets());
+  EXPECT_EQ(listChanges.count(), 3);
+  EXPECT_EQ(announcements.count(), 3);
+
+  Preset louder = loud;
+  louder.name = "Louder";
+  louder.value = 5500;
+  louder.symbol = QStringLiteral("\U0001F525");
+  store.update(louder);
+  EXPECT_EQ(store.presets(), (QList<Preset>{quiet, louder, middle})) << "updated in place";
+  EXPECT_EQ(PresetStore::loadStoredPresets(*openDefaults()), store.presets());
+  EXPECT_EQ(announcements.count(), 4);
+
+  // An unknown id neither changes nor writes anything.
+  const QByteArray before = *storedOnDisk();
+  store.update(preset("Stranger", PresetMode::rpm, 2000));
+  EXPECT_EQ(announcements.count(), 4);
+  EXPECT_EQ(listChanges.count(), 4);
+  EXPECT_EQ(storedOnDisk(), before);
+
+  // The list survives into the next run, as the next store reads it.
+  const PresetStore nextRun(*openDefaults());
+  EXPECT_EQ(nextRun.presets(), store.presets());
+  EXPECT_EQ(store.property("presets").value<QList<Preset>>(), store.presets());
+}
+
+TEST_F(PresetStoreTest, DeletingClearsTheActiveMarkOnlyForItsOwnPreset) {
+  PresetStore store(*defaults_);
+  const Preset first = preset("First", PresetMode::percentage, 40);
+  const Preset second = preset("Second", PresetMode::rpm, 3000);
+  store.setPresets({first, second, first});
+  QSignalSpy activeChanges(&store, &PresetStore::activePresetIDChanged);
+  QSignalSpy announcements(&store, &PresetStore::entitiesChanged);
+
+  store.setActivePresetID(second.id);
+  EXPECT_EQ(store.property("activePresetID").toString(), second.idText());
+  store.deletePreset(first.id);
+  EXPECT_EQ(store.presets(), QList<Preset>{second}) << "every preset with the id goes";
+  EXPECT_EQ(store.activePresetID(), second.id);
+
+  // An id not in the list still writes the (unchanged) list.
+  store.deletePreset(QUuid::createUuid());
+  EXPECT_EQ(announcements.count(), 2);
+  EXPECT_EQ(store.activePresetID(), second.id);
+
+  store.deletePreset(second.id);
+  EXPECT_EQ(store.activePresetID(), std::nullopt);
+  EXPECT_EQ(store.property("activePresetID").toString(), QString());
+  EXPECT_EQ(activeChanges.count(), 2);
+  EXPECT_EQ(storedOnDisk(), "[]");
+  EXPECT_FALSE(defaults_->hasStoredValue("activePresetID")) << "the mark is never stored";
+}
+
+TEST_F(PresetStoreTest, AnEntryWithoutSymbolIsRewrittenWithoutOne) {
+  const QByteArray stored =
+      R"([{"id":"5c0a3b1e-9f2d-4c6a-8b7e-1d2f3a4b5c6d","value":1800,"mode":"rpm","name":"Calm"}])";
+  defaults_->setData("fanPresets", stored);
+  const PresetStore store(*defaults_);
+  ASSERT_EQ(store.presets().size(), 1);
+  EXPECT_EQ(store.presets()[0].symbol, std::nullopt);
+  EXPECT_EQ(storedOnDisk(), R"([{"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D","name":"Calm",)"
+                            R"("mode":"rpm","value":1800}])");
+  EXPECT_FALSE(defaults_->hasStoredValue("fanPresetsBackup"));
+}
+
+TEST_F(PresetStoreTest, UnreadableEntriesAreDroppedOnlyAfterTheOriginalIsKept) {
+  const Preset kept1 = preset("One", PresetMode::rpm, 2000);
+  const Preset kept2 = preset("Two", PresetMode::percentage, 80, QStringLiteral("flame"));
+  QByteArray original = encodePresets({kept1, kept2});
+  original.insert(original.indexOf(",{") + 1,
+                  R"({"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D","name":"Odd","mode":"turbo",)"
+                  R"("value":1},)");
+  defaults_->setData("fanPresets", original);
+
+  const log::Capture capture;
+  const PresetStore store(*defaults_);
+  EXPECT_EQ(capture.lines(),
+            Lines{"[Zephro] Dropped 1 of 3 stored presets that could not be read (entry 2: unknown "
+                  "mode); the original data is kept under \"fanPresetsBackup\""});
+  EXPECT_EQ(store.presets(), (QList<Preset>{kept1, kept2}));
+  EXPECT_EQ(storedOnDisk(), encodePresets({kept1, kept2}));
+  EXPECT_EQ(storedOnDisk("fanPresetsBackup"), original);
+  EXPECT_EQ(PresetStore::loadStoredPresets(*defaults_), store.presets());
+}
+
+TEST_F(PresetStoreTest, DataThatCannotBeReadAtAllIsKeptBeforeTheEmptyListReplacesIt) {
+  const struct {
+    std::function<void(UserDefaults&)> store;
+    QByteArray backup;
+    const char* line;
+  } cases[] = {
+      {[](UserDefaults& d) { d.setData("fanPresets", "[{\"id\": tru"); }, "[{\"id\": tru",
+       "[Zephro] Stored presets could not be read (malformed JSON at byte 12); the original data "
+       "is kept under \"fanPresetsBackup\""},
+      {[](UserDefaults& d) { d.setData("fanPresets", "{}"); }, "{}",
+       "[Zephro] Stored presets could not be read (not a JSON array); the original data is kept "
+       "under \"fanPresetsBackup\""},
+      {[](UserDefaults& d) { d.setString("fanPresets", "[]\u00e9"); }, "[]\xc3\xa9",
+       "[Zephro] Stored presets could not be read (not a data value); the original data is kept "
+       "under \"fanPresetsBackup\""},
+  };
+  for (const auto& [storeValue, backup, line] : cases) {
+    SCOPED_TRACE(line);
+    storeValue(*defaults_);
+    const log::Capture capture;
+    const PresetStore store(*defaults_);
+    EXPECT_EQ(capture.lines(), Lines{line});
+    EXPECT_TRUE(store.presets().isEmpty());
+    EXPECT_EQ(storedOnDisk(), "[]");
+    EXPECT_EQ(storedOnDisk("fanPresetsBackup"), backup);
+  }
+
+  // The next run finds a clean list and leaves the backup alone.
+  const log::Capture capture;
+  const PresetStore nextRun(*defaults_);
+  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_EQ(storedOnDisk("fanPresetsBackup"), "[]\xc3\xa9");
+}
+
+}  // namespace
+}  // namespace zephro
