@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "helper/SMCWrapperObjC.h"
+#include "platform/codesign/TrustAnchor.h"
+#include "platform/xpc/Listener.h"
+#include "protocol/HelperProtocol.h"
+
+namespace zephro {
+
+// The code requirement a client must satisfy: the application, signed by our team.
+inline constexpr const char* kClientRequirement =
+    "anchor apple generic and identifier \"com.zephro.app\" and "
+    "certificate leaf[subject.OU] = \"Q7K2M9T4XW\"";
+
+inline constexpr const char* kHelperErrorDomain = "HelperError";
+
+// Used when a fan reports no usable maximum speed.
+inline constexpr double kFallbackMaxRPM = 6500.0;
+// How long the firmware gets after a fan is switched to manual, per fan.
+inline constexpr std::int64_t kOverrideDelayMillis = 200;
+
+// The daemon's one service object: the listener's delegate (the code check) and
+// the exported object of every accepted connection.
+//
+// One lock serializes the SMC work of every request, whichever connection it came
+// from: the fan sequences read, modify and write the shared force mask, and two of
+// them interleaved would lose a fan's bit. currentMode_ is guarded by the same lock.
+class HelperService final : public HelperProtocol, public xpc::ListenerDelegate {
+ public:
+  // Opens the SMC; nullptr (and the error filled in) when it cannot be opened.
+  using SMCOpener = std::function<std::unique_ptr<SMCWrapperObjC>(Error* error)>;
+
+  HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor);
+
+  bool shouldAcceptNewConnection(xpc::IncomingConnection& connection) override;
+
+  void getFanInfo(FanInfoReply reply) override;
+  void getSystemTemperature(TemperatureReply reply) override;
+  void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
+                  SetFanModeReply reply) override;
+  void getVersion(VersionReply reply) override;
+
+  [[nodiscard]] FanMode currentMode() const;
+
+ private:
+  // The SMC object, opened on first use and kept; nullptr and `error` when it
+  // cannot be opened now (the next request tries again). Called with smcLock_ held.
+  [[nodiscard]] SMCWrapperObjC* openSMC(Error& error);
+  [[nodiscard]] FanMode inferMode(SMCWrapperObjC& smc, std::int64_t fanCount);
+  [[nodiscard]] std::optional<Error> driveToMax(SMCWrapperObjC& smc, std::int64_t fanCount);
+  [[nodiscard]] std::optional<Error> driveManually(SMCWrapperObjC& smc, std::int64_t fanCount,
+                                                   const std::vector<std::int64_t>& percentages);
+  [[nodiscard]] std::optional<Error> releaseToSystem(SMCWrapperObjC& smc, std::int64_t fanCount);
+
+  SMCOpener opener_;
+  codesign::TrustAnchor anchor_;
+  std::shared_ptr<xpc::ExportedObject> exported_;
+
+  mutable std::mutex smcLock_;
+  std::unique_ptr<SMCWrapperObjC> smc_;
+  FanMode currentMode_ = FanMode::system;
+};
+
+// The error of a fan table with fewer than one fan.
+[[nodiscard]] Error fanCountError(std::int64_t fanCount);
+
+}  // namespace zephro

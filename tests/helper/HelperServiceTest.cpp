@@ -1,0 +1,395 @@
+#include "helper/HelperService.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "platform/codesign/Keys.h"
+#include "platform/log/Format.h"
+#include "platform/log/Log.h"
+#include "tests/helper/SmcFixture.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::shippedMachine;
+
+constexpr const char* kOpenFailure =
+    "Error Domain=SMCErrorDomain Code=1 \"Could not open connection to AppleSMC.\" "
+    "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}";
+
+smc::MachineProfile machineWithFans(const std::string& fans,
+                                    const std::string& speedType = "flt ") {
+  return smc::MachineProfile::fromJson(R"({"model": "Test,1", "fanSpeedType": ")" + speedType +
+                                           R"(", "modeKey": "F%dMd", "fans": )" + fans + "}",
+                                       "test");
+}
+
+// A HelperService over an emulated machine whose clock moves only when the service
+// sleeps, so fan sequences take no real time.
+struct ServiceFixture {
+  explicit ServiceFixture(smc::MachineProfile profile)
+      : clock(std::make_shared<smc::ManualClock>()),
+        smc(std::make_shared<smc::EmulatedSmc>(std::move(profile), std::nullopt, clock)),
+        sleeper(std::make_shared<RecordingSleeper>([this](std::chrono::milliseconds step) {
+          clock->advance(step);
+          if (onSleep) onSleep();
+        })),
+        service(std::make_unique<HelperService>(opener(), anchor())) {}
+
+  HelperService::SMCOpener opener() {
+    return [this](Error* error) -> std::unique_ptr<SMCWrapperObjC> {
+      ++opens;
+      if (!available) return SMCWrapperObjC::create(smc::makeUserClient(""), sleeper, error);
+      return SMCWrapperObjC::create(std::make_unique<smc::EmulatedUserClient>(smc), sleeper, error);
+    };
+  }
+
+  static codesign::TrustAnchor anchor() {
+    return codesign::TrustAnchor(codesign::KeyPair::generate().publicKey);
+  }
+
+  // The helper as it is after a restart: same machine, fresh service.
+  void restart() { service = std::make_unique<HelperService>(opener(), anchor()); }
+
+  std::pair<std::vector<FanInfoDTO>, std::optional<Error>> fanInfo() {
+    std::pair<std::vector<FanInfoDTO>, std::optional<Error>> result;
+    service->getFanInfo([&](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
+      result = {std::move(fans), std::move(error)};
+    });
+    return result;
+  }
+
+  std::optional<Error> setMode(std::int64_t mode, std::vector<std::int64_t> percentages) {
+    std::optional<Error> result = Error{"unanswered", 0, {}};
+    service->setFanMode(mode, std::move(percentages),
+                        [&](std::optional<Error> error) { result = std::move(error); });
+    return result;
+  }
+
+  std::vector<FanMode> modes() {
+    std::vector<FanMode> modes;
+    for (const auto& fan : fanInfo().first) modes.push_back(fan.mode());
+    return modes;
+  }
+
+  std::vector<std::string> serviceLines() const {
+    return capture.linesStartingWith("[ZephroHelper] ");
+  }
+
+  int smcWrites() const {
+    int writes = 0;
+    for (const auto& record : smc->callLog()) writes += record.command == 6 ? 1 : 0;
+    return writes;
+  }
+
+  log::Capture capture;
+  std::shared_ptr<smc::ManualClock> clock;
+  std::shared_ptr<smc::EmulatedSmc> smc;
+  std::function<void()> onSleep;
+  std::shared_ptr<RecordingSleeper> sleeper;
+  bool available = true;
+  int opens = 0;
+  std::unique_ptr<HelperService> service;
+};
+
+TEST(HelperService, VersionNeedsNoSmcAndTheSmcOpensOnceOnFirstUse) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  std::string version;
+  f.service->getVersion([&](std::string text) { version = std::move(text); });
+  EXPECT_EQ(version, "1.0.1");
+  EXPECT_EQ(f.opens, 0);
+
+  double celsius = 0;
+  std::optional<Error> error;
+  f.service->getSystemTemperature([&](double value, std::optional<Error> e) {
+    celsius = value;
+    error = std::move(e);
+  });
+  EXPECT_GT(celsius, 10.0);
+  EXPECT_FALSE(error);
+  (void)f.fanInfo();
+  EXPECT_EQ(f.opens, 1);
+  EXPECT_EQ(f.capture.linesStartingWith("[ZephroHelper] Opened").size(), 1U);
+  EXPECT_EQ(f.serviceLines().front(), "[ZephroHelper] Opened AppleSMC connection.");
+}
+
+TEST(HelperService, WithoutAnSmcEveryOperationAnswersTheOpenErrorAndRetriesLater) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  f.available = false;
+  const auto openError =
+      Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+
+  const auto [fans, fanError] = f.fanInfo();
+  EXPECT_TRUE(fans.empty());
+  EXPECT_EQ(fanError, openError);
+  double celsius = -1;
+  std::optional<Error> temperatureError;
+  f.service->getSystemTemperature([&](double value, std::optional<Error> e) {
+    celsius = value;
+    temperatureError = std::move(e);
+  });
+  EXPECT_EQ(celsius, 0.0);
+  EXPECT_EQ(temperatureError, openError);
+  EXPECT_EQ(f.setMode(2, {}), openError);
+  EXPECT_EQ(f.serviceLines(), std::vector<std::string>{
+                                  std::string("[ZephroHelper] setFanMode ERROR: ") + kOpenFailure});
+  EXPECT_EQ(f.opens, 3);
+
+  // The controller appears: the next request opens it.
+  f.available = true;
+  EXPECT_EQ(f.fanInfo().first.size(), 2U);
+  EXPECT_EQ(f.capture.linesStartingWith("[ZephroHelper] Opened").size(), 1U);
+}
+
+TEST(HelperService, ReportedModeFollowsTheSmcAndCurrentMode) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  using enum FanMode;
+
+  EXPECT_EQ(f.setMode(2, {}), std::nullopt);
+  EXPECT_EQ(f.service->currentMode(), max);
+  f.capture.clear();
+  const auto [fans, error] = f.fanInfo();
+  ASSERT_EQ(fans.size(), 2U);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(f.modes(), (std::vector{max, max}));
+  EXPECT_EQ(fans[0].minRPM(), 2000.0);
+  EXPECT_EQ(fans[1].maxRPM(), 6100.0);
+  EXPECT_EQ(f.serviceLines().front(),
+            "[ZephroHelper] getFanInfo: fan0: " + format::shortestDouble(fans[0].currentRPM()) +
+                "RPM min=2000.0 max=5600.0, fan1: " + format::shortestDouble(fans[1].currentRPM()) +
+                "RPM min=2000.0 max=6100.0");
+
+  // Restarted with the fans still forced: the helper only knows that some fan is manual.
+  f.restart();
+  EXPECT_EQ(f.modes(), (std::vector{manual, manual}));
+  EXPECT_EQ(f.service->currentMode(), system);
+
+  // Manual, then the firmware takes the fans back behind the helper's back.
+  EXPECT_EQ(f.setMode(1, {40, 60}), std::nullopt);
+  const std::uint8_t zero[2] = {0, 0};
+  f.smc->setKeyBytes("FS! ", zero);
+  f.smc->setKeyBytes("F0Md", std::span(zero, 1));
+  f.smc->setKeyBytes("F1Md", std::span(zero, 1));
+  f.capture.clear();
+  EXPECT_EQ(f.modes(), (std::vector{system, system}));
+  EXPECT_EQ(f.capture.linesStartingWith("[ZephroHelper] getFanInfo: SMC"),
+            std::vector<std::string>{"[ZephroHelper] getFanInfo: SMC shows system control but "
+                                     "currentMode was 1; resyncing to .system."});
+  f.capture.clear();
+  EXPECT_EQ(f.modes(), (std::vector{system, system}));
+  EXPECT_TRUE(f.capture.linesStartingWith("[ZephroHelper] getFanInfo: SMC").empty());
+}
+
+TEST(HelperService, ManualTargetsSpanEachFansRangeAndPercentagesAreClamped) {
+  ServiceFixture f(machineWithFans(
+      R"([{"min": 1200, "max": 6000}, {"min": 1200, "max": 6000}, {"min": 1200, "max": 6000}])"));
+  ASSERT_EQ(f.setMode(1, {0, 50, 100}), std::nullopt);
+  EXPECT_EQ(f.smc->fanTarget(0), 1200.0);
+  EXPECT_EQ(f.smc->fanTarget(1), 3600.0);
+  EXPECT_EQ(f.smc->fanTarget(2), 6000.0);
+  const auto lines = f.serviceLines();
+  const std::vector<std::string> expected{
+      "[ZephroHelper] Opened AppleSMC connection.",
+      "[ZephroHelper] setFanMode: mode=1 (manual), percentages=[0, 50, 100], fanCount=3",
+      "[ZephroHelper] Fan 0: pct=0%, min=1200.0, max=6000.0",
+      "[ZephroHelper] Fan 0: computed target = 1200.0 RPM",
+      "[ZephroHelper] Fan 1: pct=50%, min=1200.0, max=6000.0",
+      "[ZephroHelper] Fan 1: computed target = 3600.0 RPM",
+      "[ZephroHelper] Fan 2: pct=100%, min=1200.0, max=6000.0",
+      "[ZephroHelper] Fan 2: computed target = 6000.0 RPM"};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(f.sleeper->requests().front(), 200ms);
+
+  // Out-of-range percentages from a peer never leave the fan's range.
+  f.capture.clear();
+  ASSERT_EQ(f.setMode(1, {150, -20}), std::nullopt);
+  EXPECT_EQ(f.smc->fanTarget(0), 6000.0);
+  EXPECT_EQ(f.smc->fanTarget(1), 1200.0);
+  EXPECT_EQ(f.serviceLines(),
+            (std::vector<std::string>{
+                "[ZephroHelper] setFanMode: mode=1 (manual), percentages=[150, -20], fanCount=3",
+                "[ZephroHelper] Fan 0: pct=150% is outside 0 to 100, clamped to 100%",
+                "[ZephroHelper] Fan 0: pct=100%, min=1200.0, max=6000.0",
+                "[ZephroHelper] Fan 0: computed target = 6000.0 RPM",
+                "[ZephroHelper] Fan 1: pct=-20% is outside 0 to 100, clamped to 0%",
+                "[ZephroHelper] Fan 1: pct=0%, min=1200.0, max=6000.0",
+                "[ZephroHelper] Fan 1: computed target = 1200.0 RPM"}));
+  EXPECT_EQ(f.service->currentMode(), FanMode::manual);
+}
+
+TEST(HelperService, ManualFallsBackWhenTheRangeIsUnusable) {
+  ServiceFixture f(machineWithFans(
+      R"([{"min": 1200, "max": 0}, {"min": 0, "max": 0}, {"min": 7000, "max": 7000}])"));
+  float minusFive = -5.0f;
+  std::uint8_t bytes[4];
+  std::memcpy(bytes, &minusFive, sizeof bytes);
+  f.smc->setKeyBytes("F1Mn", bytes);
+
+  ASSERT_EQ(f.setMode(1, {50, 50, 50}), std::nullopt);
+  EXPECT_EQ(f.smc->fanTarget(0), 3850.0);
+  EXPECT_EQ(f.smc->fanTarget(1), 3250.0);
+  EXPECT_EQ(f.smc->fanTarget(2), 7000.5);
+  const auto lines = f.serviceLines();
+  const std::vector<std::string> expected{
+      "[ZephroHelper] Opened AppleSMC connection.",
+      "[ZephroHelper] setFanMode: mode=1 (manual), percentages=[50, 50, 50], fanCount=3",
+      "[ZephroHelper] Fan 0: pct=50%, min=1200.0, max=0.0",
+      "[ZephroHelper] Fan 0: maxRPM was 0, using fallback 6500.0",
+      "[ZephroHelper] Fan 0: computed target = 3850.0 RPM",
+      "[ZephroHelper] Fan 1: pct=50%, min=-5.0, max=0.0",
+      "[ZephroHelper] Fan 1: maxRPM was 0, using fallback 6500.0",
+      "[ZephroHelper] Fan 1: computed target = 3250.0 RPM",
+      "[ZephroHelper] Fan 2: pct=50%, min=7000.0, max=7000.0",
+      "[ZephroHelper] Fan 2: maxRPM <= minRPM, using fallback 7001.0",
+      "[ZephroHelper] Fan 2: computed target = 7000.5 RPM"};
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(HelperService, ManualDrivesOnlyFansThatHaveAPercentage) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  ASSERT_EQ(f.setMode(1, {40, 60, 80}), std::nullopt);
+  EXPECT_TRUE(f.smc->isFanForced(0));
+  EXPECT_TRUE(f.smc->isFanForced(1));
+  EXPECT_TRUE(f.capture.linesStartingWith("[ZephroHelper] Fan 2").empty());
+
+  ServiceFixture g(shippedMachine("macbookpro16-1"));
+  ASSERT_EQ(g.setMode(1, {40}), std::nullopt);
+  EXPECT_TRUE(g.smc->isFanForced(0));
+  EXPECT_FALSE(g.smc->isFanForced(1));
+}
+
+TEST(HelperService, MaxDrivesEveryFanAndStopsAtTheFirstFailure) {
+  ServiceFixture f(machineWithFans(R"([{"min": 1200, "max": 5600}, {"min": 1200, "max": 0}])"));
+  ASSERT_EQ(f.setMode(2, {}), std::nullopt);
+  EXPECT_EQ(f.smc->fanTarget(0), 5600.0);
+  EXPECT_EQ(f.smc->fanTarget(1), 6500.0);
+  EXPECT_EQ(f.serviceLines(),
+            (std::vector<std::string>{
+                "[ZephroHelper] Opened AppleSMC connection.",
+                "[ZephroHelper] setFanMode: mode=2 (max), percentages=[], fanCount=2",
+                "[ZephroHelper] Fan 0: setting to max RPM = 5600.0",
+                "[ZephroHelper] Fan 1: maxRPM was 0, using fallback 6500.0",
+                "[ZephroHelper] Fan 1: setting to max RPM = 6500.0"}));
+
+  // Back to system, then max fails on fan 1: fan 0 stays driven, the mode stays system.
+  ASSERT_EQ(f.setMode(0, {}), std::nullopt);
+  EXPECT_FALSE(f.smc->isFanForced(0));
+  f.smc->injectFault("F1Tg", smc::Command::writeValue, smc::kIOReturnNotPrivileged);
+  f.capture.clear();
+  const auto error = f.setMode(2, {});
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain, "SMCErrorDomain");
+  EXPECT_EQ(error->code, smc::kIOReturnNotPrivileged);
+  EXPECT_EQ(f.smc->fanTarget(0), 5600.0);
+  EXPECT_TRUE(f.smc->isFanForced(0));
+  EXPECT_EQ(f.service->currentMode(), FanMode::system);
+  EXPECT_EQ(f.serviceLines().back(),
+            "[ZephroHelper] setFanMode ERROR: " + error->fullDescription());
+}
+
+TEST(HelperService, SystemReleasesEveryFan) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  ASSERT_EQ(f.setMode(2, {}), std::nullopt);
+  f.capture.clear();
+  ASSERT_EQ(f.setMode(0, {}), std::nullopt);
+  EXPECT_EQ(f.smc->forceMask(), 0);
+  EXPECT_EQ(f.smc->modeValue(0), 0);
+  EXPECT_EQ(f.smc->modeValue(1), 0);
+  EXPECT_EQ(f.service->currentMode(), FanMode::system);
+  EXPECT_EQ(f.serviceLines(),
+            (std::vector<std::string>{
+                "[ZephroHelper] setFanMode: mode=0 (system), percentages=[], fanCount=2",
+                "[ZephroHelper] Releasing fan control back to system..."}));
+}
+
+TEST(HelperService, UnknownModesAndFanlessMachinesAnswerErrorsAndTouchNoFan) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  (void)f.fanInfo();
+  f.smc->clearCallLog();
+  f.capture.clear();
+  const auto unknown = f.setMode(7, {50});
+  EXPECT_EQ(unknown, Error::withDescription("HelperError", 7, "Unknown fan mode 7"));
+  EXPECT_EQ(f.smcWrites(), 0);
+  EXPECT_EQ(f.service->currentMode(), FanMode::system);
+  EXPECT_EQ(f.serviceLines(),
+            (std::vector<std::string>{
+                "[ZephroHelper] setFanMode: mode=7 (max), percentages=[50], fanCount=2",
+                "[ZephroHelper] setFanMode ERROR: " + unknown->fullDescription()}));
+
+  // "FNum" unreadable: the count is the negated connection handle.
+  f.smc->injectFault("FNum", smc::Command::readValue, smc::kIOReturnNotFound);
+  const auto count = -static_cast<std::int64_t>(smc::EmulatedUserClient::kConnectionHandle);
+  const auto fanless = fanCountError(count);
+  EXPECT_EQ(fanless.fullDescription(), "Error Domain=HelperError Code=" + std::to_string(count) +
+                                           " \"fanCount is " + std::to_string(count) +
+                                           "\" UserInfo={NSLocalizedDescription=fanCount is " +
+                                           std::to_string(count) + "}");
+  const auto [fans, error] = f.fanInfo();
+  EXPECT_TRUE(fans.empty());
+  EXPECT_EQ(error, fanless);
+  f.smc->clearCallLog();
+  EXPECT_EQ(f.setMode(2, {}), fanless);
+  EXPECT_EQ(f.setMode(1, {50, 50}), fanless);
+  EXPECT_EQ(f.smcWrites(), 0);
+  // Handing fans back is harmless without a fan table and succeeds.
+  EXPECT_EQ(f.setMode(0, {}), std::nullopt);
+}
+
+TEST(HelperService, RequestsFromTwoConnectionsNeverInterleaveOnTheSmc) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  (void)f.fanInfo();
+  // While the max request waits for the firmware, a second request arrives.
+  std::future<std::vector<FanInfoDTO>> second;
+  std::atomic<bool> secondFinishedDuringFirst{false};
+  std::atomic<bool> started{false};
+  f.onSleep = [&] {
+    if (started.exchange(true)) return;
+    second = std::async(std::launch::async, [&] { return f.fanInfo().first; });
+    // Without the lock the reader finishes while the override is in progress.
+    secondFinishedDuringFirst = second.wait_for(500ms) == std::future_status::ready;
+  };
+  ASSERT_EQ(f.setMode(2, {}), std::nullopt);
+  EXPECT_FALSE(secondFinishedDuringFirst);
+  ASSERT_TRUE(second.valid());
+  const auto fans = second.get();
+  ASSERT_EQ(fans.size(), 2U);
+  // It ran after the whole request: both fans forced, mode max.
+  EXPECT_EQ(fans[1].mode(), FanMode::max);
+  EXPECT_EQ(f.smc->forceMask(), 0x3);
+}
+
+TEST(HelperService, TheCodeCheckRefusesUnsignedAndUnknownPeers) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  xpc::IncomingConnection self(pair[0], {::getpid(), ::getuid(), ::getgid()});
+  EXPECT_FALSE(f.service->shouldAcceptNewConnection(self));
+  EXPECT_FALSE(self.resumed());
+  EXPECT_EQ(f.serviceLines(),
+            std::vector<std::string>{"[ZephroHelper] Rejected connection from pid " +
+                                     std::to_string(::getpid()) +
+                                     ": failed code requirement check (status -67062)."});
+  ::close(pair[0]);
+  ::close(pair[1]);
+
+  f.capture.clear();
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  xpc::IncomingConnection nobody(pipeEnds[0], {});
+  EXPECT_FALSE(f.service->shouldAcceptNewConnection(nobody));
+  EXPECT_EQ(f.serviceLines(),
+            std::vector<std::string>{
+                "[ZephroHelper] Rejected connection from pid 0: could not resolve caller's code."});
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+  EXPECT_EQ(f.opens, 0);
+}
+
+}  // namespace
+}  // namespace zephro
