@@ -1,0 +1,149 @@
+// A client of the helper for the daemon tests, built signed and unsigned. It runs
+// the commands on its command line over one connection and prints one line each:
+//   version                  version <text>
+//   fans                     fans <mode>,<mode>...   (or: error <description>)
+//   mode M P,P,...|none      ok                      (or: error <description>)
+//   garbage | oversized      closed | refused        (sends a broken frame)
+// A transport failure prints "transport <code>", a missing answer "timeout".
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/xpc/Frame.h"
+#include "platform/xpc/Message.h"
+#include "platform/xpc/Socket.h"
+#include "protocol/remote/RemoteHelper.h"
+
+namespace {
+
+using namespace zephro;
+
+constexpr auto kWait = std::chrono::seconds(60);
+
+const char* modeName(FanMode mode) {
+  switch (mode) {
+    case FanMode::system:
+      return "system";
+    case FanMode::manual:
+      return "manual";
+    case FanMode::max:
+      return "max";
+  }
+  return "?";
+}
+
+std::vector<std::int64_t> percentagesFrom(const std::string& text) {
+  std::vector<std::int64_t> values;
+  std::stringstream stream(text);
+  std::string item;
+  while (std::getline(stream, item, ',')) values.push_back(std::stoll(item));
+  return values;
+}
+
+// One line per call: whichever of reply and transport error comes first.
+class Session {
+ public:
+  explicit Session(const std::string& socket) : connection_(xpc::Connection::toSocketPath(socket)) {
+    connection_->resume();
+    proxy_ = remoteHelperProxy(connection_, [this](const Error& error) {
+      answer("transport " + std::to_string(error.code));
+    });
+  }
+  ~Session() { connection_->invalidate(); }
+
+  std::string version() {
+    return call([this] { proxy_->getVersion([this](std::string v) { answer("version " + v); }); });
+  }
+
+  std::string fans() {
+    return call([this] {
+      proxy_->getFanInfo([this](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
+        if (error) return answer("error " + error->fullDescription());
+        std::string modes;
+        for (const auto& fan : fans)
+          modes += (modes.empty() ? "" : ",") + std::string(modeName(fan.mode()));
+        answer("fans " + modes);
+      });
+    });
+  }
+
+  std::string mode(std::int64_t mode, std::vector<std::int64_t> percentages) {
+    return call([&] {
+      proxy_->setFanMode(mode, percentages, [this](std::optional<Error> error) {
+        answer(error ? "error " + error->fullDescription() : "ok");
+      });
+    });
+  }
+
+ private:
+  template <typename Send>
+  std::string call(Send send) {
+    promise_ = std::promise<std::string>();
+    auto future = promise_.get_future();
+    send();
+    if (future.wait_for(kWait) != std::future_status::ready) return "timeout";
+    return future.get();
+  }
+  void answer(std::string line) { promise_.set_value(std::move(line)); }
+
+  std::shared_ptr<xpc::Connection> connection_;
+  std::shared_ptr<HelperProtocol> proxy_;
+  std::promise<std::string> promise_;
+};
+
+bool waitReadable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) > 0;
+}
+
+// Sends a broken frame once the helper has accepted us, and reports how it ended.
+std::string sendBroken(const std::string& socket, bool oversized) {
+  std::string error;
+  auto fd = xpc::connectUnixSocket(socket, error);
+  if (!fd.valid()) return "transport " + error;
+  std::uint8_t buffer[4096];
+  if (!waitReadable(fd.get())) return "timeout";
+  if (::read(fd.get(), buffer, sizeof buffer) <= 0) return "refused";
+  const std::vector<std::uint8_t> garbage{0x00, 0x00, 0x00, 0x03, 0xff, 0xfe, 0xfd};
+  const std::vector<std::uint8_t> huge{0x7f, 0xff, 0xff, 0xff, 0xa0};
+  if (!xpc::writeAll(fd.get(), oversized ? huge : garbage, kWait)) return "closed";
+  if (!waitReadable(fd.get())) return "timeout";
+  return ::read(fd.get(), buffer, sizeof buffer) <= 0 ? "closed" : "answered";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: " << argv[0] << " SOCKET COMMAND...\n";
+    return 2;
+  }
+  const std::string socket = argv[1];
+  Session session(socket);
+  for (int i = 2; i < argc; ++i) {
+    const std::string command = argv[i];
+    if (command == "version") {
+      std::cout << session.version() << std::endl;
+    } else if (command == "fans") {
+      std::cout << session.fans() << std::endl;
+    } else if (command == "mode" && i + 2 < argc) {
+      const auto mode = std::stoll(argv[++i]);
+      const std::string list = argv[++i];
+      std::cout << session.mode(
+                       mode, list == "none" ? std::vector<std::int64_t>{} : percentagesFrom(list))
+                << std::endl;
+    } else if (command == "garbage" || command == "oversized") {
+      std::cout << sendBroken(socket, command == "oversized") << std::endl;
+    } else {
+      std::cerr << "unknown command " << command << "\n";
+      return 2;
+    }
+  }
+  return 0;
+}
