@@ -155,21 +155,27 @@ QCoro::Task<> setModeWith(std::shared_ptr<HelperClient::State> state, FanMode mo
   co_await *pending;
 }
 
+// Arguments with destructors are never built inside a co_await expression: GCC 12
+// destroys such temporaries twice. Tasks are made first, then awaited.
 QCoro::Task<> registerHelperWith(std::shared_ptr<HelperClient::State> state, bool forceRefresh) {
-  co_await onWorkerThread([state, forceRefresh] { state->registerHelper(forceRefresh); });
+  auto registration =
+      onWorkerThread([state, forceRefresh] { state->registerHelper(forceRefresh); });
+  co_await registration;
 }
 
 QCoro::Task<> verifyHelperAtLaunchWith(std::shared_ptr<HelperClient::State> state) {
   std::optional<std::string> version;
   try {
-    version = co_await fetchHelperVersionWith(state);
+    auto fetch = fetchHelperVersionWith(state);
+    version = co_await fetch;
   } catch (...) {
     // Not installed, not approved, not running or silent: all mean install or repair.
   }
   if (!version) {
     log::write("[Zephro] Helper unreachable at launch \u2014 attempting install/repair.");
     state->invalidate();
-    co_await registerHelperWith(state, true);
+    auto repair = registerHelperWith(state, true);
+    co_await repair;
     co_return;
   }
   if (*version == kHelperProtocolVersion) {
@@ -179,7 +185,8 @@ QCoro::Task<> verifyHelperAtLaunchWith(std::shared_ptr<HelperClient::State> stat
   log::write("[Zephro] Helper version " + *version + " != " + kHelperProtocolVersion +
              " \u2014 refreshing binary.");
   state->invalidate();
-  co_await registerHelperWith(state, true);
+  auto refresh = registerHelperWith(state, true);
+  co_await refresh;
 }
 
 std::mutex sharedMutex;

@@ -1,0 +1,285 @@
+#include "app/core/HelperClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+
+#include "app/core/HelperInstallError.h"
+#include "app/core/RemoteError.h"
+#include "platform/log/Log.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "tests/app/core/ScriptedHelper.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::awaitTask;
+using testing::ScriptedHelper;
+using testing::spinUntil;
+
+const Error kSmcError =
+    Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+
+// A client on a temp socket that counts the connections it makes.
+struct ClientOnSocket {
+  explicit ClientOnSocket(std::chrono::milliseconds callTimeout = 15s,
+                          std::chrono::milliseconds versionTimeout = 3s)
+      : socket((dir / "helper.sock").string()) {
+    HelperClientOptions options;
+    options.connectionFactory = [this] {
+      ++connectionsMade;
+      return xpc::Connection::toSocketPath(socket);
+    };
+    options.callTimeout = callTimeout;
+    options.versionTimeout = versionTimeout;
+    client = std::make_unique<HelperClient>(std::move(options));
+  }
+
+  zephro::testing::TempDir dir;
+  std::string socket;
+  std::atomic<int> connectionsMade{0};
+  std::unique_ptr<HelperClient> client;
+};
+
+TEST(HelperClient, AnswersEachOperationFromTheHelper) {
+  ClientOnSocket c;
+  ScriptedHelper helper;
+  helper.fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::manual),
+                 FanInfoDTO(1, 2400.5, 2160, 5940, FanMode::manual)};
+  helper.celsius = 47.25;
+  helper.version = "1.0.1";
+  InProcessHelperServer server(c.socket, helper);
+  log::Capture capture;
+
+  const auto fans = awaitTask(c.client->fetchFanInfo());
+  ASSERT_TRUE(fans.succeeded()) << fans.errorText();
+  EXPECT_EQ(*fans.value, helper.fans);
+  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
+  ASSERT_TRUE(celsius.succeeded()) << celsius.errorText();
+  EXPECT_EQ(*celsius.value, 47.25);
+  const auto version = awaitTask(c.client->fetchHelperVersion());
+  ASSERT_TRUE(version.succeeded()) << version.errorText();
+  EXPECT_EQ(*version.value, "1.0.1");
+
+  // System mode goes with no percentages at all: the empty list passes the allow-list.
+  ASSERT_TRUE(awaitTask(c.client->setMode(FanMode::manual, {40, 60})).succeeded());
+  const auto system = awaitTask(c.client->setMode(FanMode::system, {}));
+  ASSERT_TRUE(system.succeeded()) << system.errorText();
+  const auto calls = helper.recordedSetModeCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].mode, 1);
+  EXPECT_EQ(calls[0].percentages, (std::vector<std::int64_t>{40, 60}));
+  EXPECT_EQ(calls[1].mode, 0);
+  EXPECT_TRUE(calls[1].percentages.empty());
+
+  EXPECT_EQ(c.connectionsMade, 1) << "every call shares the one connection";
+  EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
+  ClientOnSocket c;
+  ScriptedHelper helper;
+  // An error wins over the fans that came with it.
+  helper.fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::system)};
+  helper.fanError = Error::withDescription("HelperError", 0, "fanCount is 0");
+  helper.temperatureError = kSmcError;
+  helper.setModeError = kSmcError;
+  InProcessHelperServer server(c.socket, helper);
+  log::Capture capture;
+
+  const auto fans = awaitTask(c.client->fetchFanInfo());
+  ASSERT_TRUE(fans.errorAs<RemoteError>());
+  EXPECT_EQ(fans.errorAs<RemoteError>()->error(), *helper.fanError);
+  EXPECT_EQ(fans.errorText(), "fanCount is 0");
+  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
+  ASSERT_TRUE(celsius.errorAs<RemoteError>());
+  EXPECT_EQ(celsius.errorAs<RemoteError>()->error(), kSmcError);
+  const auto mode = awaitTask(c.client->setMode(FanMode::max, {}));
+  ASSERT_TRUE(mode.errorAs<RemoteError>());
+  EXPECT_EQ(mode.errorAs<RemoteError>()->error(), kSmcError);
+
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                "[Zephro] Helper returned error: Error Domain=HelperError Code=0 \"fanCount is 0\" "
+                "UserInfo={NSLocalizedDescription=fanCount is 0}",
+                "[Zephro] Helper returned error: Error Domain=SMCErrorDomain Code=1 \"Could not "
+                "open connection to AppleSMC.\" UserInfo={NSLocalizedDescription=Could not open "
+                "connection to AppleSMC.}"}));
+}
+
+TEST(HelperClient, AMissingHelperFailsAtOnceAndTheNextCallConnectsAfresh) {
+  ClientOnSocket c;  // nothing listens on the socket
+  log::Capture capture;
+
+  const auto fans = awaitTask(c.client->fetchFanInfo());
+  const auto transport = fans.errorAs<RemoteError>();
+  ASSERT_TRUE(transport) << fans.errorText();
+  EXPECT_EQ(transport->error().domain, xpc::kTransportErrorDomain);
+  EXPECT_EQ(transport->error().code, xpc::kConnectionInvalid);
+  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
+  ASSERT_TRUE(celsius.errorAs<RemoteError>());
+  const auto version = awaitTask(c.client->fetchHelperVersion());
+  ASSERT_TRUE(version.errorAs<RemoteError>());
+  const auto mode = awaitTask(c.client->setMode(FanMode::system, {}));
+  ASSERT_TRUE(mode.errorAs<RemoteError>());
+
+  // Only the two reads log, each with the error's full description.
+  const auto lines = capture.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0],
+            "[Zephro] XPC Error in fetchFanInfo: " + transport->error().fullDescription());
+  EXPECT_EQ(lines[1], "[Zephro] XPC Error in fetchSystemTemperature: " +
+                          celsius.errorAs<RemoteError>()->error().fullDescription());
+
+  // The invalidation handler forgets the dead connection; the next call builds a new one.
+  ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
+  const int before = c.connectionsMade;
+  ScriptedHelper helper;
+  InProcessHelperServer server(c.socket, helper);
+  const auto afterStart = awaitTask(c.client->fetchHelperVersion());
+  ASSERT_TRUE(afterStart.succeeded()) << afterStart.errorText();
+  EXPECT_EQ(c.connectionsMade, before + 1);
+}
+
+TEST(HelperClient, AHelperThatNeverAnswersTimesOutAndItsLateReplyIsIgnored) {
+  ClientOnSocket c(300ms, 200ms);
+  ScriptedHelper helper;
+  helper.fanError = kSmcError;
+  helper.hold();
+  InProcessHelperServer server(c.socket, helper);
+  log::Capture capture;
+
+  int resumptions = 0;
+  const auto fans =
+      awaitTask([](HelperClient& client, int& resumptions) -> QCoro::Task<std::vector<FanInfoDTO>> {
+        auto result = co_await client.fetchFanInfo();
+        ++resumptions;
+        co_return result;
+      }(*c.client, resumptions));
+  const auto unavailable = fans.errorAs<HelperInstallError>();
+  ASSERT_TRUE(unavailable) << fans.errorText();
+  EXPECT_EQ(unavailable->kind(), HelperInstallError::Kind::unavailable);
+  EXPECT_EQ(fans.errorText(), "The helper did not respond.");
+  const auto version = awaitTask(c.client->fetchHelperVersion());
+  EXPECT_EQ(version.errorText(), "The helper did not respond.");
+  EXPECT_TRUE(capture.lines().empty()) << "a time-out logs nothing";
+
+  // The late answer still runs its reply (its error is logged) but reaches no caller, and
+  // the connection is kept.
+  ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 2; }));
+  helper.releaseHeld();
+  ASSERT_TRUE(spinUntil([&] { return !capture.lines().empty(); }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"[Zephro] Helper returned error: " +
+                                                       kSmcError.fullDescription()}));
+  EXPECT_EQ(resumptions, 0);
+  EXPECT_TRUE(c.client->hasConnection());
+  EXPECT_EQ(c.connectionsMade, 1);
+}
+
+TEST(HelperClient, TheMainLoopKeepsTurningWhileACallHangs) {
+  ClientOnSocket c(500ms);
+  ScriptedHelper helper;
+  helper.hold();
+  InProcessHelperServer server(c.socket, helper);
+
+  // Ticks are counted only while the call is outstanding: a call that blocked the main
+  // thread would let at most one (coalesced) tick through.
+  auto done = std::make_shared<bool>(false);
+  int ticksWhilePending = 0;
+  QTimer ticker;
+  ticker.setInterval(10);
+  QObject::connect(&ticker, &QTimer::timeout, [&ticksWhilePending, done] {
+    if (!*done) ++ticksWhilePending;
+  });
+  ticker.start();
+  const auto call = [](HelperClient& client, std::shared_ptr<bool> done) -> QCoro::Task<> {
+    try {
+      co_await client.fetchSystemTemperature();
+    } catch (const HelperInstallError&) {
+    }
+    *done = true;
+  };
+  detach(call(*c.client, done), "hung call");
+  ASSERT_TRUE(spinUntil([&] { return *done; }));
+  EXPECT_GE(ticksWhilePending, 5) << "the event loop must keep turning while the helper is silent";
+}
+
+TEST(HelperClient, ARestartedHelperIsReachedThroughAFreshConnection) {
+  ClientOnSocket c;
+  ScriptedHelper helper;
+  auto server = std::make_unique<InProcessHelperServer>(c.socket, helper);
+  ASSERT_TRUE(awaitTask(c.client->fetchHelperVersion()).succeeded());
+  EXPECT_EQ(c.connectionsMade, 1);
+
+  // The helper goes away and comes back: the interruption drops the connection, and the
+  // next call makes a new one instead of reusing it.
+  server.reset();
+  ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
+  server = std::make_unique<InProcessHelperServer>(c.socket, helper);
+  const auto version = awaitTask(c.client->fetchHelperVersion());
+  ASSERT_TRUE(version.succeeded()) << version.errorText();
+  EXPECT_EQ(c.connectionsMade, 2);
+  EXPECT_EQ(server->connectionCount(), 1u);
+}
+
+TEST(HelperClient, InvalidateConnectionDropsItAndTheNextCallReconnects) {
+  ClientOnSocket c;
+  ScriptedHelper helper;
+  InProcessHelperServer server(c.socket, helper);
+  ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
+  c.client->invalidateConnection();
+  EXPECT_FALSE(c.client->hasConnection());
+  c.client->invalidateConnection();  // nothing to drop: fine
+  ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
+  EXPECT_EQ(c.connectionsMade, 2);
+}
+
+// Thousands of replies racing their time-outs through the real connection: every caller
+// is resumed exactly once, on the main thread, with either the value or "did not respond".
+TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
+  constexpr int kCalls = 2000;
+  ClientOnSocket c(2ms);
+  ScriptedHelper helper;
+  helper.celsius = 51.5;
+  helper.answerAfterRandomDelays(4ms);
+  InProcessHelperServer server(c.socket, helper);
+
+  struct Tally {
+    std::vector<int> resumed = std::vector<int>(kCalls, 0);
+    int values = 0;
+    int timeouts = 0;
+    int other = 0;
+    int offMainThread = 0;
+  };
+  auto tally = std::make_shared<Tally>();
+  const auto call = [](HelperClient& client, std::shared_ptr<Tally> tally, int i) -> QCoro::Task<> {
+    try {
+      const double celsius = co_await client.fetchSystemTemperature();
+      celsius == 51.5 ? ++tally->values : ++tally->other;
+    } catch (const HelperInstallError&) {
+      ++tally->timeouts;
+    } catch (...) {
+      ++tally->other;
+    }
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++tally->offMainThread;
+    ++tally->resumed[i];
+  };
+  for (int i = 0; i < kCalls; ++i) detach(call(*c.client, tally, i), "race call");
+  ASSERT_TRUE(spinUntil([&] { return tally->values + tally->timeouts + tally->other >= kCalls; }));
+  // Late replies may still be arriving: give them the chance to misbehave.
+  spinUntil([] { return false; }, 100ms);
+
+  EXPECT_EQ(tally->values + tally->timeouts, kCalls);
+  EXPECT_EQ(tally->other, 0);
+  EXPECT_EQ(tally->offMainThread, 0);
+  for (int i = 0; i < kCalls; ++i) ASSERT_EQ(tally->resumed[i], 1) << "call " << i;
+}
+
+}  // namespace
+}  // namespace zephro
