@@ -103,4 +103,8 @@ QList<Preset> PresetStore::loadStoredPresets(const UserDefaults& defaults) {
   return readPresets(defaults).presets;
 }
 
+QList<Preset> PresetStore::loadStoredPresets() {
+  return loadStoredPresets(UserDefaults::standard());
+}
+
 }  // namespace zephro

@@ -51,6 +51,8 @@ class PresetStore : public QObject {
   // The stored list as last saved, every readable entry of it; used without a
   // store by the automation layer.
   [[nodiscard]] static QList<Preset> loadStoredPresets(const UserDefaults& defaults);
+  // The same from the application's standard defaults.
+  [[nodiscard]] static QList<Preset> loadStoredPresets();
 
  signals:
   void presetsChanged();

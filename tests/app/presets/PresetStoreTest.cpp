@@ -111,18 +111,6 @@ TEST_F(PresetStoreTest, DeletingClearsTheActiveMarkOnlyForItsOwnPreset) {
   EXPECT_FALSE(defaults_->hasStoredValue("activePresetID")) << "the mark is never stored";
 }
 
-TEST_F(PresetStoreTest, AnEntryWithoutSymbolIsRewrittenWithoutOne) {
-  const QByteArray stored =
-      R"([{"id":"5c0a3b1e-9f2d-4c6a-8b7e-1d2f3a4b5c6d","value":1800,"mode":"rpm","name":"Calm"}])";
-  defaults_->setData("fanPresets", stored);
-  const PresetStore store(*defaults_);
-  ASSERT_EQ(store.presets().size(), 1);
-  EXPECT_EQ(store.presets()[0].symbol, std::nullopt);
-  EXPECT_EQ(storedOnDisk(), R"([{"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D","name":"Calm",)"
-                            R"("mode":"rpm","value":1800}])");
-  EXPECT_FALSE(defaults_->hasStoredValue("fanPresetsBackup"));
-}
-
 TEST_F(PresetStoreTest, UnreadableEntriesAreDroppedOnlyAfterTheOriginalIsKept) {
   const Preset kept1 = preset("One", PresetMode::rpm, 2000);
   const Preset kept2 = preset("Two", PresetMode::percentage, 80, QStringLiteral("flame"));
