@@ -40,6 +40,7 @@ LocalizationManager::LocalizationManager(UserDefaults& defaults,
       preferredLanguages_(preferredLanguages ? std::move(preferredLanguages)
                                              : PreferredLanguages(systemPreferredLanguages)),
       resourceRoot_(applicationResources(std::move(resourceRoot))),
+      mainBundle_(resourceRoot_),
       bundle_(resourceRoot_) {
   language_ = storedLanguage();
   resolveBundle();
@@ -99,6 +100,11 @@ QString LocalizationManager::string(const QString& key) const {
   return QString::fromStdString(bundle_.localizedString(utf8Key, utf8Key));
 }
 
+QString LocalizationManager::systemString(const QString& key) const {
+  const std::string utf8Key = key.toStdString();
+  return QString::fromStdString(mainBundle_.localizedString(utf8Key, utf8Key));
+}
+
 QString LocalizationManager::format(const QString& key, const QVariantList& arguments) const {
   return localizedFormat(string(key), arguments);
 }
@@ -113,10 +119,10 @@ bool LocalizationManager::resolveBundle() {
   const QString code = language_ == AppLanguage::system
                            ? bestSupportedLanguageCode(preferredLanguages_())
                            : rawValue(language_);
-  const bundle::Bundle main(resourceRoot_, toStdStrings(preferredLanguages_()));
-  const auto folder = main.pathForResource(code.toStdString(), "lproj");
+  mainBundle_ = bundle::Bundle(resourceRoot_, toStdStrings(preferredLanguages_()));
+  const auto folder = mainBundle_.pathForResource(code.toStdString(), "lproj");
   const auto localized = folder ? bundle::Bundle::atPath(*folder) : std::nullopt;
-  const bundle::Bundle& chosen = localized ? *localized : main;
+  const bundle::Bundle& chosen = localized ? *localized : mainBundle_;
   const bool changed = code != languageCode_ || chosen.bundlePath() != bundle_.bundlePath() ||
                        chosen.preferredLocalization() != bundle_.preferredLocalization();
   languageCode_ = code;

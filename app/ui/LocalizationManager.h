@@ -78,6 +78,10 @@ class LocalizationManager : public QObject {
 
   // The text for key in the current language; the key itself when the table lacks it.
   [[nodiscard]] Q_INVOKABLE QString string(const QString& key) const;
+  // The text for key in the desktop's own choice among the tables, whatever language the user
+  // picked here: for the few literal texts that follow the system (the popover's title and
+  // its approval hint).
+  [[nodiscard]] Q_INVOKABLE QString systemString(const QString& key) const;
   // The looked-up text with its placeholders filled (see localizedFormat).
   [[nodiscard]] Q_INVOKABLE QString format(const QString& key, const QVariantList& arguments) const;
 
@@ -94,6 +98,7 @@ class LocalizationManager : public QObject {
   std::filesystem::path resourceRoot_;
   AppLanguage language_ = AppLanguage::system;
   QString languageCode_;
+  bundle::Bundle mainBundle_;
   bundle::Bundle bundle_;
   int revision_ = 0;
 };
