@@ -23,7 +23,10 @@ constexpr double kStepSeconds = 0.1;
 constexpr int kMaxSteps = 3000;
 
 std::uint32_t fanKey(std::size_t fan, std::string_view suffix) {
-  return packFourCharCode("F" + std::to_string(fan) + std::string(suffix));
+  std::string name = "F";
+  name += std::to_string(fan);
+  name += suffix;
+  return packFourCharCode(name);
 }
 
 std::uint32_t formatFanKey(const std::string& format, std::size_t fan) {
