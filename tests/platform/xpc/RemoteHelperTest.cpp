@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
@@ -119,6 +120,50 @@ TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
   auto again = client.expectError();
   client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "reply on an invalid connection"; });
   EXPECT_EQ(await(again).code, 4099);
+}
+
+TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
+  TempDir dir;
+  const auto path = (dir / "helper.sock").string();
+  FakeHelper silent;
+  silent.answer = false;
+  Client client(path);
+  auto error = client.expectError();
+  {
+    InProcessHelperServer server(path, silent);
+    client.proxy->getVersion([](std::string) { ADD_FAILURE() << "a silent helper answered"; });
+    // The call is outstanding when the helper stops.
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+  }  // the helper goes away
+  const auto interrupted = await(error);
+  EXPECT_EQ(interrupted.domain, "NSCocoaErrorDomain");
+  EXPECT_EQ(interrupted.code, 4097);
+  FakeHelper answering;
+  InProcessHelperServer restarted(path, answering);
+  EXPECT_EQ(versionOf(*client.proxy), "1.0.1");
+  EXPECT_EQ(client.interruptions, 1);
+}
+
+TEST(RemoteHelper, InvalidatingFailsOutstandingCallsOnce) {
+  TempDir dir;
+  FakeHelper silent;
+  silent.answer = false;
+  InProcessHelperServer server((dir / "helper.sock").string(), silent);
+  Client client((dir / "helper.sock").string());
+  auto error = client.expectError();
+  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a silent helper answered"; });
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  client.connection->invalidate();
+  EXPECT_EQ(await(error).code, 4099);
+  EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
+  // The kept reply arriving now reaches nobody.
+  silent.answerKept();
 }
 
 }  // namespace
