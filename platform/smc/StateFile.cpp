@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,25 +37,23 @@ StateFile::Guard::~Guard() {
   if (fd_ >= 0) ::flock(fd_, LOCK_UN);
 }
 
-std::optional<StateFile::Stamp> StateFile::currentStamp() const {
-  struct stat info {};
-  if (::stat(path_.c_str(), &info) != 0) return std::nullopt;
-  return Stamp{info.st_dev, info.st_ino, info.st_size, static_cast<long long>(info.st_mtim.tv_sec),
-               static_cast<long long>(info.st_mtim.tv_nsec)};
+std::uint64_t StateFile::storedGeneration() const {
+  std::uint64_t generation = 0;
+  if (::pread(lockFd_, &generation, sizeof generation, 0) != sizeof generation) return 0;
+  return generation;
 }
 
 StateFile::Reading StateFile::readIfChanged() {
-  const auto stamp = currentStamp();
-  if (!stamp) {
+  const std::uint64_t generation = storedGeneration();
+  if (seen_ == generation) return {};
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
     seen_.reset();
     return {Change::missing, {}};
   }
-  if (seen_ && *seen_ == *stamp) return {};
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return {Change::missing, {}};
   std::ostringstream content;
   content << in.rdbuf();
-  seen_ = stamp;
+  seen_ = generation;
   return {Change::changed, content.str()};
 }
 
@@ -87,7 +84,11 @@ void StateFile::store(std::string_view content) {
     errno = saved;
     throwErrno("cannot replace " + path_.string());
   }
-  seen_ = currentStamp();
+  const std::uint64_t generation = storedGeneration() + 1;
+  if (::pwrite(lockFd_, &generation, sizeof generation, 0) != sizeof generation) {
+    throwErrno("cannot count the change in " + path_.string() + ".lock");
+  }
+  seen_ = generation;
 }
 
 }  // namespace zephro::smc

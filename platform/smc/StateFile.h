@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,7 +13,8 @@ namespace zephro::smc {
 
 // A file that several processes share: each holds lock() around a read-modify-write,
 // replaces the file atomically (temp file + rename) and re-reads it only when it
-// changed since it last saw it.
+// changed since it last saw it. Changes are counted in the lock file beside it, so
+// telling whether to re-read costs one small read and never depends on timestamps.
 class StateFile {
  public:
   explicit StateFile(std::filesystem::path path);
@@ -49,19 +51,11 @@ class StateFile {
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
  private:
-  struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    long long mtimeSeconds = 0;
-    long long mtimeNanoseconds = 0;
-    friend bool operator==(const Stamp&, const Stamp&) = default;
-  };
-  [[nodiscard]] std::optional<Stamp> currentStamp() const;
+  [[nodiscard]] std::uint64_t storedGeneration() const;
 
   std::filesystem::path path_;
   int lockFd_ = -1;
-  std::optional<Stamp> seen_;
+  std::optional<std::uint64_t> seen_;
 };
 
 }  // namespace zephro::smc
