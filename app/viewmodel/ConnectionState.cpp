@@ -1,0 +1,23 @@
+#include "app/viewmodel/ConnectionState.h"
+
+namespace zephro {
+
+ConnectionState ConnectionState::error(QString message) {
+  return ConnectionState(Kind::error, std::move(message));
+}
+
+QString ConnectionState::description() const {
+  switch (kind_) {
+    case Kind::error:
+      return QStringLiteral("error: ") + message_;
+    case Kind::connecting:
+      return QStringLiteral("connecting");
+    case Kind::connected:
+      return QStringLiteral("connected");
+    case Kind::needsApproval:
+      return QStringLiteral("needsApproval");
+  }
+  return {};
+}
+
+}  // namespace zephro

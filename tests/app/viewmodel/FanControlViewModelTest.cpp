@@ -1,0 +1,502 @@
+// The view model against an in-process helper on a temp socket, for the situations a
+// real helper cannot be made to produce: failing polls, changing fan counts, held
+// replies, refused changes.
+#include "app/viewmodel/FanControlViewModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+#include "app/core/HelperInstallError.h"
+#include "app/core/RemoteError.h"
+#include "platform/log/Log.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "tests/app/core/ScriptedHelper.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/FakeServiceManager.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::awaitTask;
+using testing::FakeServiceManager;
+using testing::ScriptedHelper;
+using testing::spinUntil;
+using testing::ViewModelOnSocket;
+using Kind = ConnectionState::Kind;
+
+const Error kSmcError =
+    Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+
+std::vector<FanInfoDTO> twoFans(FanMode mode, double rpm0 = 3000, double rpm1 = 1000) {
+  return {FanInfoDTO(0, rpm0, 1200, 6000, mode), FanInfoDTO(1, rpm1, 1200, 6000, mode)};
+}
+
+Preset preset(PresetMode mode, std::int64_t value) {
+  return Preset{QUuid::createUuid(), QStringLiteral("Quiet"), mode, value, std::nullopt};
+}
+
+std::vector<std::int64_t> wide(const QList<int>& values) {
+  return std::vector<std::int64_t>(values.begin(), values.end());
+}
+
+// Passes every call on to the scripted helper, counting the fan-table requests, and
+// can keep mode changes unanswered while everything else is answered.
+class GatedHelper final : public HelperProtocol {
+ public:
+  explicit GatedHelper(ScriptedHelper& inner) : inner_(inner) {}
+
+  void getFanInfo(FanInfoReply reply) override {
+    ++fanRequests;
+    inner_.getFanInfo(std::move(reply));
+  }
+  void getSystemTemperature(TemperatureReply reply) override {
+    inner_.getSystemTemperature(std::move(reply));
+  }
+  void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
+                  SetFanModeReply reply) override {
+    {
+      const std::lock_guard lock(mutex_);
+      if (holding_) {
+        held_.push_back([this, mode, percentages, reply = std::move(reply)]() mutable {
+          inner_.setFanMode(mode, std::move(percentages), std::move(reply));
+        });
+        return;
+      }
+    }
+    inner_.setFanMode(mode, std::move(percentages), std::move(reply));
+  }
+  void getVersion(VersionReply reply) override { inner_.getVersion(std::move(reply)); }
+
+  void holdModeChanges() {
+    const std::lock_guard lock(mutex_);
+    holding_ = true;
+  }
+  [[nodiscard]] std::size_t heldModeChanges() const {
+    const std::lock_guard lock(mutex_);
+    return held_.size();
+  }
+  void releaseModeChanges() {
+    std::vector<std::function<void()>> held;
+    {
+      const std::lock_guard lock(mutex_);
+      holding_ = false;
+      held.swap(held_);
+    }
+    for (auto& change : held) change();
+  }
+
+  std::atomic<int> fanRequests{0};
+
+ private:
+  ScriptedHelper& inner_;
+  mutable std::mutex mutex_;
+  bool holding_ = false;
+  std::vector<std::function<void()>> held_;
+};
+
+struct Harness {
+  Harness() : vm(services) {}
+  void serve() { server = std::make_unique<InProcessHelperServer>(vm.socket, gate); }
+  FanControlViewModel& model() { return *vm.viewModel; }
+
+  FakeServiceManager services;
+  ViewModelOnSocket vm;
+  ScriptedHelper helper;
+  GatedHelper gate{helper};
+  std::unique_ptr<InProcessHelperServer> server;
+};
+
+// Turns the event loop for a while, for tests that show something does not happen.
+void keepTurning(std::chrono::milliseconds duration) {
+  spinUntil([] { return false; }, duration);
+}
+
+TEST(FanControlViewModel, FirstGoodPollConnectsAndBuildsTheSliders) {
+  Harness h;
+  h.helper.fans = {FanInfoDTO(0, 3000, 1200, 6000, FanMode::system),
+                   FanInfoDTO(1, 1000, 1200, 6000, FanMode::system),
+                   FanInfoDTO(2, 4000, 4000, 4000, FanMode::system)};
+  h.helper.celsius = 51.5;
+  h.serve();
+  auto& model = h.model();
+  EXPECT_EQ(model.connectionState(), ConnectionState::connecting());
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+  EXPECT_TRUE(model.fans().empty());
+  QSignalSpy stateChanges(&model, &FanControlViewModel::connectionStateChanged);
+  QSignalSpy sliderChanges(&model, &FanControlViewModel::sliderPercentagesChanged);
+
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(model.fans(), h.helper.fans);
+  EXPECT_EQ(model.systemTemperature(), 51.5);
+  // 37.5 % rounds up; below the range and a range of one speed both show 25.
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 25, 25}));
+  EXPECT_EQ(stateChanges.count(), 1);
+  EXPECT_EQ(sliderChanges.count(), 1);
+  // QML reads the same through the records.
+  const auto records = model.property("fans").value<QList<FanRecord>>();
+  ASSERT_EQ(records.size(), 3);
+  EXPECT_EQ(records[0].currentRPM(), 3000);
+  EXPECT_EQ(records[0].percentage(), 38);
+}
+
+TEST(FanControlViewModel, PollFailuresAreToleratedOnceThenShown) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.helper.celsius = 40;
+  h.serve();
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+
+  // The fan list that did arrive is not applied when the temperature fails.
+  h.helper.fans = twoFans(FanMode::system, 5000, 5000);
+  h.helper.temperatureError = kSmcError;
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(model.fans(), twoFans(FanMode::system));
+  EXPECT_EQ(model.systemTemperature(), 40);
+
+  // The second failure in a row shows the error's text; the fan error wins.
+  h.helper.fanError = Error::withDescription("HelperError", 7, "The fans are gone.");
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::error("The fans are gone."));
+
+  // The next good poll recovers, and the count of failures starts again.
+  h.helper.fanError.reset();
+  h.helper.temperatureError.reset();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(model.fans(), twoFans(FanMode::system, 5000, 5000));
+  h.helper.fanError = kSmcError;
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+}
+
+TEST(FanControlViewModel, NeedsApprovalSurvivesFailingPollsUntilOneSucceeds) {
+  Harness h;
+  h.helper.fanError = kSmcError;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  model.showNeedsApproval();
+  for (int poll = 0; poll < 3; ++poll) ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::needsApproval());
+
+  h.helper.fanError.reset();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+}
+
+TEST(FanControlViewModel, PollsLeaveManualSlidersAloneUnlessTheFanCountChanges) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  ASSERT_TRUE(awaitTask(model.setPercentage(1, 70)).succeeded());
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 70}));
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+
+  h.helper.fans = twoFans(FanMode::manual, 2000, 4000);
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 70}));
+
+  h.helper.fans.push_back(FanInfoDTO(2, 6000, 1200, 6000, FanMode::manual));
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{25, 58, 100}));
+
+  // In system mode the sliders follow the fans.
+  h.helper.fans = twoFans(FanMode::system, 6600, 1200);
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{113, 25}));
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+}
+
+TEST(FanControlViewModel, ASystemReportClearsTheActivePresetAndManualKeepsIt) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  const auto quiet = preset(PresetMode::percentage, 60);
+  QSignalSpy marks(&model.presetStore(), &PresetStore::activePresetIDChanged);
+
+  ASSERT_TRUE(awaitTask(model.applyPreset(quiet)).succeeded());
+  EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
+  h.helper.fans = twoFans(FanMode::manual);
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
+
+  h.helper.fans = twoFans(FanMode::system);
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(marks.count(), 2);
+}
+
+TEST(FanControlViewModel, PresetsAndStepsBecomePerFanPercentages) {
+  Harness h;
+  // Fan 0 at 95 % of 1000-3000, fan 1 at 30 % of 2000-6000.
+  h.helper.fans = {FanInfoDTO(0, 2900, 1000, 3000, FanMode::system),
+                   FanInfoDTO(1, 3200, 2000, 6000, FanMode::system)};
+  h.serve();
+  auto& model = h.model();
+
+  // The fan list is loaded on demand when no poll has run yet.
+  ASSERT_TRUE(awaitTask(model.adjustAllFans(10)).succeeded());
+  ASSERT_TRUE(awaitTask(model.adjustAllFans(-10)).succeeded());
+  // An RPM preset below one fan's range and above the other's.
+  ASSERT_TRUE(awaitTask(model.applyPreset(preset(PresetMode::rpm, 1500))).succeeded());
+  ASSERT_TRUE(awaitTask(model.applyPreset(preset(PresetMode::rpm, 6500))).succeeded());
+  // A percentage preset goes out as it is, unclamped.
+  ASSERT_TRUE(awaitTask(model.applyPreset(preset(PresetMode::percentage, 120))).succeeded());
+
+  const auto calls = h.helper.recordedSetModeCalls();
+  ASSERT_EQ(calls.size(), 5u);
+  // The steps start from the fans' speeds, not from the previous step's sliders.
+  EXPECT_EQ(calls[0].percentages, (std::vector<std::int64_t>{100, 40}));
+  EXPECT_EQ(calls[1].percentages, (std::vector<std::int64_t>{85, 25}));
+  EXPECT_EQ(calls[2].percentages, (std::vector<std::int64_t>{25, 25}));
+  EXPECT_EQ(calls[3].percentages, (std::vector<std::int64_t>{100, 100}));
+  EXPECT_EQ(calls[4].percentages, (std::vector<std::int64_t>{120, 120}));
+  for (const auto& call : calls) EXPECT_EQ(call.mode, rawValue(FanMode::manual));
+  EXPECT_EQ(wide(model.sliderPercentages()), calls[4].percentages);
+  EXPECT_FALSE(model.isApplyingChange());
+}
+
+TEST(FanControlViewModel, WithoutFansPresetsAndStepsSendNothing) {
+  Harness h;
+  h.serve();
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.applyPreset(preset(PresetMode::percentage, 50))).succeeded());
+  ASSERT_TRUE(awaitTask(model.adjustAllFans(10)).succeeded());
+  // An index equal to the number of fans does nothing at all.
+  QSignalSpy flag(&model, &FanControlViewModel::isApplyingChangeChanged);
+  ASSERT_TRUE(awaitTask(model.setPercentage(0, 50)).succeeded());
+  ASSERT_TRUE(awaitTask(model.setPercentage(-1, 50)).succeeded());
+  EXPECT_EQ(flag.count(), 0);
+  EXPECT_TRUE(h.helper.recordedSetModeCalls().empty());
+  EXPECT_FALSE(model.isApplyingChange());
+  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
+}
+
+TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  const auto quiet = preset(PresetMode::percentage, 60);
+  ASSERT_TRUE(awaitTask(model.applyPreset(quiet)).succeeded());
+  ASSERT_EQ(model.activeMode(), FanMode::manual);
+
+  h.helper.setModeError = kSmcError;
+  const auto max = awaitTask(model.setMaxMode());
+  ASSERT_TRUE(max.finished);
+  ASSERT_TRUE(max.errorAs<RemoteError>());
+  EXPECT_EQ(max.errorAs<RemoteError>()->error(), kSmcError);
+  EXPECT_EQ(model.connectionState(),
+            ConnectionState::error("Could not open connection to AppleSMC."));
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{100, 100}));
+  EXPECT_FALSE(model.isApplyingChange());
+
+  // The operations that do not throw show the error only.
+  model.showNeedsApproval();
+  EXPECT_TRUE(awaitTask(model.setPercentage(0, 40)).succeeded());
+  EXPECT_EQ(model.connectionState().kind(), Kind::error);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{40, 100}));
+  EXPECT_FALSE(awaitTask(model.setSystemMode()).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+}
+
+TEST(FanControlViewModel, ALoadFailureBeforeAChangeIsPassedOnWithoutSending) {
+  Harness h;
+  h.helper.fanError = kSmcError;
+  h.serve();
+  auto& model = h.model();
+  const auto max = awaitTask(model.setMaxMode());
+  ASSERT_TRUE(max.errorAs<RemoteError>());
+  EXPECT_FALSE(model.isApplyingChange());
+  EXPECT_TRUE(h.helper.recordedSetModeCalls().empty());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connecting());
+}
+
+TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+
+  h.helper.hold();
+  model.commitPercentage(0, 40);
+  model.commitPercentage(1, 70);
+  ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 2; }));
+  EXPECT_TRUE(model.isApplyingChange());
+
+  // The first answer leaves the second change in flight, still covered.
+  QSignalSpy flag(&model, &FanControlViewModel::isApplyingChangeChanged);
+  h.helper.releaseHeld();
+  ASSERT_TRUE(spinUntil([&] { return !model.isApplyingChange(); }));
+  EXPECT_EQ(flag.count(), 1);
+
+  const auto calls = h.helper.recordedSetModeCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].percentages, (std::vector<std::int64_t>{40, 25}));
+  EXPECT_EQ(calls[1].percentages, (std::vector<std::int64_t>{40, 70}));
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{40, 70}));
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+}
+
+TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  model.startRefreshing();
+  EXPECT_TRUE(model.isRefreshing());
+  ASSERT_TRUE(spinUntil([&] { return model.connectionState() == ConnectionState::connected(); }));
+  ASSERT_TRUE(spinUntil([&] { return h.gate.fanRequests >= 3; }));
+
+  // While a change is in flight neither the loop nor a wake asks the helper anything.
+  // (Requests of a poll begun before the change reach the helper before the change.)
+  h.gate.holdModeChanges();
+  model.selectMode(FanControlViewModel::Mode::Max);
+  ASSERT_TRUE(spinUntil([&] { return h.gate.heldModeChanges() == 1; }));
+  const int beforeChange = h.gate.fanRequests;
+  emit h.vm.wake->didWake();
+  keepTurning(300ms);
+  EXPECT_EQ(h.gate.fanRequests, beforeChange);
+  h.gate.releaseModeChanges();
+  ASSERT_TRUE(spinUntil([&] { return !model.isApplyingChange(); }));
+  EXPECT_EQ(model.activeMode(), FanMode::max);
+  ASSERT_TRUE(spinUntil([&] { return h.gate.fanRequests > beforeChange; }));
+
+  // Stopped, the loop asks nothing more; a wake still polls once.
+  model.stopRefreshing();
+  EXPECT_FALSE(model.isRefreshing());
+  keepTurning(100ms);
+  const int stopped = h.gate.fanRequests;
+  keepTurning(300ms);
+  EXPECT_EQ(h.gate.fanRequests, stopped);
+  emit h.vm.wake->didWake();
+  ASSERT_TRUE(spinUntil([&] { return h.gate.fanRequests == stopped + 1; }));
+
+  // Starting again replaces the loop rather than adding a second one.
+  model.startRefreshing();
+  model.startRefreshing();
+  ASSERT_TRUE(spinUntil([&] { return h.gate.fanRequests >= stopped + 3; }));
+}
+
+TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  auto& model = h.model();
+  model.startRefreshing();
+  ASSERT_TRUE(spinUntil([&] { return model.connectionState() == ConnectionState::connected(); }));
+
+  h.helper.hold();
+  auto refresh = model.refresh();
+  auto change = model.setMaxMode();
+  ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() >= 3; }));
+  h.vm.viewModel.reset();
+  h.helper.releaseHeld();
+  EXPECT_TRUE(awaitTask(std::move(refresh)).succeeded());
+  EXPECT_TRUE(awaitTask(std::move(change)).succeeded());
+  // Let the cancelled loop wake up and find its view model gone.
+  keepTurning(100ms);
+}
+
+TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolling) {
+  Harness h;
+  h.serve();
+  h.helper.hold();
+  h.services.scriptStatus({{static_cast<int>(ServiceStatus::notRegistered)}});
+  h.services.scriptStatusAfterRegister({{static_cast<int>(ServiceStatus::requiresApproval)}});
+  auto& model = h.model();
+  QSignalSpy installing(&model, &FanControlViewModel::isInstallingHelperChanged);
+
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::needsApproval());
+  EXPECT_EQ(h.services.count("openSettings"), 1);
+  EXPECT_EQ(h.helper.heldCount(), 0u);
+  EXPECT_FALSE(model.isInstallingHelper());
+  EXPECT_EQ(installing.count(), 2);
+}
+
+TEST(FanControlViewModel, AnInstallFailureIsLoggedAndReadinessDecides) {
+  Harness h;
+  h.helper.fans = twoFans(FanMode::system);
+  h.serve();
+  h.services.scriptStatus({{static_cast<int>(ServiceStatus::notRegistered)}});
+  h.services.failRegister(Error::withDescription("com.zephro.servicemanager", 6, "pkexec failed."));
+  auto& model = h.model();
+  const log::Capture capture;
+
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] Helper install reported: Unable to register the helper: pkexec failed."));
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_FALSE(model.isInstallingHelper());
+}
+
+TEST(FanControlViewModel, AHelperThatNeverAnswersEndsTheInstallInTheErrorState) {
+  FakeServiceManager services;
+  services.scriptStatus({{static_cast<int>(ServiceStatus::enabled)}});
+  ViewModelOnSocket vm(services);  // nothing listens on its socket
+  auto& model = *vm.viewModel;
+  const log::Capture capture;
+
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_EQ(model.connectionState().kind(), Kind::error);
+  EXPECT_FALSE(model.connectionState().message().isEmpty());
+  EXPECT_FALSE(model.isInstallingHelper());
+  // Five polls, each one asking for the fans once.
+  EXPECT_EQ(capture.linesStartingWith("[Zephro] XPC Error in fetchFanInfo: ").size(), 5u);
+  EXPECT_TRUE(
+      capture.contains("[Zephro] Reinstalling enabled helper to refresh to the current binary."));
+}
+
+TEST(FanControlViewModel, MenuBarSettingsAndLaunchAtLogin) {
+  FakeServiceManager services;
+  testing::TempDir dir;
+  UserDefaults defaults(QString::fromStdString((dir / "settings.json").string()));
+  defaults.setBool("showIconInMenuBar", false);
+  HelperClient client(HelperClientOptions{});
+  FanControlViewModel model(client, defaults, services, std::make_unique<WakeSource>());
+
+  // Nothing else in the menu bar: the icon is turned back on at start.
+  EXPECT_TRUE(defaults.boolValue("showIconInMenuBar"));
+  EXPECT_FALSE(model.isMenuBarTextVisible());
+  defaults.remove("showIconInMenuBar");
+  EXPECT_TRUE(defaults.boolValue("showIconInMenuBar"));  // the registered fallback
+
+  QSignalSpy textVisible(&model, &FanControlViewModel::isMenuBarTextVisibleChanged);
+  defaults.setBool("showTempInMenuBar", true);
+  defaults.setBool("showIconInMenuBar", false);
+  EXPECT_TRUE(model.isMenuBarTextVisible());
+  model.ensureMenuBarIconVisible();
+  EXPECT_FALSE(defaults.boolValue("showIconInMenuBar"));
+  defaults.setBool("showTempInMenuBar", false);
+  EXPECT_FALSE(model.property("isMenuBarTextVisible").toBool());
+  model.ensureMenuBarIconVisible();
+  EXPECT_TRUE(defaults.boolValue("showIconInMenuBar"));
+  EXPECT_EQ(textVisible.count(), 2);
+
+  model.setLaunchAtLogin(true);
+  EXPECT_EQ(services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
+  model.setLaunchAtLogin(false);
+  EXPECT_NE(services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
+}
+
+}  // namespace
+}  // namespace zephro

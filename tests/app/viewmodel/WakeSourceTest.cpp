@@ -1,0 +1,77 @@
+// The logind wake source on a private message bus of its own, where the test plays
+// systemd-logind.
+#include "app/viewmodel/WakeSource.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include "tests/app/core/TaskRunner.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PrivateBus {
+ public:
+  PrivateBus() {
+    daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    if (daemon_.waitForStarted(60000) && daemon_.waitForReadyRead(60000)) {
+      address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    }
+  }
+  ~PrivateBus() {
+    QDBusConnection::disconnectFromBus("listener");
+    QDBusConnection::disconnectFromBus("logind");
+    daemon_.terminate();
+    daemon_.waitForFinished(60000);
+  }
+
+  [[nodiscard]] QDBusConnection connect(const QString& name) const {
+    return QDBusConnection::connectToBus(address_, name);
+  }
+  [[nodiscard]] bool isRunning() const { return !address_.isEmpty(); }
+
+ private:
+  QProcess daemon_;
+  QString address_;
+};
+
+void prepareForSleep(QDBusConnection& logind, bool sleeping) {
+  auto signal = QDBusMessage::createSignal("/org/freedesktop/login1",
+                                           "org.freedesktop.login1.Manager", "PrepareForSleep");
+  signal << sleeping;
+  ASSERT_TRUE(logind.send(signal));
+}
+
+TEST(LogindWakeSource, ReportsOnlyTheEndOfSleepFromLogind) {
+  PrivateBus bus;
+  ASSERT_TRUE(bus.isRunning());
+  LogindWakeSource source(bus.connect("listener"));
+  ASSERT_TRUE(source.isListening());
+  QSignalSpy wakes(&source, &WakeSource::didWake);
+
+  // Someone other than logind announcing the same signal is not listened to.
+  QDBusConnection impostor = bus.connect("logind");
+  prepareForSleep(impostor, false);
+  ASSERT_TRUE(impostor.registerService("org.freedesktop.login1"));
+  prepareForSleep(impostor, true);
+  prepareForSleep(impostor, false);
+
+  ASSERT_TRUE(testing::spinUntil([&] { return wakes.count() >= 1; }));
+  testing::spinUntil([] { return false; }, 200ms);
+  EXPECT_EQ(wakes.count(), 1);
+}
+
+TEST(LogindWakeSource, WithoutABusThereAreNoWakeEvents) {
+  const LogindWakeSource source(
+      QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "none"));
+  EXPECT_FALSE(source.isListening());
+  QDBusConnection::disconnectFromBus("none");
+}
+
+}  // namespace
+}  // namespace zephro
