@@ -1,0 +1,192 @@
+// The view model against the real com.zephro.helper, started by the development
+// service manager on an emulated machine. What reaches the fans is read back from the
+// emulated machine's shared state file.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include "app/viewmodel/FanControlViewModel.h"
+#include "app/viewmodel/FanPercentage.h"
+#include "platform/log/Log.h"
+#include "platform/servicemanager/DevelopmentServiceManager.h"
+#include "platform/smc/EmulatedSmc.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::awaitTask;
+
+constexpr const char* kMachine = "platform/smc/machines/macbookpro16-1.json";
+
+DevelopmentLayout layoutIn(const testing::TempDir& dir) {
+  DevelopmentLayout layout;
+  layout.helperExecutable = HELPER_BINARY;
+  layout.machineProfile = testing::sourcePath(kMachine);
+  layout.anchorKey = ZEPHRO_DEV_ANCHOR_KEY;
+  layout.runtimeDir = dir / "runtime";
+  layout.socketPath = dir / "helper.sock";
+  // Generous: the helper may start slowly under the sanitizers on a busy machine.
+  layout.startTimeout = 120s;
+  return layout;
+}
+
+struct RealHelper {
+  RealHelper()
+      : layout(layoutIn(dir)),
+        services(layout, runner,
+                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
+                 StartupSettingsOpener(runner, "", "")),
+        vm(services, testing::quickOptions(), layout.socketPath.string()) {}
+  ~RealHelper() {
+    // Never leave a helper running, whatever the test did.
+    (void)services.daemonService(kHelperPlistName)->unregisterService();
+  }
+
+  FanControlViewModel& model() { return *vm.viewModel; }
+  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
+    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
+                                              layout.machineStateFile());
+  }
+
+  testing::TempDir dir;
+  DevelopmentLayout layout;
+  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
+  DevelopmentServiceManager services;
+  testing::ViewModelOnSocket vm;
+};
+
+// Counts the turns of the main event loop while an operation runs.
+class LoopTicks {
+ public:
+  LoopTicks() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { ++ticks_; });
+    timer_.start(5);
+  }
+  [[nodiscard]] int take() { return std::exchange(ticks_, 0); }
+
+ private:
+  QTimer timer_;
+  int ticks_ = 0;
+};
+
+// The target speed the helper sets for a percentage of the fan's range.
+double targetFor(const FanInfoDTO& fan, int percentage) {
+  return fan.minRPM() + percentage / 100.0 * (fan.maxRPM() - fan.minRPM());
+}
+
+TEST(FanControlViewModelWithHelper, InstallingStartsTheHelperAndTheFirstPollConnects) {
+  RealHelper h;
+  auto& model = h.model();
+  const log::Capture capture;
+  LoopTicks ticks;
+
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_GT(ticks.take(), 0);
+  EXPECT_TRUE(capture.contains("[Zephro] Helper registered with SMAppService. Status: 1"));
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_FALSE(model.isInstallingHelper());
+
+  ASSERT_EQ(model.fans().size(), 2u);
+  EXPECT_EQ(model.fans()[0].minRPM(), 2000);
+  EXPECT_EQ(model.fans()[1].maxRPM(), 6100);
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+  const auto expected = fanPercentages(model.fans());
+  EXPECT_EQ(model.sliderPercentages(), QList<int>(expected.begin(), expected.end()));
+  EXPECT_GT(model.systemTemperature(), 20);
+  EXPECT_LT(model.systemTemperature(), 110);
+}
+
+TEST(FanControlViewModelWithHelper, EveryModeChangeReachesTheFansWithoutBlockingTheLoop) {
+  RealHelper h;
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
+  const auto fans = model.fans();
+  ASSERT_EQ(fans.size(), 2u);
+  LoopTicks ticks;
+
+  // Each forced fan waits 200 ms in the helper; the main loop turns meanwhile.
+  ASSERT_TRUE(awaitTask(model.setMaxMode()).succeeded());
+  EXPECT_GT(ticks.take(), 0);
+  EXPECT_EQ(model.activeMode(), FanMode::max);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{100, 100}));
+  {
+    const auto machine = h.machine();
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_DOUBLE_EQ(machine->fanTarget(i), fans[i].maxRPM()) << "fan " << i;
+      EXPECT_TRUE(machine->isFanForced(i)) << "fan " << i;
+      EXPECT_EQ(machine->modeValue(i), 1) << "fan " << i;
+    }
+  }
+
+  ASSERT_TRUE(awaitTask(model.setPercentage(0, 50)).succeeded());
+  EXPECT_GT(ticks.take(), 0);
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), targetFor(fans[0], 50));
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
+
+  // An RPM preset below both fans' ranges runs them at 25 %; above, at 100 %.
+  const Preset slow{QUuid::createUuid(), "Slow", PresetMode::rpm, 1000, std::nullopt};
+  ASSERT_TRUE(awaitTask(model.applyPreset(slow)).succeeded());
+  EXPECT_GT(ticks.take(), 0);
+  EXPECT_EQ(model.presetStore().activePresetID(), slow.id);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), targetFor(fans[0], 25));
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), targetFor(fans[1], 25));
+  const Preset fast{QUuid::createUuid(), "Fast", PresetMode::rpm, 9000, std::nullopt};
+  ASSERT_TRUE(awaitTask(model.applyPreset(fast)).succeeded());
+  EXPECT_EQ(model.presetStore().activePresetID(), fast.id);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), fans[0].maxRPM());
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
+
+  // A step goes out as manual percentages and ends the preset mark.
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  ASSERT_TRUE(awaitTask(model.adjustAllFans(-10)).succeeded());
+  EXPECT_GT(ticks.take(), 0);
+  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
+  const auto sent = model.sliderPercentages();
+  ASSERT_EQ(sent.size(), 2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_GE(sent[qsizetype(i)], 25);
+    EXPECT_LE(sent[qsizetype(i)], 90);
+    EXPECT_DOUBLE_EQ(h.machine()->fanTarget(i), targetFor(fans[i], sent[qsizetype(i)]));
+  }
+
+  // The poll reports what the helper now runs.
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.fans()[0].mode(), FanMode::manual);
+  EXPECT_EQ(model.sliderPercentages(), sent);
+
+  ASSERT_TRUE(awaitTask(model.setSystemMode()).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+  {
+    const auto machine = h.machine();
+    EXPECT_EQ(machine->forceMask(), 0);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(machine->modeValue(i), 0) << "fan " << i;
+  }
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.fans()[0].mode(), FanMode::system);
+}
+
+TEST(FanControlViewModelWithHelper, AStoppedHelperIsToleratedOnceThenShown) {
+  RealHelper h;
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
+
+  ASSERT_FALSE(h.services.daemonService(kHelperPlistName)->unregisterService());
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.connectionState(),
+            ConnectionState::error("Couldn\u2019t communicate with a helper application."));
+
+  // Repairing starts it again and the readiness polls find it.
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+}
+
+}  // namespace
+}  // namespace zephro
