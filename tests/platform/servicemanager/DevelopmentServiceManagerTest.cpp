@@ -1,0 +1,151 @@
+#include "platform/servicemanager/DevelopmentServiceManager.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/servicemanager/ServiceErrors.h"
+#include "tests/support/TempDir.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string read(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+pid_t recordedPid(const DevelopmentLayout& layout) {
+  const auto text = read(layout.registrationFile());
+  if (text.rfind("pid=", 0) != 0) return -1;
+  return static_cast<pid_t>(std::stol(text.substr(4)));
+}
+
+bool gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string content;
+  std::getline(stat, content);
+  const auto close = content.rfind(')');
+  return !stat || close == std::string::npos || content[close + 2] == 'Z';
+}
+
+struct DevelopmentHelper {
+  DevelopmentHelper() {
+    layout.helperExecutable = HELPER_BINARY;
+    layout.machineProfile = testing::sourcePath("platform/smc/machines/macbookpro16-1.json");
+    layout.anchorKey = ZEPHRO_DEV_ANCHOR_KEY;
+    layout.runtimeDir = dir.path();
+    layout.socketPath = dir / "helper.sock";
+    // Generous: the helper may start slowly under the sanitizers on a busy machine.
+    layout.startTimeout = 120s;
+  }
+  ~DevelopmentHelper() {
+    // Never leave a helper behind, whatever the test did.
+    if (const pid_t pid = recordedPid(layout); pid > 0 && !gone(pid)) kill(pid, SIGKILL);
+  }
+  [[nodiscard]] DevelopmentDaemonService service() const {
+    return DevelopmentDaemonService(layout, runner);
+  }
+
+  testing::TempDir dir;
+  DevelopmentLayout layout;
+  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
+};
+
+TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsIt) {
+  DevelopmentHelper h;
+  auto service = h.service();
+  EXPECT_EQ(service.status(), 0);
+
+  ASSERT_FALSE(service.registerService());
+  EXPECT_EQ(service.status(), 1);
+  const pid_t first = recordedPid(h.layout);
+  ASSERT_GT(first, 0);
+  EXPECT_FALSE(gone(first));
+  EXPECT_TRUE(std::filesystem::exists(h.layout.socketPath));
+  EXPECT_NE(read(h.layout.helperLogFile()).find("[ZephroHelper] XPC listener is running."),
+            std::string::npos);
+
+  // Registering again runs a fresh helper from the current binary.
+  ASSERT_FALSE(service.registerService());
+  const pid_t second = recordedPid(h.layout);
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(gone(first));
+  EXPECT_FALSE(gone(second));
+
+  // Another object (as the next registration run makes) sees the same registration.
+  auto again = h.service();
+  EXPECT_EQ(again.status(), 1);
+  ASSERT_FALSE(again.unregisterService());
+  EXPECT_TRUE(gone(second));
+  EXPECT_EQ(service.status(), 0);
+  EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << "the helper removes its socket";
+  const auto error = service.unregisterService();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, kServiceErrorNotRegistered);
+}
+
+TEST(DevelopmentServiceManager, MissingPiecesReadAsNotFound) {
+  {
+    DevelopmentHelper h;
+    h.layout.helperExecutable = h.dir / "com.zephro.helper";
+    auto service = h.service();
+    EXPECT_EQ(service.status(), 3);
+    const auto error = service.registerService();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(),
+              "The helper executable " + h.layout.helperExecutable.string() + " is missing.");
+  }
+  {
+    DevelopmentHelper h;
+    h.layout.machineProfile = h.dir / "nosuch.json";
+    EXPECT_EQ(h.service().status(), 3);
+  }
+  {
+    // The manager knows one daemon; other names are not found.
+    DevelopmentHelper h;
+    DevelopmentServiceManager manager(
+        h.layout, h.runner, std::make_unique<AutostartLoginItem>(h.dir / "a.desktop", "z"),
+        StartupSettingsOpener(h.runner, "", ""));
+    EXPECT_EQ(manager.daemonService("com.example.other.plist")->status(), 3);
+    EXPECT_EQ(manager.daemonService(kHelperPlistName)->status(), 0);
+  }
+}
+
+TEST(DevelopmentServiceManager, AHelperThatStopsAtStartIsAnError) {
+  DevelopmentHelper h;
+  h.layout.anchorKey = h.dir / "no-anchor.pub";
+  auto service = h.service();
+  const auto error = service.registerService();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, kServiceErrorLaunchFailed);
+  EXPECT_EQ(error->localizedDescription().rfind(
+                "The helper stopped at start: [ZephroHelper] Cannot load the code-signing anchor "
+                "key: ",
+                0),
+            0u)
+      << error->localizedDescription();
+  EXPECT_EQ(service.status(), 0);
+}
+
+TEST(DevelopmentServiceManager, NeverSignalsAProcessThatIsNotTheHelper) {
+  DevelopmentHelper h;
+  // A stale record whose pid now belongs to someone else (this test).
+  std::ofstream(h.layout.registrationFile()) << "pid=" << getpid() << "\n";
+  auto service = h.service();
+  EXPECT_EQ(service.status(), 1);
+  ASSERT_FALSE(service.unregisterService());  // we are still here to check
+  EXPECT_EQ(service.status(), 0);
+}
+
+}  // namespace
+}  // namespace zephro
