@@ -228,18 +228,6 @@ TEST(HelperClient, ARestartedHelperIsReachedThroughAFreshConnection) {
   EXPECT_EQ(server->connectionCount(), 1u);
 }
 
-TEST(HelperClient, InvalidateConnectionDropsItAndTheNextCallReconnects) {
-  ClientOnSocket c;
-  ScriptedHelper helper;
-  InProcessHelperServer server(c.socket, helper);
-  ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
-  c.client->invalidateConnection();
-  EXPECT_FALSE(c.client->hasConnection());
-  c.client->invalidateConnection();  // nothing to drop: fine
-  ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
-  EXPECT_EQ(c.connectionsMade, 2);
-}
-
 // Thousands of replies racing their time-outs through the real connection: every caller
 // is resumed exactly once, on the main thread, with either the value or "did not respond".
 TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {

@@ -87,12 +87,6 @@ TEST(SystemdServiceManager, ReadsIsEnabledAnswersAsServiceStatuses) {
   EXPECT_EQ(statusFromIsEnabled({0, "enabledish\n"}), 0);
 }
 
-TEST(SystemdServiceManager, UnitNamesComeFromThePropertyListName) {
-  const auto units = DaemonUnits::forPlistName("com.zephro.helper.plist");
-  EXPECT_EQ(units.socket, "com.zephro.helper.socket");
-  EXPECT_EQ(units.service, "com.zephro.helper.service");
-}
-
 TEST(SystemdServiceManager, StatusAsksSystemdAboutTheSocketUnit) {
   Fixture f;
   f.runner->answer("systemctl", {1, "disabled\n"});
