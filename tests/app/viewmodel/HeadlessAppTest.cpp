@@ -1,0 +1,110 @@
+#include "app/viewmodel/HeadlessApp.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "app/viewmodel/StatusText.h"
+#include "platform/log/Log.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "tests/app/core/ScriptedHelper.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/FakeServiceManager.h"
+
+namespace zephro {
+namespace {
+
+using testing::awaitTask;
+using testing::FakeServiceManager;
+using testing::ScriptedHelper;
+using testing::ViewModelOnSocket;
+
+TEST(StatusText, WholeDegreesInEitherUnitAndTheHighestSpeed) {
+  EXPECT_EQ(temperatureText(51.5, false), "52°C");
+  EXPECT_EQ(temperatureText(51.49, false), "51°C");
+  EXPECT_EQ(temperatureText(-0.5, false), "-1°C");
+  EXPECT_EQ(temperatureText(20, true), "68°F");
+  EXPECT_EQ(temperatureText(36.75, true), "98°F");  // 98.15
+  const std::vector<FanInfoDTO> fans = {FanInfoDTO(0, 1800, 1200, 6000, FanMode::system),
+                                        FanInfoDTO(1, 2200.9, 1200, 6000, FanMode::system)};
+  EXPECT_EQ(highestFanSpeed(fans), 2200);
+  EXPECT_EQ(highestFanSpeed({}), 0);
+  EXPECT_EQ(fanSpeedText(0), "0 RPM");
+}
+
+struct Headless {
+  Headless()
+      : vm(services),
+        app(
+            *vm.viewModel, vm.defaults, [this](const std::string& line) { lines.push_back(line); },
+            std::chrono::milliseconds(20)) {}
+  void serve() { server = std::make_unique<InProcessHelperServer>(vm.socket, helper); }
+
+  FakeServiceManager services;
+  ViewModelOnSocket vm;
+  std::vector<std::string> lines;
+  HeadlessApp app;
+  ScriptedHelper helper;
+  std::unique_ptr<InProcessHelperServer> server;
+};
+
+TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
+  Headless h;
+  h.helper.fans = {FanInfoDTO(0, 1800, 1200, 6000, FanMode::system),
+                   FanInfoDTO(1, 2200.9, 1200, 6000, FanMode::system)};
+  h.helper.celsius = 51.5;
+  h.serve();
+  EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
+
+  const log::Capture capture;
+  QSignalSpy printed(&h.app, &HeadlessApp::printed);
+  h.app.start();
+  ASSERT_TRUE(testing::spinUntil(
+      [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
+  EXPECT_TRUE(h.vm.viewModel->isRefreshing());
+  EXPECT_TRUE(capture.contains("[Zephro] Helper healthy (version 1.0.1) \u2014 leaving it alone."));
+
+  h.vm.defaults.setBool("useFahrenheit", true);
+  EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
+}
+
+TEST(HeadlessApp, QuittingHandsTheFansBackAndLogsTheOutcome) {
+  Headless h;
+  h.serve();
+  h.app.start();
+  const log::Capture capture;
+  ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
+  EXPECT_FALSE(h.vm.viewModel->isRefreshing());
+  const auto calls = h.helper.recordedSetModeCalls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().mode, rawValue(FanMode::system));
+  EXPECT_TRUE(calls.back().percentages.empty());
+  EXPECT_TRUE(capture.contains("[Zephro] Successfully set mode to system on termination."));
+
+  h.helper.setModeError =
+      Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+  ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain Code=1 "
+      "\"Could not open connection to AppleSMC.\" UserInfo={NSLocalizedDescription=Could not "
+      "open connection to AppleSMC.}"));
+}
+
+TEST(HeadlessApp, TheLaunchCheckShowsApprovalOrWarns) {
+  FakeServiceManager services;
+  ViewModelOnSocket vm(services);  // nothing listens: the check registers the helper
+  services.scriptStatus({{static_cast<int>(ServiceStatus::requiresApproval)}});
+  ASSERT_TRUE(awaitTask(runLaunchCheck(*vm.viewModel)).succeeded());
+  EXPECT_EQ(vm.viewModel->connectionState(), ConnectionState::needsApproval());
+
+  const log::Capture capture;
+  services.scriptStatus({{9}});
+  ASSERT_TRUE(awaitTask(runLaunchCheck(*vm.viewModel)).succeeded());
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] WARNING: Helper launch check failed: Unable to register the helper: Unknown "
+      "helper status: 9"));
+}
+
+}  // namespace
+}  // namespace zephro
