@@ -112,6 +112,14 @@ struct Harness {
   std::unique_ptr<InProcessHelperServer> server;
 };
 
+// Stops the poll loop and lets every request already sent be answered: replies come
+// back in the order the requests went out, so once a last poll has ended, nothing that
+// started before it is still waiting (and no task is left suspended at exit).
+void settle(FanControlViewModel& model) {
+  model.stopRefreshing();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+}
+
 // Turns the event loop for a while, for tests that show something does not happen.
 void keepTurning(std::chrono::milliseconds duration) {
   spinUntil([] { return false; }, duration);
@@ -394,6 +402,7 @@ TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   model.startRefreshing();
   model.startRefreshing();
   ASSERT_TRUE(spinUntil([&] { return h.gate.fanRequests >= stopped + 3; }));
+  settle(model);
 }
 
 TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {

@@ -67,6 +67,10 @@ TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
 
   h.vm.defaults.setBool("useFahrenheit", true);
   EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
+
+  // Replies come back in order: after one more poll nothing sent before is pending.
+  h.vm.viewModel->stopRefreshing();
+  ASSERT_TRUE(awaitTask(h.vm.viewModel->refresh()).succeeded());
 }
 
 TEST(HeadlessApp, QuittingHandsTheFansBackAndLogsTheOutcome) {
