@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   SignatureTrailer trailer;
-  if (parseTrailer(input.last(length), trailer) == errSecSuccess && trailer.serialize().size() != length) {
+  if (parseTrailer(input.last(length), trailer) == errSecSuccess &&
+      trailer.serialize().size() != length) {
     __builtin_trap();
   }
   return 0;

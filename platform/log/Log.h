@@ -18,7 +18,7 @@ void write(std::string_view line);
 // Collects every line written while it lives. Captures nest: the innermost one
 // receives the lines. Thread-safe: lines may come from any thread.
 class Capture {
-public:
+ public:
   Capture();
   ~Capture();
   Capture(const Capture&) = delete;
@@ -30,7 +30,7 @@ public:
   [[nodiscard]] bool contains(std::string_view line) const;
   void clear();
 
-private:
+ private:
   friend void write(std::string_view line);
   void append(std::string_view line);
 

@@ -1,5 +1,5 @@
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 // Test main for code that needs a Qt event loop: one QCoreApplication for the
 // whole run, on the main thread, as the application has.

@@ -8,7 +8,7 @@ namespace zephro::testing {
 // A fresh directory under the system's temp dir, removed with everything in it
 // when the object goes away.
 class TempDir {
-public:
+ public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     return path_ / name;
   }
 
-private:
+ private:
   std::filesystem::path path_;
 };
 
