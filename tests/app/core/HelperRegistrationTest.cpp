@@ -21,11 +21,16 @@ using Lines = std::vector<std::string>;
 using testing::awaitTask;
 using testing::FakeServiceManager;
 using testing::ScriptedHelper;
-using testing::spinUntil;
 
 const Error kRefused = Error::withDescription("com.zephro.servicemanager", 4,
                                               "The administrator authentication was dismissed.");
 const Error kBusy = Error::withDescription("com.zephro.servicemanager", 6, "Unit file busy.");
+const std::string kNeedsApproval = "Zephro needs approval in Login Items to run its helper.";
+const std::string kReinstalling =
+    "[Zephro] Reinstalling enabled helper to refresh to the current binary.";
+const std::string kReRegistered = "[Zephro] Helper re-registered via SMAppService.";
+const std::string kUnreachable =
+    "[Zephro] Helper unreachable at launch \u2014 attempting install/repair.";
 
 // A client with the fake service manager, a shrunk settling wait and a temp socket.
 struct Installation {
@@ -59,25 +64,28 @@ struct Installation {
   log::Capture capture;
 };
 
-TEST(HelperRegistration, FirstRegistrationThatNeedsApproval) {
-  Installation i;
-  i.services->scriptStatus({{0}});
-  i.services->scriptStatusAfterRegister({{0, 3}, {2}});
-  const auto error = i.registerHelper(true);
+void expectError(const std::optional<HelperInstallError>& error, Kind kind,
+                 const std::string& what) {
   ASSERT_TRUE(error);
-  EXPECT_EQ(error->kind(), Kind::requiresApproval);
-  EXPECT_STREQ(error->what(), "Zephro needs approval in Login Items to run its helper.");
-  EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 0"});
-  // Only "enabled" ends the wait early: the one logged read, then all 15 rounds.
-  const auto calls = i.services->calls();
-  ASSERT_GE(calls.size(), 7u);
-  EXPECT_EQ(Lines(calls.begin(), calls.begin() + 7),
-            (Lines{"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
-                   "status=0", "status=0", "status=2"}));
-  EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
+  EXPECT_EQ(error->kind(), kind);
+  EXPECT_EQ(error->what(), what);
 }
 
 TEST(HelperRegistration, FirstRegistrationOutcomes) {
+  {
+    // Needs approval: only "enabled" ends the wait early, so the one logged read is
+    // followed by all 15 rounds.
+    Installation i;
+    i.services->scriptStatusAfterRegister({{0, 3}, {2}});
+    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
+    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 0"});
+    const auto calls = i.services->calls();
+    ASSERT_GE(calls.size(), 7u);
+    EXPECT_EQ(Lines(calls.begin(), calls.begin() + 7),
+              (Lines{"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
+                     "status=0", "status=0", "status=2"}));
+    EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
+  }
   {
     // Enabled within the settling wait: done, quietly.
     Installation i;
@@ -87,13 +95,11 @@ TEST(HelperRegistration, FirstRegistrationOutcomes) {
     EXPECT_EQ(i.services->statusReads(), 4);
   }
   {
-    // Never enabled: 15 more reads after the one logged, then the status in the error.
+    // Never enabled: the last status goes into the error.
     Installation i;
     i.services->scriptStatus({{3}});
-    const auto error = i.registerHelper(false);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::registrationFailed);
-    EXPECT_STREQ(error->what(), "Unable to register the helper: Helper status: 3");
+    expectError(i.registerHelper(false), Kind::registrationFailed,
+                "Unable to register the helper: Helper status: 3");
     EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
     EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 3"});
   }
@@ -102,22 +108,18 @@ TEST(HelperRegistration, FirstRegistrationOutcomes) {
     Installation i;
     i.services->failRegister(kRefused);
     i.services->scriptStatusAfterRegister({{2}});
-    const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::requiresApproval);
+    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
     EXPECT_EQ(i.capture.lines(),
               Lines{"[Zephro] SMAppService failed to register: The administrator authentication "
                     "was dismissed."});
   }
   {
-    // Registration failed otherwise.
     Installation i;
     i.services->failRegister(kBusy);
     const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::registrationFailed);
+    ASSERT_NO_FATAL_FAILURE(expectError(error, Kind::registrationFailed,
+                                        "Unable to register the helper: Unit file busy."));
     EXPECT_EQ(error->message(), "Unit file busy.");
-    EXPECT_STREQ(error->what(), "Unable to register the helper: Unit file busy.");
     EXPECT_EQ(i.capture.lines(),
               Lines{"[Zephro] SMAppService failed to register: Unit file busy."});
   }
@@ -135,46 +137,31 @@ TEST(HelperRegistration, StatusesThatNeedNoRegistration) {
     // Switched off by the user: logged and thrown without registering.
     Installation i;
     i.services->scriptStatus({{2}});
-    const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::requiresApproval);
+    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
     EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper requires approval in Login Items."});
     EXPECT_EQ(i.services->count("register"), 0);
   }
   {
     Installation i;
     i.services->scriptStatus({{7}});
-    const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::registrationFailed);
-    EXPECT_STREQ(error->what(), "Unable to register the helper: Unknown helper status: 7");
+    expectError(i.registerHelper(true), Kind::registrationFailed,
+                "Unable to register the helper: Unknown helper status: 7");
     EXPECT_TRUE(i.capture.lines().empty());
     EXPECT_EQ(i.services->count("register"), 0);
   }
 }
 
-TEST(HelperRegistration, RepairReRegistersAndDropsTheConnection) {
-  Installation i;
-  ScriptedHelper helper;
-  InProcessHelperServer server(i.socket, helper);
-  ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
-  ASSERT_TRUE(i.client->hasConnection());
-
-  i.services->scriptStatus({{1}});
-  i.services->scriptStatusAfterRegister({{0, 2}, {1}});
-  EXPECT_FALSE(i.registerHelper(true));
-  EXPECT_EQ(i.capture.lines(),
-            (Lines{"[Zephro] Reinstalling enabled helper to refresh to the current binary.",
-                   "[Zephro] Helper re-registered via SMAppService."}));
-  EXPECT_EQ(i.services->calls(),
-            (Lines{"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
-                   "status=0", "status=0", "status=1"}));
-  EXPECT_FALSE(i.client->hasConnection());
-  ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
-  EXPECT_EQ(i.connectionsMade, 2);
-}
-
 TEST(HelperRegistration, RepairOutcomes) {
+  {
+    Installation i;
+    i.services->scriptStatus({{1}});
+    i.services->scriptStatusAfterRegister({{0, 2}, {1}});
+    EXPECT_FALSE(i.registerHelper(true));
+    EXPECT_EQ(i.capture.lines(), (Lines{kReinstalling, kReRegistered}));
+    EXPECT_EQ(i.services->calls(),
+              (Lines{"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
+                     "status=0", "status=0", "status=1"}));
+  }
   {
     // Both calls fail but the helper stays enabled: logged, and carried on.
     Installation i;
@@ -183,21 +170,18 @@ TEST(HelperRegistration, RepairOutcomes) {
     i.services->failRegister(kBusy);
     EXPECT_FALSE(i.registerHelper(true));
     EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Reinstalling enabled helper to refresh to the current binary.",
+              (Lines{kReinstalling,
                      "[Zephro] SMAppService failed to unregister helper before repair: Unit file "
                      "busy.",
                      "[Zephro] SMAppService failed to register after refresh: Unit file busy.",
-                     "[Zephro] Helper re-registered via SMAppService."}));
+                     kReRegistered}));
   }
   {
     Installation i;
     i.services->scriptStatus({{1}});
     i.services->scriptStatusAfterRegister({{2}});
-    const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::requiresApproval);
-    EXPECT_EQ(i.capture.lines(),
-              Lines{"[Zephro] Reinstalling enabled helper to refresh to the current binary."});
+    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
+    EXPECT_EQ(i.capture.lines(), Lines{kReinstalling});
   }
   {
     // The registration went through but the status is slow: worth a try.
@@ -206,7 +190,7 @@ TEST(HelperRegistration, RepairOutcomes) {
     i.services->scriptStatusAfterRegister({{3}});
     EXPECT_FALSE(i.registerHelper(true));
     EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Reinstalling enabled helper to refresh to the current binary.",
+              (Lines{kReinstalling,
                      "[Zephro] Helper status still 3 after re-registration; proceeding "
                      "optimistically."}));
     EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
@@ -218,62 +202,56 @@ TEST(HelperRegistration, RepairOutcomes) {
     i.services->scriptStatus({{1}});
     i.services->failRegister(kBusy);
     i.services->scriptStatusAfterRegister({{0}});
-    const auto error = i.registerHelper(true);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), Kind::registrationFailed);
-    EXPECT_STREQ(error->what(), "Unable to register the helper: Unit file busy.");
+    expectError(i.registerHelper(true), Kind::registrationFailed,
+                "Unable to register the helper: Unit file busy.");
     EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Reinstalling enabled helper to refresh to the current binary.",
+              (Lines{kReinstalling,
                      "[Zephro] SMAppService failed to register after refresh: Unit file busy."}));
   }
 }
 
-TEST(HelperLaunchCheck, ACurrentHelperIsLeftAlone) {
-  Installation i;
-  ScriptedHelper helper;
-  helper.version = "1.0.1";
-  InProcessHelperServer server(i.socket, helper);
-  const auto check = awaitTask(i.client->verifyHelperAtLaunch());
-  ASSERT_TRUE(check.succeeded()) << check.errorText();
-  EXPECT_EQ(i.capture.lines(),
-            Lines{"[Zephro] Helper healthy (version 1.0.1) \u2014 leaving it alone."});
-  EXPECT_TRUE(i.services->calls().empty()) << "nothing registered";
-  EXPECT_TRUE(i.client->hasConnection()) << "no connection dropped";
-}
-
-TEST(HelperLaunchCheck, AnOlderHelperIsRefreshed) {
-  Installation i;
-  ScriptedHelper helper;
-  helper.version = "1.0.0";
-  InProcessHelperServer server(i.socket, helper);
-  i.services->scriptStatus({{1}});
-  const auto check = awaitTask(i.client->verifyHelperAtLaunch());
-  ASSERT_TRUE(check.succeeded()) << check.errorText();
-  EXPECT_EQ(i.capture.lines(),
-            (Lines{"[Zephro] Helper version 1.0.0 != 1.0.1 \u2014 refreshing binary.",
-                   "[Zephro] Reinstalling enabled helper to refresh to the current binary.",
-                   "[Zephro] Helper re-registered via SMAppService."}));
-  EXPECT_EQ(i.services->count("unregister"), 1);
-  EXPECT_EQ(i.services->count("register"), 1);
-  EXPECT_FALSE(i.client->hasConnection());
-  // The next call reaches the (new) helper through a new connection.
-  ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
-  EXPECT_EQ(i.connectionsMade, 2);
+TEST(HelperLaunchCheck, ACurrentHelperIsLeftAloneAnOlderOneRefreshed) {
+  {
+    Installation i;
+    ScriptedHelper helper;
+    helper.version = "1.0.1";
+    InProcessHelperServer server(i.socket, helper);
+    const auto check = awaitTask(i.client->verifyHelperAtLaunch());
+    ASSERT_TRUE(check.succeeded()) << check.errorText();
+    EXPECT_EQ(i.capture.lines(),
+              Lines{"[Zephro] Helper healthy (version 1.0.1) \u2014 leaving it alone."});
+    EXPECT_TRUE(i.services->calls().empty()) << "nothing registered";
+    EXPECT_TRUE(i.client->hasConnection()) << "no connection dropped";
+  }
+  {
+    Installation i;
+    ScriptedHelper helper;
+    helper.version = "1.0.0";
+    InProcessHelperServer server(i.socket, helper);
+    i.services->scriptStatus({{1}});
+    const auto check = awaitTask(i.client->verifyHelperAtLaunch());
+    ASSERT_TRUE(check.succeeded()) << check.errorText();
+    EXPECT_EQ(i.capture.lines(),
+              (Lines{"[Zephro] Helper version 1.0.0 != 1.0.1 \u2014 refreshing binary.",
+                     kReinstalling, kReRegistered}));
+    EXPECT_EQ(i.services->count("unregister"), 1);
+    EXPECT_EQ(i.services->count("register"), 1);
+    // The repair dropped the connection: the next call reaches the new helper afresh.
+    EXPECT_FALSE(i.client->hasConnection());
+    ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
+    EXPECT_EQ(i.connectionsMade, 2);
+  }
 }
 
 TEST(HelperLaunchCheck, AnUnreachableOrSilentHelperIsInstalled) {
   {
     // Not running at all; first launch on a clean machine needs approval.
     Installation i;
-    i.services->scriptStatus({{0}});
     i.services->scriptStatusAfterRegister({{2}});
     const auto check = awaitTask(i.client->verifyHelperAtLaunch());
-    const auto error = check.errorAs<HelperInstallError>();
-    ASSERT_TRUE(error) << check.errorText();
-    EXPECT_EQ(error->kind(), Kind::requiresApproval);
+    expectError(check.errorAs<HelperInstallError>(), Kind::requiresApproval, kNeedsApproval);
     EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Helper unreachable at launch \u2014 attempting install/repair.",
-                     "[Zephro] Helper registered with SMAppService. Status: 2"}));
+              (Lines{kUnreachable, "[Zephro] Helper registered with SMAppService. Status: 2"}));
   }
   {
     // Answers nothing within the (shrunk) version time-out.
@@ -284,17 +262,23 @@ TEST(HelperLaunchCheck, AnUnreachableOrSilentHelperIsInstalled) {
     i.services->scriptStatus({{1}});
     const auto check = awaitTask(i.client->verifyHelperAtLaunch());
     ASSERT_TRUE(check.succeeded()) << check.errorText();
-    EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Helper unreachable at launch \u2014 attempting install/repair.",
-                     "[Zephro] Reinstalling enabled helper to refresh to the current binary.",
-                     "[Zephro] Helper re-registered via SMAppService."}));
+    EXPECT_EQ(i.capture.lines(), (Lines{kUnreachable, kReinstalling, kReRegistered}));
     EXPECT_EQ(i.services->count("register"), 1);
+  }
+  {
+    // Without a service manager the registration fails cleanly.
+    HelperClientOptions options;
+    options.connectionFactory = [] {
+      return xpc::Connection::toSocketPath("/nonexistent/helper.sock");
+    };
+    HelperClient client(std::move(options));
+    EXPECT_EQ(awaitTask(client.registerHelperInBackground(true)).errorText(),
+              "Unable to register the helper: no service manager is configured");
   }
 }
 
 TEST(HelperLaunchCheck, TheMainLoopKeepsTurningDuringARegistration) {
   Installation i;
-  i.services->scriptStatus({{0}});
   i.services->scriptStatusAfterRegister({{1}});
   // The registration blocks its thread until the main loop has visibly turned.
   std::mutex mutex;
@@ -316,16 +300,6 @@ TEST(HelperLaunchCheck, TheMainLoopKeepsTurningDuringARegistration) {
   ASSERT_TRUE(registration.succeeded()) << registration.errorText();
   const std::lock_guard lock(mutex);
   EXPECT_GE(ticks, 5);
-}
-
-TEST(HelperLaunchCheck, WithoutAServiceManagerRegistrationFailsCleanly) {
-  HelperClientOptions options;
-  options.connectionFactory = [] {
-    return xpc::Connection::toSocketPath("/nonexistent/helper.sock");
-  };
-  HelperClient client(std::move(options));
-  const auto check = awaitTask(client.registerHelperInBackground(true));
-  EXPECT_EQ(check.errorText(), "Unable to register the helper: no service manager is configured");
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include "app/core/Detach.h"
 #include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
-#include "app/core/TimerThread.h"
 #include "app/core/WorkerThread.h"
 #include "platform/log/Log.h"
 #include "tests/app/core/TaskRunner.h"
@@ -20,7 +19,6 @@ namespace zephro {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::awaitTask;
 using testing::spinUntil;
 
 struct Record {
@@ -83,21 +81,6 @@ TEST(PendingReply, RacingSettlersResumeEachCallerExactlyOnceWithTheWinner) {
   }
 }
 
-TEST(PendingReply, TimerThreadTimeOutsKeepTheReplyAliveUntilTheyFire) {
-  std::weak_ptr<PendingReply<int>> watched;
-  Record record;
-  {
-    auto pending = PendingReply<int>::make();
-    watched = pending;
-    TimerThread::shared().schedule(
-        20ms, [pending] { pending->reject(HelperInstallError::unavailable()); });
-    detach(awaitOne(pending, &record), "await");
-  }
-  ASSERT_TRUE(spinUntil([&] { return record.resumptions == 1; }));
-  EXPECT_TRUE(record.gotError);
-  ASSERT_TRUE(spinUntil([&] { return watched.expired(); })) << "released once the work has run";
-}
-
 TEST(Detach, LogsWhatEscapesADetachedTask) {
   log::Capture capture;
   const auto failing = [](std::string text) -> QCoro::Task<int> {
@@ -120,18 +103,6 @@ TEST(Detach, LogsWhatEscapesADetachedTask) {
   EXPECT_TRUE(capture.contains(
       "[Zephro] Mode change failed: Error Domain=HelperError Code=0 \"fanCount is 0\" "
       "UserInfo={NSLocalizedDescription=fanCount is 0}"));
-}
-
-TEST(WorkerThread, RunsOffTheMainThreadAndCarriesResultsAndErrorsBack) {
-  const auto value = awaitTask(onWorkerThread(
-      [] { return QThread::currentThread() != QCoreApplication::instance()->thread(); }));
-  ASSERT_TRUE(value.succeeded());
-  EXPECT_TRUE(*value.value) << "the work must not run on the main thread";
-  const auto error =
-      awaitTask(onWorkerThread([] { throw HelperInstallError::requiresApproval(); }));
-  ASSERT_TRUE(error.errorAs<HelperInstallError>());
-  EXPECT_EQ(error.errorAs<HelperInstallError>()->kind(),
-            HelperInstallError::Kind::requiresApproval);
 }
 
 }  // namespace

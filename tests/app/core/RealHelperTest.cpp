@@ -1,12 +1,6 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <QSignalSpy>
-#include <fstream>
-
-#include "app/core/HeadlessMonitor.h"
 #include "app/core/HelperClient.h"
-#include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
 #include "platform/log/Log.h"
 #include "platform/servicemanager/DevelopmentServiceManager.h"
@@ -144,21 +138,6 @@ TEST(RealHelper, TheLaunchCheckInstallsAMissingHelperAndThenLeavesItAlone) {
                    "[Zephro] Helper re-registered via SMAppService."}));
   EXPECT_FALSE(h.client->hasConnection());
   ASSERT_TRUE(awaitTask(h.client->fetchHelperVersion()).succeeded());
-}
-
-TEST(RealHelper, HeadlessMonitorPrintsTheFanTableAfterTheLaunchCheck) {
-  RealHelper h;
-  Lines printed;
-  HeadlessMonitor monitor(
-      *h.client, [&printed](const std::string& text) { printed.push_back(text); }, 50ms);
-  QSignalSpy reports(&monitor, &HeadlessMonitor::reported);
-  monitor.start();
-  ASSERT_TRUE(spinUntil([&] { return reports.count() >= 2; }));
-  const auto& reading = printed.at(1);
-  EXPECT_EQ(reading.rfind("Fan  Current RPM  Min RPM  Max RPM  Mode\n0    ", 0), 0u) << reading;
-  EXPECT_NE(reading.find("\n1    "), std::string::npos) << reading;
-  EXPECT_NE(reading.find("  system\nSystem temperature: "), std::string::npos) << reading;
-  EXPECT_TRUE(reading.ends_with(" \u00b0C\n")) << reading;
 }
 
 }  // namespace
