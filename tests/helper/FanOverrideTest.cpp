@@ -28,11 +28,6 @@ std::string line(const std::string& text) {
   return P + text;
 }
 
-Bytes valueOf(EmulatedMachine& machine, std::string_view key) {
-  const auto entry = machine.smc->key(key);
-  return {entry->value().begin(), entry->value().end()};
-}
-
 std::string actualSpeedLine(EmulatedMachine& machine, int fan) {
   return format::printf("[SMCWrapperObjC] Phase6: Current actual speed F%dAc = %.1f RPM", fan,
                         machine.wrapper->fanSpeedForIndex(fan));
@@ -153,14 +148,14 @@ TEST(FanOverride, SkipsWhatTheMachineDoesNotHave) {
   lost.smc->removeKey("FS! ");
   lost.smc->addKey("FS! ", "hex_", Bytes{0x00, 0x01, 0xAB, 0xCD}, true);
   ASSERT_TRUE(lost.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
-  EXPECT_EQ(valueOf(lost, "FS! "), (Bytes{0x00, 0x01, 0xAB, 0xCD}));
+  EXPECT_EQ(lost.valueOf("FS! "), (Bytes{0x00, 0x01, 0xAB, 0xCD}));
   lost.smc->injectFault("FS! ", Command::readValue, kIOReturnError, 1);
   capture.clear();
   ASSERT_TRUE(lost.wrapper->setFanSpeedWithWakeOverrideForIndex(1, 3000.0, 200, nullptr));
   EXPECT_EQ(capture.linesStartingWith(line("Phase2:")),
             (Lines{line("Phase2: FS!  read FAILED (-536870212), constructing mask from scratch"),
                    line("Phase2: FS!  write mask=0x0002 result=0 (OK)")}));
-  EXPECT_EQ(valueOf(lost, "FS! "), (Bytes{0x00, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(lost.valueOf("FS! "), (Bytes{0x00, 0x02, 0x00, 0x00}));
   EXPECT_EQ(lost.smc->forceMask(), 0x0002);
 }
 
@@ -334,8 +329,8 @@ TEST(FanOverride, ForceBitAndManualModeSwitches) {
 TEST(FanOverride, FanIndicesWithoutAForceBitTouchNoOtherFan) {
   EmulatedMachine machine(shippedMachine("macbookpro16-1"));
   auto& smc = *machine.wrapper;
-  for (const std::int64_t fan : {std::int64_t{-1}, std::int64_t{32}, std::int64_t{40},
-                                 std::numeric_limits<std::int64_t>::min()}) {
+  for (const std::int64_t fan :
+       {std::int64_t{-1}, std::int64_t{32}, std::numeric_limits<std::int64_t>::min()}) {
     EXPECT_FALSE(smc.setFanSpeedWithWakeOverrideForIndex(fan, 3000.0, 200, nullptr)) << fan;
     EXPECT_EQ(machine.smc->forceMask(), 0) << fan;
     EXPECT_TRUE(smc.releaseFanOverrideForIndex(fan, nullptr));

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "helper/SMCWrapperObjC.h"
 #include "helper/Sleeper.h"
@@ -14,6 +17,13 @@ namespace zephro::testing {
 
 inline smc::MachineProfile shippedMachine(const std::string& name) {
   return smc::MachineProfile::load(sourcePath("platform/smc/machines/" + name + ".json"));
+}
+
+// The bytes of a "flt " value as the SMC holds them.
+inline std::vector<std::uint8_t> fltBytes(float value) {
+  std::vector<std::uint8_t> bytes(sizeof value);
+  std::memcpy(bytes.data(), &value, sizeof value);
+  return bytes;
 }
 
 // An SMCWrapperObjC on an emulated machine whose clock moves only when the wrapper
@@ -37,6 +47,11 @@ struct EmulatedMachine {
         calls.emplace_back(record.command, record.status);
     }
     return calls;
+  }
+
+  [[nodiscard]] std::vector<std::uint8_t> valueOf(std::string_view key) const {
+    const auto entry = smc->key(key);
+    return {entry->value().begin(), entry->value().end()};
   }
 
   [[nodiscard]] int writesTo(std::string_view key) const {

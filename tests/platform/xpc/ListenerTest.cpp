@@ -6,15 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <future>
 #include <thread>
 
 #include "platform/log/Log.h"
-#include "platform/xpc/Connection.h"
 #include "platform/xpc/Message.h"
 #include "protocol/KeyedArchive.h"
 #include "protocol/remote/InProcessHelperServer.h"
-#include "protocol/remote/RemoteHelper.h"
 #include "tests/platform/xpc/FakeHelper.h"
 #include "tests/support/TempDir.h"
 
@@ -40,9 +37,8 @@ class RawClient {
   void sendBytes(std::span<const std::uint8_t> bytes) {
     EXPECT_TRUE(writeAll(fd_.get(), bytes, 10s));
   }
-  void sendMessage(const Message& message) { sendBytes(encodeFrame(message.toCbor())); }
   void invoke(std::uint64_t id, std::string selector, json arguments) {
-    sendMessage(Message::invoke(id, std::move(selector), std::move(arguments)));
+    sendBytes(encodeFrame(Message::invoke(id, std::move(selector), std::move(arguments)).toCbor()));
   }
 
   // The next message, or nothing when the helper closed the connection.
@@ -76,10 +72,6 @@ class RawClient {
   FileDescriptor fd_;
   FrameDecoder decoder_;
 };
-
-std::vector<std::uint8_t> cbor(const json& value) {
-  return json::to_cbor(value);
-}
 
 std::string versionReply(RawClient& client, std::uint64_t id) {
   client.invoke(id, "getVersionWithReply:", json::array());
@@ -117,66 +109,34 @@ TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
   ASSERT_TRUE(bystander.accepted());
   const auto pid = std::to_string(::getpid());
 
-  struct Case {
-    std::string name;
-    std::function<void(RawClient&)> send;
-    std::string line;
-  };
-  const std::vector<Case> cases{
-      {"garbage",
-       [](RawClient& c) {
-         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xff, 0x00, 0x13}));
-       },
-       "indefinite or reserved CBOR length"},
-      {"map with a number for a key",
-       [](RawClient& c) {
-         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xa1, 0x01, 0x02}));
-       },
-       "payload is not one CBOR item"},
-      {"trailing bytes",
-       [](RawClient& c) {
-         c.sendBytes(encodeFrame(std::vector<std::uint8_t>{0xa0, 0xa0}));
-       },
-       "bytes after the CBOR item"},
-      {"oversized",
-       [](RawClient& c) {
-         c.sendBytes(std::vector<std::uint8_t>{0x00, 0x01, 0x00, 0x01, 0xa0});
-       },
-       "frame of 65537 bytes exceeds the limit of 65536 bytes"},
-      {"empty",
-       [](RawClient& c) {
-         c.sendBytes(std::vector<std::uint8_t>{0, 0, 0, 0});
-       },
-       "empty frame"},
-      {"deeply nested",
-       [](RawClient& c) { c.sendBytes(encodeFrame(std::vector<std::uint8_t>(5000, 0x81))); },
-       "CBOR nested too deeply"},
-      {"not a map",
-       [](RawClient& c) {
-         c.sendBytes(encodeFrame(cbor(json::array({1, 2}))));
-       },
-       "message is not a map"},
-      {"unknown selector", [](RawClient& c) { c.invoke(1, "rm -rf /:", json::array()); },
-       "unknown selector rm -rf /:"},
-      {"wrong class of percentages",
-       [](RawClient& c) {
-         c.invoke(1, "setFanMode:percentages:reply:",
-                  json::array({1, archive::archiveArray({archive::archiveString("40")})}));
-       },
+  using Bytes = std::vector<std::uint8_t>;
+  const auto frame = [](const Bytes& payload) { return encodeFrame(payload); };
+  const auto message = [](const Message& m) { return encodeFrame(m.toCbor()); };
+  const std::vector<std::pair<Bytes, std::string>> cases{
+      {frame({0xff, 0x00, 0x13}), "indefinite or reserved CBOR length"},
+      {frame({0xa1, 0x01, 0x02}), "payload is not one CBOR item"},
+      {frame({0xa0, 0xa0}), "bytes after the CBOR item"},
+      {{0x00, 0x01, 0x00, 0x01, 0xa0}, "frame of 65537 bytes exceeds the limit of 65536 bytes"},
+      {{0, 0, 0, 0}, "empty frame"},
+      {frame(Bytes(5000, 0x81)), "CBOR nested too deeply"},
+      {frame(json::to_cbor(json::array({1, 2}))), "message is not a map"},
+      {message(Message::invoke(1, "rm -rf /:", json::array())), "unknown selector rm -rf /:"},
+      {message(Message::invoke(
+           1, "setFanMode:percentages:reply:",
+           json::array({1, archive::archiveArray({archive::archiveString("40")})}))),
        "argument 1 of setFanMode:percentages:reply:: class NSString is not allowed here"},
-      {"reply from a client", [](RawClient& c) { c.sendMessage(Message::reply(1, json::array())); },
-       "a client may only send invocations"},
+      {message(Message::reply(1, json::array())), "a client may only send invocations"},
   };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
+  for (const auto& [bytes, reason] : cases) {
+    SCOPED_TRACE(reason);
     capture.clear();
     RawClient offender(path);
     ASSERT_TRUE(offender.accepted());
-    test.send(offender);
+    offender.sendBytes(bytes);
     EXPECT_TRUE(offender.closedByPeer());
     EXPECT_EQ(waitForLines(capture, "[ZephroHelper] Invalidated"),
               std::vector<std::string>{"[ZephroHelper] Invalidated connection from pid " + pid +
-                                       ": " + test.line + "."});
+                                       ": " + reason + "."});
     EXPECT_EQ(versionReply(bystander, 7), "1.0.1");
   }
   // Nothing reached the service from any of them.
@@ -264,36 +224,6 @@ TEST_F(ListenerTest, EveryInvocationIsAnsweredOnceEvenWhenTheServiceRepliesTwice
             fake.fans);
   // The next frame is the answer to the next call, not a second answer to the first.
   EXPECT_EQ(versionReply(client, 2), "1.0.1");
-}
-
-// A delegate that turns everyone away, as the code check does for unsigned clients.
-struct RefuseAll final : ListenerDelegate {
-  bool shouldAcceptNewConnection(IncomingConnection&) override { return false; }
-};
-
-TEST_F(ListenerTest, ARefusedClientIsInvalidatedAndNeverServed) {
-  RefuseAll refuse;
-  auto listener = Listener::atPath(path, refuse);
-  std::thread accepting([&] { listener->run(); });
-
-  auto connection = Connection::toSocketPath(path);
-  std::promise<void> invalidated;
-  std::atomic<int> interruptions{0};
-  connection->setInvalidationHandler([&] { invalidated.set_value(); });
-  connection->setInterruptionHandler([&] { ++interruptions; });
-  connection->resume();
-  std::promise<Error> failed;
-  auto error = failed.get_future();
-  connection->send(
-      "getVersionWithReply:", json::array(), [](const json&) { ADD_FAILURE() << "served"; },
-      [&](const Error& e) { failed.set_value(e); });
-  ASSERT_EQ(error.wait_for(kWait), std::future_status::ready);
-  EXPECT_EQ(error.get().code, kConnectionInvalid);
-  EXPECT_EQ(invalidated.get_future().wait_for(kWait), std::future_status::ready);
-  EXPECT_EQ(interruptions, 0);
-
-  listener->stop();
-  accepting.join();
 }
 
 }  // namespace

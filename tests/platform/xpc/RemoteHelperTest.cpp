@@ -63,6 +63,13 @@ std::string versionOf(HelperProtocol& helper) {
   return await(future);
 }
 
+void waitForAConnection(const InProcessHelperServer& server) {
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
 TEST(RemoteHelper, EveryOperationCrossesTheSocketAndBack) {
   TempDir dir;
   FakeHelper fake;
@@ -133,10 +140,7 @@ TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
     InProcessHelperServer server(path, silent);
     client.proxy->getVersion([](std::string) { ADD_FAILURE() << "a silent helper answered"; });
     // The call is outstanding when the helper stops.
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(5ms);
-    }
+    waitForAConnection(server);
   }  // the helper goes away
   const auto interrupted = await(error);
   EXPECT_EQ(interrupted.domain, "NSCocoaErrorDomain");
@@ -155,10 +159,7 @@ TEST(RemoteHelper, InvalidatingFailsOutstandingCallsOnce) {
   Client client((dir / "helper.sock").string());
   auto error = client.expectError();
   client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a silent helper answered"; });
-  const auto deadline = std::chrono::steady_clock::now() + kWait;
-  while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
+  waitForAConnection(server);
   client.connection->invalidate();
   EXPECT_EQ(await(error).code, 4099);
   EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
