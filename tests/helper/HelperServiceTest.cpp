@@ -108,8 +108,9 @@ TEST(HelperService, VersionNeedsNoSmcAndEveryOtherCallOpensItUntilItOpensOnce) {
       Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
   const auto temperature = [&] {
     std::pair<double, std::optional<Error>> result{-1, std::nullopt};
-    f.service->getSystemTemperature(
-        [&](double value, std::optional<Error> e) { result = {value, std::move(e)}; });
+    f.service->getSystemTemperature([&](double value, std::optional<Error> e) {
+      result = {value, std::move(e)};
+    });
     return result;
   };
   EXPECT_EQ(f.fanInfo(), (std::pair{std::vector<FanInfoDTO>{}, std::optional{openError}}));

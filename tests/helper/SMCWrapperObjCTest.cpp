@@ -77,16 +77,9 @@ TEST(SMCWrapperObjC, PrimitivesExchangeBlocksWithTheSmcsOwnSizeAndType) {
   EmulatedMachine machine(bareMachine());
   auto& smc = *machine.wrapper;
 
-  smc::SMCKeyInfoData info{};
-  EXPECT_EQ(smc.SMCGetKeyInfo(smc::packFourCharCode("F0Tg"), info), 0);
-  EXPECT_EQ(info.dataSize, 2U);
-  EXPECT_EQ(info.dataType, smc::kTypeFpe2);
-  EXPECT_EQ(smc.SMCGetKeyInfo(smc::packFourCharCode("Ftst"), info), kIOReturnNotFound);
-
   SMCKeyValue value;
   value.bytes.fill(0xAA);
   EXPECT_EQ(smc.SMCReadKey("F1Mn", value), 0);
-  EXPECT_EQ(value.key, smc::packFourCharCode("F1Mn"));
   EXPECT_EQ(value.dataType, smc::kTypeFpe2);
   EXPECT_EQ(smc::decodeFpe2(value.bytes), 2000.0);
   EXPECT_EQ(value.bytes[2], 0) << "a read clears the record first";

@@ -12,7 +12,7 @@ constexpr archive::AllowedClasses kFanInfoReply = {archive::kArrayClass, archive
 constexpr archive::AllowedClasses kPercentages = {archive::kArrayClass, archive::kNumberClass};
 
 json fanFields(json mode) {
-  return {{"$class", "FanInfoDTO"}, {"index", 1},         {"currentRPM", 2317.0},
+  return {{"$class", "FanInfoDTO"}, {"index", 1},       {"currentRPM", 2317.0},
           {"minRPM", 1200.0},       {"maxRPM", 6000.0}, {"mode", std::move(mode)}};
 }
 
