@@ -66,12 +66,5 @@ TEST(LogindWakeSource, ReportsOnlyTheEndOfSleepFromLogind) {
   EXPECT_EQ(wakes.count(), 1);
 }
 
-TEST(LogindWakeSource, WithoutABusThereAreNoWakeEvents) {
-  const LogindWakeSource source(
-      QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "none"));
-  EXPECT_FALSE(source.isListening());
-  QDBusConnection::disconnectFromBus("none");
-}
-
 }  // namespace
 }  // namespace zephro
