@@ -15,14 +15,10 @@ TEST(AppearanceMode, StoredTextMapsToAModeAndUnknownTextIsLeftAlone) {
   const QString path = QString::fromStdString((dir / "defaults.json").string());
   UserDefaults defaults(path);
   EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::system);
-
-  for (const AppearanceMode mode : allAppearanceModes) {
-    defaults.setString("appearanceMode", rawValue(mode));
-    EXPECT_EQ(currentAppearanceMode(defaults), mode);
-  }
-  EXPECT_EQ(rawValue(AppearanceMode::light), "light");
-  EXPECT_EQ(rawValue(AppearanceMode::dark), "dark");
-  EXPECT_EQ(rawValue(AppearanceMode::system), "system");
+  defaults.setString("appearanceMode", "dark");
+  EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::dark);
+  defaults.setString("appearanceMode", "light");
+  EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::light);
 
   for (const QString& other : {QStringLiteral("sepia"), QStringLiteral("Dark"), QString()}) {
     defaults.setString("appearanceMode", other);
@@ -34,28 +30,17 @@ TEST(AppearanceMode, StoredTextMapsToAModeAndUnknownTextIsLeftAlone) {
   EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::system);
 }
 
-TEST(AppearanceMode, PopoverFollowsTheModeOrTheEffectiveAppearance) {
+TEST(AppearanceMode, PopoverAndPaletteFollowTheModeOrTheDesktop) {
   EXPECT_EQ(applicationAppearance(AppearanceMode::system), std::nullopt);
-  EXPECT_EQ(applicationAppearance(AppearanceMode::light), Appearance::light);
-  EXPECT_EQ(applicationAppearance(AppearanceMode::dark), Appearance::dark);
-  for (const Appearance effective : {Appearance::light, Appearance::dark}) {
-    EXPECT_EQ(popoverAppearance(AppearanceMode::system, effective), effective);
-    EXPECT_EQ(popoverAppearance(AppearanceMode::light, effective), Appearance::light);
-    EXPECT_EQ(popoverAppearance(AppearanceMode::dark, effective), Appearance::dark);
-  }
+  EXPECT_EQ(popoverAppearance(AppearanceMode::system, Appearance::dark), Appearance::dark);
+  EXPECT_EQ(popoverAppearance(AppearanceMode::light, Appearance::dark), Appearance::light);
 
-  EXPECT_EQ(appearanceOfPalette(paletteFor(Appearance::light)), Appearance::light);
-  EXPECT_EQ(appearanceOfPalette(paletteFor(Appearance::dark)), Appearance::dark);
-  // A desktop palette with light text on a dark window is dark, the usual one light,
-  // and one with no contrast at all is taken as light.
+  // Light text on a dark window is dark; a palette with no contrast at all is taken as light.
   QPalette desktop(Qt::gray);
   desktop.setColor(QPalette::Window, QColor(0x30, 0x30, 0x38));
   desktop.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
   EXPECT_EQ(appearanceOfPalette(desktop), Appearance::dark);
-  desktop.setColor(QPalette::Window, QColor(0xf0, 0xf0, 0xf0));
-  desktop.setColor(QPalette::WindowText, Qt::black);
-  EXPECT_EQ(appearanceOfPalette(desktop), Appearance::light);
-  desktop.setColor(QPalette::WindowText, QColor(0xf0, 0xf0, 0xf0));
+  desktop.setColor(QPalette::Window, QColor(0xe0, 0xe0, 0xe0));
   EXPECT_EQ(appearanceOfPalette(desktop), Appearance::light);
 }
 
@@ -66,7 +51,6 @@ TEST(AppearanceMode, ApplyingSetsTheApplicationPaletteAndSystemRestoresTheDeskto
   EXPECT_EQ(effectiveApplicationAppearance(), Appearance::dark);
   EXPECT_EQ(QGuiApplication::palette().color(QPalette::Window),
             paletteFor(Appearance::dark).color(QPalette::Window));
-
   applyApplicationAppearance(AppearanceMode::light);
   EXPECT_EQ(effectiveApplicationAppearance(), Appearance::light);
 
@@ -77,7 +61,6 @@ TEST(AppearanceMode, ApplyingSetsTheApplicationPaletteAndSystemRestoresTheDeskto
               desktop.color(static_cast<QPalette::ColorRole>(role)))
         << "role " << role;
   }
-  EXPECT_EQ(effectiveApplicationAppearance(), appearanceOfPalette(desktop));
 }
 
 }  // namespace

