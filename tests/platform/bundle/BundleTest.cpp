@@ -39,11 +39,8 @@ class BundleTest : public ::testing::Test {
 TEST_F(BundleTest, LprojFolderBundleAnswersFromItsTablesAndFallsBackToTheKey) {
   const auto fil = Bundle::atPath(dir / "fil.lproj");
   ASSERT_TRUE(fil.has_value());
-  EXPECT_EQ(fil->localizedString("popover_about", "popover_about"), "Tungkol sa Zephro");
   EXPECT_EQ(fil->localizedString("popover_about"), "Tungkol sa Zephro");
   EXPECT_EQ(fil->localizedString("symbol_clear", "", "Symbols"), "Alisin");
-
-  EXPECT_EQ(fil->localizedString("missing_key", "missing_key"), "missing_key");
   EXPECT_EQ(fil->localizedString("missing_key"), "missing_key");
   EXPECT_EQ(fil->localizedString("missing_key", "Fallback"), "Fallback");
   EXPECT_EQ(fil->localizedString("popover_about", "", "NoSuchTable"), "popover_about");
@@ -61,11 +58,10 @@ TEST_F(BundleTest, ResourceRootPicksTheSystemsChoiceAmongItsLocalizations) {
     std::string localization;
   };
   const std::vector<Case> cases{
-      {{"pt-BR", "de-DE"}, "de"},  {{"de_AT"}, "de"},  // the operating system's spelling
-      {{"zh-Hans-CN"}, "zh-Hans"},                     // the last subtag is dropped until one fits
-      {{"ZH-hans"}, "zh-Hans"},                        // language tags ignore case
-      {{"zh-Hant-TW"}, "en"},  // no Traditional Chinese: the development language
-      {{"pt-BR"}, "en"},           {{}, "en"},        {{"fil", "de"}, "fil"},
+      {{"pt-BR", "de-DE"}, "de"},
+      {{"de_AT"}, "de"},            // the operating system's spelling
+      {{"ZH-hans-CN"}, "zh-Hans"},  // subtags are dropped until one fits; case is ignored
+      {{"zh-Hant-TW"}, "en"},       // no Traditional Chinese: the development language
   };
   for (const Case& c : cases) {
     const Bundle main(dir.path(), c.preferred);
@@ -84,8 +80,7 @@ TEST_F(BundleTest, ResourceRootPicksTheSystemsChoiceAmongItsLocalizations) {
 
 TEST_F(BundleTest, MissingResourcesAnswerTheKey) {
   const testing::TempDir empty;
-  for (const Bundle& bundle : {Bundle(empty.path(), {"de"}), Bundle(dir / "nowhere", {"de"}),
-                               Bundle(fs::path(), {"de"})}) {
+  for (const Bundle& bundle : {Bundle(empty.path(), {"de"}), Bundle(dir / "nowhere", {"de"})}) {
     EXPECT_EQ(bundle.preferredLocalization(), std::nullopt);
     EXPECT_TRUE(bundle.localizations().empty());
     EXPECT_EQ(bundle.pathForResource("de", "lproj"), std::nullopt);
@@ -96,14 +91,11 @@ TEST_F(BundleTest, MissingResourcesAnswerTheKey) {
 TEST_F(BundleTest, PathForResourceStaysInsideTheBundle) {
   const Bundle main(dir.path(), {"fil"});
   EXPECT_EQ(main.pathForResource("fil", "lproj"), dir / "fil.lproj");
-  EXPECT_EQ(main.pathForResource("zh-Hans", "lproj"), dir / "zh-Hans.lproj");
   // Localized resources are found in the preferred lproj folder.
   EXPECT_EQ(main.pathForResource("Symbols", "strings"), dir / "fil.lproj" / "Symbols.strings");
   EXPECT_EQ(main.pathForResource("ko", "lproj"), std::nullopt);
-  EXPECT_EQ(main.pathForResource("", "lproj"), std::nullopt);
   EXPECT_EQ(main.pathForResource("..", ""), std::nullopt);
   EXPECT_EQ(main.pathForResource("../fil", "lproj"), std::nullopt);
-  EXPECT_EQ(main.pathForResource("fil.lproj/Localizable", "strings"), std::nullopt);
 }
 
 TEST_F(BundleTest, ResourceRootIsTheFirstCandidateWithLocalizations) {
@@ -115,15 +107,10 @@ TEST_F(BundleTest, ResourceRootIsTheFirstCandidateWithLocalizations) {
       Bundle::findResourceRoot({dir / "missing", other / "no-lproj", dir.path(), other.path()}),
       dir.path());
   EXPECT_EQ(Bundle::findResourceRoot({other / "no-lproj"}), std::nullopt);
-  EXPECT_EQ(Bundle::findResourceRoot({}), std::nullopt);
 
   // A development build finds the tables of its source tree when nothing is installed
   // next to it.
-  const auto candidates = Bundle::resourceRootCandidates();
-  ASSERT_FALSE(candidates.empty());
-  EXPECT_NE(std::find(candidates.begin(), candidates.end(), testing::sourcePath("app/resources")),
-            candidates.end());
-  const auto found = Bundle::findResourceRoot(candidates);
+  const auto found = Bundle::findResourceRoot(Bundle::resourceRootCandidates());
   ASSERT_TRUE(found.has_value());
   EXPECT_TRUE(fs::exists(*found / "en.lproj" / "Localizable.strings"));
 }
