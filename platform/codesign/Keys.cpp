@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/codesign/UniqueFd.h"
+#include "platform/log/Format.h"
 
 namespace zephro::codesign {
 namespace {
@@ -46,7 +47,7 @@ bool fromHex(std::string_view hex, std::array<std::uint8_t, N>& out) {
 std::vector<std::string> readFields(const std::filesystem::path& path, std::string_view tag,
                                     std::size_t count) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) fail(path, std::string("cannot open: ") + std::strerror(errno));
+  if (!in) fail(path, std::string("cannot open: ") + format::errorText(errno));
   std::string text(kMaxKeyFileSize + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(in.gcount()));
@@ -63,11 +64,11 @@ std::vector<std::string> readFields(const std::filesystem::path& path, std::stri
 
 void writeNewFile(const std::filesystem::path& path, const std::string& text, mode_t mode) {
   const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (!fd) fail(path, std::string("cannot create: ") + std::strerror(errno));
+  if (!fd) fail(path, std::string("cannot create: ") + format::errorText(errno));
   // A half-written key file must not survive: the next run would refuse to
   // overwrite it and reading it would fail.
   const auto failWrite = [&path] {
-    const std::string reason = std::strerror(errno);
+    const std::string reason = format::errorText(errno);
     ::unlink(path.c_str());
     fail(path, "cannot write: " + reason);
   };

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "platform/codesign/SignatureTrailer.h"
 #include "platform/codesign/UniqueFd.h"
+#include "platform/log/Format.h"
 
 namespace zephro::codesign {
 namespace {
@@ -20,7 +20,7 @@ namespace {
 }
 
 [[noreturn]] void failErrno(const std::filesystem::path& path, const std::string& what) {
-  fail(path, what + ": " + std::strerror(errno));
+  fail(path, what + ": " + format::errorText(errno));
 }
 
 // The length of the file without the signature it carries, if any.
@@ -45,7 +45,7 @@ void writeAll(const std::filesystem::path& path, int fd, const std::uint8_t* dat
 }
 
 void copyContent(const std::filesystem::path& path, int from, int to, std::uint64_t length) {
-  std::vector<std::uint8_t> chunk(64 * 1024);
+  std::vector<std::uint8_t> chunk(std::size_t{64} * 1024);
   for (std::uint64_t offset = 0; offset < length;) {
     const auto wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - offset));

@@ -4,15 +4,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+
+#include "platform/log/Format.h"
 
 namespace zephro::codesign {
 
 TrustAnchor TrustAnchor::fromFile(const std::filesystem::path& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    throw std::runtime_error(path.string() + ": cannot open: " + std::strerror(errno));
+    throw std::runtime_error(path.string() + ": cannot open: " + format::errorText(errno));
   }
   if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
     throw std::runtime_error(path.string() + ": refusing an anchor key owned by uid " +

@@ -5,9 +5,24 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace zephro::format {
+namespace {
+
+// strerror_r comes in two flavours: the GNU one returns the text (which may or may not
+// be the buffer), the XSI one fills the buffer and returns a status.
+[[maybe_unused]] std::string strerrorResult(const char* text, const char* /*buffer*/,
+                                            int /*error*/) {
+  return text;
+}
+
+[[maybe_unused]] std::string strerrorResult(int status, const char* buffer, int error) {
+  return status == 0 ? std::string(buffer) : "Unknown error " + std::to_string(error);
+}
+
+}  // namespace
 
 std::string printf(const char* format, ...) {
   va_list args;
@@ -44,6 +59,11 @@ std::string integerList(std::span<const std::int64_t> values) {
   }
   text += "]";
   return text;
+}
+
+std::string errorText(int error) {
+  std::array<char, 256> buffer{};
+  return strerrorResult(strerror_r(error, buffer.data(), buffer.size()), buffer.data(), error);
 }
 
 }  // namespace zephro::format

@@ -16,4 +16,8 @@ namespace zephro::format {
 // A bracketed integer list separated by ", ": [40, 60]; empty → [].
 [[nodiscard]] std::string integerList(std::span<const std::int64_t> values);
 
+// The system's text for an errno value ("No such file or directory"), the same as
+// strerror gives but safe to call from any thread.
+[[nodiscard]] std::string errorText(int error);
+
 }  // namespace zephro::format

@@ -1,18 +1,17 @@
 #include "platform/servicemanager/CommandRunner.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
 
-extern char** environ;
+#include "platform/log/Format.h"
 
 namespace zephro {
 
@@ -58,6 +57,7 @@ std::vector<std::string> environmentWith(
   }
   for (const auto& [key, value] : overrides) merged[key] = value;
   std::vector<std::string> result;
+  result.reserve(merged.size());
   for (const auto& [key, value] : merged) result.push_back(key + "=" + value);
   return result;
 }
@@ -83,7 +83,7 @@ class Fd {
 CommandResult ProcessCommandRunner::run(const std::vector<std::string>& argv) {
   if (argv.empty()) return {-1, "no command"};
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + std::strerror(errno)};
+  if (pipe2(fds, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + format::errorText(errno)};
   Fd readEnd(fds[0]);
   Fd writeEnd(fds[1]);
 
@@ -101,7 +101,7 @@ CommandResult ProcessCommandRunner::run(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.reset();
   if (spawnError != 0) {
-    return {-1, "could not start " + argv[0] + ": " + std::strerror(spawnError)};
+    return {-1, "could not start " + argv[0] + ": " + format::errorText(spawnError)};
   }
 
   CommandResult result;
@@ -133,23 +133,24 @@ DetachedProcess ProcessCommandRunner::startDetached(const DetachedLaunch& launch
 
   const std::string output = launch.outputFile.empty() ? "/dev/null" : launch.outputFile.string();
   Fd outputFd(open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-  if (outputFd.get() < 0) return {-1, output + ": " + std::strerror(errno)};
+  if (outputFd.get() < 0) return {-1, output + ": " + format::errorText(errno)};
   Fd inputFd(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (inputFd.get() < 0) return {-1, std::string("/dev/null: ") + std::strerror(errno)};
+  if (inputFd.get() < 0) return {-1, std::string("/dev/null: ") + format::errorText(errno)};
 
   // The intermediate child reports the grandchild's pid; the grandchild reports an
   // exec failure as its errno. A successful exec closes the pipe (close-on-exec).
   int pidPipe[2];
-  if (pipe2(pidPipe, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + std::strerror(errno)};
+  if (pipe2(pidPipe, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + format::errorText(errno)};
   Fd pidRead(pidPipe[0]);
   Fd pidWrite(pidPipe[1]);
   int execPipe[2];
-  if (pipe2(execPipe, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + std::strerror(errno)};
+  if (pipe2(execPipe, O_CLOEXEC) != 0)
+    return {-1, std::string("pipe: ") + format::errorText(errno)};
   Fd execRead(execPipe[0]);
   Fd execWrite(execPipe[1]);
 
   const pid_t child = fork();
-  if (child < 0) return {-1, std::string("fork: ") + std::strerror(errno)};
+  if (child < 0) return {-1, std::string("fork: ") + format::errorText(errno)};
   if (child == 0) {
     setsid();
     const pid_t grandchild = fork();
@@ -183,7 +184,7 @@ DetachedProcess ProcessCommandRunner::startDetached(const DetachedLaunch& launch
   while ((n = read(execRead.get(), &execError, sizeof execError)) < 0 && errno == EINTR) {
   }
   if (n == sizeof execError) {
-    return {-1, "could not start " + launch.argv[0] + ": " + std::strerror(execError)};
+    return {-1, "could not start " + launch.argv[0] + ": " + format::errorText(execError)};
   }
   return {grandchild, {}};
 }

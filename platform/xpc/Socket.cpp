@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/log/Format.h"
+
 namespace zephro::xpc {
 namespace {
 
@@ -51,7 +53,7 @@ FileDescriptor connectUnixSocket(const std::string& path, std::string& error) {
   }
   FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) {
-    error = std::strerror(errno);
+    error = format::errorText(errno);
     return {};
   }
   int result;
@@ -59,7 +61,7 @@ FileDescriptor connectUnixSocket(const std::string& path, std::string& error) {
     result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address));
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
-    error = std::strerror(errno);
+    error = format::errorText(errno);
     return {};
   }
   return fd;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -25,6 +27,13 @@ TEST(Format, IntegerListsAndPrintf) {
   EXPECT_EQ(integerList(std::vector<std::int64_t>{-5}), "[-5]");
   EXPECT_EQ(printf("mask=0x%04X value=%.1f", 3U, 1500.0), "mask=0x0003 value=1500.0");
   EXPECT_EQ(printf("%s", ""), "");
+}
+
+TEST(Format, ErrorTextMatchesStrerrorForKnownAndUnknownValues) {
+  EXPECT_EQ(errorText(ENOENT), "No such file or directory");
+  EXPECT_EQ(errorText(ECONNREFUSED), "Connection refused");
+  EXPECT_EQ(errorText(EACCES), std::strerror(EACCES));
+  EXPECT_EQ(errorText(99999), "Unknown error 99999");
 }
 
 }  // namespace
