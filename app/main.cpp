@@ -1,7 +1,6 @@
-#include <signal.h>
-
 #include <QCoreApplication>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>

@@ -1,13 +1,13 @@
 // The helper's request latency over its socket, and how long it takes to start.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -19,8 +19,6 @@
 #include "platform/xpc/Socket.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "protocol/remote/RemoteHelper.h"
-
-extern char** environ;
 
 namespace {
 
@@ -37,7 +35,8 @@ void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
   if (micros.empty()) return;
   std::sort(micros.begin(), micros.end());
   const auto at = [&](double q) {
-    return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
+    return micros[std::min(micros.size() - 1,
+                           static_cast<std::size_t>(q * static_cast<double>(micros.size())))];
   };
   state.counters["p50_us"] = at(0.50);
   state.counters["p99_us"] = at(0.99);
@@ -64,11 +63,11 @@ void BM_GetFanInfoRoundTrip(benchmark::State& state) {
   auto proxy = remoteHelperProxy(connection, [](const Error&) {});
 
   std::vector<double> micros;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     std::promise<std::size_t> answered;
     auto future = answered.get_future();
     const auto start = Clock::now();
-    proxy->getFanInfo([&](std::vector<FanInfoDTO> fans, std::optional<Error>) {
+    proxy->getFanInfo([&](const std::vector<FanInfoDTO>& fans, const std::optional<Error>&) {
       answered.set_value(fans.size());
     });
     if (future.get() != 2) state.SkipWithError("wrong fan count");
@@ -104,7 +103,7 @@ void BM_HelperStartToAccepting(benchmark::State& state) {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
   std::vector<double> micros;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     const auto start = Clock::now();
     pid_t pid = -1;
     if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) {

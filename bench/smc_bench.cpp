@@ -46,7 +46,7 @@ struct Rig {
 void BM_ReadFloatKey(benchmark::State& state) {
   Rig rig(laptop());
   const auto before = rig.smc->callCount();
-  for (auto _ : state) benchmark::DoNotOptimize(rig.wrapper->readFloatKey("F0Ac"));
+  for ([[maybe_unused]] auto _ : state) benchmark::DoNotOptimize(rig.wrapper->readFloatKey("F0Ac"));
   rig.report(state, before);
 }
 BENCHMARK(BM_ReadFloatKey);
@@ -57,7 +57,8 @@ void BM_ReadFloatKeySharedStateFile(benchmark::State& state) {
   {
     Rig rig(laptop(), path);
     const auto before = rig.smc->callCount();
-    for (auto _ : state) benchmark::DoNotOptimize(rig.wrapper->readFloatKey("F0Ac"));
+    for ([[maybe_unused]] auto _ : state)
+      benchmark::DoNotOptimize(rig.wrapper->readFloatKey("F0Ac"));
     rig.report(state, before);
   }
   std::filesystem::remove(path);
@@ -75,7 +76,7 @@ void BM_SystemTemperatureWorstCase(benchmark::State& state) {
   }
   Rig rig(profile);
   const auto before = rig.smc->callCount();
-  for (auto _ : state) benchmark::DoNotOptimize(rig.wrapper->systemTemperature());
+  for ([[maybe_unused]] auto _ : state) benchmark::DoNotOptimize(rig.wrapper->systemTemperature());
   rig.report(state, before);
 }
 BENCHMARK(BM_SystemTemperatureWorstCase);
@@ -86,7 +87,7 @@ void BM_OverrideOneFan(benchmark::State& state) {
   Rig rig(laptop());
   log::Capture lines;
   std::uint64_t calls = 0;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     const auto before = rig.smc->callCount();
     benchmark::DoNotOptimize(
         rig.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 4000.0, 200, nullptr));
@@ -109,7 +110,7 @@ void BM_FanTableTwoFans(benchmark::State& state) {
   log::Capture lines;
   const auto before = rig.smc->callCount();
   std::int64_t round = 0;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     const auto count = rig.wrapper->fanCount();
     for (std::int64_t fan = 0; fan < count; ++fan) {
       if (rig.wrapper->isFanUnderManualControlForIndex(fan)) break;

@@ -78,7 +78,7 @@ Setup* setup = nullptr;
 void BM_ViewModelPoll(benchmark::State& state) {
   auto& model = *setup->viewModel;
   std::vector<double> micros;
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     const auto start = Clock::now();
     QCoro::waitFor(model.refresh());
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
@@ -90,7 +90,8 @@ void BM_ViewModelPoll(benchmark::State& state) {
   std::sort(micros.begin(), micros.end());
   if (micros.empty()) return;
   const auto at = [&](double q) {
-    return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
+    return micros[std::min(micros.size() - 1,
+                           static_cast<std::size_t>(q * static_cast<double>(micros.size())))];
   };
   state.counters["p50_us"] = at(0.50);
   state.counters["p99_us"] = at(0.99);

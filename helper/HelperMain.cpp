@@ -1,8 +1,8 @@
 #include "helper/HelperMain.h"
 
 #include <pthread.h>
-#include <signal.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -133,6 +133,8 @@ int helperMain(int argc, char** argv) {
     listener->run();
   } catch (const std::exception& failure) {
     log::write(std::string("[ZephroHelper] Listener failed: ") + failure.what());
+    // SIGTERM is blocked in every thread, so this only wakes the stopper from its sigwait.
+    // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread)
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return 1;

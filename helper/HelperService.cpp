@@ -33,7 +33,7 @@ Error fanCountError(std::int64_t fanCount) {
 }
 
 HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor)
-    : opener_(std::move(openSMC)), anchor_(std::move(anchor)), exported_(exportedHelper(*this)) {}
+    : opener_(std::move(openSMC)), anchor_(anchor), exported_(exportedHelper(*this)) {}
 
 bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connection) {
   const auto token = codesign::auditTokenOfPeer(connection.socketFd());

@@ -34,9 +34,9 @@ nlohmann::json FanInfoDTO::encodeWithCoder() const {
 
 FanInfoDTO FanInfoDTO::decodeWithCoder(const nlohmann::json& fields) {
   if (!fields.is_object()) throw archive::DecodingError("FanInfoDTO fields are not a keyed map");
-  return FanInfoDTO(integerForKey(fields, "index"), doubleForKey(fields, "currentRPM"),
-                    doubleForKey(fields, "minRPM"), doubleForKey(fields, "maxRPM"),
-                    modeFromSecureRaw(integerForKey(fields, "mode")));
+  return {integerForKey(fields, "index"), doubleForKey(fields, "currentRPM"),
+          doubleForKey(fields, "minRPM"), doubleForKey(fields, "maxRPM"),
+          modeFromSecureRaw(integerForKey(fields, "mode"))};
 }
 
 }  // namespace zephro

@@ -1,11 +1,11 @@
 #include "app/core/UnixSignalNotifier.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 namespace zephro {
@@ -17,10 +17,11 @@ std::atomic<int> writeFd{-1};
 
 void onSignal(int signalNumber) {
   const int savedErrno = errno;
-  const unsigned char byte = static_cast<unsigned char>(signalNumber);
+  const auto byte = static_cast<unsigned char>(signalNumber);
   const int fd = writeFd.load();
-  if (fd >= 0) [[maybe_unused]]
-    const auto ignored = write(fd, &byte, 1);
+  if (fd >= 0) {
+    [[maybe_unused]] const auto ignored = write(fd, &byte, 1);
+  }
   errno = savedErrno;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <signal.h>
-
 #include <QObject>
 #include <QSocketNotifier>
+#include <csignal>
 #include <initializer_list>
 #include <memory>
 #include <vector>

@@ -67,7 +67,7 @@ QString bestSupportedLanguageCode(const QStringList& preferredLanguages) {
   for (const QString& preferred : preferredLanguages) {
     for (const AppLanguage language : kAllAppLanguages) {
       if (language == AppLanguage::system) continue;
-      const QString code = rawValue(language);
+      QString code = rawValue(language);
       if (preferred == code || preferred.startsWith(code + u'-')) return code;
     }
   }

@@ -62,20 +62,21 @@ std::optional<Placeholder> parsePlaceholder(const QString& text, qsizetype start
   }
   for (; i < text.size(); ++i) {
     const char16_t c = text[i].unicode();
-    if (c == u'-')
+    if (c == u'-') {
       p.leftAlign = true;
-    else if (c == u'+')
+    } else if (c == u'+') {
       p.plusSign = true;
-    else if (c == u' ')
+    } else if (c == u' ') {
       p.spaceSign = true;
-    else if (c == u'0')
+    } else if (c == u'0') {
       p.zeroPad = true;
-    else if (c == u'#')
+    } else if (c == u'#') {
       p.alternate = true;
-    else if (c == u'\'')
+    } else if (c == u'\'') {
       continue;  // digit grouping: numbers here are shown plain
-    else
+    } else {
       break;
+    }
   }
   if (i < text.size() && text[i].isDigit()) {
     const auto width = readNumber(text, i);

@@ -32,7 +32,7 @@ QString localizedDescription(const std::exception_ptr& error) {
 }
 
 QList<int> toList(const std::vector<int>& values) {
-  return QList<int>(values.begin(), values.end());
+  return {values.begin(), values.end()};
 }
 
 // Percentages as the interface holds them; a stored preset may carry any 64-bit value.
@@ -52,7 +52,9 @@ QList<int> toList(const std::vector<std::int64_t>& values) {
 QCoro::Task<> runPollLoop(QPointer<FanControlViewModel> self, std::shared_ptr<RefreshTask> task,
                           std::chrono::milliseconds interval) {
   while (self && !task->isCancelled()) {
-    if (!self->isApplyingChange()) co_await self->refresh();
+    if (!self->isApplyingChange()) {
+      co_await self->refresh();
+    }
     if (!self || task->isCancelled()) co_return;
     co_await task->sleep(interval);
   }

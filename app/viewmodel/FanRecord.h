@@ -24,7 +24,7 @@ class FanRecord {
 
  public:
   FanRecord() = default;
-  explicit FanRecord(FanInfoDTO fan) : fan_(std::move(fan)) {}
+  explicit FanRecord(FanInfoDTO fan) : fan_(fan) {}
 
   [[nodiscard]] const FanInfoDTO& info() const { return fan_; }
   [[nodiscard]] qint64 index() const { return fan_.index(); }

@@ -12,7 +12,7 @@ namespace {
 // overflowing the conversion.
 long long wholeNumber(double value) {
   if (std::isnan(value)) return 0;
-  constexpr double lowest = double(std::numeric_limits<long long>::min());
+  constexpr auto lowest = static_cast<double>(std::numeric_limits<long long>::min());
   constexpr double highest = 9.2e18;
   return static_cast<long long>(std::clamp(value, lowest, highest));
 }

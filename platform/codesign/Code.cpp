@@ -21,7 +21,7 @@ namespace {
 // inside a process before its own code starts.
 constexpr std::array<std::string_view, 3> kInjectingVariables = {"LD_PRELOAD", "LD_LIBRARY_PATH",
                                                                  "LD_AUDIT"};
-constexpr std::size_t kMaxEnvironmentSize = 16 * 1024 * 1024;
+constexpr std::size_t kMaxEnvironmentSize = std::size_t{16} * 1024 * 1024;
 
 std::string procPath(pid_t pid, std::string_view entry) {
   return "/proc/" + std::to_string(pid) + "/" + std::string(entry);

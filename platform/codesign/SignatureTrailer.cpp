@@ -14,7 +14,7 @@ namespace {
 constexpr std::string_view kMagic = "ZPHRSIG1";
 constexpr std::string_view kFooterMagic = "ZPHRSEND";
 constexpr std::string_view kCodeDomain{"zephro-code-v1\0", 15};
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 class Writer {
  public:

@@ -54,9 +54,10 @@ std::optional<Error> AutostartLoginItem::registerService() {
   const std::lock_guard lock(mutex_);
   std::error_code error;
   std::filesystem::create_directories(desktopFile_.parent_path(), error);
-  if (error)
+  if (error) {
     return serviceError(kServiceErrorIO,
                         desktopFile_.parent_path().string() + ": " + error.message());
+  }
 
   // Written next to the target and renamed over it, so a crash never leaves half a file
   // that a desktop would read as a broken entry.

@@ -1,13 +1,13 @@
 #include "platform/servicemanager/DevelopmentServiceManager.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -230,7 +230,7 @@ std::optional<Error> DevelopmentDaemonService::startHelper() {
                  "emulated:" + layout_.machineProfile.string() +
                      ",state=" + layout_.machineStateFile().string()};
   if (!layout_.anchorKey.empty()) {
-    launch.argv.push_back("--anchor-key");
+    launch.argv.emplace_back("--anchor-key");
     launch.argv.push_back(layout_.anchorKey.string());
   }
   launch.environment = {{"ZEPHRO_HELPER_SOCKET", layout_.socketPath.string()}};

@@ -59,8 +59,8 @@ StartupSettingsOpener StartupSettingsOpener::fromEnvironment(
     std::shared_ptr<CommandRunner> runner) {
   const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
   const char* path = std::getenv("PATH");
-  return StartupSettingsOpener(std::move(runner), desktop != nullptr ? desktop : "",
-                               path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+  return {std::move(runner), desktop != nullptr ? desktop : "",
+          path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin"};
 }
 
 bool StartupSettingsOpener::isInstalled(const std::string& program) const {

@@ -53,7 +53,7 @@ ThermalDaemon daemonFrom(const std::string& value) {
   if (value == "none") return ThermalDaemon::none;
   if (value == "always") return ThermalDaemon::always;
   if (value == "untilUnlocked") return ThermalDaemon::untilUnlocked;
-  fail("\"thermalDaemon\" must be \"none\", \"always\" or \"untilUnlocked\"");
+  fail(R"("thermalDaemon" must be "none", "always" or "untilUnlocked")");
 }
 
 FanProfile fanFrom(const json& entry) {
@@ -76,7 +76,7 @@ SensorProfile sensorFrom(const json& entry) {
   sensor.offset = number(entry, "offset", 0);
   if (sensor.key.size() != 4) fail("sensor key \"" + sensor.key + "\" must be four characters");
   if (sensor.type != "sp78" && sensor.type != "flt ") {
-    fail("sensor type must be \"sp78\" or \"flt \"");
+    fail(R"(sensor type must be "sp78" or "flt ")");
   }
   return sensor;
 }
@@ -95,12 +95,12 @@ MachineProfile MachineProfile::fromJson(std::string_view source, std::string nam
   profile.description = text(root, "description", "");
   profile.fanSpeedType = text(root, "fanSpeedType", "fpe2");
   if (profile.fanSpeedType != "fpe2" && profile.fanSpeedType != "flt ") {
-    fail("\"fanSpeedType\" must be \"fpe2\" or \"flt \"");
+    fail(R"("fanSpeedType" must be "fpe2" or "flt ")");
   }
   if (root.contains("modeKey") && !root.at("modeKey").is_null()) {
     const auto format = text(root, "modeKey", "");
     if (format != "F%dMd" && format != "F%dmd") {
-      fail("\"modeKey\" must be \"F%dMd\", \"F%dmd\" or null");
+      fail(R"("modeKey" must be "F%dMd", "F%dmd" or null)");
     }
     profile.modeKeyFormat = format;
   }

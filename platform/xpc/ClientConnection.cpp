@@ -223,14 +223,14 @@ class ConnectionLoop {
     const auto error =
         transportError(kConnectionInvalid, state_->serviceName, "the connection is invalid");
     for (auto& [id, call] : state_->outbox) {
-      state_->tasks.push_back([handler = std::move(call.error), error] { handler(error); });
+      state_->tasks.emplace_back([handler = std::move(call.error), error] { handler(error); });
     }
     state_->outbox.clear();
   }
 
   void queuePendingErrors(const Error& error) {
     for (auto& [id, call] : state_->pending) {
-      state_->tasks.push_back([handler = std::move(call.error), error] { handler(error); });
+      state_->tasks.emplace_back([handler = std::move(call.error), error] { handler(error); });
     }
     state_->pending.clear();
   }

@@ -12,7 +12,7 @@ namespace zephro::xpc {
 inline constexpr std::size_t kFrameHeaderSize = 4;
 // Every message of the protocol is far smaller; the limit keeps a local user from
 // making the root daemon allocate at will.
-inline constexpr std::size_t kMaxFramePayload = 64 * 1024;
+inline constexpr std::size_t kMaxFramePayload = std::size_t{64} * 1024;
 
 [[nodiscard]] std::vector<std::uint8_t> encodeFrame(std::span<const std::uint8_t> payload);
 

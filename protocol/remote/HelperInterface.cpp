@@ -33,28 +33,32 @@ class HelperExport final : public xpc::ExportedObject {
   void invoke(const std::string& selector, const json& arguments, Reply reply) override {
     if (selector == selector::kGetFanInfo) {
       expectCount(selector, arguments, 0);
-      implementation_.getFanInfo([reply](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
-        reply(json::array(
-            {archive::archiveFanInfoArray(fans), archive::archiveOptionalError(error)}));
-      });
+      implementation_.getFanInfo(
+          [reply](const std::vector<FanInfoDTO>& fans, const std::optional<Error>& error) {
+            reply(json::array(
+                {archive::archiveFanInfoArray(fans), archive::archiveOptionalError(error)}));
+          });
     } else if (selector == selector::kGetSystemTemperature) {
       expectCount(selector, arguments, 0);
-      implementation_.getSystemTemperature([reply](double celsius, std::optional<Error> error) {
-        reply(json::array({celsius, archive::archiveOptionalError(error)}));
-      });
+      implementation_.getSystemTemperature(
+          [reply](double celsius, const std::optional<Error>& error) {
+            reply(json::array({celsius, archive::archiveOptionalError(error)}));
+          });
     } else if (selector == selector::kSetFanMode) {
       expectCount(selector, arguments, 2);
       const auto mode = decoded(selector, 0, [&] { return archive::decodeInteger(arguments[0]); });
       auto percentages = decoded(selector, 1, [&] {
         return archive::decodeNumberArray(arguments[1], allowed::kPercentages);
       });
-      implementation_.setFanMode(mode, std::move(percentages), [reply](std::optional<Error> error) {
-        reply(json::array({archive::archiveOptionalError(error)}));
-      });
+      implementation_.setFanMode(mode, std::move(percentages),
+                                 [reply](const std::optional<Error>& error) {
+                                   reply(json::array({archive::archiveOptionalError(error)}));
+                                 });
     } else if (selector == selector::kGetVersion) {
       expectCount(selector, arguments, 0);
-      implementation_.getVersion(
-          [reply](std::string version) { reply(json::array({archive::archiveString(version)})); });
+      implementation_.getVersion([reply](const std::string& version) {
+        reply(json::array({archive::archiveString(version)}));
+      });
     } else {
       throw xpc::ProtocolViolation("unknown selector " + selector);
     }

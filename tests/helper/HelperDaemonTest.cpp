@@ -2,12 +2,12 @@
 // by test clients that are signed (or not) the way the application is.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,8 +16,6 @@
 
 #include "helper/HelperService.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace zephro {
 namespace {
@@ -56,11 +54,13 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> environment(extraEnvironment);
   for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
   std::vector<char*> env;
+  env.reserve(environment.size() + 1);
   for (const auto& entry : environment) env.push_back(const_cast<char*>(entry.c_str()));
   env.push_back(nullptr);
   pid_t pid = -1;
@@ -123,7 +123,7 @@ class Helper {
 
 struct HelperDaemon : ::testing::Test {
   // Runs a test client to its end; its output lines and its pid.
-  Spawned client(const char* binary, std::vector<std::string> commands) {
+  Spawned client(const char* binary, std::vector<std::string> commands) const {
     std::vector<std::string> argv{binary, helper.socket()};
     argv.insert(argv.end(), commands.begin(), commands.end());
     Spawned run;

@@ -55,7 +55,7 @@ struct ServiceFixture {
   // The helper as it is after a restart: same machine, fresh service.
   void restart() { service = std::make_unique<HelperService>(opener(), anchor()); }
 
-  std::pair<std::vector<FanInfoDTO>, std::optional<Error>> fanInfo() {
+  std::pair<std::vector<FanInfoDTO>, std::optional<Error>> fanInfo() const {
     std::pair<std::vector<FanInfoDTO>, std::optional<Error>> result;
     service->getFanInfo([&](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
       result = {std::move(fans), std::move(error)};
@@ -63,14 +63,14 @@ struct ServiceFixture {
     return result;
   }
 
-  std::optional<Error> setMode(std::int64_t mode, std::vector<std::int64_t> percentages) {
+  std::optional<Error> setMode(std::int64_t mode, std::vector<std::int64_t> percentages) const {
     std::optional<Error> result = Error{"unanswered", 0, {}};
     service->setFanMode(mode, std::move(percentages),
                         [&](std::optional<Error> error) { result = std::move(error); });
     return result;
   }
 
-  std::vector<FanMode> modes() {
+  std::vector<FanMode> modes() const {
     std::vector<FanMode> modes;
     for (const auto& fan : fanInfo().first) modes.push_back(fan.mode());
     return modes;

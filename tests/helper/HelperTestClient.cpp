@@ -58,18 +58,20 @@ class Session {
   ~Session() { connection_->invalidate(); }
 
   std::string version() {
-    return call([this] { proxy_->getVersion([this](std::string v) { answer("version " + v); }); });
+    return call(
+        [this] { proxy_->getVersion([this](const std::string& v) { answer("version " + v); }); });
   }
 
   std::string fans() {
     return call([this] {
-      proxy_->getFanInfo([this](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
-        if (error) return answer("error " + error->fullDescription());
-        std::string modes;
-        for (const auto& fan : fans)
-          modes += (modes.empty() ? "" : ",") + std::string(modeName(fan.mode()));
-        answer("fans " + modes);
-      });
+      proxy_->getFanInfo(
+          [this](const std::vector<FanInfoDTO>& fans, const std::optional<Error>& error) {
+            if (error) return answer("error " + error->fullDescription());
+            std::string modes;
+            for (const auto& fan : fans)
+              modes += (modes.empty() ? "" : ",") + std::string(modeName(fan.mode()));
+            answer("fans " + modes);
+          });
     });
   }
 

@@ -152,6 +152,7 @@ TEST(SMCWrapperObjC, WriteFloatKeyEncodesByTheKeysTypeAndLogsIt) {
                                  "[SMCWrapperObjC] writeFloatKey: 'Tsp7' type=sp78, value=200.0",
                                  "[SMCWrapperObjC] writeFloatKey: 'Tflt' type=flt, value=" +
                                      format::printf("%.1f", 1e300),
+                                 // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines
                                  "[SMCWrapperObjC] writeFloatKey: 'Xu16' has unknown dataType "
                                  "0x75693136, trying fpe2 encoding",
                                  "[SMCWrapperObjC] writeFloatKey: 'Xu32' has unknown dataType "

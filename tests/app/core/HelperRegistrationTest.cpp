@@ -47,7 +47,7 @@ struct Installation {
   }
 
   // registerHelper's exception, if it threw one.
-  std::optional<HelperInstallError> registerHelper(bool forceRefresh) {
+  std::optional<HelperInstallError> registerHelper(bool forceRefresh) const {
     try {
       client->registerHelper(forceRefresh);
       return std::nullopt;

@@ -55,12 +55,12 @@ TEST(PendingReply, RacingSettlersResumeEachCallerExactlyOnceWithTheWinner) {
   std::barrier start(2);
   std::thread replies([&] {
     start.arrive_and_wait();
-    for (int i = 0; i < kReplies; ++i) resolvedWon[i] = pendings[i]->resolve(7);
+    for (int i = 0; i < kReplies; ++i) resolvedWon[i] = static_cast<char>(pendings[i]->resolve(7));
   });
   std::thread timeouts([&] {
     start.arrive_and_wait();
     for (int i = kReplies - 1; i >= 0; --i) {
-      rejectedWon[i] = pendings[i]->reject(HelperInstallError::unavailable());
+      rejectedWon[i] = static_cast<char>(pendings[i]->reject(HelperInstallError::unavailable()));
     }
   });
   for (int i = 1; i < kReplies; i += 2) detach(awaitOne(pendings[i], &records[i]), "await");

@@ -56,7 +56,7 @@ TEST(PresetCodec, ReadsWhatOtherWritersMayStore) {
 
 TEST(PresetCodec, KeepsEveryReadableEntryAndNamesTheFirstBadOne) {
   const auto entry = [](const char* id, const char* rest) {
-    return QByteArray("{\"id\":\"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C") + id + "\"," + rest + "}";
+    return QByteArray(R"({"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C)") + id + "\"," + rest + "}";
   };
   const QByteArray good = entry("01", R"("name":"Good","mode":"rpm","value":1500)");
   const struct {

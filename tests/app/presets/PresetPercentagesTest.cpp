@@ -10,7 +10,7 @@ namespace {
 using Percentages = std::vector<std::int64_t>;
 
 FanInfoDTO fan(double minRPM, double maxRPM) {
-  return FanInfoDTO(0, 2000, minRPM, maxRPM, FanMode::manual);
+  return {0, 2000, minRPM, maxRPM, FanMode::manual};
 }
 
 Preset preset(PresetMode mode, std::int64_t value) {

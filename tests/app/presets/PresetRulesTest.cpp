@@ -9,7 +9,7 @@ namespace zephro {
 namespace {
 
 FanInfoDTO fan(double minRPM, double maxRPM) {
-  return FanInfoDTO(0, minRPM, minRPM, maxRPM, FanMode::system);
+  return {0, minRPM, minRPM, maxRPM, FanMode::system};
 }
 
 QString repeated(const QString& piece, int times) {

@@ -35,6 +35,7 @@ const std::map<std::string, std::string>& requiredKeys() {
     for (const char* key :
          {// Literal texts the popover uses as keys.
           "Zephro",
+          // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one key split over two lines
           "Approve Zephro's helper in System Settings → General → Login Items, then come back "
           "here.",
           // Popover.

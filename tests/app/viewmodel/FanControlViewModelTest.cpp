@@ -42,7 +42,7 @@ Preset preset(PresetMode mode, std::int64_t value) {
 }
 
 std::vector<std::int64_t> wide(const QList<int>& values) {
-  return std::vector<std::int64_t>(values.begin(), values.end());
+  return {values.begin(), values.end()};
 }
 
 // Passes every call on to the scripted helper, counting the fan-table requests, and
@@ -63,7 +63,7 @@ class GatedHelper final : public HelperProtocol {
     {
       const std::lock_guard lock(mutex_);
       if (holding_) {
-        held_.push_back([this, mode, percentages, reply = std::move(reply)]() mutable {
+        held_.emplace_back([this, mode, percentages, reply = std::move(reply)]() mutable {
           inner_.setFanMode(mode, std::move(percentages), std::move(reply));
         });
         return;
@@ -106,7 +106,7 @@ struct Harness {
     helper.fans = std::move(fans);
     server = std::make_unique<InProcessHelperServer>(vm.socket, gate);
   }
-  FanControlViewModel& model() { return *vm.viewModel; }
+  FanControlViewModel& model() const { return *vm.viewModel; }
 
   FakeServiceManager services;
   ViewModelOnSocket vm;
@@ -208,7 +208,7 @@ TEST(FanControlViewModel, PollsLeaveManualSlidersAloneUnlessTheFanCountChanges) 
   ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
   EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 70}));
 
-  h.helper.fans.push_back(FanInfoDTO(2, 6000, 1200, 6000, FanMode::manual));
+  h.helper.fans.emplace_back(2, 6000, 1200, 6000, FanMode::manual);
   ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
   EXPECT_EQ(model.sliderPercentages(), (QList<int>{25, 58, 100}));
 

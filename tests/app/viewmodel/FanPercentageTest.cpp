@@ -8,7 +8,7 @@ namespace zephro {
 namespace {
 
 FanInfoDTO fan(double current, double minimum, double maximum) {
-  return FanInfoDTO(0, current, minimum, maximum, FanMode::system);
+  return {0, current, minimum, maximum, FanMode::system};
 }
 
 // (+10 at 95 % and -10 at 30 % are shown through the view model.)

@@ -45,7 +45,7 @@ struct RealHelper {
     (void)services.daemonService(kHelperPlistName)->unregisterService();
   }
 
-  FanControlViewModel& model() { return *vm.viewModel; }
+  FanControlViewModel& model() const { return *vm.viewModel; }
   [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
     return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
                                               layout.machineStateFile());

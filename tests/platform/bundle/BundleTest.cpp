@@ -23,10 +23,10 @@ class BundleTest : public ::testing::Test {
   BundleTest() {
     writeTable(dir / "en.lproj",
                "\"popover_about\" = \"About Zephro\";\n\"only_en\" = \"English\";");
-    writeTable(dir / "de.lproj", "\"popover_about\" = \"Über Zephro\";");
-    writeTable(dir / "zh-Hans.lproj", "\"popover_about\" = \"关于 Zephro\";");
-    writeTable(dir / "fil.lproj", "\"popover_about\" = \"Tungkol sa Zephro\";");
-    writeTable(dir / "fil.lproj", "\"symbol_clear\" = \"Alisin\";", "Symbols.strings");
+    writeTable(dir / "de.lproj", R"("popover_about" = "Über Zephro";)");
+    writeTable(dir / "zh-Hans.lproj", R"("popover_about" = "关于 Zephro";)");
+    writeTable(dir / "fil.lproj", R"("popover_about" = "Tungkol sa Zephro";)");
+    writeTable(dir / "fil.lproj", R"("symbol_clear" = "Alisin";)", "Symbols.strings");
     // Neither of these is a localization: a file named like one, and a folder without the name.
     writeTable(dir / "notes", "x");
     std::ofstream(dir / "fake.lproj") << "not a folder";

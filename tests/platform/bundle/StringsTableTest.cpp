@@ -74,7 +74,7 @@ TEST(StringsTableTest, DecodesUtf8AndUtf16WithByteOrderMarksAndReplacesInvalidBy
   }
 
   // An odd trailing byte of UTF-16 is not a character; it must not be read past.
-  const StringsTable odd = StringsTable::parse(utf16WithBom(u"\"a\" = \"b\";", false) + "\x41");
+  const StringsTable odd = StringsTable::parse(utf16WithBom(uR"("a" = "b";)", false) + "A");
   EXPECT_EQ(odd.entries(), (Entries{{"a", "b"}}));
   ASSERT_TRUE(odd.error().has_value());
 

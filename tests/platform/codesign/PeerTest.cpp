@@ -1,5 +1,4 @@
 #include <poll.h>
-#include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -61,6 +61,8 @@ class PeerTest : public ::testing::Test {
     const std::vector<std::string> arguments = {program.string(), socketPath_.string()};
     std::vector<char*> argv;
     std::vector<char*> envp;
+    argv.reserve(arguments.size() + 1);
+    envp.reserve(environment.size() + 1);
     for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     argv.push_back(nullptr);

@@ -37,7 +37,7 @@ TEST(Requirement, RejectsEverythingOutsideTheLanguage) {
       "anchor apple generic identifier \"x\"",
       "identifier com.zephro.app",
       "identifier \"com.zephro.app",
-      "identifier \"a\\nb\"",
+      R"(identifier "a\nb")",
       "identifier \"a\\",
       "certificate leaf[subject.CN] = \"Q7K2M9T4XW\"",
       "certificate leaf[subject.OU = \"Q7K2M9T4XW\"",

@@ -29,7 +29,8 @@ class Signature : public ::testing::Test {
     writeBytes(program_, content_);
   }
 
-  void sign(const std::filesystem::path& path, const std::string& identifier = "com.zephro.app") {
+  void sign(const std::filesystem::path& path,
+            const std::string& identifier = "com.zephro.app") const {
     signFile(path, identifier, identity_.team.secret, identity_.certificate);
   }
 

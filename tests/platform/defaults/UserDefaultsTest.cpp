@@ -106,9 +106,9 @@ TEST(UserDefaults, WritesReplaceTheFileWholeAndNeverTruncateIt) {
   // the new contents arrive as a new file renamed over the old one.
   QFile reader(path);
   ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
-  defaults.setData("fanPresets", QByteArray(64 * 1024, 'x'));
+  defaults.setData("fanPresets", QByteArray(qsizetype{64} * 1024, 'x'));
   EXPECT_EQ(reader.readAll(), before);
-  EXPECT_EQ(UserDefaults(path).data("fanPresets"), QByteArray(64 * 1024, 'x'));
+  EXPECT_EQ(UserDefaults(path).data("fanPresets"), QByteArray(qsizetype{64} * 1024, 'x'));
   EXPECT_EQ(QDir(qpath(dir.path())).entryList(QDir::Files), QStringList{"defaults.json"});
 }
 

@@ -26,6 +26,7 @@ TEST(LogCapture, InnermostCaptureReceivesLinesAndOuterResumesAfterIt) {
 TEST(LogCapture, KeepsEveryLineWrittenFromManyThreads) {
   Capture capture;
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([] {
       for (int i = 0; i < 250; ++i) write("line");

@@ -1,10 +1,10 @@
 #include "platform/servicemanager/CommandRunner.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>

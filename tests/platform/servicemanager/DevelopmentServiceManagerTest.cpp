@@ -1,10 +1,10 @@
 #include "platform/servicemanager/DevelopmentServiceManager.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -52,9 +52,7 @@ struct DevelopmentHelper {
     // Never leave a helper behind, whatever the test did.
     if (const pid_t pid = recordedPid(layout); pid > 0 && !gone(pid)) kill(pid, SIGKILL);
   }
-  [[nodiscard]] DevelopmentDaemonService service() const {
-    return DevelopmentDaemonService(layout, runner);
-  }
+  [[nodiscard]] DevelopmentDaemonService service() const { return {layout, runner}; }
 
   testing::TempDir dir;
   DevelopmentLayout layout;

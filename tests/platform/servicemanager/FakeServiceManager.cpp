@@ -105,7 +105,7 @@ Service& FakeServiceManager::mainAppService() {
 
 void FakeServiceManager::openSystemSettingsLoginItems() {
   const std::lock_guard lock(mutex_);
-  calls_.push_back("openSettings");
+  calls_.emplace_back("openSettings");
 }
 
 int FakeServiceManager::readStatus() {
@@ -124,7 +124,7 @@ std::optional<Error> FakeServiceManager::registerDaemon() {
   std::function<void()> hook;
   {
     const std::lock_guard lock(mutex_);
-    calls_.push_back("register");
+    calls_.emplace_back("register");
     hook = registerHook_;
   }
   // Outside the lock: a hook may block until the test lets it go.
@@ -141,7 +141,7 @@ std::optional<Error> FakeServiceManager::registerDaemon() {
 
 std::optional<Error> FakeServiceManager::unregisterDaemon() {
   const std::lock_guard lock(mutex_);
-  calls_.push_back("unregister");
+  calls_.emplace_back("unregister");
   return unregisterError_;
 }
 

@@ -64,7 +64,7 @@ struct Fixture {
     touch(units / "com.zephro.helper.service");
   }
   [[nodiscard]] SystemdDaemonService service() const {
-    return SystemdDaemonService(DaemonUnits::forPlistName(kHelperPlistName), units, script, runner);
+    return {DaemonUnits::forPlistName(kHelperPlistName), units, script, runner};
   }
 };
 

@@ -91,20 +91,20 @@ TEST(RemoteHelper, EveryOperationCrossesTheSocketAndBack) {
   std::promise<double> temperaturePromise;
   auto temperature = temperaturePromise.get_future();
   client.proxy->getSystemTemperature(
-      [&](double celsius, std::optional<Error>) { temperaturePromise.set_value(celsius); });
+      [&](double celsius, const std::optional<Error>&) { temperaturePromise.set_value(celsius); });
   EXPECT_EQ(await(temperature), 45.5);
 
   // An empty percentage list (system mode) is allowed, and a helper error comes back whole.
   fake.error = Error::withDescription("SMCErrorDomain", -536870199, "Failed to write F1Tg");
   std::promise<std::optional<Error>> modePromise;
   auto mode = modePromise.get_future();
-  client.proxy->setFanMode(0, {},
-                           [&](std::optional<Error> error) { modePromise.set_value(error); });
+  client.proxy->setFanMode(
+      0, {}, [&](const std::optional<Error>& error) { modePromise.set_value(error); });
   EXPECT_EQ(await(mode), fake.error);
   std::promise<std::optional<Error>> manualPromise;
   auto manual = manualPromise.get_future();
-  client.proxy->setFanMode(1, {40, 60},
-                           [&](std::optional<Error> error) { manualPromise.set_value(error); });
+  client.proxy->setFanMode(
+      1, {40, 60}, [&](const std::optional<Error>& error) { manualPromise.set_value(error); });
   (void)await(manual);
   using Call = std::pair<std::int64_t, std::vector<std::int64_t>>;
   EXPECT_EQ(fake.modes(), (std::vector<Call>{{0, {}}, {1, {40, 60}}}));
@@ -116,7 +116,7 @@ TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
   TempDir dir;
   Client client((dir / "nobody.sock").string());
   auto error = client.expectError();
-  client.proxy->getVersion([](std::string) { ADD_FAILURE() << "reply without a service"; });
+  client.proxy->getVersion([](const std::string&) { ADD_FAILURE() << "reply without a service"; });
   const auto transport = await(error);
   EXPECT_EQ(transport.domain, "NSCocoaErrorDomain");
   EXPECT_EQ(transport.code, 4099);
@@ -138,7 +138,8 @@ TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
   auto error = client.expectError();
   {
     InProcessHelperServer server(path, silent);
-    client.proxy->getVersion([](std::string) { ADD_FAILURE() << "a silent helper answered"; });
+    client.proxy->getVersion(
+        [](const std::string&) { ADD_FAILURE() << "a silent helper answered"; });
     // The call is outstanding when the helper stops.
     waitForAConnection(server);
   }  // the helper goes away
