@@ -12,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include "bench/BenchSupport.h"
 #include "helper/HelperService.h"
 #include "platform/codesign/Keys.h"
 #include "platform/log/Log.h"
@@ -24,23 +25,8 @@ namespace {
 
 using namespace zephro;
 using Clock = std::chrono::steady_clock;
-
-std::filesystem::path freshDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zephro-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  return pattern;
-}
-
-void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-  if (micros.empty()) return;
-  std::sort(micros.begin(), micros.end());
-  const auto at = [&](double q) {
-    return micros[std::min(micros.size() - 1,
-                           static_cast<std::size_t>(q * static_cast<double>(micros.size())))];
-  };
-  state.counters["p50_us"] = at(0.50);
-  state.counters["p99_us"] = at(0.99);
-}
+using bench::freshDir;
+using bench::reportPercentiles;
 
 // getFanInfoWithReply: from a client connection to a HelperService over a two-fan
 // emulated machine, served on a socket of this process.

@@ -14,6 +14,7 @@
 
 #include "app/core/HelperClient.h"
 #include "app/viewmodel/FanControlViewModel.h"
+#include "bench/BenchSupport.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
 #include "platform/servicemanager/DevelopmentServiceManager.h"
@@ -22,12 +23,7 @@ namespace {
 
 using namespace zephro;
 using Clock = std::chrono::steady_clock;
-
-std::filesystem::path freshDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zephro-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  return pattern;
-}
+using bench::freshDir;
 
 // The real helper, started the way the development service manager starts it, and a
 // view model that polls it.
@@ -87,14 +83,7 @@ void BM_ViewModelPoll(benchmark::State& state) {
       break;
     }
   }
-  std::sort(micros.begin(), micros.end());
-  if (micros.empty()) return;
-  const auto at = [&](double q) {
-    return micros[std::min(micros.size() - 1,
-                           static_cast<std::size_t>(q * static_cast<double>(micros.size())))];
-  };
-  state.counters["p50_us"] = at(0.50);
-  state.counters["p99_us"] = at(0.99);
+  bench::reportPercentiles(state, micros);
 }
 BENCHMARK(BM_ViewModelPoll)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 

@@ -5,6 +5,7 @@
 #include "platform/log/Log.h"
 #include "platform/servicemanager/DevelopmentServiceManager.h"
 #include "tests/app/core/TaskRunner.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
 #include "tests/support/TempDir.h"
 
 // The real com.zephro.helper on an emulated two-fan laptop and a temp socket, run by the
@@ -19,13 +20,7 @@ using testing::spinUntil;
 
 struct RealHelper {
   RealHelper() {
-    DevelopmentLayout layout;
-    layout.helperExecutable = HELPER_BINARY;
-    layout.machineProfile = testing::sourcePath("platform/smc/machines/macbookpro16-1.json");
-    layout.anchorKey = ZEPHRO_DEV_ANCHOR_KEY;
-    layout.runtimeDir = dir.path();
-    layout.socketPath = dir / "helper.sock";
-    layout.startTimeout = 120s;
+    const DevelopmentLayout layout = testing::testHelperLayout(dir.path(), dir / "helper.sock");
     auto runner = std::make_shared<ProcessCommandRunner>();
     services = std::make_shared<DevelopmentServiceManager>(
         layout, runner, std::make_unique<AutostartLoginItem>(dir / "autostart.desktop", "zephro"),

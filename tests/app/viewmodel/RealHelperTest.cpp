@@ -12,6 +12,7 @@
 #include "platform/smc/EmulatedSmc.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
 
 namespace zephro {
 namespace {
@@ -19,23 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::awaitTask;
 
-constexpr const char* kMachine = "platform/smc/machines/macbookpro16-1.json";
-
-DevelopmentLayout layoutIn(const testing::TempDir& dir) {
-  DevelopmentLayout layout;
-  layout.helperExecutable = HELPER_BINARY;
-  layout.machineProfile = testing::sourcePath(kMachine);
-  layout.anchorKey = ZEPHRO_DEV_ANCHOR_KEY;
-  layout.runtimeDir = dir / "runtime";
-  layout.socketPath = dir / "helper.sock";
-  // Generous: the helper may start slowly under the sanitizers on a busy machine.
-  layout.startTimeout = 120s;
-  return layout;
-}
-
 struct RealHelper {
   RealHelper()
-      : layout(layoutIn(dir)),
+      : layout(testing::testHelperLayout(dir / "runtime", dir / "helper.sock")),
         services(layout, runner,
                  std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
                  StartupSettingsOpener(runner, "", "")),

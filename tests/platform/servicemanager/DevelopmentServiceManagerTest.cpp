@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/servicemanager/ServiceErrors.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro {
@@ -39,15 +40,6 @@ bool gone(pid_t pid) {
 }
 
 struct DevelopmentHelper {
-  DevelopmentHelper() {
-    layout.helperExecutable = HELPER_BINARY;
-    layout.machineProfile = testing::sourcePath("platform/smc/machines/macbookpro16-1.json");
-    layout.anchorKey = ZEPHRO_DEV_ANCHOR_KEY;
-    layout.runtimeDir = dir.path();
-    layout.socketPath = dir / "helper.sock";
-    // Generous: the helper may start slowly under the sanitizers on a busy machine.
-    layout.startTimeout = 120s;
-  }
   ~DevelopmentHelper() {
     // Never leave a helper behind, whatever the test did.
     if (const pid_t pid = recordedPid(layout); pid > 0 && !gone(pid)) kill(pid, SIGKILL);
@@ -55,7 +47,7 @@ struct DevelopmentHelper {
   [[nodiscard]] DevelopmentDaemonService service() const { return {layout, runner}; }
 
   testing::TempDir dir;
-  DevelopmentLayout layout;
+  DevelopmentLayout layout = testing::testHelperLayout(dir.path(), dir / "helper.sock");
   std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
 };
 
