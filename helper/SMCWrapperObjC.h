@@ -10,7 +10,7 @@
 #include "helper/Sleeper.h"
 #include "platform/smc/SMCParamBlock.h"
 #include "platform/smc/UserClient.h"
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 namespace zephro {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 #include "protocol/FanInfoDTO.h"
 
 namespace zephro {

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 #include "protocol/FanInfoDTO.h"
 
 // Keyed archives: how objects cross the socket. An archived object is a map whose

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 namespace zephro {
 

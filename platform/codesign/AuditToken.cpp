@@ -1,14 +1,14 @@
 #include "platform/codesign/AuditToken.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "platform/posix/Process.h"
 
 #ifndef SO_PEERPIDFD
 #define SO_PEERPIDFD 77
@@ -17,8 +17,8 @@
 namespace zephro::codesign {
 namespace {
 
-UniqueFd pidfdOpen(pid_t pid) {
-  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+FileDescriptor pidfdOpen(pid_t pid) {
+  return FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 }
 
 // The pid a pidfd refers to, from /proc/self/fdinfo; 0 when the process has
@@ -33,7 +33,7 @@ pid_t pidOfPidfd(int pidfd) {
 
 // Pins pid through pidfd: the start time read while the pidfd's process was
 // alive and named by pid.
-void pin(AuditToken& token, UniqueFd pidfd) {
+void pin(AuditToken& token, FileDescriptor pidfd) {
   std::uint64_t start = 0;
   if (!pidfd || !proc::startTime(token.pid, start) || !proc::isAlive(pidfd.get())) return;
   token.pidfd = std::move(pidfd);
@@ -41,48 +41,6 @@ void pin(AuditToken& token, UniqueFd pidfd) {
 }
 
 }  // namespace
-
-namespace proc {
-
-bool startTime(pid_t pid, std::uint64_t& out) {
-  if (pid <= 0) return false;
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(in, stat)) return false;
-  // The command name (field 2) may hold spaces and parentheses; fields after it
-  // start behind the last ')'.
-  const auto close = stat.rfind(')');
-  if (close == std::string::npos) return false;
-  std::istringstream fields(stat.substr(close + 1));
-  std::string field;
-  for (int index = 3; index <= 22; ++index) {
-    if (!(fields >> field)) return false;
-  }
-  try {
-    std::size_t used = 0;
-    out = std::stoull(field, &used);
-    return used == field.size();
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-bool isAlive(int pidfd) {
-  if (pidfd < 0) return false;
-  pollfd entry{pidfd, POLLIN, 0};
-  int ready = 0;
-  do {
-    ready = ::poll(&entry, 1, 0);
-  } while (ready < 0 && errno == EINTR);
-  return ready == 0;
-}
-
-bool isSameProcess(pid_t pid, int pidfd, std::uint64_t expectedStart) {
-  std::uint64_t start = 0;
-  return isAlive(pidfd) && startTime(pid, start) && start == expectedStart && isAlive(pidfd);
-}
-
-}  // namespace proc
 
 AuditToken auditTokenOfPeer(int socketFd) {
   AuditToken token;
@@ -100,7 +58,7 @@ AuditToken auditTokenOfPeer(int socketFd) {
   int peerPidfd = -1;
   length = sizeof peerPidfd;
   if (::getsockopt(socketFd, SOL_SOCKET, SO_PEERPIDFD, &peerPidfd, &length) == 0) {
-    UniqueFd pidfd(peerPidfd);
+    FileDescriptor pidfd(peerPidfd);
     if (pidOfPidfd(pidfd.get()) == token.pid) pin(token, std::move(pidfd));
     return token;
   }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/codesign/UniqueFd.h"
+#include "platform/posix/FileDescriptor.h"
 
 namespace zephro::codesign {
 
@@ -16,7 +16,7 @@ struct AuditToken {
   pid_t pid = 0;
   uid_t uid = static_cast<uid_t>(-1);
   gid_t gid = static_cast<gid_t>(-1);
-  UniqueFd pidfd;  // invalid when the peer could not be pinned
+  FileDescriptor pidfd;  // invalid when the peer could not be pinned
   std::uint64_t startTime = 0;
 };
 
@@ -30,17 +30,4 @@ struct AuditToken {
 // A process by pid (pidfd_open with the start-time re-check), for tools and tests.
 [[nodiscard]] AuditToken auditTokenOfProcess(pid_t pid);
 
-namespace proc {
-
-// Field 22 of /proc/PID/stat, or nullopt when the process is gone or unreadable.
-[[nodiscard]] bool startTime(pid_t pid, std::uint64_t& out);
-
-// False once the process of the pidfd has exited (or the pidfd is unusable).
-[[nodiscard]] bool isAlive(int pidfd);
-
-// The pidfd's process is alive and PID still names it: anything read from
-// /proc/PID before this returned true described that process.
-[[nodiscard]] bool isSameProcess(pid_t pid, int pidfd, std::uint64_t startTime);
-
-}  // namespace proc
 }  // namespace zephro::codesign

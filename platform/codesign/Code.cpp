@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/codesign/SignatureTrailer.h"
+#include "platform/posix/Process.h"
 
 namespace zephro::codesign {
 namespace {
@@ -122,14 +123,14 @@ OSStatus copyGuestWithAttributes(const AuditToken& token, std::unique_ptr<Code>&
   if (token.pid <= 0 || !token.pidfd || !proc::isAlive(token.pidfd.get())) {
     return errSecCSNoSuchCode;
   }
-  UniqueFd file(::open(procPath(token.pid, "exe").c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(::open(procPath(token.pid, "exe").c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return errSecCSNoSuchCode;
   // The open may have raced with the peer's exit and the PID's reuse; only if
   // the pinned process is still there is the file its executable.
   if (!proc::isSameProcess(token.pid, token.pidfd.get(), token.startTime)) {
     return errSecCSNoSuchCode;
   }
-  UniqueFd pidfd(::fcntl(token.pidfd.get(), F_DUPFD_CLOEXEC, 0));
+  FileDescriptor pidfd(::fcntl(token.pidfd.get(), F_DUPFD_CLOEXEC, 0));
   if (!pidfd) return errSecCSInternalError;
   code = std::make_unique<Code>(std::move(file),
                                 Code::Guest{token.pid, std::move(pidfd), token.startTime});
@@ -138,7 +139,7 @@ OSStatus copyGuestWithAttributes(const AuditToken& token, std::unique_ptr<Code>&
 
 OSStatus staticCodeCreateWithPath(const std::filesystem::path& path, std::unique_ptr<Code>& code) {
   code.reset();
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
   if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return errSecCSStaticCodeNotFound;

@@ -12,7 +12,7 @@
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Status.h"
 #include "platform/codesign/TrustAnchor.h"
-#include "platform/codesign/UniqueFd.h"
+#include "platform/posix/FileDescriptor.h"
 
 namespace zephro::codesign {
 
@@ -23,11 +23,11 @@ class Code {
  public:
   struct Guest {
     pid_t pid;
-    UniqueFd pidfd;
+    FileDescriptor pidfd;
     std::uint64_t startTime;
   };
 
-  Code(UniqueFd file, std::optional<Guest> guest)
+  Code(FileDescriptor file, std::optional<Guest> guest)
       : file_(std::move(file)), guest_(std::move(guest)) {}
 
   [[nodiscard]] int fileDescriptor() const { return file_.get(); }
@@ -35,7 +35,7 @@ class Code {
   [[nodiscard]] const std::optional<Guest>& guest() const { return guest_; }
 
  private:
-  UniqueFd file_;
+  FileDescriptor file_;
   std::optional<Guest> guest_;
 };
 

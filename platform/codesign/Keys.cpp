@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/codesign/UniqueFd.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/log/Format.h"
 
 namespace zephro::codesign {
@@ -63,7 +63,7 @@ std::vector<std::string> readFields(const std::filesystem::path& path, std::stri
 }
 
 void writeNewFile(const std::filesystem::path& path, const std::string& text, mode_t mode) {
-  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fd) fail(path, std::string("cannot create: ") + format::errorText(errno));
   // A half-written key file must not survive: the next run would refuse to
   // overwrite it and reading it would fail.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/codesign/SignatureTrailer.h"
-#include "platform/codesign/UniqueFd.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/log/Format.h"
 
 namespace zephro::codesign {
@@ -82,7 +82,7 @@ void signFile(const std::filesystem::path& path, const std::string& identifier,
   if (teamKey.publicKey() != certificate.teamKey) {
     throw std::invalid_argument("the team key is not the one the certificate names");
   }
-  const UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) failErrno(path, "cannot open");
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) failErrno(path, "cannot stat");
@@ -98,7 +98,7 @@ void signFile(const std::filesystem::path& path, const std::string& identifier,
   const auto bytes = trailer.serialize();
 
   TemporaryFile temporary(path.string() + ".signing");
-  const UniqueFd out(::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+  const FileDescriptor out(::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                             info.st_mode & 07777));
   if (!out) failErrno(temporary.path(), "cannot create");
   copyContent(path, in.get(), out.get(), contentLength);

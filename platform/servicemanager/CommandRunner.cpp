@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/log/Format.h"
+#include "platform/posix/FileDescriptor.h"
 
 namespace zephro {
 
@@ -62,30 +63,14 @@ std::vector<std::string> environmentWith(
   return result;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  [[nodiscard]] int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 CommandResult ProcessCommandRunner::run(const std::vector<std::string>& argv) {
   if (argv.empty()) return {-1, "no command"};
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + format::errorText(errno)};
-  Fd readEnd(fds[0]);
-  Fd writeEnd(fds[1]);
+  FileDescriptor readEnd(fds[0]);
+  FileDescriptor writeEnd(fds[1]);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -132,22 +117,22 @@ DetachedProcess ProcessCommandRunner::startDetached(const DetachedLaunch& launch
   auto envPointers = pointersTo(environment);
 
   const std::string output = launch.outputFile.empty() ? "/dev/null" : launch.outputFile.string();
-  Fd outputFd(open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  FileDescriptor outputFd(open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (outputFd.get() < 0) return {-1, output + ": " + format::errorText(errno)};
-  Fd inputFd(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  FileDescriptor inputFd(open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (inputFd.get() < 0) return {-1, std::string("/dev/null: ") + format::errorText(errno)};
 
   // The intermediate child reports the grandchild's pid; the grandchild reports an
   // exec failure as its errno. A successful exec closes the pipe (close-on-exec).
   int pidPipe[2];
   if (pipe2(pidPipe, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + format::errorText(errno)};
-  Fd pidRead(pidPipe[0]);
-  Fd pidWrite(pidPipe[1]);
+  FileDescriptor pidRead(pidPipe[0]);
+  FileDescriptor pidWrite(pidPipe[1]);
   int execPipe[2];
   if (pipe2(execPipe, O_CLOEXEC) != 0)
     return {-1, std::string("pipe: ") + format::errorText(errno)};
-  Fd execRead(execPipe[0]);
-  Fd execWrite(execPipe[1]);
+  FileDescriptor execRead(execPipe[0]);
+  FileDescriptor execWrite(execPipe[1]);
 
   const pid_t child = fork();
   if (child < 0) return {-1, std::string("fork: ") + format::errorText(errno)};

@@ -7,14 +7,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <optional>
 #include <sstream>
 #include <thread>
 
+#include "platform/log/Format.h"
+#include "platform/posix/Process.h"
 #include "platform/servicemanager/ServiceErrors.h"
 
 namespace zephro {
@@ -24,14 +28,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
+// Every file of the runtime directory is opened without following a link in its place.
+constexpr int kNoFollow = O_NOFOLLOW | O_CLOEXEC;
+// More than a registration record or a log line ever needs.
+constexpr std::size_t kTailLimit = 4096;
+
 // Serialises registrations across threads and processes (flock on a file of its own).
 class RegistrationLock {
  public:
   explicit RegistrationLock(const std::filesystem::path& runtimeDir)
-      : fd_(open((runtimeDir / "helper-registration.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
-                 0600)) {
-    if (fd_ >= 0) {
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      : path_(runtimeDir / "helper-registration.lock"),
+        fd_(open(path_.c_str(), O_RDWR | O_CREAT | kNoFollow, 0600)) {
+    if (fd_ < 0) {
+      errno_ = errno;
+      return;
+    }
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        errno_ = errno;
+        break;
       }
     }
   }
@@ -41,12 +56,81 @@ class RegistrationLock {
   RegistrationLock(const RegistrationLock&) = delete;
   RegistrationLock& operator=(const RegistrationLock&) = delete;
 
+  // Why the lock is not held, when it is not.
+  [[nodiscard]] std::optional<Error> error() const {
+    if (errno_ == 0) return std::nullopt;
+    return serviceError(kServiceErrorIO, path_.string() + ": " + format::errorText(errno_));
+  }
+
  private:
+  std::filesystem::path path_;
   int fd_;
+  int errno_ = 0;
 };
 
+// The last kTailLimit bytes of a file, or nothing when it cannot be read.
+std::string readTail(const std::filesystem::path& file) {
+  const int fd = open(file.c_str(), O_RDONLY | kNoFollow);
+  if (fd < 0) return {};
+  std::string content;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    auto offset = static_cast<off_t>(size > kTailLimit ? size - kTailLimit : 0);
+    char buffer[kTailLimit];
+    while (content.size() < kTailLimit) {
+      const ssize_t n = pread(fd, buffer, kTailLimit - content.size(), offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      content.append(buffer, static_cast<std::size_t>(n));
+      offset += n;
+    }
+  }
+  close(fd);
+  return content;
+}
+
+// Anyone may create a name under the temp dir before this user does, and whoever owns
+// the directory controls its files and the helper's socket: only a directory that is
+// this user's alone will do.
+std::optional<Error> checkPrivateDirectory(const std::filesystem::path& dir) {
+  const auto refused = [&dir](const std::string& why) {
+    return serviceError(kServiceErrorIO,
+                        "The runtime directory " + dir.string() + " " + why + "; refusing to use it.");
+  };
+  struct stat info {};
+  if (lstat(dir.c_str(), &info) != 0) {
+    return serviceError(kServiceErrorIO, "The runtime directory " + dir.string() +
+                                             " cannot be used: " + format::errorText(errno) + ".");
+  }
+  if (S_ISLNK(info.st_mode)) return refused("is a symbolic link");
+  if (!S_ISDIR(info.st_mode)) return refused("is not a directory");
+  if (info.st_uid != geteuid()) {
+    return refused("belongs to user " + std::to_string(info.st_uid) + ", not to this user");
+  }
+  if (const auto mode = info.st_mode & 07777; mode != 0700) {
+    std::ostringstream octal;
+    octal << std::oct << std::setw(4) << std::setfill('0') << mode;
+    return refused("has mode " + octal.str() + ", not 0700");
+  }
+  return std::nullopt;
+}
+
+std::optional<Error> makePrivateDirectory(const std::filesystem::path& dir) {
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    return serviceError(kServiceErrorIO, "The runtime directory " + dir.string() +
+                                             " cannot be made: " + format::errorText(errno) + ".");
+  }
+  return checkPrivateDirectory(dir);
+}
+
+bool isPresent(const std::filesystem::path& file) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(file, error));
+}
+
 std::optional<pid_t> recordedPid(const std::filesystem::path& registrationFile) {
-  std::ifstream in(registrationFile);
+  std::istringstream in(readTail(registrationFile));
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("pid=", 0) == 0) {
@@ -64,27 +148,19 @@ std::optional<pid_t> recordedPid(const std::filesystem::path& registrationFile) 
 bool writeRegistration(const std::filesystem::path& file, pid_t pid) {
   auto temporary = file;
   temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << "pid=" << pid << "\n";
-    out.flush();
-    if (!out) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, file, error);
-  return !error;
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kNoFollow, 0600);
+  if (fd < 0) return false;
+  const auto record = "pid=" + std::to_string(pid) + "\n";
+  const bool written = write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size());
+  if (close(fd) != 0 || !written) return false;
+  return rename(temporary.c_str(), file.c_str()) == 0;
 }
 
 // Alive and not a zombie waiting for a parent that does not reap (as in some containers).
 bool isRunning(pid_t pid) {
   if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string content;
-  std::getline(stat, content);
-  const auto close = content.rfind(')');
-  if (close == std::string::npos || close + 2 >= content.size()) return false;
-  const char state = content[close + 2];
-  return state != 'Z' && state != 'X';
+  const auto stat = proc::readStat(pid);
+  return stat && stat->state != 'Z' && stat->state != 'X';
 }
 
 // The recorded pid may have been reused by an unrelated process since; only a process
@@ -130,7 +206,7 @@ bool isListening(const std::filesystem::path& socketPath) {
 }
 
 std::string lastLineOf(const std::filesystem::path& file) {
-  std::ifstream in(file);
+  std::istringstream in(readTail(file));
   std::string line, last;
   while (std::getline(in, line)) {
     if (!line.empty()) last = line;
@@ -152,7 +228,6 @@ std::filesystem::path developmentRuntimeDir() {
   } else {
     dir = std::filesystem::temp_directory_path() / ("zephro-" + std::to_string(getuid()));
   }
-  mkdir(dir.c_str(), 0700);
   return dir;
 }
 
@@ -166,7 +241,8 @@ int DevelopmentDaemonService::status() const {
       !std::filesystem::is_regular_file(layout_.machineProfile, error)) {
     return static_cast<int>(ServiceStatus::notFound);
   }
-  if (!std::filesystem::exists(layout_.registrationFile(), error)) {
+  // A directory that is not ours holds no registration of ours; registering says why.
+  if (checkPrivateDirectory(layout_.runtimeDir) || !isPresent(layout_.registrationFile())) {
     return static_cast<int>(ServiceStatus::notRegistered);
   }
   return static_cast<int>(ServiceStatus::enabled);
@@ -183,21 +259,23 @@ std::optional<Error> DevelopmentDaemonService::registerService() {
     return serviceError(kServiceErrorNotFound,
                         "The machine profile " + layout_.machineProfile.string() + " is missing.");
   }
-  std::filesystem::create_directories(layout_.runtimeDir, error);
+  if (auto refusal = makePrivateDirectory(layout_.runtimeDir)) return refusal;
   const RegistrationLock lock(layout_.runtimeDir);
+  if (auto failure = lock.error()) return failure;
   // Registering again means a fresh helper from the current binary.
   stopRecordedHelper();
   return startHelper();
 }
 
 std::optional<Error> DevelopmentDaemonService::unregisterService() {
-  std::error_code error;
-  std::filesystem::create_directories(layout_.runtimeDir, error);
+  if (auto refusal = makePrivateDirectory(layout_.runtimeDir)) return refusal;
   const RegistrationLock lock(layout_.runtimeDir);
-  if (!std::filesystem::exists(layout_.registrationFile(), error)) {
+  if (auto failure = lock.error()) return failure;
+  if (!isPresent(layout_.registrationFile())) {
     return serviceError(kServiceErrorNotRegistered, "The helper is not registered.");
   }
   stopRecordedHelper();
+  std::error_code error;
   std::filesystem::remove(layout_.registrationFile(), error);
   if (error) {
     return serviceError(kServiceErrorIO,

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 namespace zephro {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 namespace zephro {
 

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 namespace zephro::xpc {
 

@@ -31,11 +31,6 @@ std::optional<sockaddr_un> addressFor(const std::string& path) {
 
 }  // namespace
 
-void FileDescriptor::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 std::optional<PeerCredentials> peerCredentials(int socketFd) {
   ucred credentials{};
   socklen_t length = sizeof(credentials);

@@ -8,34 +8,9 @@
 #include <span>
 #include <string>
 
+#include "platform/posix/FileDescriptor.h"
+
 namespace zephro::xpc {
-
-// Owns one file descriptor.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] bool valid() const { return fd_ >= 0; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // The kernel's view of the process at the other end of a Unix socket.
 struct PeerCredentials {

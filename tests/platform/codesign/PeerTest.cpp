@@ -15,6 +15,7 @@
 #include "CodesignTestSupport.h"
 #include "platform/codesign/AuditToken.h"
 #include "platform/codesign/Code.h"
+#include "platform/posix/Process.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::codesign {
@@ -34,7 +35,7 @@ struct SpawnOptions {
 class PeerTest : public ::testing::Test {
  protected:
   PeerTest() {
-    listener_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    listener_ = FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath_.c_str(), sizeof address.sun_path - 1);
@@ -84,7 +85,7 @@ class PeerTest : public ::testing::Test {
     }
     pollfd entry{listener_.get(), POLLIN, 0};
     ASSERT_EQ(::poll(&entry, 1, kAcceptTimeoutMs), 1) << "the client never connected";
-    connection_ = UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    connection_ = FileDescriptor(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     ASSERT_TRUE(connection_);
     char hello = 0;
     ASSERT_EQ(::read(connection_.get(), &hello, 1), 1);
@@ -117,8 +118,8 @@ class PeerTest : public ::testing::Test {
 
   zephro::testing::TempDir dir_;
   std::filesystem::path socketPath_ = dir_ / "helper.sock";
-  UniqueFd listener_;
-  UniqueFd connection_;
+  FileDescriptor listener_;
+  FileDescriptor connection_;
   pid_t child_ = 0;
   TrustAnchor anchor_ = TrustAnchor::fromFile(ZEPHRO_DEV_ANCHOR_KEY);
 };
@@ -144,7 +145,7 @@ TEST_F(PeerTest, SignedClientIsAcceptedAndItsTokenNamesIt) {
   // Something that is not a socket has no peer and resolves to no code.
   int pipeFds[2];
   ASSERT_EQ(::pipe(pipeFds), 0);
-  const UniqueFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+  const FileDescriptor readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
   const AuditToken none = auditTokenOfPeer(readEnd.get());
   EXPECT_EQ(none.pid, 0);
   EXPECT_EQ(copyGuestWithAttributes(none, code), errSecCSNoSuchCode);

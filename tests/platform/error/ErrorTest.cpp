@@ -1,4 +1,4 @@
-#include "protocol/Error.h"
+#include "platform/error/Error.h"
 
 #include <gtest/gtest.h>
 
