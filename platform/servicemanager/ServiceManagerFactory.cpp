@@ -64,14 +64,11 @@ ApplicationPaths ApplicationPaths::forExecutable(const std::filesystem::path& ex
   const std::filesystem::path sources = ZEPHRO_SOURCE_DIR;
   ApplicationPaths paths;
   paths.executable = executable;
-  paths.resourceRoots = {dir / "resources", prefix / "share" / "zephro",
-                         sources / "app" / "resources"};
+  paths.systemdUnitDir = ZEPHRO_SYSTEMD_UNIT_DIR;
+  paths.installScript = ZEPHRO_HELPER_UNITS_SCRIPT;
   paths.helperCandidates = {dir / "com.zephro.helper",
                             prefix / "libexec" / "zephro" / "com.zephro.helper",
                             prefix / "helper" / "com.zephro.helper"};
-  paths.installScriptCandidates = {dir / "zephro-helper-units",
-                                   prefix / "libexec" / "zephro" / "zephro-helper-units",
-                                   sources / "platform" / "servicemanager" / "zephro-helper-units"};
   paths.machineProfileCandidates = {
       prefix / "share" / "zephro" / "machines" / kDevelopmentMachine,
       sources / "platform" / "smc" / "machines" / kDevelopmentMachine};
@@ -109,9 +106,7 @@ ServiceManagerSetup makeServiceManager(ServiceManagerBackend backend, const Appl
             std::move(socket)};
   }
 
-  std::vector<std::filesystem::path> unitDirs;
-  for (const auto& root : paths.resourceRoots) unitDirs.push_back(root / "systemd");
-  SystemdLayout layout{firstExisting(unitDirs), firstExisting(paths.installScriptCandidates)};
+  SystemdLayout layout{paths.systemdUnitDir, paths.installScript};
   return {std::make_unique<SystemdServiceManager>(std::move(layout), std::move(runner),
                                                   std::move(loginItem), std::move(opener)),
           {}};

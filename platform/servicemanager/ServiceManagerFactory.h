@@ -34,11 +34,13 @@ struct BackendSelection {
 // Where the application finds what the backends need, from where it runs: installed
 // (bin/zephro with share/zephro and libexec/zephro beside), or in the build tree
 // (build/app/zephro with build/helper/com.zephro.helper) with the sources' resources.
+// The system units and their install script are the exception: they live where the
+// build's install prefix puts them, since the root-run script trusts no other place.
 struct ApplicationPaths {
   std::filesystem::path executable;
-  std::vector<std::filesystem::path> resourceRoots;
+  std::filesystem::path systemdUnitDir;
+  std::filesystem::path installScript;
   std::vector<std::filesystem::path> helperCandidates;
-  std::vector<std::filesystem::path> installScriptCandidates;
   std::vector<std::filesystem::path> machineProfileCandidates;
   std::vector<std::filesystem::path> anchorKeyCandidates;
 

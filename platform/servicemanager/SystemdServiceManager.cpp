@@ -50,19 +50,18 @@ int statusFromIsEnabled(const CommandResult& result) {
   return static_cast<int>(ServiceStatus::notRegistered);
 }
 
-SystemdDaemonService::SystemdDaemonService(DaemonUnits units, std::filesystem::path unitSourceDir,
+SystemdDaemonService::SystemdDaemonService(DaemonUnits units, std::filesystem::path unitDir,
                                            std::filesystem::path installScript,
                                            std::shared_ptr<CommandRunner> runner)
     : units_(std::move(units)),
-      unitSourceDir_(std::move(unitSourceDir)),
+      unitDir_(std::move(unitDir)),
       installScript_(std::move(installScript)),
       runner_(std::move(runner)) {}
 
 bool SystemdDaemonService::unitsShipped() const {
   std::error_code error;
-  return !unitSourceDir_.empty() &&
-         std::filesystem::is_regular_file(unitSourceDir_ / units_.socket, error) &&
-         std::filesystem::is_regular_file(unitSourceDir_ / units_.service, error);
+  return !unitDir_.empty() && std::filesystem::is_regular_file(unitDir_ / units_.socket, error) &&
+         std::filesystem::is_regular_file(unitDir_ / units_.service, error);
 }
 
 int SystemdDaemonService::status() const {
@@ -101,9 +100,9 @@ std::optional<Error> SystemdDaemonService::runPrivileged(
 std::optional<Error> SystemdDaemonService::registerService() {
   if (!unitsShipped()) {
     return serviceError(kServiceErrorNotFound,
-                        "The helper's units are missing from " + unitSourceDir_.string() + ".");
+                        "The helper's units are missing from " + unitDir_.string() + ".");
   }
-  return runPrivileged({"install", unitSourceDir_.string()});
+  return runPrivileged({"install"});
 }
 
 std::optional<Error> SystemdDaemonService::unregisterService() {
@@ -120,8 +119,8 @@ SystemdServiceManager::SystemdServiceManager(SystemdLayout layout,
       settingsOpener_(std::move(settingsOpener)) {}
 
 std::unique_ptr<Service> SystemdServiceManager::daemonService(const std::string& plistName) {
-  return std::make_unique<SystemdDaemonService>(
-      DaemonUnits::forPlistName(plistName), layout_.unitSourceDir, layout_.installScript, runner_);
+  return std::make_unique<SystemdDaemonService>(DaemonUnits::forPlistName(plistName),
+                                                layout_.unitDir, layout_.installScript, runner_);
 }
 
 Service& SystemdServiceManager::mainAppService() {

@@ -27,12 +27,14 @@ struct DaemonUnits {
 // systemd does not know (or an answer we cannot read) is not registered.
 [[nodiscard]] int statusFromIsEnabled(const CommandResult& result);
 
-// The daemon as systemd units installed system-wide. Registering copies the units shipped
-// in the application's resources into /etc/systemd/system and enables them, through
-// polkit (pkexec runs the install script as root); unregistering disables and removes them.
+// The daemon as systemd units installed system-wide. Registering has the install script,
+// run as root through polkit (pkexec), copy the units shipped with the package into
+// /etc/systemd/system and enable them; unregistering disables and removes them. The script
+// knows where the package keeps its units; unitDir is that same place, read here only to
+// tell whether the units are there at all.
 class SystemdDaemonService final : public Service {
  public:
-  SystemdDaemonService(DaemonUnits units, std::filesystem::path unitSourceDir,
+  SystemdDaemonService(DaemonUnits units, std::filesystem::path unitDir,
                        std::filesystem::path installScript, std::shared_ptr<CommandRunner> runner);
 
   [[nodiscard]] int status() const override;
@@ -44,7 +46,7 @@ class SystemdDaemonService final : public Service {
   [[nodiscard]] std::optional<Error> runPrivileged(const std::vector<std::string>& arguments);
 
   const DaemonUnits units_;
-  const std::filesystem::path unitSourceDir_;
+  const std::filesystem::path unitDir_;
   const std::filesystem::path installScript_;
   const std::shared_ptr<CommandRunner> runner_;
   // The user dismissed the authentication of this object's last registration.
@@ -52,8 +54,8 @@ class SystemdDaemonService final : public Service {
 };
 
 struct SystemdLayout {
-  // Where the application's resources keep the units (…/resources/systemd).
-  std::filesystem::path unitSourceDir;
+  // Where the package keeps the units the install script copies.
+  std::filesystem::path unitDir;
   // The script pkexec runs as root to install or remove the units.
   std::filesystem::path installScript;
 };

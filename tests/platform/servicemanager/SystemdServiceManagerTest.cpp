@@ -87,17 +87,24 @@ TEST(SystemdServiceManager, AsksSystemdAboutTheSocketAndChangesUnitsThroughPolki
   Fixture f;
   f.runner->answer("systemctl", {1, "disabled\n"});
   f.runner->answer("pkexec", {0, ""});
-  auto service = f.service();
-  EXPECT_EQ(service.status(), 2);
-  EXPECT_FALSE(service.registerService());
-  EXPECT_FALSE(service.unregisterService());
+  auto paths = ApplicationPaths::forExecutable(f.dir / "bin" / "zephro");
+  paths.systemdUnitDir = f.units;
+  paths.installScript = f.script;
+  auto setup = makeServiceManager(ServiceManagerBackend::systemd, paths, f.runner);
+  EXPECT_TRUE(setup.helperSocket.empty()) << "the system helper is reached by its service name";
+
+  const auto service = setup.manager->daemonService(kHelperPlistName);
+  EXPECT_EQ(service->status(), 2);
+  EXPECT_FALSE(service->registerService());
+  EXPECT_FALSE(service->unregisterService());
+  // The script takes no paths: it knows where the package keeps its units.
   EXPECT_EQ(f.runner->commands(),
             (std::vector<Argv>{{"systemctl", "is-enabled", "com.zephro.helper.socket"},
-                               {"pkexec", f.script.string(), "install", f.units.string()},
+                               {"pkexec", f.script.string(), "install"},
                                {"pkexec", f.script.string(), "remove"}}));
 }
 
-TEST(SystemdServiceManager, UnitsMissingFromTheResourcesReadAsNotFound) {
+TEST(SystemdServiceManager, UnitsMissingFromThePackageReadAsNotFound) {
   Fixture f;
   std::filesystem::remove(f.units / "com.zephro.helper.service");
   auto service = f.service();
@@ -142,40 +149,6 @@ TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
             "/x/com.zephro.helper.socket is missing");
   std::tie(error, status) = attempt({-1, "could not start pkexec: No such file or directory"});
   EXPECT_EQ(error.localizedDescription(), "could not start pkexec: No such file or directory");
-}
-
-TEST(SystemdServiceManager, FindsTheUnitsAndScriptOfAnInstalledApplication) {
-  testing::TempDir prefix;
-  touch(prefix / "share/zephro/systemd/com.zephro.helper.socket");
-  touch(prefix / "share/zephro/systemd/com.zephro.helper.service");
-  touch(prefix / "libexec/zephro/zephro-helper-units");
-  auto runner = std::make_shared<ScriptedRunner>();
-  runner->answer("pkexec", {0, ""});
-  runner->answer("systemctl", {0, "enabled\n"});
-
-  auto setup =
-      makeServiceManager(ServiceManagerBackend::systemd,
-                         ApplicationPaths::forExecutable(prefix / "bin" / "zephro"), runner);
-  EXPECT_TRUE(setup.helperSocket.empty()) << "the system helper is reached by its service name";
-  const auto daemon = setup.manager->daemonService(kHelperPlistName);
-  EXPECT_EQ(daemon->status(), 1);
-  EXPECT_FALSE(daemon->registerService());
-  EXPECT_EQ(runner->commands().back(),
-            (Argv{"pkexec", (prefix / "libexec/zephro/zephro-helper-units").string(), "install",
-                  (prefix / "share/zephro/systemd").string()}));
-}
-
-TEST(SystemdServiceManager, InstallScriptRefusesBadArgumentsBeforeTouchingAnything) {
-  const auto script = testing::sourcePath("platform/servicemanager/zephro-helper-units").string();
-  testing::TempDir empty;
-  ProcessCommandRunner runner;
-  EXPECT_EQ(runner.run({script}).exitCode, 2);
-  EXPECT_EQ(runner.run({script, "install", "relative/dir"}).exitCode, 2);
-  EXPECT_EQ(runner.run({script, "remove", "extra"}).exitCode, 2);
-  const auto missing = runner.run({script, "install", empty.path().string()});
-  EXPECT_EQ(missing.exitCode, 3);
-  EXPECT_EQ(missing.output,
-            script + ": " + (empty / "com.zephro.helper.socket").string() + " is missing\n");
 }
 
 }  // namespace
