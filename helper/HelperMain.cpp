@@ -82,13 +82,15 @@ HelperService::SMCOpener smcOpener(std::string spec) {
   };
 }
 
-// SIGTERM and SIGINT stop the listener, so that a socket file the helper bound
-// itself is removed and requests in progress finish.
+// SIGTERM, SIGINT and SIGHUP stop the listener, so that requests in progress
+// finish, forced fans go back to the firmware and a socket file the helper bound
+// itself is removed.
 sigset_t stopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
   return signals;
 }
 
@@ -140,6 +142,7 @@ int helperMain(int argc, char** argv) {
     return 1;
   }
   stopper.join();
+  service.returnFansBeforeStopping();
   return 0;
 }
 

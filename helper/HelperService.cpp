@@ -1,5 +1,7 @@
 #include "helper/HelperService.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include "platform/codesign/AuditToken.h"
@@ -25,6 +27,35 @@ const char* modeName(std::int64_t mode) {
   return "max";
 }
 
+// One accepted connection's view of the service: its requests are made on behalf
+// of the client process, which then answers for the fans it forced.
+class ClientSession final : public HelperProtocol {
+ public:
+  ClientSession(HelperService& service, std::shared_ptr<const LeaseHolder> client)
+      : service_(service), client_(std::move(client)) {}
+
+  void getFanInfo(FanInfoReply reply) override { service_.getFanInfo(std::move(reply)); }
+  void getSystemTemperature(TemperatureReply reply) override {
+    service_.getSystemTemperature(std::move(reply));
+  }
+  void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
+                  SetFanModeReply reply) override {
+    service_.setFanMode(mode, std::move(percentages), std::move(reply), client_);
+  }
+  void getVersion(VersionReply reply) override { service_.getVersion(std::move(reply)); }
+
+ private:
+  HelperService& service_;
+  std::shared_ptr<const LeaseHolder> client_;
+};
+
+std::shared_ptr<const LeaseHolder> leaseHolderFor(const codesign::AuditToken& token) {
+  auto holder = std::make_shared<LeaseHolder>();
+  holder->pid = token.pid;
+  holder->pidfd = FileDescriptor(::fcntl(token.pidfd.get(), F_DUPFD_CLOEXEC, 0));
+  return holder;
+}
+
 }  // namespace
 
 Error fanCountError(std::int64_t fanCount) {
@@ -33,7 +64,9 @@ Error fanCountError(std::int64_t fanCount) {
 }
 
 HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor)
-    : opener_(std::move(openSMC)), anchor_(anchor), exported_(exportedHelper(*this)) {}
+    : opener_(std::move(openSMC)),
+      anchor_(anchor),
+      lease_([this](std::uint64_t term, pid_t pid) { leaseExpired(term, pid); }) {}
 
 bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connection) {
   const auto token = codesign::auditTokenOfPeer(connection.socketFd());
@@ -50,13 +83,20 @@ bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connectio
     logLine("Rejected connection: failed to build client code requirement.");
     return false;
   }
-  if (const auto status = codesign::checkValidity(*code, *requirement, anchor_); status != 0) {
-    logLine("Rejected connection from pid " + pid + ": failed code requirement check (status " +
-            std::to_string(status) + ").");
+  const codesign::CheckLimits limits{.deadline = connection.deadline()};
+  if (const auto status = codesign::checkValidity(*code, *requirement, anchor_, limits);
+      status != 0) {
+    if (status == codesign::errSecCSCancelled) {
+      logLine("Rejected connection from pid " + pid + ": code check did not finish in time.");
+    } else {
+      logLine("Rejected connection from pid " + pid + ": failed code requirement check (status " +
+              std::to_string(status) + ").");
+    }
     return false;
   }
   logLine("Accepted XPC connection from pid " + pid + ".");
-  connection.setExportedObject(exported_);
+  connection.setExportedObject(
+      exportedHelper(std::make_shared<ClientSession>(*this, leaseHolderFor(token))));
   connection.resume();
   return true;
 }
@@ -135,6 +175,12 @@ FanMode HelperService::inferMode(SMCWrapperObjC& smc, std::int64_t fanCount) {
 
 void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
                                SetFanModeReply reply) {
+  setFanMode(mode, std::move(percentages), std::move(reply), nullptr);
+}
+
+void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
+                               SetFanModeReply reply,
+                               const std::shared_ptr<const LeaseHolder>& client) {
   std::unique_lock lock(smcLock_);
   std::optional<Error> failure;
   if (Error error; auto* smc = openSMC(error)) {
@@ -151,12 +197,14 @@ void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> perc
     } else if (count < 1) {
       // Nothing could be driven: saying so beats reporting a success.
       failure = fanCountError(count);
-    } else if (*requested == FanMode::max) {
-      failure = driveToMax(*smc, count);
     } else {
-      failure = driveManually(*smc, count, percentages);
+      failure = *requested == FanMode::max ? driveToMax(*smc, count)
+                                           : driveManually(*smc, count, percentages);
+      // Driven or partly driven, the fans are now this client's to answer for.
+      lease_.grant(client);
     }
     if (!failure) currentMode_ = *requested;
+    if (!failure && *requested == FanMode::system) lease_.end();
   } else {
     failure = error;
   }
@@ -227,6 +275,41 @@ std::optional<Error> HelperService::releaseToSystem(SMCWrapperObjC& smc, std::in
     if (!smc.releaseFanOverrideForIndex(i, &error)) return error;
   }
   return std::nullopt;
+}
+
+void HelperService::returnFansToSystem() {
+  Error error;
+  auto* smc = openSMC(error);
+  const std::optional<Error> failure = smc ? releaseToSystem(*smc, smc->fanCount()) : error;
+  if (failure) {
+    logLine("Returning the fans to system control failed: " + failure->fullDescription());
+    return;
+  }
+  currentMode_ = FanMode::system;
+  lease_.end();
+}
+
+void HelperService::leaseExpired(std::uint64_t term, pid_t pid) {
+  const std::lock_guard lock(smcLock_);
+  if (lease_.term() != term) return;  // a request changed the mode since
+  logLine("Client pid " + std::to_string(pid) +
+          " that forced the fans has exited; returning them to system control.");
+  returnFansToSystem();
+}
+
+void HelperService::returnFansBeforeStopping() {
+  const std::lock_guard lock(smcLock_);
+  Error error;
+  auto* smc = openSMC(error);
+  if (!smc) return;
+  const auto count = smc->fanCount();
+  bool forced = currentMode_ != FanMode::system;
+  for (std::int64_t i = 0; i < count && !forced; ++i) {
+    forced = smc->isFanUnderManualControlForIndex(i);
+  }
+  if (!forced) return;
+  logLine("Stopping: returning the fans to system control.");
+  returnFansToSystem();
 }
 
 FanMode HelperService::currentMode() const {

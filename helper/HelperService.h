@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "helper/FanLease.h"
 #include "helper/SMCWrapperObjC.h"
 #include "platform/codesign/TrustAnchor.h"
 #include "platform/xpc/Listener.h"
@@ -31,7 +32,12 @@ inline constexpr std::int64_t kOverrideDelayMillis = 200;
 //
 // One lock serializes the SMC work of every request, whichever connection it came
 // from: the fan sequences read, modify and write the shared force mask, and two of
-// them interleaved would lose a fan's bit. currentMode_ is guarded by the same lock.
+// them interleaved would lose a fan's bit. currentMode_ and the lease's grants and
+// ends are guarded by the same lock.
+//
+// Forced fans never outlive the process that forced them: each accepted connection
+// serves its client's requests on the client's behalf, and the lease hands the fans
+// back to the firmware once the last client to force them has exited.
 class HelperService final : public HelperProtocol, public xpc::ListenerDelegate {
  public:
   // Opens the SMC; nullptr (and the error filled in) when it cannot be opened.
@@ -47,6 +53,13 @@ class HelperService final : public HelperProtocol, public xpc::ListenerDelegate 
                   SetFanModeReply reply) override;
   void getVersion(VersionReply reply) override;
 
+  // setFanMode on behalf of a client process, which then answers for forced fans.
+  void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages, SetFanModeReply reply,
+                  const std::shared_ptr<const LeaseHolder>& client);
+
+  // Before the helper exits: fans that are still forced go back to the firmware.
+  void returnFansBeforeStopping();
+
   [[nodiscard]] FanMode currentMode() const;
 
  private:
@@ -58,14 +71,18 @@ class HelperService final : public HelperProtocol, public xpc::ListenerDelegate 
   [[nodiscard]] std::optional<Error> driveManually(SMCWrapperObjC& smc, std::int64_t fanCount,
                                                    const std::vector<std::int64_t>& percentages);
   [[nodiscard]] std::optional<Error> releaseToSystem(SMCWrapperObjC& smc, std::int64_t fanCount);
+  // Hands every fan back as a system request does; called with smcLock_ held.
+  void returnFansToSystem();
+  void leaseExpired(std::uint64_t term, pid_t pid);
 
   SMCOpener opener_;
   codesign::TrustAnchor anchor_;
-  std::shared_ptr<xpc::ExportedObject> exported_;
 
   mutable std::mutex smcLock_;
   std::unique_ptr<SMCWrapperObjC> smc_;
   FanMode currentMode_ = FanMode::system;
+  // Last: its thread calls back into the members above until it is gone.
+  FanLease lease_;
 };
 
 // The error of a fan table with fewer than one fan.

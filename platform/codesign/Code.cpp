@@ -28,15 +28,22 @@ std::string procPath(pid_t pid, std::string_view entry) {
   return "/proc/" + std::to_string(pid) + "/" + std::string(entry);
 }
 
+bool exceedsSize(int fd, std::uint64_t maxSize) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) > maxSize;
+}
+
 // Reads and checks the signature: intact, and made by the team key it names.
-OSStatus verifySignature(const Code& code, SignatureTrailer& trailer) {
+OSStatus verifySignature(const Code& code, SignatureTrailer& trailer, const CheckLimits& limits) {
+  if (exceedsSize(code.fileDescriptor(), limits.maxCodeSize)) return errSecCSSignatureFailed;
   std::uint64_t contentLength = 0;
   if (const OSStatus status = readTrailer(code.fileDescriptor(), trailer, contentLength);
       status != errSecSuccess) {
     return status;
   }
   SignatureTrailer::Digest digest{};
-  if (const OSStatus status = digestContent(code.fileDescriptor(), contentLength, digest);
+  if (const OSStatus status =
+          digestContent(code.fileDescriptor(), contentLength, digest, limits.deadline);
       status != errSecSuccess) {
     return status;
   }
@@ -148,10 +155,10 @@ OSStatus staticCodeCreateWithPath(const std::filesystem::path& path, std::unique
   return errSecSuccess;
 }
 
-OSStatus checkValidity(const Code& code, const Requirement& requirement,
-                       const TrustAnchor& anchor) {
+OSStatus checkValidity(const Code& code, const Requirement& requirement, const TrustAnchor& anchor,
+                       const CheckLimits& limits) {
   SignatureTrailer trailer;
-  if (const OSStatus status = verifySignature(code, trailer); status != errSecSuccess) {
+  if (const OSStatus status = verifySignature(code, trailer, limits); status != errSecSuccess) {
     return status;
   }
   for (const auto& clause : requirement.clauses()) {
@@ -163,7 +170,7 @@ OSStatus checkValidity(const Code& code, const Requirement& requirement,
 
 OSStatus copySigningInformation(const Code& code, SigningInformation& information) {
   SignatureTrailer trailer;
-  if (const OSStatus status = verifySignature(code, trailer); status != errSecSuccess) {
+  if (const OSStatus status = verifySignature(code, trailer, {}); status != errSecSuccess) {
     return status;
   }
   information = {trailer.identifier, trailer.certificate.teamID};

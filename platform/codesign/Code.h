@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -51,13 +52,25 @@ class Code {
 [[nodiscard]] OSStatus staticCodeCreateWithPath(const std::filesystem::path& path,
                                                 std::unique_ptr<Code>& code);
 
+// Our executables are far below this; a larger file is refused before any of it
+// is hashed, so that nobody can make a check cost unbounded time.
+inline constexpr std::uint64_t kMaxCodeSize = ZEPHRO_MAX_CODE_SIZE;
+
+// What one check may cost.
+struct CheckLimits {
+  std::uint64_t maxCodeSize = kMaxCodeSize;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
 // Stand-in for SecCodeCheckValidity: the signature is intact (errSecCSUnsigned,
 // errSecCSSignatureFailed, errSecCSSignatureUnsupported otherwise) and satisfies
 // every clause of the requirement (errSecCSReqFailed otherwise). A running guest
 // must also not be traced nor have been started with LD_PRELOAD, LD_LIBRARY_PATH
 // or LD_AUDIT (errSecCSReqFailed), and must still be alive (errSecCSGuestInvalid).
+// A file above the size limit is errSecCSSignatureFailed, a check past the
+// deadline errSecCSCancelled.
 [[nodiscard]] OSStatus checkValidity(const Code& code, const Requirement& requirement,
-                                     const TrustAnchor& anchor);
+                                     const TrustAnchor& anchor, const CheckLimits& limits = {});
 
 // What a valid signature says, for display. Only the signature's integrity is
 // checked here, not who certified it.

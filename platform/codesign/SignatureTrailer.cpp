@@ -178,7 +178,8 @@ OSStatus readTrailer(int fd, SignatureTrailer& out, std::uint64_t& contentLength
   return errSecSuccess;
 }
 
-OSStatus digestContent(int fd, std::uint64_t length, SignatureTrailer::Digest& digest) {
+OSStatus digestContent(int fd, std::uint64_t length, SignatureTrailer::Digest& digest,
+                       std::chrono::steady_clock::time_point deadline) {
   ensureSodium();
   crypto_generichash_state state;
   crypto_generichash_init(&state, nullptr, 0, digest.size());
@@ -186,6 +187,7 @@ OSStatus digestContent(int fd, std::uint64_t length, SignatureTrailer::Digest& d
   for (std::uint64_t offset = 0; offset < length;) {
     const std::size_t size =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - offset));
+    if (std::chrono::steady_clock::now() >= deadline) return errSecCSCancelled;
     if (!preadAll(fd, chunk.data(), size, offset)) return errSecCSInternalError;
     crypto_generichash_update(&state, chunk.data(), size);
     offset += size;

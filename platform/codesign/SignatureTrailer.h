@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -69,8 +70,9 @@ struct SignatureTrailer {
 [[nodiscard]] OSStatus readTrailer(int fd, SignatureTrailer& out, std::uint64_t& contentLength);
 
 // BLAKE2b-512 of the file's first `length` bytes, read with pread (the offset of
-// the descriptor is not used).
-[[nodiscard]] OSStatus digestContent(int fd, std::uint64_t length,
-                                     SignatureTrailer::Digest& digest);
+// the descriptor is not used). errSecCSCancelled once `deadline` has passed.
+[[nodiscard]] OSStatus digestContent(
+    int fd, std::uint64_t length, SignatureTrailer::Digest& digest,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
 }  // namespace zephro::codesign

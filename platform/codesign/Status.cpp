@@ -24,6 +24,8 @@ std::string_view statusDescription(OSStatus status) {
       return "code failed to satisfy specified code requirement(s)";
     case errSecCSInternalError:
       return "internal error in code signing";
+    case errSecCSCancelled:
+      return "the operation was cancelled";
     default:
       return "unknown status";
   }

@@ -19,6 +19,7 @@ inline constexpr OSStatus errSecCSSignatureUnsupported = -67059;  // unknown sig
 inline constexpr OSStatus errSecCSReqInvalid = -67052;            // requirement text malformed
 inline constexpr OSStatus errSecCSReqFailed = -67050;             // requirement not satisfied
 inline constexpr OSStatus errSecCSInternalError = -67048;         // I/O or crypto failure
+inline constexpr OSStatus errSecCSCancelled = -67006;             // ran out of time
 
 // A short English text for a status, for tools and test messages.
 [[nodiscard]] std::string_view statusDescription(OSStatus status);

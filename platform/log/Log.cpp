@@ -1,9 +1,12 @@
 #include "platform/log/Log.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 
 namespace zephro::log {
 namespace {
@@ -23,7 +26,25 @@ std::string& programName() {
   return name;
 }
 
+bool stderrIsJournal() {
+  static const bool journal = isJournalStream(2, std::getenv("JOURNAL_STREAM"));
+  return journal;
+}
+
 }  // namespace
+
+bool isJournalStream(int fd, const char* journalStream) {
+  if (journalStream == nullptr) return false;
+  std::uintmax_t device = 0;
+  std::uintmax_t inode = 0;
+  int consumed = 0;
+  if (std::sscanf(journalStream, "%" SCNuMAX ":%" SCNuMAX "%n", &device, &inode, &consumed) != 2 ||
+      journalStream[consumed] != '\0') {
+    return false;
+  }
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
 
 void setProgramName(std::string_view name) {
   const std::lock_guard lock(sinkMutex());
@@ -39,7 +60,7 @@ void write(std::string_view line) {
     return;
   }
   const std::string text(line);
-  syslog(LOG_NOTICE, "%s", text.c_str());
+  if (!stderrIsJournal()) syslog(LOG_NOTICE, "%s", text.c_str());
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 

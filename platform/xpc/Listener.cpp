@@ -5,6 +5,7 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -41,6 +42,9 @@ struct Listener::Served {
 
 namespace {
 
+// poll() takes an int of milliseconds; longer waits are taken in steps.
+constexpr std::int64_t kMaxPollMillis = 24 * 60 * 60 * 1000;
+
 std::string printable(const std::string& text) {
   std::string result;
   for (const unsigned char c : text.substr(0, 240)) {
@@ -73,18 +77,22 @@ class Delivery {
 
   Outcome readSome() {
     const int fd = channel_->socket.get();
-    int timeout = -1;
-    if (decoder_.inPartialFrame()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          partialDeadline_ - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool partial = decoder_.inPartialFrame();
+    const auto deadline = partial ? partialDeadline_ : lastFrame_ + options_.idleTimeout;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    if (left.count() <= 0) {
+      if (partial) {
         return invalidate("no complete frame within " +
                           std::to_string(options_.partialFrameTimeout.count()) + " ms");
       }
-      timeout = static_cast<int>(left.count());
+      zephro::log::write(options_.logPrefix + "Closed idle connection from pid " +
+                         std::to_string(peer_.pid) + ".");
+      return Outcome::closed;
     }
     pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, timeout);
+    const int ready =
+        ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(left.count(), kMaxPollMillis)));
     if (ready < 0) return errno == EINTR ? Outcome::more : Outcome::closed;
     if (ready == 0) return Outcome::more;  // the deadline check above reports it
     std::uint8_t buffer[16 * 1024];
@@ -107,8 +115,9 @@ class Delivery {
     try {
       while (auto payload = decoder_.next()) {
         deliver(Message::fromCbor(*payload));
+        lastFrame_ = std::chrono::steady_clock::now();
         // A new frame that already began gets its own full time.
-        partialDeadline_ = std::chrono::steady_clock::now() + options_.partialFrameTimeout;
+        partialDeadline_ = lastFrame_ + options_.partialFrameTimeout;
       }
     } catch (const ProtocolViolation& violation) {
       return invalidate(violation.what());
@@ -153,6 +162,7 @@ class Delivery {
   const ListenerOptions& options_;
   FrameDecoder decoder_;
   std::chrono::steady_clock::time_point partialDeadline_;
+  std::chrono::steady_clock::time_point lastFrame_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace
@@ -225,27 +235,32 @@ void Listener::acceptOne() {
   const auto peer = peerCredentials(client.get());
   if (!peer || !withinLimits(*peer)) return;
 
-  IncomingConnection incoming(client.get(), *peer);
-  if (!delegate_.shouldAcceptNewConnection(incoming) || !incoming.resumed() ||
-      !incoming.exportedObject()) {
-    return;
-  }
-  auto channel = std::make_shared<Channel>();
-  channel->socket = std::move(client);
-  channel->writeTimeout = options_.replyWriteTimeout;
-  channel->send(Message::accepted());
-
   auto served = std::make_unique<Served>();
-  served->channel = channel;
+  served->channel = std::make_shared<Channel>();
+  served->channel->socket = std::move(client);
+  served->channel->writeTimeout = options_.replyWriteTimeout;
   served->peer = *peer;
   auto* raw = served.get();
-  served->thread = std::thread([raw, exported = incoming.exportedObject(), this] {
-    Delivery(raw->channel, raw->peer, exported, options_).run();
+  // Listed before its thread starts, so that the limits count it while it is checked.
+  std::lock_guard lock(mutex_);
+  served_.push_back(std::move(served));
+  raw->thread = std::thread([raw, this] {
+    serve(*raw);
     raw->finished = true;
     wakeup_.signal();
   });
-  std::lock_guard lock(mutex_);
-  served_.push_back(std::move(served));
+}
+
+void Listener::serve(Served& served) {
+  const auto deadline = std::chrono::steady_clock::now() + options_.acceptDecisionTimeout;
+  IncomingConnection incoming(served.channel->socket.get(), served.peer, deadline);
+  if (stopping_ || !delegate_.shouldAcceptNewConnection(incoming) || !incoming.resumed() ||
+      !incoming.exportedObject()) {
+    ::shutdown(served.channel->socket.get(), SHUT_RDWR);
+    return;
+  }
+  served.channel->send(Message::accepted());
+  Delivery(served.channel, served.peer, incoming.exportedObject(), options_).run();
 }
 
 bool Listener::withinLimits(const PeerCredentials& peer) {

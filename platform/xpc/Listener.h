@@ -36,11 +36,15 @@ class ExportedObject {
 // A client connection waiting for the delegate's decision.
 class IncomingConnection {
  public:
-  IncomingConnection(int socketFd, PeerCredentials peer) : socketFd_(socketFd), peer_(peer) {}
+  IncomingConnection(int socketFd, PeerCredentials peer,
+                     std::chrono::steady_clock::time_point deadline)
+      : socketFd_(socketFd), peer_(peer), deadline_(deadline) {}
 
   // The connected socket, for the code check to identify the peer. Not to be closed.
   [[nodiscard]] int socketFd() const { return socketFd_; }
   [[nodiscard]] const PeerCredentials& peer() const { return peer_; }
+  // When the decision must be made; a check still running then should refuse.
+  [[nodiscard]] std::chrono::steady_clock::time_point deadline() const { return deadline_; }
 
   void setExportedObject(std::shared_ptr<ExportedObject> object) { exported_ = std::move(object); }
   [[nodiscard]] const std::shared_ptr<ExportedObject>& exportedObject() const { return exported_; }
@@ -51,6 +55,7 @@ class IncomingConnection {
  private:
   int socketFd_;
   PeerCredentials peer_;
+  std::chrono::steady_clock::time_point deadline_;
   std::shared_ptr<ExportedObject> exported_;
   bool resumed_ = false;
 };
@@ -59,6 +64,7 @@ class ListenerDelegate {
  public:
   virtual ~ListenerDelegate() = default;
   // Accept: set the exported object, resume the connection and return true.
+  // Called on the connection's own thread, so calls for several clients may overlap.
   virtual bool shouldAcceptNewConnection(IncomingConnection& connection) = 0;
 };
 
@@ -72,11 +78,16 @@ struct ListenerOptions {
   std::size_t maxFramePayload = kMaxFramePayload;
   // How long a reply may wait for room in a client's socket before the client is dropped.
   std::chrono::milliseconds replyWriteTimeout{10000};
+  // How long the delegate has to decide about a client.
+  std::chrono::milliseconds acceptDecisionTimeout{2000};
+  // A connection without a frame for this long is closed; clients reconnect on demand.
+  std::chrono::milliseconds idleTimeout{300000};
 };
 
-// The stand-in for NSXPCListener: accepts on the thread that calls run(), asks the
-// delegate about each client, and gives every accepted connection one serial
-// delivery thread that runs each invocation to its end.
+// The stand-in for NSXPCListener: accepts on the thread that calls run() and gives
+// every client a thread of its own, which asks the delegate about it and, once
+// accepted, delivers its invocations serially, each to its end. A client still
+// being checked counts against the connection limits like one being served.
 class Listener {
  public:
   Listener(FileDescriptor listeningSocket, ListenerDelegate& delegate,
@@ -106,6 +117,7 @@ class Listener {
   struct Served;
 
   void acceptOne();
+  void serve(Served& served);
   [[nodiscard]] bool withinLimits(const PeerCredentials& peer);
   void reapFinished();
   void closeAll();

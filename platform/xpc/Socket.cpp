@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -105,20 +104,6 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes, std::chrono::millisec
     if (::poll(&entry, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
   }
   return true;
-}
-
-Wakeup::Wakeup() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (!fd_.valid()) throwErrno("eventfd");
-}
-
-void Wakeup::signal() const {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const auto ignored = ::write(fd_.get(), &one, sizeof(one));
-}
-
-void Wakeup::drain() const {
-  std::uint64_t value = 0;
-  [[maybe_unused]] const auto ignored = ::read(fd_.get(), &value, sizeof(value));
 }
 
 }  // namespace zephro::xpc

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/FileDescriptor.h"
+#include "platform/posix/Wakeup.h"
 
 namespace zephro::xpc {
 
@@ -33,17 +34,5 @@ struct PeerCredentials {
 // False when the peer is gone or too slow.
 [[nodiscard]] bool writeAll(int fd, std::span<const std::uint8_t> bytes,
                             std::chrono::milliseconds timeout);
-
-// An eventfd used to wake a thread blocked in poll().
-class Wakeup {
- public:
-  Wakeup();
-  void signal() const;
-  void drain() const;
-  [[nodiscard]] int fd() const { return fd_.get(); }
-
- private:
-  FileDescriptor fd_;
-};
 
 }  // namespace zephro::xpc

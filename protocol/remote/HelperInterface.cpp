@@ -28,19 +28,20 @@ auto decoded(const std::string& selector, int position, Decode decode) {
 
 class HelperExport final : public xpc::ExportedObject {
  public:
-  explicit HelperExport(HelperProtocol& implementation) : implementation_(implementation) {}
+  explicit HelperExport(std::shared_ptr<HelperProtocol> implementation)
+      : implementation_(std::move(implementation)) {}
 
   void invoke(const std::string& selector, const json& arguments, Reply reply) override {
     if (selector == selector::kGetFanInfo) {
       expectCount(selector, arguments, 0);
-      implementation_.getFanInfo(
+      implementation_->getFanInfo(
           [reply](const std::vector<FanInfoDTO>& fans, const std::optional<Error>& error) {
             reply(json::array(
                 {archive::archiveFanInfoArray(fans), archive::archiveOptionalError(error)}));
           });
     } else if (selector == selector::kGetSystemTemperature) {
       expectCount(selector, arguments, 0);
-      implementation_.getSystemTemperature(
+      implementation_->getSystemTemperature(
           [reply](double celsius, const std::optional<Error>& error) {
             reply(json::array({celsius, archive::archiveOptionalError(error)}));
           });
@@ -50,13 +51,13 @@ class HelperExport final : public xpc::ExportedObject {
       auto percentages = decoded(selector, 1, [&] {
         return archive::decodeNumberArray(arguments[1], allowed::kPercentages);
       });
-      implementation_.setFanMode(mode, std::move(percentages),
-                                 [reply](const std::optional<Error>& error) {
-                                   reply(json::array({archive::archiveOptionalError(error)}));
-                                 });
+      implementation_->setFanMode(mode, std::move(percentages),
+                                  [reply](const std::optional<Error>& error) {
+                                    reply(json::array({archive::archiveOptionalError(error)}));
+                                  });
     } else if (selector == selector::kGetVersion) {
       expectCount(selector, arguments, 0);
-      implementation_.getVersion([reply](const std::string& version) {
+      implementation_->getVersion([reply](const std::string& version) {
         reply(json::array({archive::archiveString(version)}));
       });
     } else {
@@ -65,13 +66,20 @@ class HelperExport final : public xpc::ExportedObject {
   }
 
  private:
-  HelperProtocol& implementation_;
+  std::shared_ptr<HelperProtocol> implementation_;
 };
 
 }  // namespace
 
 std::shared_ptr<xpc::ExportedObject> exportedHelper(HelperProtocol& implementation) {
-  return std::make_shared<HelperExport>(implementation);
+  // Not owned: the caller keeps it alive.
+  return std::make_shared<HelperExport>(
+      std::shared_ptr<HelperProtocol>(std::shared_ptr<void>(), &implementation));
+}
+
+std::shared_ptr<xpc::ExportedObject> exportedHelper(
+    std::shared_ptr<HelperProtocol> implementation) {
+  return std::make_shared<HelperExport>(std::move(implementation));
 }
 
 }  // namespace zephro

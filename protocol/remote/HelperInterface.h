@@ -23,5 +23,8 @@ inline constexpr archive::AllowedClasses kPercentages = {archive::kArrayClass,
 // and encodes its replies. `implementation` must outlive every connection that
 // exports it.
 [[nodiscard]] std::shared_ptr<xpc::ExportedObject> exportedHelper(HelperProtocol& implementation);
+// The same for an implementation that lives as long as the connections exporting it.
+[[nodiscard]] std::shared_ptr<xpc::ExportedObject> exportedHelper(
+    std::shared_ptr<HelperProtocol> implementation);
 
 }  // namespace zephro

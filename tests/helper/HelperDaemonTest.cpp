@@ -15,6 +15,11 @@
 #include <vector>
 
 #include "helper/HelperService.h"
+#include "helper/Sleeper.h"
+#include "platform/codesign/Code.h"
+#include "platform/codesign/SignatureTrailer.h"
+#include "platform/posix/FileDescriptor.h"
+#include "platform/smc/UserClient.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro {
@@ -75,7 +80,8 @@ class Helper {
   explicit Helper(const TempDir& dir)
       : socket_((dir / "helper.sock").string()),
         log_(dir / "helper.log"),
-        smc_("emulated:macbookpro16-1,state=" + (dir / "smc-state.json").string()) {}
+        state_(dir / "smc-state.json"),
+        smc_("emulated:macbookpro16-1,state=" + state_.string()) {}
   ~Helper() { stop(); }
 
   void start() {
@@ -96,9 +102,9 @@ class Helper {
     FAIL() << "the helper did not start listening";
   }
 
-  void stop() {
+  void stop(int signal = SIGTERM) {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, signal);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
@@ -114,9 +120,41 @@ class Helper {
   }
   [[nodiscard]] const std::string& socket() const { return socket_; }
 
+  // Waits until the log holds `count` lines that start with `prefix`.
+  std::vector<std::string> waitForLog(const std::string& prefix, std::size_t count = 1) const {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (logStartingWith(prefix).size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return logStartingWith(prefix);
+  }
+
+  std::string waitForFirmware(const std::string& expected) const {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (firmware() != expected && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return firmware();
+  }
+
+  // What the emulated firmware shows of each fan, read behind the helper's back.
+  [[nodiscard]] std::string firmware() const {
+    auto smc = SMCWrapperObjC::create(smc::makeUserClient(smc_), std::make_shared<ThreadSleeper>());
+    std::string state;
+    for (std::int64_t fan = 0; fan < smc->fanCount(); ++fan) {
+      SMCKeyValue mode;
+      const auto read = smc->SMCReadKey("F" + std::to_string(fan) + "Md", mode);
+      state += "fan" + std::to_string(fan) +
+               (smc->isFanUnderManualControlForIndex(fan) ? " forced" : " free") +
+               (read == 0 && mode.bytes[0] != 0 ? " manual; " : " auto; ");
+    }
+    return state;
+  }
+
  private:
   std::string socket_;
   std::filesystem::path log_;
+  std::filesystem::path state_;
   std::string smc_;
   pid_t pid_ = -1;
 };
@@ -136,9 +174,43 @@ struct HelperDaemon : ::testing::Test {
     return run;
   }
 
+  // Starts a test client that ends its commands with "hold" and stays alive until
+  // killed; returns once it holds.
+  pid_t holdingClient(std::vector<std::string> commands, const std::string& name) const {
+    std::vector<std::string> argv{SIGNED_CLIENT, helper.socket()};
+    argv.insert(argv.end(), commands.begin(), commands.end());
+    argv.emplace_back("hold");
+    const auto out = dir / (name + ".out");
+    const pid_t pid = spawn(argv, {}, out, dir / (name + ".err"));
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (readFile(out).find("holding") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return pid;
+  }
+
+  static void kill(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
+
+  [[nodiscard]] std::string output(const std::string& name) const {
+    return readFile(dir / (name + ".out"));
+  }
+
   TempDir dir;
   Helper helper{dir};
 };
+
+constexpr const char* kForced = "fan0 forced manual; fan1 forced manual; ";
+constexpr const char* kReleased = "fan0 free auto; fan1 free auto; ";
+
+std::string exitLine(pid_t pid) {
+  return "[ZephroHelper] Client pid " + std::to_string(pid) +
+         " that forced the fans has exited; returning them to system control.";
+}
 
 TEST_F(HelperDaemon, ServesTheSignedApplicationAndRemembersForcedFansAcrossARestart) {
   helper.start();
@@ -158,11 +230,65 @@ TEST_F(HelperDaemon, ServesTheSignedApplicationAndRemembersForcedFansAcrossARest
                                      std::to_string(first.pid) + "."});
   EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Opened").size(), 1U);
 
-  // A fresh helper only sees that the fans are forced.
-  helper.stop();
+  // A helper killed outright hands nothing back; a fresh one only sees that the fans
+  // are forced.
+  const auto holder = holdingClient({"mode", "2", "none"}, "holder");
+  helper.stop(SIGKILL);
   helper.start();
   EXPECT_EQ(linesOf(client(SIGNED_CLIENT, {"fans", "mode", "0", "none", "fans"}).output),
             (std::vector<std::string>{"fans manual,manual", "ok", "fans system,system"}));
+  kill(holder);
+}
+
+TEST_F(HelperDaemon, FansGoBackToTheFirmwareWhenTheClientThatForcedThemDies) {
+  helper.start();
+  // Reconnecting is not leaving: the lease stays with the process.
+  const auto holder = holdingClient({"mode", "1", "60,60", "reconnect", "fans"}, "holder");
+  EXPECT_EQ(output("holder"), "ok\nreconnected\nfans manual,manual\nholding\n");
+  EXPECT_EQ(helper.firmware(), kForced);
+  kill(holder);
+  EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid"),
+            std::vector<std::string>{exitLine(holder)});
+  EXPECT_EQ(helper.waitForFirmware(kReleased), kReleased);
+  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Releasing").size(), 1U);
+  EXPECT_EQ(linesOf(client(SIGNED_CLIENT, {"fans"}).output),
+            std::vector<std::string>{"fans system,system"});
+}
+
+TEST_F(HelperDaemon, OnlyTheLastClientToForceTheFansHoldsTheLease) {
+  helper.start();
+  // A system request ends the lease; a later forcing request moves it to its client.
+  kill(holdingClient({"mode", "2", "none", "mode", "0", "none"}, "released"));
+  const auto first = holdingClient({"mode", "2", "none"}, "first");
+  const auto second = holdingClient({"mode", "1", "40,40"}, "second");
+  kill(first);
+  EXPECT_EQ(helper.firmware(), kForced);
+  kill(second);
+  // Lines are written in order, so once the second client's is there, a line for
+  // either of the others would be there too.
+  EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid"),
+            std::vector<std::string>{exitLine(second)});
+  EXPECT_EQ(helper.waitForFirmware(kReleased), kReleased);
+}
+
+TEST_F(HelperDaemon, StoppingTheHelperHandsForcedFansBack) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    helper.start();
+    const auto holder = holdingClient({"mode", "2", "none"}, "holder");
+    EXPECT_EQ(helper.firmware(), kForced);
+    helper.stop(signal);
+    EXPECT_EQ(
+        helper.logStartingWith("[ZephroHelper] Stopping"),
+        std::vector<std::string>{"[ZephroHelper] Stopping: returning the fans to system control."});
+    EXPECT_EQ(helper.firmware(), kReleased);
+    kill(holder);
+    std::filesystem::remove(dir / "helper.log");
+  }
+  // With nothing forced there is nothing to hand back and nothing to say.
+  helper.start();
+  helper.stop();
+  EXPECT_TRUE(helper.logStartingWith("[ZephroHelper] Stopping").empty());
 }
 
 TEST_F(HelperDaemon, RefusesUnsignedAndForeignClientsBeforeAnyOperation) {
@@ -199,6 +325,37 @@ TEST_F(HelperDaemon, BrokenFramesCostOnlyTheirOwnConnection) {
                     ": frame of 2147483647 bytes exceeds the limit of 65536 bytes."}));
   EXPECT_EQ(linesOf(client(SIGNED_CLIENT, {"version"}).output),
             std::vector<std::string>{"version 1.0.1"});
+}
+
+TEST_F(HelperDaemon, AHugeExecutableIsRefusedUnreadWhileOthersAreServed) {
+  helper.start();
+  // An unsigned client grown far past any real executable (sparse, so it costs no
+  // disk) and given a signed client's trailer.
+  const auto huge = dir / "huge-client";
+  std::filesystem::copy_file(UNSIGNED_CLIENT, huge);
+  std::filesystem::resize_file(huge, std::uintmax_t{4} * codesign::kMaxCodeSize);
+  {
+    const FileDescriptor signedFile(::open(SIGNED_CLIENT, O_RDONLY | O_CLOEXEC));
+    codesign::SignatureTrailer trailer;
+    std::uint64_t contentLength = 0;
+    ASSERT_EQ(codesign::readTrailer(signedFile.get(), trailer, contentLength), 0);
+    std::ofstream(huge, std::ios::binary | std::ios::app)
+        << readFile(SIGNED_CLIENT).substr(contentLength);
+  }
+  std::filesystem::permissions(huge, std::filesystem::perms::owner_all);
+
+  const auto hugeOut = dir / "huge.out";
+  const auto hugePid = spawn({huge.string(), helper.socket(), "version"}, {}, hugeOut, "/dev/null");
+  const auto served = client(SIGNED_CLIENT, {"version", "fans"});
+  int status = 0;
+  ::waitpid(hugePid, &status, 0);
+  EXPECT_EQ(linesOf(served.output),
+            (std::vector<std::string>{"version 1.0.1", "fans system,system"}));
+  EXPECT_EQ(linesOf(readFile(hugeOut)), std::vector<std::string>{"transport 4099"});
+  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Rejected"),
+            std::vector<std::string>{"[ZephroHelper] Rejected connection from pid " +
+                                     std::to_string(hugePid) +
+                                     ": failed code requirement check (status -67061)."});
 }
 
 TEST(HelperExecutable, EmbedsAndPrintsItsInformationPropertyList) {

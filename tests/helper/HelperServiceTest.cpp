@@ -338,7 +338,7 @@ TEST(HelperService, TheCodeCheckRefusesAPeerWhoseCodeCannotBeResolved) {
   ServiceFixture f(shippedMachine("macbookpro16-1"));
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
-  xpc::IncomingConnection nobody(pipeEnds[0], {});
+  xpc::IncomingConnection nobody(pipeEnds[0], {}, std::chrono::steady_clock::now());
   EXPECT_FALSE(f.service->shouldAcceptNewConnection(nobody));
   EXPECT_EQ(f.serviceLines(),
             std::vector<std::string>{

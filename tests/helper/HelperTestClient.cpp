@@ -4,6 +4,8 @@
 //   fans                     fans <mode>,<mode>...   (or: error <description>)
 //   mode M P,P,...|none      ok                      (or: error <description>)
 //   garbage | oversized      closed | refused        (sends a broken frame)
+//   reconnect                reconnected             (closes the connection, opens another)
+//   hold                     holding                 (then waits, alive, until killed)
 // A transport failure prints "transport <code>", a missing answer "timeout".
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <future>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -127,19 +130,26 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string socket = argv[1];
-  Session session(socket);
+  auto session = std::make_unique<Session>(socket);
   for (int i = 2; i < argc; ++i) {
     const std::string command = argv[i];
     if (command == "version") {
-      std::cout << session.version() << std::endl;
+      std::cout << session->version() << std::endl;
     } else if (command == "fans") {
-      std::cout << session.fans() << std::endl;
+      std::cout << session->fans() << std::endl;
     } else if (command == "mode" && i + 2 < argc) {
       const auto mode = std::stoll(argv[++i]);
       const std::string list = argv[++i];
-      std::cout << session.mode(
+      std::cout << session->mode(
                        mode, list == "none" ? std::vector<std::int64_t>{} : percentagesFrom(list))
                 << std::endl;
+    } else if (command == "reconnect") {
+      session.reset();
+      session = std::make_unique<Session>(socket);
+      std::cout << "reconnected" << std::endl;
+    } else if (command == "hold") {
+      std::cout << "holding" << std::endl;
+      for (;;) ::pause();
     } else if (command == "garbage" || command == "oversized") {
       std::cout << sendBroken(socket, command == "oversized") << std::endl;
     } else {

@@ -127,6 +127,26 @@ TEST_F(Signature, ForeignOrMissingSignaturesFailTheCheck) {
   EXPECT_EQ(check(untrustedFile, R"(identifier "com.zephro.app")"), errSecSuccess);
 }
 
+TEST_F(Signature, AChecksCostIsBoundedBySizeAndDeadline) {
+  sign(program_);
+  const auto size = std::filesystem::file_size(program_);
+  const auto past = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+  const auto requirement = testing::requirement(kClientRequirement);
+  std::unique_ptr<Code> code;
+  ASSERT_EQ(staticCodeCreateWithPath(program_, code), errSecSuccess);
+  const struct {
+    CheckLimits limits;
+    OSStatus expected;
+  } cases[] = {
+      {{.maxCodeSize = size}, errSecSuccess},
+      {{.maxCodeSize = size - 1}, errSecCSSignatureFailed},
+      {{.deadline = past}, errSecCSCancelled},
+  };
+  for (const auto& [limits, expected] : cases) {
+    EXPECT_EQ(checkValidity(*code, requirement, identity_.trustAnchor(), limits), expected);
+  }
+}
+
 TEST_F(Signature, SigningRefusesInconsistentInputsAndLeavesTheFileAlone) {
   const KeyPair stranger = KeyPair::generate();
   EXPECT_THROW(signFile(program_, "com.zephro.app", stranger.secret, identity_.certificate),

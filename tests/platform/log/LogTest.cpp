@@ -1,12 +1,32 @@
 #include "platform/log/Log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
 
 #include <thread>
 #include <vector>
 
 namespace zephro::log {
 namespace {
+
+TEST(LogDestination, StderrAloneOnlyWhenItIsTheJournalStreamNamed) {
+  struct stat info {};
+  ASSERT_EQ(::fstat(2, &info), 0);
+  const auto named = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  const auto other = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino + 1);
+  EXPECT_FALSE(isJournalStream(2, nullptr));
+  const struct {
+    std::string journalStream;
+    bool journal;
+  } cases[] = {
+      {"", false}, {"garbage", false}, {named, true}, {named + "x", false}, {other, false},
+  };
+  for (const auto& [journalStream, journal] : cases) {
+    EXPECT_EQ(isJournalStream(2, journalStream.c_str()), journal) << journalStream;
+  }
+}
 
 TEST(LogCapture, InnermostCaptureReceivesLinesAndOuterResumesAfterIt) {
   Capture outer;

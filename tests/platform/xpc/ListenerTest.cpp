@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "platform/log/Log.h"
 #include "platform/xpc/Message.h"
 #include "protocol/KeyedArchive.h"
+#include "protocol/remote/HelperInterface.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/platform/xpc/FakeHelper.h"
 #include "tests/support/TempDir.h"
@@ -175,6 +178,58 @@ TEST_F(ListenerTest, TruncatedAndStalledFramesAreDropped) {
   ASSERT_TRUE(idle.accepted());
   std::this_thread::sleep_for(600ms);
   EXPECT_EQ(versionReply(idle, 1), "1.0.1");
+}
+
+// Keeps the first client in its check until the test lets it go; accepts everyone.
+class SlowFirstCheck final : public ListenerDelegate {
+ public:
+  explicit SlowFirstCheck(HelperProtocol& implementation)
+      : exported_(exportedHelper(implementation)) {}
+
+  bool shouldAcceptNewConnection(IncomingConnection& connection) override {
+    std::unique_lock lock(mutex_);
+    if (checks_++ == 0) released_.wait(lock, [this] { return release_; });
+    connection.setExportedObject(exported_);
+    connection.resume();
+    return true;
+  }
+  void release() {
+    const std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+
+ private:
+  std::shared_ptr<ExportedObject> exported_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  int checks_ = 0;
+  bool release_ = false;
+};
+
+TEST_F(ListenerTest, ASlowCheckDelaysNoOtherClientAndIdleConnectionsClose) {
+  SlowFirstCheck delegate(fake);
+  ListenerOptions options;
+  options.idleTimeout = 300ms;
+  auto listener = Listener::atPath(path, delegate, options);
+  std::thread serving([&] { listener->run(); });
+
+  RawClient slow(path);
+  RawClient quick(path);
+  ASSERT_TRUE(quick.accepted());
+  EXPECT_EQ(versionReply(quick, 1), "1.0.1");
+  delegate.release();
+  EXPECT_TRUE(slow.accepted());
+
+  // Neither sends another frame.
+  EXPECT_TRUE(quick.closedByPeer());
+  EXPECT_TRUE(slow.closedByPeer());
+  const auto idle =
+      "[ZephroHelper] Closed idle connection from pid " + std::to_string(::getpid()) + ".";
+  EXPECT_EQ(waitForLines(capture, "[ZephroHelper] Closed", 2),
+            (std::vector<std::string>{idle, idle}));
+  listener->stop();
+  serving.join();
 }
 
 TEST_F(ListenerTest, ConnectionsAreCappedPerUserAndInTotal) {
