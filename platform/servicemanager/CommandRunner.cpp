@@ -117,7 +117,9 @@ DetachedProcess ProcessCommandRunner::startDetached(const DetachedLaunch& launch
   auto envPointers = pointersTo(environment);
 
   const std::string output = launch.outputFile.empty() ? "/dev/null" : launch.outputFile.string();
-  FileDescriptor outputFd(open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+  // Never written through a link someone put in the log's place.
+  FileDescriptor outputFd(
+      open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (outputFd.get() < 0) return {-1, output + ": " + format::errorText(errno)};
   FileDescriptor inputFd(open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (inputFd.get() < 0) return {-1, std::string("/dev/null: ") + format::errorText(errno)};

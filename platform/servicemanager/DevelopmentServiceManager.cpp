@@ -95,8 +95,8 @@ std::string readTail(const std::filesystem::path& file) {
 // this user's alone will do.
 std::optional<Error> checkPrivateDirectory(const std::filesystem::path& dir) {
   const auto refused = [&dir](const std::string& why) {
-    return serviceError(kServiceErrorIO,
-                        "The runtime directory " + dir.string() + " " + why + "; refusing to use it.");
+    return serviceError(kServiceErrorIO, "The runtime directory " + dir.string() + " " + why +
+                                             "; refusing to use it.");
   };
   struct stat info {};
   if (lstat(dir.c_str(), &info) != 0) {
@@ -151,7 +151,8 @@ bool writeRegistration(const std::filesystem::path& file, pid_t pid) {
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kNoFollow, 0600);
   if (fd < 0) return false;
   const auto record = "pid=" + std::to_string(pid) + "\n";
-  const bool written = write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size());
+  const bool written =
+      write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size());
   if (close(fd) != 0 || !written) return false;
   return rename(temporary.c_str(), file.c_str()) == 0;
 }

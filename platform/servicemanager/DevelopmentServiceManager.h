@@ -34,8 +34,8 @@ struct DevelopmentLayout {
   [[nodiscard]] std::filesystem::path helperLogFile() const { return runtimeDir / "helper.log"; }
 };
 
-// $XDG_RUNTIME_DIR/zephro, or /tmp/zephro-<uid> where there is no runtime dir; made
-// private to the user if it does not exist.
+// $XDG_RUNTIME_DIR/zephro, or /tmp/zephro-<uid> where there is no runtime dir. Registering
+// makes it (mode 0700) and refuses one that is not a directory of this user's alone.
 [[nodiscard]] std::filesystem::path developmentRuntimeDir();
 
 // The helper run as the user, without systemd: registering starts it on the emulated

@@ -158,10 +158,13 @@ std::optional<StateFile::Guard> EmulatedSmc::catchUp() {
   if (stateFile_) {
     guard.emplace(stateFile_->lock());
     const auto reading = stateFile_->readIfChanged();
-    if (reading.change == StateFile::Change::changed && !deserialize(reading.content)) {
+    const bool unreadable = reading.change == StateFile::Change::unreadable;
+    if (unreadable ||
+        (reading.change == StateFile::Change::changed && !deserialize(reading.content))) {
       log::write("[EmulatedSmc] Ignoring unreadable state file " + stateFile_->path().string());
     }
-    firstRun = reading.change == StateFile::Change::missing;
+    // Storing replaces whatever stood in the file's place, a link included.
+    firstRun = unreadable || reading.change == StateFile::Change::missing;
   }
   advanceTo(clock_->now().count());
   publishReadings();

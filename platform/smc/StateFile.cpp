@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <string>
 #include <system_error>
 
 namespace zephro::smc {
@@ -20,7 +19,7 @@ namespace {
 
 StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {
   const auto lockPath = path_.string() + ".lock";
-  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (lockFd_ < 0) throwErrno("cannot open " + lockPath);
 }
 
@@ -46,20 +45,32 @@ std::uint64_t StateFile::storedGeneration() const {
 StateFile::Reading StateFile::readIfChanged() {
   const std::uint64_t generation = storedGeneration();
   if (seen_ == generation) return {};
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
     seen_.reset();
-    return {Change::missing, {}};
+    return {errno == ENOENT ? Change::missing : Change::unreadable, {}};
   }
-  std::ostringstream content;
-  content << in.rdbuf();
+  std::string content;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (n < 0) {
+    seen_.reset();
+    return {Change::unreadable, {}};
+  }
   seen_ = generation;
-  return {Change::changed, content.str()};
+  return {Change::changed, std::move(content)};
 }
 
 void StateFile::store(std::string_view content) {
   const auto temporary = path_.string() + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throwErrno("cannot create " + temporary);
   std::size_t written = 0;
   while (written < content.size()) {

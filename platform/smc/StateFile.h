@@ -15,6 +15,7 @@ namespace zephro::smc {
 // replaces the file atomically (temp file + rename) and re-reads it only when it
 // changed since it last saw it. Changes are counted in the lock file beside it, so
 // telling whether to re-read costs one small read and never depends on timestamps.
+// None of its files is ever opened through a symbolic link.
 class StateFile {
  public:
   explicit StateFile(std::filesystem::path path);
@@ -37,7 +38,8 @@ class StateFile {
   };
   [[nodiscard]] Guard lock() const { return Guard(lockFd_); }
 
-  enum class Change { unchanged, missing, changed };
+  // unreadable: something that cannot be opened (or is a link) stands in the file's place.
+  enum class Change { unchanged, missing, unreadable, changed };
   struct Reading {
     Change change = Change::unchanged;
     std::string content;

@@ -66,6 +66,13 @@ TEST(ProcessCommandRunner, StartsDetachedProcessesInTheirOwnSession) {
   EXPECT_EQ(notExecutable.pid, -1);
   EXPECT_EQ(notExecutable.error,
             "could not start " + launch.outputFile.string() + ": Permission denied");
+
+  // A link in the log's place is not written through.
+  const auto linked = dir / "linked.log";
+  std::filesystem::create_symlink(launch.outputFile, linked);
+  const auto throughLink = runner.startDetached({{"sh", "-c", "echo written"}, {}, linked});
+  EXPECT_EQ(throughLink.pid, -1);
+  EXPECT_EQ(throughLink.error, linked.string() + ": Too many levels of symbolic links");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -47,7 +48,7 @@ struct DevelopmentHelper {
   [[nodiscard]] DevelopmentDaemonService service() const { return {layout, runner}; }
 
   testing::TempDir dir;
-  DevelopmentLayout layout = testing::testHelperLayout(dir.path(), dir / "helper.sock");
+  DevelopmentLayout layout = testing::testHelperLayout(dir / "runtime", dir / "helper.sock");
   std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
 };
 
@@ -58,6 +59,9 @@ TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsI
 
   ASSERT_FALSE(service.registerService());
   EXPECT_EQ(service.status(), 1);
+  struct stat runtime {};
+  ASSERT_EQ(lstat(h.layout.runtimeDir.c_str(), &runtime), 0);
+  EXPECT_EQ(runtime.st_mode & 07777, 0700U) << "made private to this user";
   const pid_t first = recordedPid(h.layout);
   ASSERT_GT(first, 0);
   EXPECT_FALSE(gone(first));
@@ -122,11 +126,64 @@ TEST(DevelopmentServiceManager, MissingPiecesReadAsNotFoundAndAFailedStartIsAnEr
 TEST(DevelopmentServiceManager, NeverSignalsAProcessThatIsNotTheHelper) {
   DevelopmentHelper h;
   // A stale record whose pid now belongs to someone else (this test).
+  ASSERT_EQ(mkdir(h.layout.runtimeDir.c_str(), 0700), 0);
   std::ofstream(h.layout.registrationFile()) << "pid=" << getpid() << "\n";
   auto service = h.service();
   EXPECT_EQ(service.status(), 1);
   ASSERT_FALSE(service.unregisterService());  // we are still here to check
   EXPECT_EQ(service.status(), 0);
+}
+
+TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone) {
+  // Each case puts something in the runtime directory's place first and answers why it is
+  // refused.
+  struct Case {
+    const char* what;
+    std::function<std::string(const std::filesystem::path& runtime, const DevelopmentHelper&)>
+        plant;
+  };
+  std::vector<Case> cases = {
+      {"open to others",
+       [](const std::filesystem::path& runtime, const DevelopmentHelper&) {
+         EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
+         EXPECT_EQ(chmod(runtime.c_str(), 0755), 0);
+         return "has mode 0755, not 0700";
+       }},
+      {"a link to a private directory",
+       [](const std::filesystem::path& runtime, const DevelopmentHelper& h) {
+         EXPECT_EQ(mkdir((h.dir / "elsewhere").c_str(), 0700), 0);
+         std::filesystem::create_symlink(h.dir / "elsewhere", runtime);
+         return "is a symbolic link";
+       }},
+      {"a file",
+       [](const std::filesystem::path& runtime, const DevelopmentHelper&) {
+         std::ofstream(runtime) << "pid=1\n";
+         return "is not a directory";
+       }},
+  };
+  if (geteuid() == 0) {
+    cases.push_back({"another user's, with a registration in it",
+                     [](const std::filesystem::path& runtime, const DevelopmentHelper& h) {
+                       EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
+                       std::ofstream(h.layout.registrationFile()) << "pid=1\n";
+                       EXPECT_EQ(chown(runtime.c_str(), 65534, 65534), 0);
+                       return "belongs to user 65534, not to this user";
+                     }});
+  }
+  for (const auto& c : cases) {
+    DevelopmentHelper h;
+    const auto why = c.plant(h.layout.runtimeDir, h);
+    const auto expected = "The runtime directory " + h.layout.runtimeDir.string() + " " + why +
+                          "; refusing to use it.";
+    auto service = h.service();
+    EXPECT_EQ(service.status(), 0) << c.what;
+    for (const auto& error : {service.registerService(), service.unregisterService()}) {
+      ASSERT_TRUE(error) << c.what;
+      EXPECT_EQ(error->code, kServiceErrorIO) << c.what;
+      EXPECT_EQ(error->localizedDescription(), expected) << c.what;
+    }
+    EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << c.what << ": nothing started";
+  }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "platform/smc/EmulatedSmc.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <system_error>
 
 #include "platform/log/Log.h"
 #include "platform/smc/FourCharCode.h"
@@ -248,6 +250,48 @@ TEST(EmulatedSmc, IgnoresAStateFileItCannotUse) {
   EmulatedSmc other(machine("macpro7-1"), state, std::make_shared<ManualClock>());
   EXPECT_TRUE(capture.contains("[EmulatedSmc] Ignoring unreadable state file " + state.string()));
   EXPECT_EQ(other.forceMask(), 0);
+}
+
+TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
+  // Each case links one of the state file's names to someone else's file; "@" in what is
+  // thrown or logged stands for the link.
+  struct Case {
+    std::string suffix, thrown, logged;
+  };
+  const std::string loop = "@: Too many levels of symbolic links";
+  const std::vector<Case> cases = {
+      {"", "", "[EmulatedSmc] Ignoring unreadable state file @"},
+      {".lock", "cannot open " + loop, ""},
+      {".tmp." + std::to_string(getpid()), "",
+       "[EmulatedSmc] Cannot save state: cannot create " + loop},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const auto state = dir / "smc.json";
+    const auto victim = dir / "victim";
+    const auto linked = state.string() + c.suffix;
+    const auto at = [&linked](std::string text) {
+      if (const auto mark = text.find('@'); mark != std::string::npos)
+        text.replace(mark, 1, linked);
+      return text;
+    };
+    { std::ofstream(victim) << "someone else's"; }
+    std::filesystem::create_symlink(victim, linked);
+    log::Capture capture;
+    std::string thrown;
+    try {
+      const EmulatedSmc smc(machine("macbookpro16-1"), state, std::make_shared<ManualClock>());
+      EXPECT_TRUE(capture.contains(at(c.logged))) << linked;
+      EXPECT_FALSE(std::filesystem::is_symlink(state)) << "a linked state file is replaced";
+    } catch (const std::system_error& error) {
+      thrown = error.what();
+    }
+    EXPECT_EQ(thrown, at(c.thrown));
+    std::ifstream in(victim);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "someone else's") << linked;
+  }
 }
 
 TEST(UserClientFactory, OpensOnlyAnEmulatedMachineItCanLoad) {
