@@ -82,7 +82,10 @@ FileDescriptor listenUnixSocket(const std::string& path) {
     if (::bind(fd.get(), raw, sizeof(*address)) != 0) throwErrno("bind " + path);
   }
   // Every local user's application may connect; the code check decides who is served.
-  if (::chmod(path.c_str(), 0666) != 0) throwErrno("chmod " + path);
+  // Never through a symlink someone put in the socket's place since the bind.
+  if (::fchmodat(AT_FDCWD, path.c_str(), 0666, AT_SYMLINK_NOFOLLOW) != 0) {
+    throwErrno("chmod " + path);
+  }
   if (::listen(fd.get(), SOMAXCONN) != 0) throwErrno("listen " + path);
   return fd;
 }
