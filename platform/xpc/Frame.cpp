@@ -7,9 +7,10 @@ namespace zephro::xpc {
 std::vector<std::uint8_t> encodeFrame(std::span<const std::uint8_t> payload) {
   if (payload.size() > kMaxFramePayload) throw std::length_error("frame payload too large");
   const auto size = static_cast<std::uint32_t>(payload.size());
-  std::vector<std::uint8_t> frame{
-      static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
-      static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
+  std::vector<std::uint8_t> frame;
+  frame.reserve(kFrameHeaderSize + payload.size());
+  for (int shift = 24; shift >= 0; shift -= 8)
+    frame.push_back(static_cast<std::uint8_t>(size >> shift));
   frame.insert(frame.end(), payload.begin(), payload.end());
   return frame;
 }

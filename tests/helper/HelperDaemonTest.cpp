@@ -144,9 +144,9 @@ class Helper {
     for (std::int64_t fan = 0; fan < smc->fanCount(); ++fan) {
       SMCKeyValue mode;
       const auto read = smc->SMCReadKey("F" + std::to_string(fan) + "Md", mode);
-      state += "fan" + std::to_string(fan) +
-               (smc->isFanUnderManualControlForIndex(fan) ? " forced" : " free") +
-               (read == 0 && mode.bytes[0] != 0 ? " manual; " : " auto; ");
+      state.append("fan").append(std::to_string(fan));
+      state.append(smc->isFanUnderManualControlForIndex(fan) ? " forced" : " free");
+      state.append(read == 0 && mode.bytes[0] != 0 ? " manual; " : " auto; ");
     }
     return state;
   }

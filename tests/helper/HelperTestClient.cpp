@@ -71,8 +71,10 @@ class Session {
           [this](const std::vector<FanInfoDTO>& fans, const std::optional<Error>& error) {
             if (error) return answer("error " + error->fullDescription());
             std::string modes;
-            for (const auto& fan : fans)
-              modes += (modes.empty() ? "" : ",") + std::string(modeName(fan.mode()));
+            for (const auto& fan : fans) {
+              if (!modes.empty()) modes += ',';
+              modes += modeName(fan.mode());
+            }
             answer("fans " + modes);
           });
     });
