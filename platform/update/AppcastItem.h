@@ -13,6 +13,8 @@ struct AppcastItem {
     std::uint64_t length = 0;  // bytes; 0 when the feed does not say
     std::string type;
     std::string edSignature;  // sparkle:edSignature, base64 of a detached Ed25519 signature
+
+    friend bool operator==(const Enclosure&, const Enclosure&) = default;
   };
 
   std::string title;
@@ -28,7 +30,6 @@ struct AppcastItem {
   [[nodiscard]] bool isInformationOnlyUpdate() const { return informationalUpdate || !enclosure; }
 
   friend bool operator==(const AppcastItem&, const AppcastItem&) = default;
-  friend bool operator==(const Enclosure&, const Enclosure&) = default;
 };
 
 }  // namespace zephro::update
