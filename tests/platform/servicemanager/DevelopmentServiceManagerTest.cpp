@@ -135,54 +135,49 @@ TEST(DevelopmentServiceManager, NeverSignalsAProcessThatIsNotTheHelper) {
 }
 
 TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone) {
-  // Each case puts something in the runtime directory's place first and answers why it is
-  // refused.
+  // Each case puts something in the runtime directory's place and names why it is refused.
   struct Case {
-    const char* what;
-    std::function<std::string(const std::filesystem::path& runtime, const DevelopmentHelper&)>
-        plant;
+    std::function<void(const DevelopmentHelper&)> plant;
+    std::string why;
+  };
+  const auto privateDir = [](const std::filesystem::path& dir) {
+    EXPECT_EQ(mkdir(dir.c_str(), 0700), 0) << dir;
   };
   std::vector<Case> cases = {
-      {"open to others",
-       [](const std::filesystem::path& runtime, const DevelopmentHelper&) {
-         EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
-         EXPECT_EQ(chmod(runtime.c_str(), 0755), 0);
-         return "has mode 0755, not 0700";
-       }},
-      {"a link to a private directory",
-       [](const std::filesystem::path& runtime, const DevelopmentHelper& h) {
-         EXPECT_EQ(mkdir((h.dir / "elsewhere").c_str(), 0700), 0);
-         std::filesystem::create_symlink(h.dir / "elsewhere", runtime);
-         return "is a symbolic link";
-       }},
-      {"a file",
-       [](const std::filesystem::path& runtime, const DevelopmentHelper&) {
-         std::ofstream(runtime) << "pid=1\n";
-         return "is not a directory";
-       }},
+      {[&](auto& h) {
+         privateDir(h.layout.runtimeDir);
+         EXPECT_EQ(chmod(h.layout.runtimeDir.c_str(), 0755), 0);
+       },
+       "has mode 0755, not 0700"},
+      {[&](auto& h) {
+         privateDir(h.dir / "elsewhere");
+         std::filesystem::create_symlink(h.dir / "elsewhere", h.layout.runtimeDir);
+       },
+       "is a symbolic link"},
+      {[](auto& h) { std::ofstream(h.layout.runtimeDir) << "pid=1\n"; }, "is not a directory"},
   };
   if (geteuid() == 0) {
-    cases.push_back({"another user's, with a registration in it",
-                     [](const std::filesystem::path& runtime, const DevelopmentHelper& h) {
-                       EXPECT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    // Another user's, with a registration in it that must not count.
+    cases.push_back({[&](auto& h) {
+                       privateDir(h.layout.runtimeDir);
                        std::ofstream(h.layout.registrationFile()) << "pid=1\n";
-                       EXPECT_EQ(chown(runtime.c_str(), 65534, 65534), 0);
-                       return "belongs to user 65534, not to this user";
-                     }});
+                       EXPECT_EQ(chown(h.layout.runtimeDir.c_str(), 65534, 65534), 0);
+                     },
+                     "belongs to user 65534, not to this user"});
   }
   for (const auto& c : cases) {
     DevelopmentHelper h;
-    const auto why = c.plant(h.layout.runtimeDir, h);
-    const auto expected = "The runtime directory " + h.layout.runtimeDir.string() + " " + why +
-                          "; refusing to use it.";
+    c.plant(h);
     auto service = h.service();
-    EXPECT_EQ(service.status(), 0) << c.what;
+    EXPECT_EQ(service.status(), 0) << c.why;
     for (const auto& error : {service.registerService(), service.unregisterService()}) {
-      ASSERT_TRUE(error) << c.what;
-      EXPECT_EQ(error->code, kServiceErrorIO) << c.what;
-      EXPECT_EQ(error->localizedDescription(), expected) << c.what;
+      ASSERT_TRUE(error) << c.why;
+      EXPECT_EQ(error->code, kServiceErrorIO);
+      EXPECT_EQ(error->localizedDescription(), "The runtime directory " +
+                                                   h.layout.runtimeDir.string() + " " + c.why +
+                                                   "; refusing to use it.");
     }
-    EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << c.what << ": nothing started";
+    EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << c.why << ": nothing started";
   }
 }
 

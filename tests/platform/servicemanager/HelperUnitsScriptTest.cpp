@@ -115,68 +115,49 @@ TEST(HelperUnitsScript, InstallsTheShippedUnitsWorldReadableAndRemovesThem) {
 
 TEST(HelperUnitsScript, RefusesUnitsThatAnyoneButRootCouldHaveWritten) {
   if (!isRoot()) GTEST_SKIP() << "handing a unit to another user needs root";
-  // Each case spoils the shipped units and answers the refusal it expects.
+  // Each case spoils the shipped units, then names what is refused (under the root) and why.
   struct Case {
-    const char* what;
-    std::function<std::string(const UnitsRoot&, const fs::path& dir)> spoil;
+    std::function<void(const UnitsRoot&)> spoil;
+    std::string refused, why;
+  };
+  const std::string dir = "share/zephro/systemd";
+  const std::string socket = dir + "/" + kSocket;
+  const std::string service = dir + "/" + kService;
+  const auto toNobody = [](const fs::path& path) {
+    EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0) << path;
   };
   const std::vector<Case> cases = {
-      {"a symbolic link to a root-only file",
-       [](const UnitsRoot& r, const fs::path& dir) {
+      {[](auto& r) {
          write(r.root / "secret", "root only\n", fs::perms(0600));
          fs::remove(r.shipped / kSocket);
          fs::create_symlink(r.root / "secret", r.shipped / kSocket);
-         return (dir / kSocket).string() + " is a symbolic link";
-       }},
-      {"a unit of another user",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         EXPECT_EQ(chown((r.shipped / kService).c_str(), kNobody, kNobody), 0);
-         return (dir / kService).string() + " is not owned by root";
-       }},
-      {"a group-writable unit",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         fs::permissions(r.shipped / kSocket, fs::perms(0664));
-         return (dir / kSocket).string() + " is writable by group or others";
-       }},
-      {"a world-writable unit",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         fs::permissions(r.shipped / kService, fs::perms(0646));
-         return (dir / kService).string() + " is writable by group or others";
-       }},
-      {"a directory in a unit's place",
-       [](const UnitsRoot& r, const fs::path& dir) {
+       },
+       socket, "is a symbolic link"},
+      {[&](auto& r) { toNobody(r.shipped / kService); }, service, "is not owned by root"},
+      {[](auto& r) { fs::permissions(r.shipped / kSocket, fs::perms(0664)); }, socket,
+       "is writable by group or others"},
+      {[](auto& r) { fs::permissions(r.shipped / kService, fs::perms(0646)); }, service,
+       "is writable by group or others"},
+      {[](auto& r) {
          fs::remove(r.shipped / kSocket);
          fs::create_directory(r.shipped / kSocket);
-         return (dir / kSocket).string() + " is not a regular file";
-       }},
-      {"a missing unit",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         fs::remove(r.shipped / kService);
-         return (dir / kService).string() + " is missing";
-       }},
-      {"a unit directory of another user",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         EXPECT_EQ(chown(r.shipped.c_str(), kNobody, kNobody), 0);
-         return dir.string() + " is not owned by root";
-       }},
-      {"a parent directory anyone may write to (not sticky)",
-       [](const UnitsRoot& r, const fs::path& dir) {
-         fs::permissions(r.root / "share", fs::perms(0777));
-         return dir.parent_path().parent_path().string() + " is writable by group or others";
-       }},
-      {"no unit directory",
-       [](const UnitsRoot& r, const fs::path&) {
-         fs::remove_all(r.shipped);
-         return r.shipped.string() + " is missing";
-       }},
+       },
+       socket, "is not a regular file"},
+      {[](auto& r) { fs::remove(r.shipped / kService); }, service, "is missing"},
+      {[&](auto& r) { toNobody(r.shipped); }, dir, "is not owned by root"},
+      // Not sticky, unlike /tmp above it.
+      {[](auto& r) { fs::permissions(r.root / "share", fs::perms(0777)); }, "share",
+       "is writable by group or others"},
+      {[](auto& r) { fs::remove_all(r.shipped); }, dir, "is missing"},
   };
   for (const auto& c : cases) {
     const UnitsRoot r;
-    const auto expected = c.spoil(r, fs::canonical(r.shipped));
+    c.spoil(r);
+    const auto expected = (fs::canonical(r.root.path()) / c.refused).string() + " " + c.why;
     const auto result = r.run({"install"});
-    EXPECT_EQ(result.exitCode, 3) << c.what;
-    EXPECT_EQ(result.output, "zephro-helper-units: " + expected + "\n") << c.what;
-    EXPECT_TRUE(r.untouched()) << c.what;
+    EXPECT_EQ(result.exitCode, 3) << expected;
+    EXPECT_EQ(result.output, "zephro-helper-units: " + expected + "\n");
+    EXPECT_TRUE(r.untouched()) << expected;
   }
 }
 
