@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <system_error>
 
 namespace zephro::bundle {
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::string_view kLprojExtension = ".lproj";
 constexpr std::string_view kDefaultTable = "Localizable";
+constexpr std::string_view kInfoFileName = "Info.json";
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -111,6 +113,33 @@ std::vector<fs::path> Bundle::resourceRootCandidates() {
 std::optional<fs::path> Bundle::findResourceRoot(const std::vector<fs::path>& candidates) {
   for (const fs::path& candidate : candidates) {
     if (!lprojNames(candidate).empty()) return candidate;
+  }
+  return std::nullopt;
+}
+
+InfoDictionary Bundle::info() {
+  // Read once at start-up by the few callers that need it; not a hot path.
+  if (const char* override = std::getenv("ZEPHRO_BUNDLE_INFO"); override && *override) {
+    return InfoDictionary::load(override);
+  }
+  const auto file = findInfoFile(infoFileCandidates());
+  return file ? InfoDictionary::load(*file) : InfoDictionary();
+}
+
+std::vector<fs::path> Bundle::infoFileCandidates() {
+  std::vector<fs::path> candidates;
+  for (const fs::path& root : resourceRootCandidates()) {
+    candidates.push_back(
+        root == fs::path(ZEPHRO_SOURCE_RESOURCES) ? fs::path(ZEPHRO_GENERATED_RESOURCES) : root);
+  }
+  return candidates;
+}
+
+std::optional<fs::path> Bundle::findInfoFile(const std::vector<fs::path>& candidates) {
+  std::error_code ignored;
+  for (const fs::path& candidate : candidates) {
+    const fs::path file = candidate / kInfoFileName;
+    if (!candidate.empty() && fs::is_regular_file(file, ignored)) return file;
   }
   return std::nullopt;
 }

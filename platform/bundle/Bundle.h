@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bundle/InfoDictionary.h"
 #include "platform/bundle/StringsTable.h"
 
 namespace zephro::bundle {
@@ -36,6 +37,18 @@ class Bundle {
   // development build, the configured install prefix.
   [[nodiscard]] static std::vector<std::filesystem::path> resourceRootCandidates();
   [[nodiscard]] static std::optional<std::filesystem::path> findResourceRoot(
+      const std::vector<std::filesystem::path>& candidates);
+
+  // The application's information dictionary: the file named by ZEPHRO_BUNDLE_INFO when
+  // that is set, otherwise the first Info.json among infoFileCandidates(). No file, or a
+  // broken one, gives an empty dictionary.
+  [[nodiscard]] static InfoDictionary info();
+
+  // Where Info.json may live, in the order they are tried: the resource root candidates,
+  // with the build tree's generated resources in place of the source tree (the file is
+  // made from a template at configure time).
+  [[nodiscard]] static std::vector<std::filesystem::path> infoFileCandidates();
+  [[nodiscard]] static std::optional<std::filesystem::path> findInfoFile(
       const std::vector<std::filesystem::path>& candidates);
 
   [[nodiscard]] const std::filesystem::path& bundlePath() const { return root_; }
