@@ -14,6 +14,8 @@
 #include "platform/codesign/Requirement.h"
 #include "platform/codesign/Signer.h"
 #include "platform/codesign/TrustAnchor.h"
+#include "platform/update/ArchiveSigner.h"
+#include "platform/update/Base64.h"
 
 namespace {
 
@@ -26,8 +28,12 @@ constexpr const char* kUsage =
     "CERTIFICATE_OUT\n"
     "  zephro-codesign sign --key TEAM_SECRET --certificate CERTIFICATE --identifier ID FILE...\n"
     "  zephro-codesign verify [--anchor ANCHOR_PUBLIC] [--requirement TEXT] FILE...\n"
+    "  zephro-codesign generate-update-keys SECRET_KEY_OUT PUBLIC_KEY_OUT\n"
+    "  zephro-codesign sign-update ARCHIVE --key UPDATE_SECRET\n"
     "verify checks that each FILE's signature is intact and satisfies the requirement\n"
-    "(default: anchor apple generic) against the anchor (default: the installed one).\n";
+    "(default: anchor apple generic) against the anchor (default: the installed one).\n"
+    "generate-update-keys prints the public key in base64, the value of SUPublicEDKey.\n"
+    "sign-update prints the enclosure attributes of ARCHIVE for the update feed.\n";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -125,6 +131,24 @@ int verify(const Arguments& args) {
   return result;
 }
 
+// The same key files as keygen; the feed's side wants the public key as base64.
+int generateUpdateKeys(const Arguments& args) {
+  args.expectPositional(2, 2);
+  const KeyPair pair = KeyPair::generate();
+  writeSecretKeyFile(args.positional[0], pair.secret);
+  writePublicKeyFile(args.positional[1], pair.publicKey);
+  std::printf("%s\n", zephro::update::encodeBase64(pair.publicKey).c_str());
+  return 0;
+}
+
+int signUpdate(const Arguments& args) {
+  args.expectPositional(1, 1);
+  const SecretKey key = readSecretKeyFile(args.required("key"));
+  const auto signedArchive = zephro::update::signArchive(args.positional[0], key);
+  std::printf("%s\n", signedArchive.enclosureAttributes().c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +160,8 @@ int main(int argc, char** argv) {
     }
     if (command == "sign") return sign(Arguments(argc, argv, {"key", "certificate", "identifier"}));
     if (command == "verify") return verify(Arguments(argc, argv, {"anchor", "requirement"}));
+    if (command == "generate-update-keys") return generateUpdateKeys(Arguments(argc, argv, {}));
+    if (command == "sign-update") return signUpdate(Arguments(argc, argv, {"key"}));
     if (command == "--help" || command == "help") {
       std::fputs(kUsage, stdout);
       return 0;

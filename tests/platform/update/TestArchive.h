@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zephro::update::testing {
+
+// One entry of an archive made for a test.
+struct TestEntry {
+  enum class Type { file, folder, symlink, hardlink, characterDevice, fifo };
+
+  std::string path;
+  Type type = Type::file;
+  std::string content;  // a file's bytes
+  std::string link;     // a link's target
+  mode_t permissions = 0644;
+
+  static TestEntry file(std::string path, std::string content, mode_t permissions = 0644) {
+    return {std::move(path), Type::file, std::move(content), "", permissions};
+  }
+  static TestEntry folder(std::string path) {
+    return {std::move(path), Type::folder, "", "", 0755};
+  }
+  static TestEntry symlink(std::string path, std::string target) {
+    return {std::move(path), Type::symlink, "", std::move(target), 0777};
+  }
+  static TestEntry hardlink(std::string path, std::string target) {
+    return {std::move(path), Type::hardlink, "", std::move(target), 0644};
+  }
+  static TestEntry special(std::string path, Type type) {
+    return {std::move(path), type, "", "", 0644};
+  }
+};
+
+enum class ArchiveFormat { tarGz, tarXz, zip };
+
+// Writes the entries, in order, as an archive of the format with libarchive's writer.
+void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
+                  const std::vector<TestEntry>& entries);
+
+[[nodiscard]] std::string readText(const std::filesystem::path& file);
+void writeText(const std::filesystem::path& file, const std::string& text);
+
+}  // namespace zephro::update::testing
