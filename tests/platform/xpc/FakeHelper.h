@@ -13,20 +13,17 @@ namespace zephro::testing {
 class FakeHelper final : public HelperProtocol {
  public:
   std::vector<FanInfoDTO> fans;
-  std::optional<Error> error;
-  double celsius = 0;
-  std::string version = kHelperProtocolVersion;
   bool answer = true;
   bool answerTwice = false;
 
   void getFanInfo(FanInfoReply reply) override {
     if (!answer) return keep([reply] { reply({}, std::nullopt); });
-    reply(fans, error);
+    reply(fans, std::nullopt);
     if (answerTwice) reply({}, std::nullopt);
   }
   void getSystemTemperature(TemperatureReply reply) override {
     if (!answer) return keep([reply] { reply(0, std::nullopt); });
-    reply(celsius, error);
+    reply(0, std::nullopt);
   }
   void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
                   SetFanModeReply reply) override {
@@ -35,11 +32,11 @@ class FakeHelper final : public HelperProtocol {
       modes_.emplace_back(mode, std::move(percentages));
     }
     if (!answer) return keep([reply] { reply(std::nullopt); });
-    reply(error);
+    reply(std::nullopt);
   }
   void getVersion(VersionReply reply) override {
     if (!answer) return keep([reply] { reply("late"); });
-    reply(version);
+    reply(kHelperProtocolVersion);
   }
 
   [[nodiscard]] std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> modes() const {

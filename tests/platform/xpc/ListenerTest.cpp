@@ -116,7 +116,6 @@ TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
   const auto frame = [](const Bytes& payload) { return encodeFrame(payload); };
   const auto message = [](const Message& m) { return encodeFrame(m.toCbor()); };
   const std::vector<std::pair<Bytes, std::string>> cases{
-      {frame({0xff, 0x00, 0x13}), "indefinite or reserved CBOR length"},
       {frame({0xa1, 0x01, 0x02}), "payload is not one CBOR item"},
       {frame({0xa0, 0xa0}), "bytes after the CBOR item"},
       {{0x00, 0x01, 0x00, 0x01, 0xa0}, "frame of 65537 bytes exceeds the limit of 65536 bytes"},

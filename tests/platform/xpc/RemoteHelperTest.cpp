@@ -6,7 +6,6 @@
 #include <future>
 #include <thread>
 
-#include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/platform/xpc/FakeHelper.h"
 #include "tests/support/TempDir.h"
@@ -70,48 +69,7 @@ void waitForAConnection(const InProcessHelperServer& server) {
   }
 }
 
-TEST(RemoteHelper, EveryOperationCrossesTheSocketAndBack) {
-  TempDir dir;
-  FakeHelper fake;
-  fake.fans = {FanInfoDTO(0, 2317.0, 2317.0, 6550.0, FanMode::max),
-               FanInfoDTO(1, 1200.5, 1200.0, 6000.0, FanMode::max)};
-  fake.celsius = 45.5;
-  InProcessHelperServer server((dir / "helper.sock").string(), fake);
-  Client client((dir / "helper.sock").string());
-
-  std::promise<std::pair<std::vector<FanInfoDTO>, std::optional<Error>>> fanPromise;
-  auto fans = fanPromise.get_future();
-  client.proxy->getFanInfo([&](std::vector<FanInfoDTO> list, std::optional<Error> error) {
-    fanPromise.set_value({std::move(list), std::move(error)});
-  });
-  const auto [list, fanError] = await(fans);
-  EXPECT_EQ(list, fake.fans);
-  EXPECT_FALSE(fanError);
-
-  std::promise<double> temperaturePromise;
-  auto temperature = temperaturePromise.get_future();
-  client.proxy->getSystemTemperature(
-      [&](double celsius, const std::optional<Error>&) { temperaturePromise.set_value(celsius); });
-  EXPECT_EQ(await(temperature), 45.5);
-
-  // An empty percentage list (system mode) is allowed, and a helper error comes back whole.
-  fake.error = Error::withDescription("SMCErrorDomain", -536870199, "Failed to write F1Tg");
-  std::promise<std::optional<Error>> modePromise;
-  auto mode = modePromise.get_future();
-  client.proxy->setFanMode(
-      0, {}, [&](const std::optional<Error>& error) { modePromise.set_value(error); });
-  EXPECT_EQ(await(mode), fake.error);
-  std::promise<std::optional<Error>> manualPromise;
-  auto manual = manualPromise.get_future();
-  client.proxy->setFanMode(
-      1, {40, 60}, [&](const std::optional<Error>& error) { manualPromise.set_value(error); });
-  (void)await(manual);
-  using Call = std::pair<std::int64_t, std::vector<std::int64_t>>;
-  EXPECT_EQ(fake.modes(), (std::vector<Call>{{0, {}}, {1, {40, 60}}}));
-
-  EXPECT_EQ(versionOf(*client.proxy), "1.0.1");
-}
-
+// Every operation and its errors cross the socket in the HelperClient tests (tests/app/core).
 TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
   TempDir dir;
   Client client((dir / "nobody.sock").string());
