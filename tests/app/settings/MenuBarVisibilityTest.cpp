@@ -13,10 +13,6 @@ TEST(MenuBarVisibility, TheIconComesBackWheneverThereIsNoText) {
   const QString path = QString::fromStdString((dir / "defaults.json").string());
   UserDefaults defaults(path);
 
-  // Fresh profile: no text, the icon shows.
-  EXPECT_FALSE(isMenuBarTextVisible(defaults));
-  EXPECT_TRUE(isMenuBarIconShown(defaults));
-
   // The user turns the icon off with both texts off: drawing still shows it, and the
   // next check writes it back on.
   defaults.setBool("showIconInMenuBar", false);
