@@ -1,5 +1,12 @@
 #include "platform/defaults/UserDefaults.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +14,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "platform/log/Format.h"
 #include "platform/log/Log.h"
 
 namespace zephro {
@@ -39,11 +47,72 @@ void logLine(const QString& line) {
   log::write(line.toStdString());
 }
 
+SettingsFileRead failedRead(int error) {
+  return {SettingsFileRead::Outcome::failed, {}, QString::fromStdString(format::errorText(error))};
+}
+
+// Where the file went, or why it could not be moved.
+struct MovedAside {
+  std::optional<QString> keptAs;
+  QString error;
+};
+
+// To the first free PATH.corrupt-N. The rename never replaces a file, so a file kept
+// aside earlier stays as it was.
+MovedAside moveAside(const QString& path) {
+  const QByteArray from = QFile::encodeName(path);
+  for (int number = 1;; ++number) {
+    const QString candidate = QStringLiteral("%1.corrupt-%2").arg(path).arg(number);
+    const QByteArray to = QFile::encodeName(candidate);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
+      return {candidate, {}};
+    }
+    if (errno == EEXIST) continue;
+    return {std::nullopt, QString::fromStdString(format::errorText(errno))};
+  }
+}
+
 }  // namespace
 
+SettingsFileRead readSettingsFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    // No file, or a file where one of its folders should be: nothing there to keep.
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    return failedRead(errno);
+  }
+  SettingsFileRead result{SettingsFileRead::Outcome::read, {}, {}};
+  std::array<char, 16384> buffer{};
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+    if (count > 0) {
+      result.contents.append(buffer.data(), count);
+    } else if (count == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const int error = errno;
+      ::close(fd);
+      return failedRead(error);
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
 UserDefaults::UserDefaults(QString filePath, QObject* parent)
-    : QObject(parent), filePath_(std::move(filePath)) {
-  load();
+    : UserDefaults(std::move(filePath), readSettingsFile, parent) {}
+
+UserDefaults::UserDefaults(QString filePath, SettingsFileReader reader, QObject* parent)
+    : QObject(parent), filePath_(std::move(filePath)), reader_(std::move(reader)) {
+  FileSettings file = readFile();
+  if (file.settings) {
+    stored_ = std::move(*file.settings);
+    return;
+  }
+  unreadFile_ = file.problem;
+  logLine(QStringLiteral("[Zephro] Settings file %1 %2; left it as it is")
+              .arg(filePath_, file.problem));
 }
 
 UserDefaults& UserDefaults::standard() {
@@ -56,39 +125,56 @@ QString UserDefaults::standardFilePath() {
          QStringLiteral("/zephro/com.zephro.app.json");
 }
 
-void UserDefaults::load() {
-  QFile file(filePath_);
-  if (!file.exists()) return;
-  if (!file.open(QIODevice::ReadOnly)) {
-    keepUnreadableFile(file.errorString());
-    return;
+UserDefaults::FileSettings UserDefaults::readFile() {
+  const SettingsFileRead read = reader_(filePath_);
+  if (read.outcome == SettingsFileRead::Outcome::missing) return {QJsonObject{}, {}};
+  if (read.outcome == SettingsFileRead::Outcome::failed) {
+    return {std::nullopt, QStringLiteral("could not be read (%1)").arg(read.error)};
   }
-  const QByteArray contents = file.readAll();
-  file.close();
   QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(contents, &error);
-  if (error.error != QJsonParseError::NoError) {
-    keepUnreadableFile(error.errorString());
-    return;
+  const QJsonDocument document = QJsonDocument::fromJson(read.contents, &error);
+  if (error.error == QJsonParseError::NoError && document.isObject())
+    return {document.object(), {}};
+
+  const QString reason = error.error != QJsonParseError::NoError
+                             ? error.errorString()
+                             : QStringLiteral("not a JSON object");
+  // The next write replaces the file, so what it holds is kept under a name of its own.
+  const MovedAside moved = moveAside(filePath_);
+  if (!moved.keptAs) {
+    return {
+        std::nullopt,
+        QStringLiteral("could not be parsed (%1) nor moved aside (%2)").arg(reason, moved.error)};
   }
-  if (!document.isObject()) {
-    keepUnreadableFile(QStringLiteral("not a JSON object"));
-    return;
-  }
-  stored_ = document.object();
+  logLine(QStringLiteral("[Zephro] Settings file %1 could not be parsed (%2); kept it as %3")
+              .arg(filePath_, reason, *moved.keptAs));
+  return {QJsonObject{}, {}};
 }
 
-// The next write would replace the file, so whatever it holds is moved aside first.
-void UserDefaults::keepUnreadableFile(const QString& reason) {
-  const QString keptPath = filePath_ + QStringLiteral(".unreadable");
-  QFile::remove(keptPath);
-  if (QFile::rename(filePath_, keptPath)) {
-    logLine(QStringLiteral("[Zephro] Settings file %1 could not be read (%2); kept it as %3")
-                .arg(filePath_, reason, keptPath));
-  } else {
-    logLine(
-        QStringLiteral("[Zephro] Settings file %1 could not be read (%2)").arg(filePath_, reason));
+std::optional<QStringList> UserDefaults::adoptUnreadFile() {
+  FileSettings file = readFile();
+  if (!file.settings) {
+    unreadFile_ = file.problem;
+    return std::nullopt;
   }
+  QJsonObject merged = std::move(*file.settings);
+  for (auto it = unsaved_.cbegin(); it != unsaved_.cend(); ++it) {
+    if (it.value()) {
+      merged.insert(it.key(), *it.value());
+    } else {
+      merged.remove(it.key());
+    }
+  }
+  QStringList keys = stored_.keys() + merged.keys();
+  keys.removeDuplicates();
+  const QJsonObject before = std::exchange(stored_, std::move(merged));
+  QStringList changed;
+  for (const auto& key : keys) {
+    if (valueIn(before, key) != object(key)) changed.push_back(key);
+  }
+  unreadFile_.reset();
+  unsaved_.clear();
+  return changed;
 }
 
 void UserDefaults::registerDefaults(const QVariantMap& fallbacks) {
@@ -100,7 +186,11 @@ void UserDefaults::registerDefaults(const QVariantMap& fallbacks) {
 }
 
 QVariant UserDefaults::object(const QString& key) const {
-  if (const auto it = stored_.constFind(key); it != stored_.constEnd()) {
+  return valueIn(stored_, key);
+}
+
+QVariant UserDefaults::valueIn(const QJsonObject& settings, const QString& key) const {
+  if (const auto it = settings.constFind(key); it != settings.constEnd()) {
     if (QVariant value = decode(*it); value.isValid()) return value;
   }
   return registered_.value(key);
@@ -142,11 +232,11 @@ std::optional<QByteArray> UserDefaults::value(const defaults::DataKey& key) cons
 }
 
 void UserDefaults::setBool(const QString& key, bool value) {
-  store(key, value);
+  store(key, QJsonValue(value));
 }
 
 void UserDefaults::setString(const QString& key, const QString& value) {
-  store(key, value);
+  store(key, QJsonValue(value));
 }
 
 void UserDefaults::setData(const QString& key, const QByteArray& value) {
@@ -154,21 +244,40 @@ void UserDefaults::setData(const QString& key, const QByteArray& value) {
 }
 
 void UserDefaults::remove(const QString& key) {
-  if (!stored_.contains(key)) return;
-  const QVariant before = object(key);
-  stored_.remove(key);
-  persist();
-  if (object(key) != before) emit valueChanged(key);
+  // While the file is unread it may hold the key, so the removal is kept for it.
+  if (!stored_.contains(key) && !unreadFile_) return;
+  store(key, std::nullopt);
 }
 
-void UserDefaults::store(const QString& key, const QJsonValue& value) {
+void UserDefaults::store(const QString& key, const std::optional<QJsonValue>& value) {
   const QVariant before = object(key);
-  stored_.insert(key, value);
+  if (value) {
+    stored_.insert(key, *value);
+  } else {
+    stored_.remove(key);
+  }
+  if (unreadFile_) unsaved_.insert(key, value);
   persist();
   if (object(key) != before) emit valueChanged(key);
 }
 
 void UserDefaults::persist() {
+  if (unreadFile_) {
+    const auto adopted = adoptUnreadFile();
+    if (!adopted) {
+      persisted_ = false;
+      logLine(QStringLiteral("[Zephro] Failed to save settings to %1: the file %2")
+                  .arg(filePath_, *unreadFile_));
+      return;
+    }
+    write();
+    for (const auto& key : *adopted) emit valueChanged(key);
+    return;
+  }
+  write();
+}
+
+void UserDefaults::write() {
   const auto fail = [this](const QString& reason) {
     persisted_ = false;
     logLine(QStringLiteral("[Zephro] Failed to save settings to %1: %2").arg(filePath_, reason));

@@ -136,25 +136,123 @@ TEST(UserDefaults, AFailedWriteIsLoggedKeptInMemoryAndWrittenByTheNextChange) {
   EXPECT_EQ(fileObject(path), (QJsonObject{{"appearanceMode", "light"}, {"useFahrenheit", true}}));
 }
 
-TEST(UserDefaults, AnUnreadableFileIsKeptAsideAndEntriesOfOtherShapesSurvive) {
+TEST(UserDefaults, TheFileReaderTellsAMissingFileFromOneThatCannotBeRead) {
+  const TempDir dir;
+  writeFile(qpath(dir / "file"), "{}");
+  QDir().mkpath(qpath(dir / "folder"));
+  using Outcome = SettingsFileRead::Outcome;
+  const struct {
+    const char* path;
+    Outcome outcome;
+    const char* error;
+  } cases[] = {
+      {"absent.json", Outcome::missing, ""},
+      {"file/defaults.json", Outcome::missing, ""},  // nothing can be there
+      {"folder", Outcome::failed, "Is a directory"},
+      {"file", Outcome::read, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const SettingsFileRead read = readSettingsFile(qpath(dir / c.path));
+    EXPECT_EQ(read.outcome, c.outcome);
+    EXPECT_EQ(read.error, QString::fromUtf8(c.error));
+    EXPECT_EQ(read.contents, c.outcome == Outcome::read ? QByteArray("{}") : QByteArray());
+  }
+}
+
+// A file that cannot be read now (EIO, EMFILE, ...) may hold the user's settings: it is
+// never replaced, and changes made meanwhile are laid over it once it reads again.
+TEST(UserDefaults, AFileThatCannotBeReadIsLeftAloneUntilItCanBe) {
   const TempDir dir;
   const QString path = qpath(dir / "defaults.json");
-  const QString kept = path + ".unreadable";
-
-  const QByteArray contents("[true]");
+  const QByteArray contents(
+      R"({"useFahrenheit": true, "appearanceMode": "dark", "showModeSymbols": false})");
   writeFile(path, contents);
-  log::Capture capture;
-  UserDefaults defaults(path);
-  EXPECT_EQ(capture.lines(), std::vector<std::string>{("[Zephro] Settings file " + path +
-                                                       " could not be read (not a JSON object); "
-                                                       "kept it as " +
-                                                       kept)
-                                                          .toStdString()});
-  EXPECT_EQ(readFile(kept), contents);
-  EXPECT_EQ(defaults.value(defaults::appearanceMode), "system");
-  defaults.setBool("useFahrenheit", true);
-  EXPECT_EQ(fileObject(path), (QJsonObject{{"useFahrenheit", true}}));
+  int failures = 2;
+  const auto flakyReader = [&failures](const QString& file) {
+    if (failures-- > 0) {
+      return SettingsFileRead{SettingsFileRead::Outcome::failed, {}, "Input/output error"};
+    }
+    return readSettingsFile(file);
+  };
 
+  log::Capture capture;
+  UserDefaults defaults(path, flakyReader);
+  QSignalSpy changes(&defaults, &UserDefaults::valueChanged);
+  EXPECT_FALSE(defaults.value(defaults::useFahrenheit));
+  defaults.setString("appearanceMode", "light");
+  EXPECT_EQ(defaults.string("appearanceMode"), QStringLiteral("light"));
+  EXPECT_FALSE(defaults.isPersisted());
+  EXPECT_EQ(readFile(path), contents);
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{("[Zephro] Settings file " + path +
+                                       " could not be read (Input/output error); left it as it is")
+                                          .toStdString(),
+                                      ("[Zephro] Failed to save settings to " + path +
+                                       ": the file could not be read (Input/output error)")
+                                          .toStdString()}));
+
+  // Readable again: the file's settings come back, with the changes made meanwhile.
+  capture.clear();
+  defaults.remove("showModeSymbols");
+  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(defaults.isPersisted());
+  EXPECT_EQ(fileObject(path), (QJsonObject{{"useFahrenheit", true}, {"appearanceMode", "light"}}));
+  EXPECT_TRUE(defaults.value(defaults::useFahrenheit));
+  QStringList announced;
+  for (const auto& change : changes) announced << change.at(0).toString();
+  EXPECT_EQ(announced, (QStringList{"appearanceMode", "useFahrenheit"}));
+  EXPECT_EQ(QDir(qpath(dir.path())).entryList(QDir::Files), QStringList{"defaults.json"});
+}
+
+// Content that does not parse is no use to anyone but the user: it is kept under a new
+// name each time, never over an earlier one, and never deleted.
+TEST(UserDefaults, ContentThatDoesNotParseIsMovedAsideUnderANewNumberedName) {
+  const TempDir dir;
+  const QString path = qpath(dir / "defaults.json");
+  const struct {
+    QByteArray contents;
+    const char* reason;
+  } cases[] = {{"[true]", "not a JSON object"}, {"{\"useFahrenheit\": tru", "illegal value"}};
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    const QString kept = path + ".corrupt-" + QString::number(++number);
+    writeFile(path, c.contents);
+    log::Capture capture;
+    UserDefaults defaults(path);
+    EXPECT_EQ(capture.lines(), std::vector<std::string>{("[Zephro] Settings file " + path +
+                                                         " could not be parsed (" + c.reason +
+                                                         "); kept it as " + kept)
+                                                            .toStdString()});
+    EXPECT_EQ(readFile(kept), c.contents);
+    defaults.setBool("useFahrenheit", true);
+    EXPECT_EQ(fileObject(path), (QJsonObject{{"useFahrenheit", true}}));
+  }
+  EXPECT_EQ(readFile(path + ".corrupt-1"), cases[0].contents);
+
+  // A file that can be neither parsed nor moved aside is left as it is.
+  const QString longPath = qpath(dir / std::string(250, 'x'));
+  writeFile(longPath, "[]");
+  log::Capture capture;
+  UserDefaults defaults(longPath);
+  defaults.setBool("useFahrenheit", true);
+  EXPECT_EQ(readFile(longPath), QByteArray("[]"));
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                ("[Zephro] Settings file " + longPath +
+                 " could not be parsed (not a JSON object) nor moved aside (File name too long); "
+                 "left it as it is")
+                    .toStdString(),
+                ("[Zephro] Failed to save settings to " + longPath +
+                 ": the file could not be parsed (not a JSON object) nor moved aside (File name "
+                 "too long)")
+                    .toStdString()}));
+}
+
+TEST(UserDefaults, EntriesOfOtherShapesReadAsAbsentAndSurviveWrites) {
+  const TempDir dir;
+  const QString path = qpath(dir / "defaults.json");
   // A value this program does not write (a number, broken base64) reads as absent
   // but is carried along by every later write.
   writeFile(path, R"({"count": 3, "blob": {"data": "!!"}, "useFahrenheit": true})");
