@@ -1,5 +1,6 @@
 #include "app/core/HelperClient.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -19,60 +20,100 @@
 namespace zephro {
 
 struct HelperClient::State : std::enable_shared_from_this<HelperClient::State> {
+  // The connection a call goes out on, with the mark a time-out leaves on it.
+  struct Link {
+    std::shared_ptr<xpc::Connection> connection;
+    // Set when a call on this connection went unanswered and the connection was dropped
+    // for it: the calls it still carried end as unanswered too, not as transport errors.
+    std::shared_ptr<std::atomic<bool>> abandoned;
+  };
+
   explicit State(HelperClientOptions options) : options(std::move(options)) {}
 
   ~State() {
-    if (connection) connection->invalidate();
+    if (link.connection) link.connection->invalidate();
   }
 
-  std::shared_ptr<xpc::Connection> currentConnection() {
-    std::shared_ptr<xpc::Connection> made;
+  Link currentLink() {
+    Link made;
     {
       const std::lock_guard lock(mutex);
-      if (connection) return connection;
-      made = options.connectionFactory();
+      if (link.connection) return link;
+      made = {options.connectionFactory(), std::make_shared<std::atomic<bool>>(false)};
       // Both handlers only forget the connection; the next call builds a new one, so
       // an interrupted connection is never reused. They hold the client weakly and
       // compare identities, so a late event of an old connection leaves a newer one be.
       const std::weak_ptr<State> weak = weak_from_this();
-      const xpc::Connection* const identity = made.get();
+      const xpc::Connection* const identity = made.connection.get();
       const auto forget = [weak, identity] {
         if (const auto state = weak.lock()) state->forget(identity);
       };
-      made->setInvalidationHandler(forget);
-      made->setInterruptionHandler(forget);
-      connection = made;
+      made.connection->setInvalidationHandler(forget);
+      made.connection->setInterruptionHandler(forget);
+      link = made;
     }
     // Outside the lock: a connection that fails at once may run its handler right here.
-    made->resume();
+    made.connection->resume();
     return made;
   }
 
   void forget(const xpc::Connection* identity) {
-    std::shared_ptr<xpc::Connection> dropped;
+    Link dropped;
     const std::lock_guard lock(mutex);
-    if (connection.get() == identity) dropped = std::exchange(connection, nullptr);
+    if (link.connection.get() == identity) dropped = std::exchange(link, {});
   }
 
   void invalidate() {
-    std::shared_ptr<xpc::Connection> dropped;
+    Link dropped;
     {
       const std::lock_guard lock(mutex);
-      dropped = std::exchange(connection, nullptr);
+      dropped = std::exchange(link, {});
     }
     // Outside the lock, because invalidating runs the invalidation handler, which takes it.
-    if (dropped) dropped->invalidate();
+    if (dropped.connection) dropped.connection->invalidate();
   }
 
-  std::shared_ptr<HelperProtocol> proxy(xpc::Connection::ErrorHandler onTransportError) {
-    return remoteHelperProxy(currentConnection(), std::move(onTransportError));
+  // After a call on it timed out. Only that connection goes: one that has already been
+  // replaced is left to the newer one's calls.
+  void abandon(const std::weak_ptr<xpc::Connection>& stuck) {
+    Link dropped;
+    {
+      const std::lock_guard lock(mutex);
+      const auto candidate = stuck.lock();
+      if (!candidate || candidate != link.connection) return;
+      dropped = std::exchange(link, {});
+    }
+    dropped.abandoned->store(true);
+    dropped.connection->invalidate();
   }
 
+  // The call's time-out. The helper answers one call after another on a connection, so
+  // a call left unanswered would hold up every later one: the connection goes with it.
   template <typename T>
-  static void armTimeout(const std::shared_ptr<PendingReply<T>>& pending,
-                         std::chrono::milliseconds timeout) {
+  void armTimeout(const std::shared_ptr<PendingReply<T>>& pending, const Link& on,
+                  std::chrono::milliseconds timeout) {
     TimerThread::shared().schedule(
-        timeout, [pending] { pending->reject(HelperInstallError::unavailable()); });
+        timeout,
+        [pending, weak = weak_from_this(), stuck = std::weak_ptr<xpc::Connection>(on.connection)] {
+          if (!pending->reject(HelperInstallError::unavailable())) return;
+          if (const auto state = weak.lock()) state->abandon(stuck);
+        });
+  }
+
+  // A transport error ends the call with that error, logged after logPrefix unless it is
+  // empty; on a connection dropped for a time-out the call ends as unanswered, silently.
+  template <typename T>
+  static xpc::Connection::ErrorHandler transportErrorHandler(
+      std::shared_ptr<PendingReply<T>> pending, const Link& on, std::string logPrefix = {}) {
+    return [pending = std::move(pending), abandoned = on.abandoned,
+            logPrefix = std::move(logPrefix)](const Error& error) {
+      if (abandoned->load()) {
+        pending->reject(HelperInstallError::unavailable());
+        return;
+      }
+      if (!logPrefix.empty()) log::write(logPrefix + error.fullDescription());
+      pending->reject(RemoteError(error));
+    };
   }
 
   void registerHelper(bool forceRefresh) {
@@ -85,7 +126,7 @@ struct HelperClient::State : std::enable_shared_from_this<HelperClient::State> {
 
   const HelperClientOptions options;
   mutable std::mutex mutex;
-  std::shared_ptr<xpc::Connection> connection;
+  Link link;
 };
 
 namespace {
@@ -94,11 +135,11 @@ namespace {
 // destroyed while a call is outstanding leaves nothing dangling.
 QCoro::Task<std::vector<FanInfoDTO>> fetchFanInfoWith(std::shared_ptr<HelperClient::State> state) {
   const auto pending = PendingReply<std::vector<FanInfoDTO>>::make();
-  HelperClient::State::armTimeout(pending, state->options.callTimeout);
-  const auto proxy = state->proxy([pending](const Error& error) {
-    log::write("[Zephro] XPC Error in fetchFanInfo: " + error.fullDescription());
-    pending->reject(RemoteError(error));
-  });
+  const auto link = state->currentLink();
+  state->armTimeout(pending, link, state->options.callTimeout);
+  const auto proxy = remoteHelperProxy(link.connection,
+                                       HelperClient::State::transportErrorHandler(
+                                           pending, link, "[Zephro] XPC Error in fetchFanInfo: "));
   proxy->getFanInfo([pending](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
     // An error wins over fans that came with it.
     if (error) {
@@ -113,11 +154,11 @@ QCoro::Task<std::vector<FanInfoDTO>> fetchFanInfoWith(std::shared_ptr<HelperClie
 
 QCoro::Task<double> fetchSystemTemperatureWith(std::shared_ptr<HelperClient::State> state) {
   const auto pending = PendingReply<double>::make();
-  HelperClient::State::armTimeout(pending, state->options.callTimeout);
-  const auto proxy = state->proxy([pending](const Error& error) {
-    log::write("[Zephro] XPC Error in fetchSystemTemperature: " + error.fullDescription());
-    pending->reject(RemoteError(error));
-  });
+  const auto link = state->currentLink();
+  state->armTimeout(pending, link, state->options.callTimeout);
+  const auto proxy = remoteHelperProxy(
+      link.connection, HelperClient::State::transportErrorHandler(
+                           pending, link, "[Zephro] XPC Error in fetchSystemTemperature: "));
   proxy->getSystemTemperature([pending](double celsius, std::optional<Error> error) {
     if (error) {
       log::write("[Zephro] Helper returned error: " + error->fullDescription());
@@ -131,9 +172,10 @@ QCoro::Task<double> fetchSystemTemperatureWith(std::shared_ptr<HelperClient::Sta
 
 QCoro::Task<std::string> fetchHelperVersionWith(std::shared_ptr<HelperClient::State> state) {
   const auto pending = PendingReply<std::string>::make();
-  HelperClient::State::armTimeout(pending, state->options.versionTimeout);
+  const auto link = state->currentLink();
+  state->armTimeout(pending, link, state->options.versionTimeout);
   const auto proxy =
-      state->proxy([pending](const Error& error) { pending->reject(RemoteError(error)); });
+      remoteHelperProxy(link.connection, HelperClient::State::transportErrorHandler(pending, link));
   proxy->getVersion([pending](std::string version) { pending->resolve(std::move(version)); });
   co_return co_await *pending;
 }
@@ -141,9 +183,10 @@ QCoro::Task<std::string> fetchHelperVersionWith(std::shared_ptr<HelperClient::St
 QCoro::Task<> setModeWith(std::shared_ptr<HelperClient::State> state, FanMode mode,
                           std::vector<int> percentages) {
   const auto pending = PendingReply<void>::make();
-  HelperClient::State::armTimeout(pending, state->options.callTimeout);
+  const auto link = state->currentLink();
+  state->armTimeout(pending, link, state->options.callTimeout);
   const auto proxy =
-      state->proxy([pending](const Error& error) { pending->reject(RemoteError(error)); });
+      remoteHelperProxy(link.connection, HelperClient::State::transportErrorHandler(pending, link));
   const std::vector<std::int64_t> wirePercentages(percentages.begin(), percentages.end());
   proxy->setFanMode(rawValue(mode), wirePercentages, [pending](std::optional<Error> error) {
     if (error) {
@@ -155,8 +198,8 @@ QCoro::Task<> setModeWith(std::shared_ptr<HelperClient::State> state, FanMode mo
   co_await *pending;
 }
 
-// Arguments with destructors are never built inside a co_await expression: GCC 12
-// destroys such temporaries twice. Tasks are made first, then awaited.
+// Tasks are made in statements of their own, then awaited: GCC 12 destroys some
+// temporaries built inside a co_await expression twice (see app/core/Detach.h).
 QCoro::Task<> registerHelperWith(std::shared_ptr<HelperClient::State> state, bool forceRefresh) {
   auto registration =
       onWorkerThread([state, forceRefresh] { state->registerHelper(forceRefresh); });
@@ -257,7 +300,7 @@ void HelperClient::invalidateConnection() {
 
 bool HelperClient::hasConnection() const {
   const std::lock_guard lock(state_->mutex);
-  return state_->connection != nullptr;
+  return state_->link.connection != nullptr;
 }
 
 void HelperClient::registerHelper(bool forceRefresh) {

@@ -34,10 +34,11 @@ struct HelperClientOptions {
 };
 
 // The application's only door to the helper. It owns the one connection (made by the
-// first call that needs it, dropped when the connection is invalidated or interrupted
-// and by invalidateConnection()) and turns each remote operation into a task that
-// returns the result or throws: RemoteError for an error from the helper or the
-// connection, HelperInstallError::unavailable when no answer came in time.
+// first call that needs it, dropped when the connection is invalidated or interrupted,
+// when a call on it goes unanswered, and by invalidateConnection()) and turns each
+// remote operation into a task that returns the result or throws: RemoteError for an
+// error from the helper or the connection, HelperInstallError::unavailable when no
+// answer came in time (also for the other calls on a connection dropped for that).
 //
 // Calls may be made from the main thread and awaited there; their tasks resume on it.
 // The client may go away while calls are outstanding: they still end, exactly once.

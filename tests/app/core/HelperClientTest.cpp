@@ -5,9 +5,12 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
+#include "app/core/TimerThread.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/ScriptedHelper.h"
@@ -132,7 +135,7 @@ TEST(HelperClient, AMissingHelperFailsAtOnceAndOnlyTheReadsLog) {
                        celsius.errorAs<RemoteError>()->error().fullDescription()}));
 }
 
-TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndItsLateReplyIsIgnored) {
+TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfresh) {
   ClientOnSocket c(300ms, 200ms);
   ScriptedHelper helper;
   helper.fanError = kSmcError;
@@ -165,25 +168,117 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndItsLateReplyIsIgnored)
   ASSERT_TRUE(unavailable) << fans.errorText();
   EXPECT_EQ(unavailable->kind(), HelperInstallError::Kind::unavailable);
   EXPECT_EQ(fans.errorText(), "The helper did not respond.");
+  // The helper answers a connection's calls in turn, so the stuck one goes and the next
+  // call does not queue behind it.
+  ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
   const auto version = awaitTask(c.client->fetchHelperVersion());
   EXPECT_EQ(version.errorText(), "The helper did not respond.");
-  EXPECT_TRUE(capture.lines().empty()) << "a time-out logs nothing";
+  EXPECT_EQ(c.connectionsMade, 2);
+  ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
 
-  // The late answer still runs its reply (its error is logged) but reaches no caller, and
-  // the connection is kept.
+  // Late answers go to connections that are gone: no caller hears of them, nothing logs.
   ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 2; }));
   helper.releaseHeld();
-  ASSERT_TRUE(spinUntil([&] { return !capture.lines().empty(); }));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(capture.lines(),
-            (Lines{"[Zephro] Helper returned error: " + kSmcError.fullDescription()}));
-  EXPECT_EQ(resumptions, 1) << "resumed by the time-out only";
-  EXPECT_TRUE(c.client->hasConnection());
-  EXPECT_EQ(c.connectionsMade, 1);
+  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
+  ASSERT_TRUE(celsius.succeeded()) << celsius.errorText();
+  EXPECT_EQ(c.connectionsMade, 3);
+  EXPECT_EQ(resumptions, 1);
+  EXPECT_TRUE(capture.lines().empty()) << "a time-out logs nothing";
+}
+
+TEST(HelperClient, AnUnansweredCallEndsTheOtherCallsOnItsConnectionTheSameWay) {
+  ClientOnSocket c(10min, 100ms);
+  ScriptedHelper helper;
+  helper.hold();
+  InProcessHelperServer server(c.socket, helper);
+  log::Capture capture;
+
+  auto fans = c.client->fetchFanInfo();
+  EXPECT_EQ(awaitTask(c.client->fetchHelperVersion()).errorText(), "The helper did not respond.");
+  // Long before its own time-out, and without a transport error line.
+  const auto dropped = awaitTask(std::move(fans), 60s);
+  ASSERT_TRUE(dropped.finished);
+  EXPECT_EQ(dropped.errorText(), "The helper did not respond.");
+  EXPECT_TRUE(capture.lines().empty());
+  helper.releaseHeld();
+}
+
+// A connection whose calls stay unanswered and that tells them of its end only when the
+// test says so: how a call's time-out finds its connection when the time-out fires just
+// after the connection was replaced, a race the real connection cannot be made to show.
+class UnansweringConnection final : public xpc::Connection {
+ public:
+  void setInvalidationHandler(Handler handler) override {
+    const std::lock_guard lock(mutex_);
+    onInvalidated_ = std::move(handler);
+  }
+  void setInterruptionHandler(Handler /*handler*/) override {}
+  void resume() override {}
+  void invalidate() override {
+    invalidated = true;
+    Handler handler;
+    {
+      const std::lock_guard lock(mutex_);
+      handler = std::exchange(onInvalidated_, {});
+    }
+    if (handler) handler();
+  }
+  void send(std::string /*selector*/, nlohmann::json /*arguments*/, ReplyHandler /*reply*/,
+            ErrorHandler error) override {
+    const std::lock_guard lock(mutex_);
+    errors_.push_back(std::move(error));
+  }
+  void failCalls() {
+    std::vector<ErrorHandler> errors;
+    {
+      const std::lock_guard lock(mutex_);
+      errors.swap(errors_);
+    }
+    for (auto& error : errors) {
+      error(xpc::transportError(xpc::kConnectionInvalid, kHelperServiceName, "invalidated"));
+    }
+  }
+
+  std::atomic<bool> invalidated{false};
+
+ private:
+  std::mutex mutex_;
+  Handler onInvalidated_;
+  std::vector<ErrorHandler> errors_;
+};
+
+TEST(HelperClient, ATimeOutOnAReplacedConnectionLeavesTheNewOneAlone) {
+  std::vector<std::shared_ptr<UnansweringConnection>> made;
+  HelperClientOptions options;
+  options.connectionFactory = [&made] {
+    made.push_back(std::make_shared<UnansweringConnection>());
+    return made.back();
+  };
+  options.callTimeout = 100ms;
+  options.versionTimeout = 10min;
+  HelperClient client(std::move(options));
+
+  auto fans = client.fetchFanInfo();
+  client.invalidateConnection();
+  auto version = client.fetchHelperVersion();
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(awaitTask(std::move(fans)).errorText(), "The helper did not respond.");
+  // The timer thread runs one item at a time: once a later item has run, so has all of
+  // the time-out's work.
+  std::atomic<bool> timerPassed{false};
+  TimerThread::shared().schedule(0ms, [&timerPassed] { timerPassed = true; });
+  ASSERT_TRUE(spinUntil([&] { return timerPassed.load(); }));
+  EXPECT_TRUE(client.hasConnection());
+  EXPECT_FALSE(made[1]->invalidated);
+
+  for (const auto& connection : made) connection->failCalls();
+  EXPECT_TRUE(awaitTask(std::move(version)).errorAs<RemoteError>());
 }
 
 // Thousands of replies racing their time-outs through the real connection: every caller
-// is resumed exactly once, on the main thread, with either the value or "did not respond".
+// is resumed exactly once, on the main thread, with the value, "did not respond", or a
+// transport error (each time-out drops its connection, and the helper may refuse the
+// quick reconnections that follow).
 TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
   constexpr int kCalls = 2000;
   ClientOnSocket c(2ms);
@@ -196,6 +291,7 @@ TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
     std::vector<int> resumed = std::vector<int>(kCalls, 0);
     int values = 0;
     int timeouts = 0;
+    int transportErrors = 0;
     int other = 0;
     int offMainThread = 0;
   };
@@ -206,6 +302,8 @@ TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
       celsius == 51.5 ? ++tally->values : ++tally->other;
     } catch (const HelperInstallError&) {
       ++tally->timeouts;
+    } catch (const RemoteError&) {
+      ++tally->transportErrors;
     } catch (...) {
       ++tally->other;
     }
@@ -213,11 +311,14 @@ TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
     ++tally->resumed[i];
   };
   for (int i = 0; i < kCalls; ++i) detach(call(*c.client, tally, i), "race call");
-  ASSERT_TRUE(spinUntil([&] { return tally->values + tally->timeouts + tally->other >= kCalls; }));
+  const auto ended = [&tally] {
+    return tally->values + tally->timeouts + tally->transportErrors + tally->other;
+  };
+  ASSERT_TRUE(spinUntil([&] { return ended() >= kCalls; }));
   // Late replies may still be arriving: give them the chance to misbehave.
   spinUntil([] { return false; }, 100ms);
 
-  EXPECT_EQ(tally->values + tally->timeouts, kCalls);
+  EXPECT_EQ(ended(), kCalls);
   EXPECT_EQ(tally->other, 0);
   EXPECT_EQ(tally->offMainThread, 0);
   for (int i = 0; i < kCalls; ++i) ASSERT_EQ(tally->resumed[i], 1) << "call " << i;
