@@ -134,6 +134,7 @@ void FanControlViewModel::stopRefreshing() {
 QCoro::Task<> FanControlViewModel::refresh() {
   const QPointer<FanControlViewModel> self(this);
   HelperClient& client = client_;
+  const std::uint64_t generation = changesSent_;
   // Both requests are under way before either answer is awaited.
   auto fansRequest = client.fetchFanInfo();
   auto temperatureRequest = client.fetchSystemTemperature();
@@ -154,6 +155,9 @@ QCoro::Task<> FanControlViewModel::refresh() {
   }
 
   if (!self) co_return;
+  // The helper answered before it saw a change sent since: applying the answer would put
+  // back the mode and sliders that change replaced.
+  if (self->changesSent_ != generation) co_return;
   if (failure) {
     self->pollFailed(failure);
     co_return;
@@ -245,7 +249,8 @@ QCoro::Task<> FanControlViewModel::setPercentage(int fanIndex, int percentage) {
   sliders[fanIndex] = percentage;
   setSliderPercentages(sliders);
   try {
-    co_await send(FanMode::manual, std::move(sliders), std::nullopt);
+    auto change = send(FanMode::manual, std::move(sliders), std::nullopt);
+    co_await change;
   } catch (...) {
     // Shown in connectionState; this operation reports nothing else.
   }
@@ -254,7 +259,8 @@ QCoro::Task<> FanControlViewModel::setPercentage(int fanIndex, int percentage) {
 QCoro::Task<> FanControlViewModel::setManualMode() {
   beginChange();
   try {
-    co_await send(FanMode::manual, sliderPercentages_, std::nullopt);
+    auto change = send(FanMode::manual, sliderPercentages_, std::nullopt);
+    co_await change;
   } catch (...) {
     // Shown in connectionState; this operation reports nothing else.
   }
@@ -262,7 +268,8 @@ QCoro::Task<> FanControlViewModel::setManualMode() {
 
 QCoro::Task<> FanControlViewModel::setSystemMode() {
   beginChange();
-  co_await send(FanMode::system, {}, std::nullopt);
+  auto change = send(FanMode::system, {}, std::nullopt);
+  co_await change;
 }
 
 QCoro::Task<> FanControlViewModel::setMaxMode() {
@@ -272,7 +279,8 @@ QCoro::Task<> FanControlViewModel::setMaxMode() {
   if (!self) co_return;
   const QList<int> percentages(qsizetype(self->fans_.size()), kMaximumFanPercentage);
   self->setSliderPercentages(percentages);
-  co_await self->send(FanMode::max, percentages, std::nullopt);
+  auto change = self->send(FanMode::max, percentages, std::nullopt);
+  co_await change;
 }
 
 QCoro::Task<> FanControlViewModel::applyPreset(Preset preset) {
@@ -286,7 +294,8 @@ QCoro::Task<> FanControlViewModel::applyPreset(Preset preset) {
   }
   const QList<int> percentages = toList(presetPercentages(preset, self->fans_));
   self->setSliderPercentages(percentages);
-  co_await self->send(FanMode::manual, percentages, preset.id);
+  auto change = self->send(FanMode::manual, percentages, preset.id);
+  co_await change;
 }
 
 QCoro::Task<> FanControlViewModel::adjustAllFans(int step) {
@@ -301,7 +310,8 @@ QCoro::Task<> FanControlViewModel::adjustAllFans(int step) {
   // From the speeds the fans run at, not from the sliders.
   const QList<int> percentages = toList(steppedPercentages(self->fans_, step));
   self->setSliderPercentages(percentages);
-  co_await self->send(FanMode::manual, percentages, std::nullopt);
+  auto change = self->send(FanMode::manual, percentages, std::nullopt);
+  co_await change;
 }
 
 QCoro::Task<> FanControlViewModel::loadFansIfNeeded() {
@@ -331,9 +341,11 @@ QCoro::Task<> FanControlViewModel::send(FanMode mode, QList<int> percentages,
                                         std::optional<QUuid> presetID) {
   const QPointer<FanControlViewModel> self(this);
   HelperClient& client = client_;
+  ++changesSent_;
   std::exception_ptr failure;
   try {
-    co_await client.setMode(mode, std::vector<int>(percentages.begin(), percentages.end()));
+    auto request = client.setMode(mode, std::vector<int>(percentages.begin(), percentages.end()));
+    co_await request;
   } catch (...) {
     failure = std::current_exception();
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -105,7 +106,8 @@ class FanControlViewModel : public QObject {
   void stopRefreshing();
   [[nodiscard]] bool isRefreshing() const { return refreshTask_ != nullptr; }
 
-  // One poll of the fan table and the temperature.
+  // One poll of the fan table and the temperature. A poll that began before a change was
+  // sent ends without effect, whatever it brought back: its answer predates the change.
   [[nodiscard]] QCoro::Task<> refresh();
   // Registers or repairs the helper, then polls until it answers (or needs approval).
   [[nodiscard]] QCoro::Task<> installHelper();
@@ -191,6 +193,8 @@ class FanControlViewModel : public QObject {
   bool isInstallingHelper_ = false;
   double systemTemperature_ = 0.0;
   int consecutiveRefreshFailures_ = 0;
+  // Counts the changes sent to the helper; a poll compares it at its start and its end.
+  std::uint64_t changesSent_ = 0;
   bool menuBarTextVisible_ = false;
 
   std::shared_ptr<RefreshTask> refreshTask_;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -58,13 +59,12 @@ class ScriptedHelper final : public HelperProtocol {
   void hold() { holding_ = true; }
   // Answers the held calls with what is scripted now, from the calling thread.
   void releaseHeld() {
-    std::vector<std::function<void()>> held;
-    {
-      const std::lock_guard lock(mutex_);
-      holding_ = false;
-      held.swap(held_);
-    }
-    for (auto& reply : held) reply();
+    for (auto& reply : takeHeld()) reply();
+  }
+  // The same, the last call first: a helper whose answers overtake one another.
+  void releaseHeldNewestFirst() {
+    auto held = takeHeld();
+    for (auto& reply : std::views::reverse(held)) reply();
   }
   [[nodiscard]] std::size_t heldCount() const {
     const std::lock_guard lock(mutex_);
@@ -106,6 +106,14 @@ class ScriptedHelper final : public HelperProtocol {
       return;
     }
     reply();
+  }
+
+  std::vector<std::function<void()>> takeHeld() {
+    std::vector<std::function<void()>> held;
+    const std::lock_guard lock(mutex_);
+    holding_ = false;
+    held.swap(held_);
+    return held;
   }
 
   mutable std::mutex mutex_;

@@ -336,6 +336,29 @@ TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
   EXPECT_EQ(model.connectionState(), ConnectionState::connected());
 }
 
+// Answers can overtake one another (a connection replaced after a time-out, a helper
+// that answers out of turn): a poll asked before a change but answered after it must
+// not put the old mode and sliders back, and the next poll is applied as usual.
+TEST(FanControlViewModel, APollAnsweredAfterALaterChangeIsDropped) {
+  Harness h(twoFans(FanMode::system));
+  auto& model = h.model();
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+
+  h.helper.hold();
+  auto poll = model.refresh();
+  auto change = model.setMaxMode();
+  ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 3; }));
+  h.helper.releaseHeldNewestFirst();
+  ASSERT_TRUE(awaitTask(std::move(change)).succeeded());
+  ASSERT_TRUE(awaitTask(std::move(poll)).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::max);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{100, 100}));
+
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 25}));
+}
+
 TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   Harness h(twoFans(FanMode::system));
   auto& model = h.model();
