@@ -1,15 +1,12 @@
 #include <QCoreApplication>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "app/core/Detach.h"
 #include "app/core/HelperClient.h"
-#include "app/core/UnixSignalNotifier.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/HeadlessApp.h"
 #include "app/viewmodel/WakeSource.h"
@@ -22,20 +19,14 @@ namespace {
 constexpr const char* kUsage =
     "usage: zephro --headless [--service-manager development|systemd]\n"
     "  --headless         check the helper, then print its state, the temperature and\n"
-    "                     the highest fan speed every 2 s; on Ctrl-C hand the fans back\n"
-    "                     to the system and exit\n"
+    "                     the highest fan speed every 2 s; on Ctrl-C, SIGTERM or SIGHUP\n"
+    "                     hand the fans back to the system and exit\n"
     "  --service-manager  how the helper is installed and run (default: systemd, or\n"
     "                     $ZEPHRO_SERVICE_MANAGER): systemd units through polkit, or the\n"
     "                     development helper on an emulated machine\n";
 
 bool has(const std::vector<std::string>& arguments, const std::string& option) {
   return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
-}
-
-// Quitting hands the fans back to the firmware before the event loop ends.
-QCoro::Task<> quitThenExit(zephro::HeadlessApp& app) {
-  co_await app.quit();
-  QCoreApplication::quit();
 }
 
 }  // namespace
@@ -79,16 +70,9 @@ int main(int argc, char** argv) {
   zephro::HeadlessApp app(viewModel, zephro::UserDefaults::standard(),
                           [](const std::string& line) { std::cout << line << std::endl; });
 
-  const zephro::UnixSignalNotifier quitSignals({SIGINT, SIGTERM});
-  bool quitting = false;
-  QObject::connect(&quitSignals, &zephro::UnixSignalNotifier::received, &application, [&] {
-    // Further signals wait for the fans to be handed back (at most the helper's
-    // time-out): they often come in pairs, and the fans must not stay forced.
-    if (quitting) return;
-    quitting = true;
-    zephro::detach(quitThenExit(app), "Quit");
-  });
-
+  // The event loop ends only after the fans have been handed back.
+  QObject::connect(&app, &zephro::HeadlessApp::quitFinished, &application, &QCoreApplication::quit);
+  app.quitOnSignals();
   app.start();
   return QCoreApplication::exec();
 }

@@ -9,7 +9,7 @@
 
 namespace zephro {
 
-// Turns Unix signals (SIGINT, SIGTERM) into a Qt signal on the main thread, so that
+// Turns Unix signals (SIGINT, SIGTERM, SIGHUP) into a Qt signal on the main thread, so that
 // quitting on them goes through the event loop like any other quit. One instance at a
 // time; the signals' previous handlers come back when it goes away.
 class UnixSignalNotifier : public QObject {

@@ -1,11 +1,13 @@
 #include "app/viewmodel/HeadlessApp.h"
 
 #include <QPointer>
+#include <csignal>
 
 #include "app/core/Detach.h"
 #include "app/core/HelperClient.h"
 #include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
+#include "app/core/UnixSignalNotifier.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/StatusText.h"
 #include "platform/defaults/DefaultsKeys.h"
@@ -19,6 +21,31 @@ HeadlessApp::HeadlessApp(FanControlViewModel& viewModel, UserDefaults& defaults,
     : QObject(parent), viewModel_(viewModel), defaults_(defaults), output_(std::move(output)) {
   timer_.setInterval(interval);
   connect(&timer_, &QTimer::timeout, this, &HeadlessApp::print);
+}
+
+HeadlessApp::~HeadlessApp() = default;
+
+namespace {
+
+QCoro::Task<> quitThenFinish(QPointer<HeadlessApp> app) {
+  auto quit = app->quit();
+  co_await quit;
+  if (app) emit app->quitFinished();
+}
+
+}  // namespace
+
+void HeadlessApp::quitOnSignals() {
+  if (quitSignals_) return;
+  quitSignals_ =
+      std::make_unique<UnixSignalNotifier>(std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP});
+  connect(quitSignals_.get(), &UnixSignalNotifier::received, this, &HeadlessApp::quitForSignal);
+}
+
+void HeadlessApp::quitForSignal() {
+  if (quitting_) return;
+  quitting_ = true;
+  detach(quitThenFinish(this), "Quit");
 }
 
 void HeadlessApp::start() {
@@ -68,7 +95,8 @@ QCoro::Task<> releaseFansForQuit(FanControlViewModel& viewModel) {
   HelperClient& client = viewModel.client();
   std::exception_ptr failure;
   try {
-    co_await client.setMode(FanMode::system, {});
+    auto release = client.setMode(FanMode::system, {});
+    co_await release;
   } catch (...) {
     failure = std::current_exception();
   }

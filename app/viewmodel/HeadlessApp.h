@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <QCoro/QCoroTask>
@@ -11,6 +12,7 @@
 namespace zephro {
 
 class FanControlViewModel;
+class UnixSignalNotifier;
 class UserDefaults;
 
 // Zephro without a display (`zephro --headless`): the launch check, the view model's
@@ -26,6 +28,7 @@ class HeadlessApp : public QObject {
   HeadlessApp(FanControlViewModel& viewModel, UserDefaults& defaults, Output output,
               std::chrono::milliseconds interval = std::chrono::seconds(2),
               QObject* parent = nullptr);
+  ~HeadlessApp() override;
 
   // Starts the launch check (not waited for), the poll loop and the status lines.
   void start();
@@ -33,19 +36,29 @@ class HeadlessApp : public QObject {
   // Stops printing and polling and sends system mode; the outcome is logged. Never throws.
   [[nodiscard]] QCoro::Task<> quit();
 
+  // From now on SIGINT, SIGTERM and SIGHUP (a closed terminal) each quit as quit() does,
+  // then emit quitFinished. Signals during the quit only wait for it: they often come in
+  // pairs, and the fans must not stay forced. One instance at a time may listen.
+  void quitOnSignals();
+
   // The line printed for the view model's current state.
   [[nodiscard]] std::string statusLine() const;
 
  signals:
   void printed();
+  // A quit started by a signal has handed the fans back; the process may end.
+  void quitFinished();
 
  private:
   void print();
+  void quitForSignal();
 
   FanControlViewModel& viewModel_;
   UserDefaults& defaults_;
   Output output_;
   QTimer timer_;
+  std::unique_ptr<UnixSignalNotifier> quitSignals_;
+  bool quitting_ = false;
 };
 
 // The launch check as the application runs it: a helper waiting for approval shows as

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <csignal>
+#include <cstring>
 
 #include "app/viewmodel/StatusText.h"
 #include "platform/log/Log.h"
@@ -66,26 +68,43 @@ TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
   ASSERT_TRUE(awaitTask(h.vm.viewModel->refresh()).succeeded());
 }
 
-TEST(HeadlessApp, QuittingHandsTheFansBackAndLogsTheOutcome) {
-  Headless h;
-  h.serve();
-  h.app.start();
-  const log::Capture capture;
-  ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
-  EXPECT_FALSE(h.vm.viewModel->isRefreshing());
-  const auto calls = h.helper.recordedSetModeCalls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back().mode, rawValue(FanMode::system));
-  EXPECT_TRUE(calls.back().percentages.empty());
-  EXPECT_TRUE(capture.contains("[Zephro] Successfully set mode to system on termination."));
+// A closed terminal (SIGHUP) quits like Ctrl-C and SIGTERM: the fans go back first.
+TEST(HeadlessApp, EachQuitSignalHandsTheFansBackOnceThenFinishes) {
+  for (const int signalNumber : {SIGHUP, SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signalNumber));
+    Headless h;
+    h.serve();
+    h.app.start();
+    h.app.quitOnSignals();
+    QSignalSpy finished(&h.app, &HeadlessApp::quitFinished);
+    const log::Capture capture;
 
+    // The second signal arrives while the first quit is under way and only waits for it.
+    ASSERT_EQ(::raise(signalNumber), 0);
+    ASSERT_EQ(::raise(signalNumber), 0);
+    ASSERT_TRUE(testing::spinUntil([&] { return finished.count() == 1; }));
+    EXPECT_FALSE(h.vm.viewModel->isRefreshing());
+    const auto calls = h.helper.recordedSetModeCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls.front().mode, rawValue(FanMode::system));
+    EXPECT_TRUE(calls.front().percentages.empty());
+    EXPECT_EQ(capture.linesStartingWith("[Zephro] Successfully set mode"),
+              std::vector<std::string>{"[Zephro] Successfully set mode to system on termination."});
+  }
+}
+
+TEST(HeadlessApp, AFailedHandBackIsLogged) {
+  Headless h;
   h.helper.setModeError =
       Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+  h.serve();
+  const log::Capture capture;
   ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
-  EXPECT_TRUE(capture.contains(
-      "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain Code=1 "
-      "\"Could not open connection to AppleSMC.\" UserInfo={NSLocalizedDescription=Could not "
-      "open connection to AppleSMC.}"));
+  EXPECT_EQ(capture.lines(),
+            std::vector<std::string>{
+                "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain "
+                "Code=1 \"Could not open connection to AppleSMC.\" "
+                "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}"});
 }
 
 TEST(HeadlessApp, TheLaunchCheckShowsApprovalOrWarns) {
