@@ -1,0 +1,305 @@
+#include "platform/update/FeedUpdater.h"
+
+#include <QCoro/QCoroSignal>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkReply>
+#include <QPointer>
+#include <system_error>
+
+#include "platform/log/Log.h"
+#include "platform/update/Appcast.h"
+#include "platform/update/AppcastError.h"
+#include "platform/update/ArchiveExtractor.h"
+#include "platform/update/ArchiveVerifier.h"
+#include "platform/update/TreeInstaller.h"
+#include "platform/update/UpdateError.h"
+#include "platform/update/UpdaterMemory.h"
+#include "platform/update/VersionComparator.h"
+
+namespace zephro::update {
+namespace {
+
+// Replies and acknowledgements the driver calls, or never does.
+void ignore() {}
+
+// Runs a task nobody awaits to its end; an exception that escapes it is logged.
+QCoro::Task<> awaitDetached(QCoro::Task<> task) {
+  try {
+    co_await task;
+  } catch (const std::exception& error) {
+    log::write(std::string("[Zephro] Update step failed: ") + error.what());
+  }
+}
+
+void runDetached(QCoro::Task<> task) {
+  awaitDetached(std::move(task));
+}
+
+QNetworkRequest requestFor(const QUrl& url) {
+  QNetworkRequest request(url);
+  // A redirect may only go where the first address could have gone.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::NoLessSafeRedirectPolicy);
+  request.setMaximumRedirectsAllowed(5);
+  return request;
+}
+
+std::string text(const QString& value) {
+  return value.toStdString();
+}
+
+}  // namespace
+
+bool isAllowedUpdateURL(const QUrl& url) {
+  if (!url.isValid()) return false;
+  if (url.scheme() == QLatin1String("https")) return true;
+  if (url.scheme() != QLatin1String("http")) return false;
+  const QHostAddress host(url.host());
+  return url.host() == QLatin1String("localhost") || (!host.isNull() && host.isLoopback());
+}
+
+FeedUpdater::FeedUpdater(Configuration configuration, UpdaterHost host,
+                         std::shared_ptr<UserDriver> driver, UpdaterDelegate& delegate,
+                         QObject* parent)
+    : QObject(parent),
+      configuration_(std::move(configuration)),
+      host_(std::move(host)),
+      driver_(std::move(driver)),
+      delegate_(delegate) {
+  schedule_.setSingleShot(false);
+  connect(&schedule_, &QTimer::timeout, this, [this] {
+    if (canCheckForUpdates()) runDetached(check(false));
+  });
+}
+
+FeedUpdater::~FeedUpdater() = default;
+
+std::optional<Error> FeedUpdater::start() {
+  if (const auto problem = configuration_.problem()) {
+    return updateError(UpdateErrorCode::configuration, *problem);
+  }
+  started_ = true;
+  auto memory = UpdaterMemory::load(host_.stateFile);
+  if (memory.automaticChecks) {
+    scheduleChecks();
+    return std::nullopt;
+  }
+  // Asked once; the answer is kept and decides the scheduled checks from then on.
+  const QPointer<FeedUpdater> self(this);
+  driver_->showUpdatePermissionRequest([self](UpdatePermissionResponse response) {
+    if (!self) return;
+    auto answered = UpdaterMemory::load(self->host_.stateFile);
+    answered.automaticChecks = response.automaticUpdateChecks;
+    if (!answered.save(self->host_.stateFile)) {
+      log::write("[Zephro] The updater could not remember its permission in " +
+                 self->host_.stateFile.string() + ".");
+    }
+    self->scheduleChecks();
+  });
+  return std::nullopt;
+}
+
+void FeedUpdater::scheduleChecks() {
+  const auto memory = UpdaterMemory::load(host_.stateFile);
+  if (!configuration_.automaticChecks || !memory.automaticChecks.value_or(false)) return;
+  schedule_.start(
+      std::chrono::duration_cast<std::chrono::milliseconds>(configuration_.checkInterval));
+}
+
+void FeedUpdater::checkForUpdates() {
+  if (!canCheckForUpdates()) return;
+  runDetached(check(true));
+}
+
+bool FeedUpdater::canCheckForUpdates() const {
+  return started_ && !busy_;
+}
+
+QCoro::Task<> FeedUpdater::check(bool userInitiated) {
+  busy_ = true;
+  if (userInitiated) driver_->showUserInitiatedUpdateCheck(ignore);
+  co_await fetchFeed(userInitiated);
+}
+
+QCoro::Task<> FeedUpdater::fetchFeed(bool userInitiated) {
+  const QPointer<FeedUpdater> self(this);
+  const QUrl feed(QString::fromStdString(configuration_.feedURL));
+  if (!isAllowedUpdateURL(feed)) {
+    fail(updateError(UpdateErrorCode::appcast,
+                     "The update feed " + configuration_.feedURL + " is not an HTTPS address."));
+    co_return;
+  }
+  std::unique_ptr<QNetworkReply> reply(network_.get(requestFor(feed)));
+  auto* raw = reply.get();
+  connect(raw, &QNetworkReply::downloadProgress, raw, [raw](qint64 received, qint64) {
+    if (static_cast<std::uint64_t>(received) > kMaxFeedSize) raw->abort();
+  });
+  co_await qCoro(raw, &QNetworkReply::finished);
+  if (!self) co_return;
+  if (raw->error() != QNetworkReply::NoError) {
+    fail(updateError(UpdateErrorCode::appcast,
+                     "The update feed could not be read: " + text(raw->errorString())));
+    co_return;
+  }
+  const QByteArray body = raw->readAll();
+  std::vector<AppcastItem> items;
+  try {
+    items = parseAppcast(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+  } catch (const AppcastError& error) {
+    fail(updateError(UpdateErrorCode::appcast, error.what()));
+    co_return;
+  }
+  const auto best = bestItem(items, host_.runningVersion);
+  if (!best) {
+    driver_->showUpdateNotFound(updateError(UpdateErrorCode::noUpdate, "You're up to date!"),
+                                ignore);
+    finish();
+    co_return;
+  }
+  offer(*best, userInitiated);
+}
+
+void FeedUpdater::offer(const AppcastItem& item, bool userInitiated) {
+  auto memory = UpdaterMemory::load(host_.stateFile);
+  if (!memory.highestOfferedVersion.empty() &&
+      compareVersions(item.versionString, memory.highestOfferedVersion) < 0) {
+    fail(updateError(UpdateErrorCode::downgrade,
+                     "The feed offers version " + item.versionString + ", older than version " +
+                         memory.highestOfferedVersion + " it offered before; it was refused."));
+    return;
+  }
+  memory.highestOfferedVersion = item.versionString;
+  if (!memory.save(host_.stateFile)) {
+    log::write("[Zephro] The updater could not remember the version offered in " +
+               host_.stateFile.string() + ".");
+  }
+  if (!item.isInformationOnlyUpdate() && !isUserWritablePrefix(host_.installPrefix)) {
+    fail(updateError(UpdateErrorCode::installation,
+                     "Zephro was installed by the system's package manager; update it there."));
+    return;
+  }
+  const QPointer<FeedUpdater> self(this);
+  driver_->showUpdateFound(
+      item, UserUpdateState{userInitiated}, [self, item](UserUpdateChoice choice) {
+        if (!self) return;
+        if (choice != UserUpdateChoice::install || item.isInformationOnlyUpdate()) {
+          self->finish();
+          return;
+        }
+        runDetached(self->download(item));
+      });
+}
+
+QCoro::Task<> FeedUpdater::download(AppcastItem item) {
+  const QPointer<FeedUpdater> self(this);
+  const auto& enclosure = *item.enclosure;
+  const QUrl url(QString::fromStdString(enclosure.url));
+  if (!isAllowedUpdateURL(url)) {
+    fail(updateError(UpdateErrorCode::download,
+                     "The update archive " + enclosure.url + " is not an HTTPS address."));
+    co_return;
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(host_.workDirectory, ignored);
+  std::filesystem::create_directories(host_.workDirectory, ignored);
+  const auto archivePath = host_.workDirectory / url.fileName().toStdString();
+  QFile archive(QString::fromStdString(archivePath.string()));
+  if (url.fileName().isEmpty() || !archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    fail(updateError(UpdateErrorCode::download,
+                     "The update cannot be saved in " + host_.workDirectory.string() + "."));
+    co_return;
+  }
+  const std::uint64_t limit =
+      enclosure.length > 0 ? std::min(enclosure.length, kMaxArchiveSize) : kMaxArchiveSize;
+  driver_->showDownloadInitiated(ignore);
+
+  std::unique_ptr<QNetworkReply> reply(network_.get(requestFor(url)));
+  auto* raw = reply.get();
+  std::uint64_t received = 0;
+  bool tooLarge = false;
+  bool announced = false;
+  connect(raw, &QNetworkReply::metaDataChanged, raw, [&, raw] {
+    const auto length = raw->header(QNetworkRequest::ContentLengthHeader);
+    if (announced || !length.isValid()) return;
+    announced = true;
+    driver_->showDownloadDidReceiveExpectedContentLength(length.toULongLong());
+  });
+  connect(raw, &QNetworkReply::readyRead, raw, [&, raw] {
+    const QByteArray chunk = raw->readAll();
+    received += static_cast<std::uint64_t>(chunk.size());
+    if (received > limit) {
+      tooLarge = true;
+      raw->abort();
+      return;
+    }
+    archive.write(chunk);
+    driver_->showDownloadDidReceiveData(static_cast<std::uint64_t>(chunk.size()));
+  });
+  co_await qCoro(raw, &QNetworkReply::finished);
+  if (!self) co_return;
+  archive.close();
+  if (tooLarge) {
+    fail(updateError(UpdateErrorCode::download, "The update archive is larger than announced (" +
+                                                    std::to_string(limit) + " bytes)."));
+    co_return;
+  }
+  if (raw->error() != QNetworkReply::NoError) {
+    fail(updateError(UpdateErrorCode::download,
+                     "The update could not be downloaded: " + text(raw->errorString())));
+    co_return;
+  }
+  prepare(item, archivePath);
+}
+
+void FeedUpdater::prepare(const AppcastItem& item, const std::filesystem::path& archive) {
+  // Nothing reads the archive's content before its signature holds.
+  if (const auto bad =
+          verifyArchive(archive, item.enclosure->edSignature, configuration_.publicEDKey)) {
+    fail(*bad);
+    return;
+  }
+  driver_->showDownloadDidStartExtractingUpdate();
+  const auto staging = host_.workDirectory / "staged";
+  if (const auto bad = extractArchive(archive, staging, [this](double progress) {
+        driver_->showExtractionReceivedProgress(progress);
+      })) {
+    fail(*bad);
+    return;
+  }
+  staged_ = staging;
+  // Waiting for the user is not work in progress: a check may run meanwhile.
+  finish();
+  const QPointer<FeedUpdater> self(this);
+  driver_->showReadyToInstallAndRelaunch([self](UserUpdateChoice choice) {
+    if (!self) return;
+    if (choice == UserUpdateChoice::install) {
+      self->install();
+    } else {
+      self->finish();
+    }
+  });
+}
+
+void FeedUpdater::install() {
+  driver_->showInstallingUpdate(false, ignore);
+  if (const auto bad = installTree(staged_, host_.installPrefix)) {
+    fail(*bad);
+    return;
+  }
+  const std::vector<std::string> relaunch{(host_.installPrefix / host_.relaunchProgram).string()};
+  const auto launch = host_.launch;
+  host_.quit([launch, relaunch] { launch(relaunch); });
+}
+
+void FeedUpdater::fail(const Error& error) {
+  log::write("[Zephro] Update failed: " + error.fullDescription());
+  driver_->showUpdaterError(error, ignore);
+  finish();
+}
+
+void FeedUpdater::finish() {
+  busy_ = false;
+}
+
+}  // namespace zephro::update
