@@ -1,12 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -64,7 +64,8 @@ class ScriptedHelper final : public HelperProtocol {
   // The same, the last call first: a helper whose answers overtake one another.
   void releaseHeldNewestFirst() {
     auto held = takeHeld();
-    for (auto& reply : std::views::reverse(held)) reply();
+    std::reverse(held.begin(), held.end());
+    for (auto& reply : held) reply();
   }
   [[nodiscard]] std::size_t heldCount() const {
     const std::lock_guard lock(mutex_);

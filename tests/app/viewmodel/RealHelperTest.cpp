@@ -149,40 +149,27 @@ TEST(FanControlViewModelWithHelper, EveryModeChangeReachesTheFansWithoutBlocking
 
 // The helper answers a connection's calls in order, so a poll asked just before a change
 // is answered while the change is under way, with the fans as they were. That answer
-// must leave the change's mode and sliders standing.
+// must not put the old sliders back.
 TEST(FanControlViewModelWithHelper, APollAskedBeforeAChangeDoesNotUndoIt) {
   RealHelper h;
   auto& model = h.model();
   ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
-  ASSERT_EQ(model.fans().size(), 2u);
-
-  struct Case {
-    const char* name;
+  const struct {
     QCoro::Task<> (*change)(FanControlViewModel&);
     FanMode mode;
     int firstSlider;
-  };
-  const Case cases[] = {
-      {"slider", [](FanControlViewModel& m) { return m.setPercentage(0, 90); }, FanMode::manual,
-       90},
-      {"max", [](FanControlViewModel& m) { return m.setMaxMode(); }, FanMode::max, 100},
+  } cases[] = {
+      {[](FanControlViewModel& m) { return m.setPercentage(0, 90); }, FanMode::manual, 90},
+      {[](FanControlViewModel& m) { return m.setMaxMode(); }, FanMode::max, 100},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     ASSERT_TRUE(awaitTask(model.setSystemMode()).succeeded());
     ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
-    ASSERT_EQ(model.activeMode(), FanMode::system);
     ASSERT_NE(model.sliderPercentages().front(), c.firstSlider);
 
     auto poll = model.refresh();
-    auto change = c.change(model);
-    ASSERT_TRUE(awaitTask(std::move(change)).succeeded());
+    ASSERT_TRUE(awaitTask(c.change(model)).succeeded());
     ASSERT_TRUE(awaitTask(std::move(poll)).succeeded());
-    EXPECT_EQ(model.activeMode(), c.mode);
-    EXPECT_EQ(model.sliderPercentages().front(), c.firstSlider);
-
-    // The next poll sees the change and keeps the sliders.
-    ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
     EXPECT_EQ(model.activeMode(), c.mode);
     EXPECT_EQ(model.sliderPercentages().front(), c.firstSlider);
   }
