@@ -187,21 +187,29 @@ class SlowFirstCheck final : public ListenerDelegate {
 
   bool shouldAcceptNewConnection(IncomingConnection& connection) override {
     std::unique_lock lock(mutex_);
-    if (checks_++ == 0) released_.wait(lock, [this] { return release_; });
+    if (checks_++ == 0) {
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return release_; });
+    }
     connection.setExportedObject(exported_);
     connection.resume();
     return true;
   }
+  // Connections made after this return are not the one held in its check.
+  void waitForTheHeldCheck() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return checks_ > 0; });
+  }
   void release() {
     const std::lock_guard lock(mutex_);
     release_ = true;
-    released_.notify_all();
+    changed_.notify_all();
   }
 
  private:
   std::shared_ptr<ExportedObject> exported_;
   std::mutex mutex_;
-  std::condition_variable released_;
+  std::condition_variable changed_;
   int checks_ = 0;
   bool release_ = false;
 };
@@ -214,6 +222,7 @@ TEST_F(ListenerTest, ASlowCheckDelaysNoOtherClientAndIdleConnectionsClose) {
   std::thread serving([&] { listener->run(); });
 
   RawClient slow(path);
+  delegate.waitForTheHeldCheck();
   RawClient quick(path);
   ASSERT_TRUE(quick.accepted());
   EXPECT_EQ(versionReply(quick, 1), "1.0.1");
