@@ -1,11 +1,14 @@
-# zephro_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [QT])
+# zephro_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [QT | GUI])
 # One GoogleTest executable; every test case in it becomes one ctest test.
-# QT tests get a QCoreApplication-based main and run on the offscreen platform.
+# QT tests get a QCoreApplication-based main, GUI tests (fonts, pictures) a
+# QGuiApplication-based one; both run on the offscreen platform.
 function(zephro_add_test)
-  cmake_parse_arguments(ARG "QT" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;GUI" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})
   target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} zephro_test_support GTest::gmock)
-  if(ARG_QT)
+  if(ARG_GUI)
+    target_link_libraries(${ARG_NAME} PRIVATE zephro_qt_gui_test_main)
+  elseif(ARG_QT)
     target_link_libraries(${ARG_NAME} PRIVATE zephro_qt_test_main)
   else()
     target_link_libraries(${ARG_NAME} PRIVATE GTest::gtest_main)
