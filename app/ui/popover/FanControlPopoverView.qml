@@ -1,0 +1,225 @@
+import QtQuick
+import QtQuick.Controls as Controls
+import Zephro.ViewModel
+import Zephro.Popover
+import Zephro.Ui
+import "Style.js" as Style
+
+// The popover: a header with the spinning fan, what the connection to the helper allows
+// (the fan controls, or progress, approval or repair), and the menu. It is as tall as its
+// content up to maxHeight and scrolls beyond that.
+Item {
+    id: root
+
+    // What the popover shows and changes.
+    required property FanControlViewModel viewModel
+    required property PopoverSettings settings
+    // The update manager of the update row; without one the row is left out.
+    property QtObject updateManager: null
+    property QtObject loc: Localization
+    // The tallest the popover may be before its content scrolls.
+    property real maxHeight: 576
+    property bool reduceMotion: false
+    // Machines that are cooled without fans say so instead of "no fans found".
+    property bool isMacBookAir: false
+    // Entries for windows the application may not have yet.
+    property bool showsAddPreset: false
+    property bool showsFeedback: false
+    property bool showsAbout: false
+
+    signal quitRequested()
+    signal addPresetRequested()
+    signal feedbackRequested()
+    signal aboutRequested()
+
+    // The content's natural height, scrolling or not.
+    readonly property real measuredContentHeight: Math.ceil(content.implicitHeight + 32)
+    readonly property bool isOverflowing: measuredContentHeight > maxHeight
+    readonly property bool optionsExpanded: footer.optionsPanel.expanded
+    readonly property bool isOptionsContentVisible: footer.optionsPanel.contentVisible
+    readonly property bool languageExpanded: footer.languagePanel.expanded
+    readonly property bool isLanguageContentVisible: footer.languagePanel.contentVisible
+    readonly property int connectionKind: viewModel.connectionState.kind
+
+    function text(key) {
+        return loc ? (loc.revision, loc.string(key)) : key
+    }
+
+    implicitWidth: 320
+    implicitHeight: Math.min(measuredContentHeight, maxHeight)
+
+    // The colours come from the window's palette, which the application sets for the
+    // appearance the user chose. Each role is set here explicitly so the controls below
+    // take it too, instead of their style's own palette.
+    readonly property var sourcePalette: Window.window ? Window.window.palette : systemPalette
+    palette.window: sourcePalette.window
+    palette.windowText: sourcePalette.windowText
+    palette.base: sourcePalette.base
+    palette.text: sourcePalette.text
+    palette.button: sourcePalette.button
+    palette.buttonText: sourcePalette.buttonText
+    palette.highlight: sourcePalette.highlight
+    palette.highlightedText: sourcePalette.highlightedText
+    palette.placeholderText: sourcePalette.placeholderText
+    palette.light: sourcePalette.light
+    palette.mid: sourcePalette.mid
+    palette.dark: sourcePalette.dark
+    palette.shadow: sourcePalette.shadow
+
+    SystemPalette {
+        id: systemPalette
+    }
+
+    // Translucent: the window colour as a veil the desktop shows through where the window
+    // can be translucent. Solid: the window colour itself.
+    Rectangle {
+        objectName: "background"
+        anchors.fill: parent
+        color: root.settings.disableLiquidGlass ? root.palette.window
+                                                : Style.withAlpha(root.palette.window, 0.86)
+    }
+
+    Flickable {
+        id: scroller
+
+        objectName: "scroller"
+        anchors.fill: parent
+        contentWidth: width
+        contentHeight: root.measuredContentHeight
+        // Content that fits is laid out at its own height and does not move.
+        interactive: root.isOverflowing
+        clip: root.isOverflowing
+        flickableDirection: Flickable.VerticalFlick
+        boundsBehavior: Flickable.DragOverBounds
+
+        Controls.ScrollBar.vertical: Controls.ScrollBar {
+            objectName: "scrollBar"
+            policy: root.isOverflowing ? Controls.ScrollBar.AsNeeded
+                                       : Controls.ScrollBar.AlwaysOff
+        }
+
+        Column {
+            id: content
+
+            x: 16
+            y: 16
+            width: scroller.width - 32
+            spacing: 16
+
+            PopoverHeader {
+                width: content.width
+                viewModel: root.viewModel
+                loc: root.loc
+            }
+
+            Loader {
+                id: stateSection
+
+                objectName: "stateSection"
+                width: content.width
+                sourceComponent: {
+                    switch (root.connectionKind) {
+                    case ConnectionState.connecting:
+                        return connectingState
+                    case ConnectionState.needsApproval:
+                        return approvalState
+                    case ConnectionState.error:
+                        return errorState
+                    default:
+                        return root.viewModel.fans.length > 0 ? fanControls : noFanState
+                    }
+                }
+            }
+
+            PopoverFooter {
+                id: footer
+
+                width: content.width
+                viewModel: root.viewModel
+                settings: root.settings
+                updateManager: root.updateManager
+                loc: root.loc
+                reduceMotion: root.reduceMotion
+                showsAddPreset: root.showsAddPreset
+                showsFeedback: root.showsFeedback
+                showsAbout: root.showsAbout
+                onAddPresetRequested: root.addPresetRequested()
+                onFeedbackRequested: root.feedbackRequested()
+                onAboutRequested: root.aboutRequested()
+                onQuitRequested: root.quitRequested()
+            }
+        }
+    }
+
+    Component {
+        id: connectingState
+
+        StateMessage {
+            objectName: "connecting"
+            spacing: 12
+            busy: true
+            text: root.text("popover_connecting_helper")
+            actionFlat: true
+            actionText: root.text(root.viewModel.isInstallingHelper ? "popover_repairing"
+                                                                    : "popover_repair_helper")
+            actionEnabled: !root.viewModel.isInstallingHelper
+            onActionClicked: root.viewModel.startInstallingHelper()
+        }
+    }
+
+    Component {
+        id: approvalState
+
+        StateMessage {
+            objectName: "needsApproval"
+            symbolName: "checkmark.shield"
+            symbolSize: 28
+            // A literal text: it follows the desktop's language, not the chosen one.
+            text: root.loc ? root.loc.systemString(
+                                 "Approve Zephro's helper in System Settings → General → Login Items, then come back here.")
+                           : ""
+            actionText: root.text("popover_open_login_items")
+            onActionClicked: root.settings.openLoginItems()
+        }
+    }
+
+    Component {
+        id: errorState
+
+        StateMessage {
+            objectName: "error"
+            symbolName: "cable.connector.slash"
+            symbolSize: 28
+            text: root.text("popover_enable_helper_desc")
+            actionText: root.text(root.viewModel.isInstallingHelper ? "popover_enabling"
+                                                                    : "popover_enable")
+            actionEnabled: !root.viewModel.isInstallingHelper
+            onActionClicked: root.viewModel.startInstallingHelper()
+        }
+    }
+
+    Component {
+        id: noFanState
+
+        StateMessage {
+            objectName: "noFans"
+            spacing: 12
+            symbolName: root.isMacBookAir ? "laptopcomputer" : "fan.slash"
+            symbolSize: 28
+            textSize: Style.subheadline
+            text: root.text(root.isMacBookAir ? "popover_no_fan_air" : "popover_no_fan")
+        }
+    }
+
+    Component {
+        id: fanControls
+
+        FanControls {
+            objectName: "fanControls"
+            viewModel: root.viewModel
+            settings: root.settings
+            loc: root.loc
+            reduceMotion: root.reduceMotion
+        }
+    }
+}

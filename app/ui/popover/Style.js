@@ -1,0 +1,20 @@
+.pragma library
+
+// The max button's tint and the quit entry's hover colour: sRGB 225, 44, 18.
+const maxRed = Qt.rgba(225 / 255, 44 / 255, 18 / 255, 1)
+
+// Sizes of the text styles the popover uses, in pixels.
+const headline = 13
+const subheadline = 12
+const caption = 11
+const body = 13
+
+function withAlpha(color, alpha) {
+    return Qt.rgba(color.r, color.g, color.b, alpha)
+}
+
+// The "ultra-thin material" behind inactive controls on the translucent look: a veil of
+// the base colour that lets the popover's own translucency show through.
+function thinMaterial(palette) {
+    return withAlpha(palette.base, 0.45)
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QtQml/qqmlregistration.h>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+#include <memory>
+
+#include "app/services/AppUpdateManager.h"
+#include "app/ui/popover/PopoverSettings.h"
+#include "app/viewmodel/FanControlViewModel.h"
+
+namespace zephro::testing {
+
+// Everything the popover is built over, made fresh for each test or picture: a real view
+// model and helper client talking over a temp socket to an in-process helper whose fans
+// this fixture scripts, settings in a temp file, a scripted service manager and an update
+// manager over an updater that finds nothing. The helper behaves like a machine: a mode
+// change moves its fans, and the next poll reports that.
+class PopoverFixture : public QObject {
+  Q_OBJECT
+  QML_ELEMENT
+
+  Q_PROPERTY(zephro::FanControlViewModel* viewModel READ viewModel CONSTANT)
+  Q_PROPERTY(zephro::PopoverSettings* settings READ settings CONSTANT)
+  Q_PROPERTY(zephro::AppUpdateManager* updateManager READ updateManager CONSTANT)
+  /// How many mode changes the helper has received.
+  Q_PROPERTY(int setModeCount READ setModeCount NOTIFY helperCalled)
+  /// The mode raw value of the last change received; -1 before the first.
+  Q_PROPERTY(int lastMode READ lastMode NOTIFY helperCalled)
+  /// The percentages of the last change received.
+  Q_PROPERTY(QVariantList lastPercentages READ lastPercentages NOTIFY helperCalled)
+
+ public:
+  explicit PopoverFixture(QObject* parent = nullptr);
+  ~PopoverFixture() override;
+
+  [[nodiscard]] FanControlViewModel* viewModel() const;
+  [[nodiscard]] PopoverSettings* settings() const;
+  [[nodiscard]] AppUpdateManager* updateManager() const;
+  [[nodiscard]] int setModeCount() const;
+  [[nodiscard]] int lastMode() const;
+  [[nodiscard]] QVariantList lastPercentages() const;
+
+  // The helper's fans from now on: `count` fans with a range of 1200 to 6000 RPM, in
+  // system mode at the given speed.
+  Q_INVOKABLE void serveFans(int count, double rpm = 2400);
+  // One poll; the view model shows the result once it arrives.
+  Q_INVOKABLE void poll();
+  // The helper stops answering with fans: polls fail from now on.
+  Q_INVOKABLE void breakHelper();
+  // What the launch check reports when the helper waits for the user's approval.
+  Q_INVOKABLE void requireApproval();
+  // Adds a preset of one percentage for all fans; returns its id.
+  Q_INVOKABLE QString addPreset(const QString& name, int percentage,
+                                const QString& symbol = QString());
+  Q_INVOKABLE void deletePreset(const QString& id);
+  // The login item's status as the service manager reports it.
+  Q_INVOKABLE bool loginItemEnabled() const;
+
+ signals:
+  void helperCalled();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace zephro::testing

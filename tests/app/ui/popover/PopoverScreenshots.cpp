@@ -1,0 +1,188 @@
+// Renders the popover in each of its states, light and dark, into PNG files:
+//   popover_screenshots OUTPUT_DIR
+// The real QML module over a real view model on an in-process helper (PopoverFixture),
+// on whatever platform QT_QPA_PLATFORM names (offscreen by default, or Xvfb's xcb).
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QTemporaryDir>
+#include <QtQml/qqmlextensionplugin.h>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/presets/PresetStore.h"
+#include "app/settings/AppearanceMode.h"
+#include "app/ui/LocalizationManager.h"
+#include "tests/app/ui/popover/PopoverFixture.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_PopoverTestPlugin)
+
+namespace {
+
+using zephro::ConnectionState;
+using zephro::FanControlViewModel;
+using zephro::testing::PopoverFixture;
+
+// Turns the event loop until done() holds; false when it did not within five seconds.
+bool waitFor(const std::function<bool()>& done) {
+  const QDeadlineTimer deadline(5000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+bool connectedWithFans(PopoverFixture& fixture, int fans) {
+  fixture.serveFans(fans, 2400);
+  fixture.poll();
+  return waitFor([&] {
+    return fixture.viewModel()->connectionState() == ConnectionState::connected() &&
+           fixture.viewModel()->fans().size() == static_cast<std::size_t>(fans);
+  });
+}
+
+// Two fans in manual mode, the second one turned up, and three presets.
+bool connectedInManualMode(PopoverFixture& fixture) {
+  fixture.addPreset(QStringLiteral("Quiet"), 35, QStringLiteral("moon.stars.fill"));
+  fixture.addPreset(QStringLiteral("Balanced"), 60, QString());
+  fixture.addPreset(QStringLiteral("Gaming"), 90, QStringLiteral("gamecontroller.fill"));
+  fixture.addPreset(QStringLiteral("Studio"), 45, QStringLiteral("★"));
+  if (!connectedWithFans(fixture, 2)) return false;
+  auto& model = *fixture.viewModel();
+  model.selectMode(FanControlViewModel::Mode::Manual);
+  if (!waitFor([&] { return model.activeMode() == zephro::FanMode::manual; })) return false;
+  model.commitPercentage(1, 75);
+  if (!waitFor([&] { return fixture.setModeCount() == 2 && !model.isApplyingChange(); })) {
+    return false;
+  }
+  fixture.poll();
+  return waitFor([&] { return model.fans().size() == 2 && model.fans()[1].currentRPM() > 4000; });
+}
+
+struct Scene {
+  const char* name;
+  std::function<bool(PopoverFixture&)> prepare;
+  bool isMacBookAir = false;
+  // Panels to open, by object name.
+  std::vector<const char*> open = {};
+  double maxHeight = 1200;
+  bool solid = false;
+};
+
+std::vector<Scene> scenes() {
+  return {
+      {.name = "connecting", .prepare = [](PopoverFixture&) { return true; }},
+      {.name = "needs-approval",
+       .prepare =
+           [](PopoverFixture& fixture) {
+             fixture.requireApproval();
+             return true;
+           }},
+      {.name = "error",
+       .prepare =
+           [](PopoverFixture& fixture) {
+             fixture.breakHelper();
+             for (int poll = 0; poll < 2; ++poll) fixture.poll();
+             return waitFor([&] {
+               return fixture.viewModel()->connectionState().kind() ==
+                      ConnectionState::Kind::error;
+             });
+           }},
+      {.name = "connected", .prepare = connectedInManualMode},
+      {.name = "connected-solid", .prepare = connectedInManualMode, .solid = true},
+      {.name = "no-fans", .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); }},
+      {.name = "macbook-air-no-fans",
+       .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); },
+       .isMacBookAir = true},
+      {.name = "connected-overflowing",
+       .prepare = connectedInManualMode,
+       .open = {"optionsPanel", "languagePanel"},
+       .maxHeight = 640},
+      {.name = "options-language",
+       .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 1); },
+       .open = {"optionsPanel", "languagePanel"}},
+  };
+}
+
+bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearance,
+            const QString& path) {
+  PopoverFixture fixture;
+  fixture.settings()->setDisableLiquidGlass(scene.solid);
+  if (!scene.prepare(fixture)) {
+    std::fprintf(stderr, "%s: the popover did not reach its state\n", scene.name);
+    return false;
+  }
+  QGuiApplication::setPalette(zephro::paletteFor(appearance));
+
+  QQuickView view(&engine, nullptr);
+  view.setColor(Qt::transparent);
+  view.setResizeMode(QQuickView::SizeViewToRootObject);
+  view.setInitialProperties({{"fixture", QVariant::fromValue(&fixture)},
+                             {"isMacBookAir", scene.isMacBookAir},
+                             {"maxHeight", scene.maxHeight}});
+  view.setSource(QUrl(QStringLiteral("qrc:/qt/qml/Zephro/PopoverTest/ScreenshotScene.qml")));
+  if (view.status() != QQuickView::Ready) {
+    for (const auto& error : view.errors()) std::fprintf(stderr, "%s\n", qPrintable(error.toString()));
+    return false;
+  }
+  for (const char* panel : scene.open) {
+    auto* item = view.rootObject()->findChild<QQuickItem*>(QString::fromLatin1(panel));
+    if (!item) return false;
+    QMetaObject::invokeMethod(item, "setExpanded", Q_ARG(QVariant, true));
+  }
+  view.show();
+  // Let the layout settle (and a scroll bar appear where the content overflows).
+  waitFor([&] { return view.isExposed(); });
+  if (auto* bar = view.rootObject()->findChild<QObject*>(QStringLiteral("scrollBar"))) {
+    bar->setProperty("active", true);
+  }
+  QDeadlineTimer settle(300);
+  waitFor([&] { return settle.hasExpired(); });
+  const QImage image = view.grabWindow();
+  if (image.isNull() || !image.save(path)) {
+    std::fprintf(stderr, "%s: could not write %s\n", scene.name, qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
+  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+  qputenv("QT_SCALE_FACTOR", "1");
+  // A settings file of its own: the pictures show the defaults, in English.
+  const QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
+  const QGuiApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: popover_screenshots OUTPUT_DIR\n");
+    return 2;
+  }
+  const QDir out(QString::fromLocal8Bit(argv[1]));
+  if (!QDir().mkpath(out.path())) return 1;
+  zephro::LocalizationManager::shared().setLanguage(zephro::AppLanguage::english);
+
+  QQmlEngine engine;
+  engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+  bool ok = true;
+  for (const Scene& scene : scenes()) {
+    for (const auto appearance : {zephro::Appearance::light, zephro::Appearance::dark}) {
+      const QString file = QStringLiteral("popover-%1-%2.png")
+                               .arg(QString::fromLatin1(scene.name),
+                                    appearance == zephro::Appearance::dark ? "dark" : "light");
+      ok = render(engine, scene, appearance, out.filePath(file)) && ok;
+    }
+  }
+  return ok ? 0 : 1;
+}
