@@ -1,12 +1,15 @@
+#include <QApplication>
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/core/HelperClient.h"
+#include "app/shell/TrayApplication.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/HeadlessApp.h"
 #include "app/viewmodel/WakeSource.h"
@@ -17,7 +20,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zephro --headless [--service-manager development|systemd]\n"
+    "usage: zephro [--headless] [--show-onboarding] [--service-manager development|systemd]\n"
+    "  (no option)        the tray application: the status item and the popover\n"
     "  --headless         check the helper, then print its state, the temperature and\n"
     "                     the highest fan speed every 2 s; on Ctrl-C, SIGTERM or SIGHUP\n"
     "                     hand the fans back to the system and exit\n"
@@ -44,12 +48,13 @@ int main(int argc, char** argv) {
     std::cerr << "zephro: " << selection.error << "\n" << kUsage;
     return 64;
   }
-  if (!has(arguments, "--headless")) {
-    std::cerr << "zephro: this build runs only with --headless\n" << kUsage;
-    return 64;
+  const bool headless = has(arguments, "--headless");
+  std::unique_ptr<QCoreApplication> application;
+  if (headless) {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  } else {
+    application = std::make_unique<QApplication>(argc, argv);
   }
-
-  const QCoreApplication application(argc, argv);
   auto setup =
       zephro::makeServiceManager(selection.backend,
                                  zephro::ApplicationPaths::forExecutable(
@@ -67,11 +72,14 @@ int main(int argc, char** argv) {
   zephro::FanControlViewModel viewModel(client, zephro::UserDefaults::standard(),
                                         client.serviceManager(),
                                         std::make_unique<zephro::LogindWakeSource>());
+  if (!headless) return zephro::runTrayApplication(viewModel, QCoreApplication::arguments());
+
   zephro::HeadlessApp app(viewModel, zephro::UserDefaults::standard(),
                           [](const std::string& line) { std::cout << line << std::endl; });
 
   // The event loop ends only after the fans have been handed back.
-  QObject::connect(&app, &zephro::HeadlessApp::quitFinished, &application, &QCoreApplication::quit);
+  QObject::connect(&app, &zephro::HeadlessApp::quitFinished, application.get(),
+                   &QCoreApplication::quit);
   app.quitOnSignals();
   app.start();
   return QCoreApplication::exec();

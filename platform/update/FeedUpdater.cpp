@@ -163,7 +163,7 @@ QCoro::Task<> FeedUpdater::fetchFeed(bool userInitiated) {
 void FeedUpdater::offer(const AppcastItem& item, bool userInitiated) {
   auto memory = UpdaterMemory::load(host_.stateFile);
   if (!memory.highestOfferedVersion.empty() &&
-      compareVersions(item.versionString, memory.highestOfferedVersion) < 0) {
+      std::is_lt(compareVersions(item.versionString, memory.highestOfferedVersion))) {
     fail(updateError(UpdateErrorCode::downgrade,
                      "The feed offers version " + item.versionString + ", older than version " +
                          memory.highestOfferedVersion + " it offered before; it was refused."));

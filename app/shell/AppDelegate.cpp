@@ -1,0 +1,138 @@
+#include "app/shell/AppDelegate.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+#include <QQuickItem>
+
+#include "app/core/Detach.h"
+#include "app/core/HelperClient.h"
+#include "app/services/AppUpdateManager.h"
+#include "app/settings/AppearanceMode.h"
+#include "app/shell/QuitCoordinator.h"
+#include "app/shell/StatusPicture.h"
+#include "app/ui/SymbolCatalog.h"
+#include "app/viewmodel/FanControlViewModel.h"
+#include "app/viewmodel/HeadlessApp.h"
+#include "platform/defaults/DefaultsKeys.h"
+#include "platform/defaults/UserDefaults.h"
+
+namespace zephro {
+namespace {
+
+const QUrl kPopoverView(QStringLiteral("qrc:/qt/qml/Zephro/Popover/FanControlPopoverView.qml"));
+
+StatusReading readingOf(const FanControlViewModel& viewModel, const UserDefaults& defaults) {
+  StatusReading reading;
+  reading.showRPM = defaults.value(defaults::showRPMInMenuBar);
+  reading.showTemperature = defaults.value(defaults::showTempInMenuBar);
+  reading.showIcon = defaults.value(defaults::showIconInMenuBar);
+  reading.useFahrenheit = defaults.value(defaults::useFahrenheit);
+  reading.fans = viewModel.fans();
+  reading.celsius = viewModel.systemTemperature();
+  return reading;
+}
+
+// A template picture takes the colour of the panel's text.
+QColor templateColour() {
+  return QGuiApplication::palette().color(QPalette::WindowText);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(FanControlViewModel& viewModel, UserDefaults& defaults,
+                         AppUpdateManager& updates, QuitCoordinator& quit, TrayFactory makeTray,
+                         Options options, QObject* parent)
+    : QObject(parent),
+      viewModel_(viewModel),
+      defaults_(defaults),
+      updates_(updates),
+      quit_(quit),
+      makeTray_(std::move(makeTray)),
+      options_(std::move(options)),
+      settings_(defaults, viewModel.client().serviceManager()) {
+  engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
+  updateTimer_.setInterval(options_.statusInterval);
+  connect(&updateTimer_, &QTimer::timeout, this, &AppDelegate::updateStatusItem);
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+  applyAppearance();
+  connect(&defaults_, &UserDefaults::valueChanged, this, [this](const QString& key) {
+    if (key == QLatin1String(defaults::appearanceMode.name)) applyAppearance();
+  });
+  detach(runLaunchCheck(viewModel_), "Launch check");
+  // The tray decides what the popover is: without one it is the application's window.
+  statusItem_ = makeTray_ ? makeTray_() : nullptr;
+  setUpPopover();
+  setUpStatusItem();
+  viewModel_.startRefreshing();
+  updateTimer_.start();
+  if (!statusItem_) showPopover();
+}
+
+void AppDelegate::applyAppearance() {
+  applyApplicationAppearance(currentAppearanceMode(defaults_));
+}
+
+void AppDelegate::setUpPopover() {
+  const QVariantMap properties{
+      {QStringLiteral("viewModel"), QVariant::fromValue(&viewModel_)},
+      {QStringLiteral("updateManager"), QVariant::fromValue(&updates_)},
+      {QStringLiteral("settings"), QVariant::fromValue(&settings_)},
+      {QStringLiteral("isMacBookAir"), options_.isMacBookAir},
+      {QStringLiteral("reduceMotion"), qEnvironmentVariableIntValue("ZEPHRO_REDUCE_MOTION") == 1},
+  };
+  const auto style = statusItem_ ? PopoverWindow::Style::popover
+                                 : PopoverWindow::Style::ordinaryWindow;
+  popover_ = std::make_unique<PopoverWindow>(engine_, kPopoverView, properties, style);
+  if (auto* root = popover_->rootItem()) {
+    connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
+  }
+  connect(popover_.get(), &PopoverWindow::closed, this, &AppDelegate::popoverDidClose);
+  // After the first close the fans are polled only while the popover is open.
+  connect(&popover_->window(), &QWindow::visibleChanged, this, [this](bool visible) {
+    if (visible) viewModel_.startRefreshing();
+  });
+}
+
+void AppDelegate::setUpStatusItem() {
+  if (!statusItem_) return;
+  connect(statusItem_.get(), &TrayEntry::activated, this, &AppDelegate::togglePopover);
+  // Until the first tick the entry shows the plain icon.
+  showPicture(StatusReading{});
+}
+
+void AppDelegate::togglePopover(std::optional<QPoint> anchor) {
+  if (popover_->isShown()) {
+    popover_->close();
+    return;
+  }
+  if (sinceLastClose_ && sinceLastClose_->elapsed() <= options_.reopenGuard.count()) return;
+  popover_->show(anchor);
+}
+
+void AppDelegate::showPopover() {
+  if (!popover_->isShown()) popover_->show(std::nullopt);
+}
+
+void AppDelegate::popoverDidClose() {
+  sinceLastClose_.emplace();
+  sinceLastClose_->start();
+  viewModel_.stopRefreshing();
+}
+
+void AppDelegate::updateStatusItem() {
+  if (!statusItem_) return;
+  showPicture(readingOf(viewModel_, defaults_));
+}
+
+void AppDelegate::showPicture(const StatusReading& reading) {
+  const auto& symbols = SymbolCatalog::shared();
+  const auto picture = drawStatusPicture(reading, templateColour(), 1.0, symbols);
+  const auto picture2x = drawStatusPicture(reading, templateColour(), 2.0, symbols);
+  statusItem_->setPicture(picture.image, picture2x.image, picture.text);
+}
+
+}  // namespace zephro

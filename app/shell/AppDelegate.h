@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQmlEngine>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "app/shell/PopoverWindow.h"
+#include "app/ui/popover/PopoverSettings.h"
+#include "app/shell/TrayEntry.h"
+
+namespace zephro {
+
+class AppUpdateManager;
+class FanControlViewModel;
+class QuitCoordinator;
+struct StatusReading;
+class UserDefaults;
+
+// The application shell: the launch sequence, the tray entry and its picture, the
+// popover it opens, the appearance, and the way out through the quit coordinator.
+class AppDelegate : public QObject {
+  Q_OBJECT
+
+ public:
+  // Makes the tray entry the desktop supports, or nothing when it has no tray.
+  using TrayFactory = std::function<std::unique_ptr<TrayEntry>()>;
+
+  struct Options {
+    QStringList arguments;
+    std::chrono::milliseconds statusInterval{2000};
+    // A click that closed the popover by leaving it must not reopen it at once.
+    std::chrono::milliseconds reopenGuard{250};
+    bool isMacBookAir = false;
+  };
+
+  AppDelegate(FanControlViewModel& viewModel, UserDefaults& defaults, AppUpdateManager& updates,
+              QuitCoordinator& quit, TrayFactory makeTray, Options options,
+              QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  void applicationDidFinishLaunching();
+
+  // The tray entry's action: opens or closes the popover at `anchor`.
+  void togglePopover(std::optional<QPoint> anchor);
+  // A later launch asked for the application: without a tray the popover is its window.
+  void showPopover();
+  // Redraws the tray entry from the view model's last values.
+  void updateStatusItem();
+
+  [[nodiscard]] PopoverWindow* popover() const { return popover_.get(); }
+  [[nodiscard]] TrayEntry* statusItem() const { return statusItem_.get(); }
+
+ private:
+  void setUpPopover();
+  void setUpStatusItem();
+  void applyAppearance();
+  void popoverDidClose();
+  void showPicture(const StatusReading& reading);
+
+  FanControlViewModel& viewModel_;
+  UserDefaults& defaults_;
+  AppUpdateManager& updates_;
+  QuitCoordinator& quit_;
+  TrayFactory makeTray_;
+  Options options_;
+  PopoverSettings settings_;
+  QQmlEngine engine_;
+  std::unique_ptr<PopoverWindow> popover_;
+  std::unique_ptr<TrayEntry> statusItem_;
+  std::optional<QElapsedTimer> sinceLastClose_;
+  QTimer updateTimer_;
+};
+
+}  // namespace zephro

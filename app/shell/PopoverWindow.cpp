@@ -1,0 +1,89 @@
+#include "app/shell/PopoverWindow.h"
+
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+
+#include "app/shell/PopoverPlacement.h"
+#include "platform/log/Log.h"
+
+namespace zephro {
+namespace {
+
+bool platformPlacesWindows() {
+  return QGuiApplication::platformName() != QLatin1String("wayland");
+}
+
+}  // namespace
+
+PopoverWindow::PopoverWindow(QQmlEngine& engine, const QUrl& view, const QVariantMap& properties,
+                             Style style, QObject* parent)
+    : QObject(parent), view_(std::make_unique<QQuickView>(&engine, nullptr)), style_(style) {
+  view_->setResizeMode(QQuickView::SizeRootObjectToView);
+  view_->setTitle(QStringLiteral("Zephro"));
+  if (style_ == Style::popover && platformPlacesWindows()) {
+    view_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  }
+  view_->setInitialProperties(properties);
+  view_->setSource(view);
+  if (view_->status() == QQuickView::Error) {
+    for (const auto& error : view_->errors()) {
+      log::write("[Zephro] Popover: " + error.toString().toStdString());
+    }
+  }
+  if (auto* root = rootItem()) {
+    connect(root, &QQuickItem::implicitHeightChanged, this, &PopoverWindow::fitHeight);
+  }
+  connect(view_.get(), &QWindow::activeChanged, this, [this] {
+    // Transient: it closes when the user turns to anything else.
+    if (style_ == Style::popover && !view_->isActive() && view_->isVisible()) close();
+  });
+  connect(view_.get(), &QWindow::visibleChanged, this, [this](bool visible) {
+    if (!visible) emit closed();
+  });
+  fitHeight();
+}
+
+PopoverWindow::~PopoverWindow() = default;
+
+QQuickItem* PopoverWindow::rootItem() const {
+  return view_->rootObject();
+}
+
+int PopoverWindow::maximumHeight() const {
+  const QScreen* screen = view_->screen() ? view_->screen() : QGuiApplication::primaryScreen();
+  const QRect available = screen ? screen->availableGeometry() : QRect();
+  return popoverMaximumHeight(screen ? &available : nullptr);
+}
+
+void PopoverWindow::fitHeight() {
+  auto* root = rootItem();
+  if (!root) return;
+  const int height = std::min(static_cast<int>(std::ceil(root->implicitHeight())), maximumHeight());
+  root->setProperty("maxHeight", maximumHeight());
+  view_->resize(kWidth, std::max(height, 1));
+}
+
+void PopoverWindow::show(std::optional<QPoint> anchor) {
+  fitHeight();
+  if (style_ == Style::popover && anchor && platformPlacesWindows()) {
+    const QScreen* screen = QGuiApplication::screenAt(*anchor);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) view_->setPosition(popoverPosition(*anchor, view_->size(), screen->availableGeometry()));
+  }
+  view_->show();
+  view_->raise();
+  view_->requestActivate();
+}
+
+void PopoverWindow::close() {
+  view_->hide();
+}
+
+bool PopoverWindow::isShown() const {
+  return view_->isVisible();
+}
+
+}  // namespace zephro

@@ -1,0 +1,69 @@
+#include "app/shell/TrayApplication.h"
+
+#include <QApplication>
+#include <QtQml/qqmlextensionplugin.h>
+#include <csignal>
+
+#include "app/core/UnixSignalNotifier.h"
+#include "app/services/AppUpdateManager.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/ApplicationUpdater.h"
+#include "app/shell/DesktopTray.h"
+#include "app/shell/QuitCoordinator.h"
+#include "app/shell/SingleInstance.h"
+#include "app/ui/LocalizationManager.h"
+#include "app/viewmodel/FanControlViewModel.h"
+#include "app/viewmodel/HeadlessApp.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/systeminfo/SystemInfo.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_UiPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_ViewModelPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_ServicesPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
+
+namespace zephro {
+
+int runTrayApplication(FanControlViewModel& viewModel, const QStringList& arguments) {
+  SingleInstance instance;
+  if (instance.claim(arguments) == SingleInstance::Claim::forwarded) return 0;
+  // Left from an update: the tree it replaced goes once the new one runs.
+  removeReplacedInstallTree();
+
+  QApplication::setQuitOnLastWindowClosed(false);
+  QuitCoordinator quit([&viewModel] { return releaseFansForQuit(viewModel); });
+  QObject::connect(&quit, &QuitCoordinator::finished, qApp, &QCoreApplication::quit);
+  const UnixSignalNotifier quitSignals({SIGINT, SIGTERM, SIGHUP});
+  QObject::connect(&quitSignals, &UnixSignalNotifier::received, &quit,
+                   &QuitCoordinator::requestQuit);
+  // The session is ending: the fans go back before the desktop takes the process.
+  QObject::connect(qApp, &QGuiApplication::commitDataRequest, &quit,
+                   &QuitCoordinator::requestQuit);
+
+  // An update relaunches through the same way out.
+  std::function<void()> afterQuit;
+  QObject::connect(&quit, &QuitCoordinator::finished, qApp, [&afterQuit] {
+    if (afterQuit) afterQuit();
+  });
+  AppUpdateManager updates(
+      [&quit, &afterQuit](std::shared_ptr<update::UserDriver> driver,
+                          update::UpdaterDelegate& delegate) {
+        return makeApplicationUpdater(std::move(driver), delegate,
+                                      [&quit, &afterQuit](std::function<void()> then) {
+                                        afterQuit = std::move(then);
+                                        quit.requestQuit();
+                                      });
+      },
+      LocalizationManager::shared());
+
+  AppDelegate::Options options;
+  options.arguments = arguments;
+  options.isMacBookAir = SystemInfo::isMacBookAir(SystemInfo::model());
+  AppDelegate delegate(viewModel, UserDefaults::standard(), updates, quit, makeDesktopTray,
+                       options);
+  QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::showPopover);
+  delegate.applicationDidFinishLaunching();
+  return QApplication::exec();
+}
+
+}  // namespace zephro
