@@ -7,12 +7,23 @@
 
 namespace zephro::popover {
 
-// The kinds of the view model's connection state, for QML: ConnectionState.connected, ...
-// (the value type itself is named in lower case, which gives QML no way to its enum).
-namespace ConnectionStateKinds {
-Q_NAMESPACE
-QML_FOREIGN_NAMESPACE(zephro::ConnectionState)
-QML_NAMED_ELEMENT(ConnectionState)
-}  // namespace ConnectionStateKinds
+// The kinds of the view model's connection state, for QML: ConnectionState.Connected, ...
+// QML reaches no enum of a value type, and takes a lower-case name after a type's name
+// for a property, so the kinds are mirrored here under capitalised names.
+class ConnectionStateKinds : public QObject {
+  Q_OBJECT
+  QML_NAMED_ELEMENT(ConnectionState)
+  QML_UNCREATABLE("ConnectionState only names the kinds of the view model's connection state.")
+
+ public:
+  using Source = zephro::ConnectionState::Kind;
+  enum Kind {
+    Error = static_cast<int>(Source::error),
+    Connecting = static_cast<int>(Source::connecting),
+    Connected = static_cast<int>(Source::connected),
+    NeedsApproval = static_cast<int>(Source::needsApproval),
+  };
+  Q_ENUM(Kind)
+};
 
 }  // namespace zephro::popover

@@ -60,7 +60,8 @@ Item {
     palette.buttonText: sourcePalette.buttonText
     palette.highlight: sourcePalette.highlight
     palette.highlightedText: sourcePalette.highlightedText
-    palette.placeholderText: sourcePalette.placeholderText
+    // Qt 6.4 refuses this role (added in 6.2) as a grouped property in a declaration.
+    Component.onCompleted: palette.placeholderText = Qt.binding(() => sourcePalette.placeholderText)
     palette.light: sourcePalette.light
     palette.mid: sourcePalette.mid
     palette.dark: sourcePalette.dark
@@ -119,11 +120,11 @@ Item {
                 width: content.width
                 sourceComponent: {
                     switch (root.connectionKind) {
-                    case ConnectionState.connecting:
+                    case ConnectionState.Connecting:
                         return connectingState
-                    case ConnectionState.needsApproval:
+                    case ConnectionState.NeedsApproval:
                         return approvalState
-                    case ConnectionState.error:
+                    case ConnectionState.Error:
                         return errorState
                     default:
                         return root.viewModel.fans.length > 0 ? fanControls : noFanState

@@ -47,6 +47,9 @@ T.AbstractButton {
                 visible: !control.symbolIsGlyph
                 text: control.symbol
                 font.pixelSize: 12
+                // A long unknown name stays inside its slot instead of running under the name.
+                width: Math.min(implicitWidth, parent.width)
+                elide: Text.ElideRight
                 color: control.isSelected ? "white"
                                           : Style.withAlpha(control.palette.windowText, 0.82)
             }
