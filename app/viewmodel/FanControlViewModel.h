@@ -71,8 +71,9 @@ class FanControlViewModel : public QObject {
   Q_PROPERTY(bool isMenuBarTextVisible READ isMenuBarTextVisible NOTIFY isMenuBarTextVisibleChanged)
 
  public:
-  // FanMode for QML, with the same raw values.
-  enum class Mode : qint64 {
+  // FanMode for QML, with the same raw values. Int-sized: QML hands an enum argument over
+  // as an int and would leave the upper half of a wider one unset.
+  enum class Mode : int {
     System = rawValue(FanMode::system),
     Manual = rawValue(FanMode::manual),
     Max = rawValue(FanMode::max),

@@ -1,0 +1,77 @@
+import QtQuick
+import QtTest
+import Zephro.Popover
+import Zephro.PopoverTest
+
+// A test case over fresh popover scenes, with the waits every popover test needs.
+TestCase {
+    id: testCase
+
+    // A test case hides itself; the scenes it makes must be visible to take the mouse.
+    visible: true
+    width: 320
+    height: 1200
+    when: windowShown
+
+    Component {
+        id: sceneComponent
+
+        PopoverTestScene {}
+    }
+
+    // A popover still waiting for its helper.
+    function scene() {
+        return createTemporaryObject(sceneComponent, testCase)
+    }
+
+    // A popover connected to a machine with `fans` fans, in system mode.
+    function connectedScene(fans) {
+        const created = scene()
+        created.fixture.serveFans(fans)
+        created.fixture.poll()
+        const section = item(created.view, "stateSection")
+        tryVerify(() => section.item && section.item.objectName === "fanControls"
+                  && created.fixture.viewModel.fans.length === fans)
+        return created
+    }
+
+    // The item with that name below parent, once the layouts above it have placed it, so
+    // the mouse finds it where it is drawn.
+    function item(parent, name) {
+        const found = findChild(parent, name)
+        verify(found, "no item named " + name)
+        for (let up = found; up; up = up.parent)
+            verify(waitForItemPolished(up), "still laying out " + name)
+        return found
+    }
+
+    function click(scene, name) {
+        mouseClick(item(scene.view, name))
+    }
+
+    // Waits until every change sent has been answered, then checks how many reached the
+    // helper in all.
+    function settled(scene, changes) {
+        tryVerify(() => !scene.fixture.viewModel.isApplyingChange
+                  && scene.fixture.setModeCount >= changes)
+        compare(scene.fixture.setModeCount, changes)
+    }
+
+    // The thumb's centre at `fraction` of the track.
+    function sliderX(slider, fraction) {
+        const handle = slider.handle.width
+        return slider.leftPadding + handle / 2 + fraction * (slider.availableWidth - handle)
+    }
+
+    // Presses at `from` and moves to `to` (fractions of the track), without letting go.
+    function dragSlider(slider, from, to) {
+        const y = slider.height / 2
+        mousePress(slider, sliderX(slider, from), y)
+        for (let step = 1; step <= 4; ++step)
+            mouseMove(slider, sliderX(slider, from + (to - from) * step / 4), y)
+    }
+
+    function releaseSlider(slider, at) {
+        mouseRelease(slider, sliderX(slider, at), slider.height / 2)
+    }
+}

@@ -1,0 +1,118 @@
+import QtQuick
+import QtTest
+import Zephro.PopoverTest
+import Zephro.Ui
+import Zephro.ViewModel
+
+PopoverTestCase {
+    name: "FanControls"
+
+    readonly property var modeButtons: ["mode_popover_auto", "mode_popover_manual",
+                                        "mode_popover_max"]
+
+    function test_dragCommitsOnceAtItsEnd_data() {
+        return [
+            { tag: "quarters, nearest above", fineTune: false, from: 0, to: 0.6, value: 75 },
+            { tag: "quarters, nearest below", fineTune: false, from: 1, to: 0.45, value: 50 },
+            { tag: "quarters, past the end", fineTune: false, from: 0.3, to: 1.1, value: 100 },
+            { tag: "fine, between quarters", fineTune: true, from: 0, to: 16 / 75, value: 41 },
+            { tag: "fine, past the start", fineTune: true, from: 0.8, to: -0.1, value: 25 },
+            { tag: "fine, past the end", fineTune: true, from: 0.5, to: 1.1, value: 100 }
+        ]
+    }
+
+    function test_dragCommitsOnceAtItsEnd(data) {
+        const scene = connectedScene(2)
+        const viewModel = scene.fixture.viewModel
+        scene.fixture.settings.fineTuneManualOverride = data.fineTune
+        click(scene, "mode_popover_manual")
+        settled(scene, 1)
+        const row = item(scene.view, "fanRow0")
+        const slider = item(row, "slider")
+        verify(slider.enabled)
+        const before = Array.from(viewModel.sliderPercentages)
+
+        dragSlider(slider, data.from, data.to)
+        compare(item(row, "percentage").text, data.value + "%")
+        compare(Array.from(viewModel.sliderPercentages), before)
+        verify(!viewModel.isApplyingChange, "a change was sent during the drag")
+        compare(scene.fixture.setModeCount, 1)
+
+        releaseSlider(slider, data.to)
+        settled(scene, 2)
+        compare(scene.fixture.lastMode, FanControlViewModel.Manual)
+        compare(scene.fixture.lastPercentages, [data.value, before[1]])
+        compare(item(row, "percentage").text, data.value + "%")
+    }
+
+    // The sliders show every mode's values but move only in plain manual mode; while a
+    // preset is in force its row is highlighted instead of a mode button.
+    function test_slidersMoveOnlyInPlainManualMode_data() {
+        return [
+            { tag: "system", press: "mode_popover_auto", lit: "mode_popover_auto",
+              movable: false, subtitle: "popover_mode_system" },
+            { tag: "max", press: "mode_popover_max", lit: "mode_popover_max",
+              movable: false, shown: 100, subtitle: "popover_mode_max" },
+            { tag: "manual", press: "mode_popover_manual", lit: "mode_popover_manual",
+              movable: true, subtitle: "popover_mode_manual" },
+            { tag: "preset", press: "preset0", lit: "preset0", movable: false, shown: 60 }
+        ]
+    }
+
+    function test_slidersMoveOnlyInPlainManualMode(data) {
+        const scene = connectedScene(2)
+        const viewModel = scene.fixture.viewModel
+        scene.fixture.addPreset("Quiet", 60)
+        click(scene, data.press)
+        settled(scene, 1)
+
+        for (const name of modeButtons.concat(["preset0"])) {
+            const button = item(scene.view, name)
+            compare(name === "preset0" ? button.isSelected : button.isActive, name === data.lit,
+                    name)
+        }
+        compare(item(scene.view, "subtitle").text,
+                data.subtitle ? Localization.string(data.subtitle) : "Quiet")
+
+        const slider = item(item(scene.view, "fanRow1"), "slider")
+        const percentage = item(item(scene.view, "fanRow1"), "percentage")
+        const shown = viewModel.sliderPercentages[1]
+        if (data.shown !== undefined)
+            compare(shown, data.shown)
+        compare(percentage.text, shown + "%")
+        compare(slider.enabled, data.movable)
+        compare(item(item(scene.view, "fanRow0"), "slider").enabled, data.movable)
+
+        const target = shown === 100 ? 0 : 1
+        dragSlider(slider, 1 - target, target)
+        releaseSlider(slider, target)
+        if (data.movable) {
+            settled(scene, 2)
+            compare(scene.fixture.lastPercentages[1], target === 1 ? 100 : 25)
+        } else {
+            verify(!viewModel.isApplyingChange, "a disabled slider sent a change")
+            compare(scene.fixture.setModeCount, 1)
+            compare(percentage.text, shown + "%")
+        }
+    }
+
+    function test_subtitleAfterPresetDeletion_data() {
+        return [
+            { tag: "the active one", deleted: 0, subtitle: "popover_mode_manual" },
+            { tag: "another one", deleted: 1, subtitle: "" }
+        ]
+    }
+
+    function test_subtitleAfterPresetDeletion(data) {
+        const scene = connectedScene(1)
+        const ids = [scene.fixture.addPreset("Quiet", 40), scene.fixture.addPreset("Loud", 90)]
+        click(scene, "preset0")
+        settled(scene, 1)
+        const subtitle = item(scene.view, "subtitle")
+        compare(subtitle.text, "Quiet")
+
+        scene.fixture.deletePreset(ids[data.deleted])
+        tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 1)
+        compare(subtitle.text, data.subtitle ? Localization.string(data.subtitle) : "Quiet")
+    }
+}
