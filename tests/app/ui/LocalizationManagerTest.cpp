@@ -120,8 +120,8 @@ TEST_F(LocalizationManagerTest, MissingTablesFallBackToTheApplicationsResourcesA
       "Approve Zephro's helper in System Settings → General → Login Items, then come back here.");
   manager->setLanguage(AppLanguage::korean);
   EXPECT_EQ(manager->systemString(approval),
-            "Autorisez l’assistant de Zephro dans Réglages Système → Général → Ouverture, puis "
-            "revenez ici.");
+            "Autorisez l’assistant de Zephro lorsque le système demande le mot de passe d’un "
+            "administrateur, puis revenez ici.");
   EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Zephro에 관하여");
 }
 
