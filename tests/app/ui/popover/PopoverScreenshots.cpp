@@ -50,7 +50,7 @@ bool connectedWithFans(PopoverFixture& fixture, int fans) {
 
 // Two fans in manual mode, the second one turned up, and three presets.
 bool connectedInManualMode(PopoverFixture& fixture) {
-  fixture.addPreset(QStringLiteral("Quiet"), 35, QStringLiteral("moon.stars.fill"));
+  fixture.addPreset(QStringLiteral("Quiet"), 35, QStringLiteral("snowflake"));
   fixture.addPreset(QStringLiteral("Balanced"), 60, QString());
   fixture.addPreset(QStringLiteral("Gaming"), 90, QStringLiteral("gamecontroller.fill"));
   fixture.addPreset(QStringLiteral("Studio"), 45, QStringLiteral("★"));
