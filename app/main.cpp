@@ -1,14 +1,18 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/core/HelperClient.h"
+#include "app/shell/PopoverPicture.h"
 #include "app/shell/TrayApplication.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/HeadlessApp.h"
@@ -20,17 +24,27 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zephro [--headless] [--show-onboarding] [--service-manager development|systemd]\n"
+    "usage: zephro [--headless [--popover-picture FILE]] [--show-onboarding]\n"
+    "              [--service-manager development|systemd]\n"
     "  (no option)        the tray application: the status item and the popover\n"
     "  --headless         check the helper, then print its state, the temperature and\n"
     "                     the highest fan speed every 2 s; on Ctrl-C, SIGTERM or SIGHUP\n"
     "                     hand the fans back to the system and exit\n"
+    "  --popover-picture  with --headless: once the helper answers, draw the popover\n"
+    "                     offscreen into FILE (PNG) and print its path\n"
     "  --service-manager  how the helper is installed and run (default: systemd, or\n"
     "                     $ZEPHRO_SERVICE_MANAGER): systemd units through polkit, or the\n"
     "                     development helper on an emulated machine\n";
 
 bool has(const std::vector<std::string>& arguments, const std::string& option) {
   return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+// The value after `option`; empty when the option is absent or has none.
+std::string valueOf(const std::vector<std::string>& arguments, const std::string& option) {
+  const auto found = std::find(arguments.begin(), arguments.end(), option);
+  return found != arguments.end() && std::next(found) != arguments.end() ? *std::next(found)
+                                                                          : std::string();
 }
 
 }  // namespace
@@ -49,8 +63,18 @@ int main(int argc, char** argv) {
     return 64;
   }
   const bool headless = has(arguments, "--headless");
+  const std::string picturePath = valueOf(arguments, "--popover-picture");
+  if (has(arguments, "--popover-picture") && (!headless || picturePath.empty())) {
+    std::cerr << "zephro: --popover-picture needs --headless and a file\n" << kUsage;
+    return 64;
+  }
   std::unique_ptr<QCoreApplication> application;
-  if (headless) {
+  if (headless && !picturePath.empty()) {
+    // Drawn without a display, by Qt Quick's software renderer.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
+    application = std::make_unique<QGuiApplication>(argc, argv);
+  } else if (headless) {
     application = std::make_unique<QCoreApplication>(argc, argv);
   } else {
     application = std::make_unique<QApplication>(argc, argv);
@@ -81,6 +105,18 @@ int main(int argc, char** argv) {
   QObject::connect(&app, &zephro::HeadlessApp::quitFinished, application.get(),
                    &QCoreApplication::quit);
   app.quitOnSignals();
+  std::unique_ptr<zephro::PopoverPicture> picture;
+  if (!picturePath.empty()) {
+    picture = std::make_unique<zephro::PopoverPicture>(viewModel, zephro::UserDefaults::standard(),
+                                                       QString::fromStdString(picturePath));
+    QObject::connect(picture.get(), &zephro::PopoverPicture::written, [](const QString& path) {
+      std::cout << "The popover: " << path.toStdString() << std::endl;
+    });
+    QObject::connect(picture.get(), &zephro::PopoverPicture::failed, [](const QString& reason) {
+      std::cerr << "zephro: the popover was not drawn: " << reason.toStdString() << std::endl;
+    });
+    picture->drawWhenConnected(std::chrono::seconds(10));
+  }
   app.start();
   return QCoreApplication::exec();
 }
