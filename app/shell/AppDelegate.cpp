@@ -91,10 +91,12 @@ void AppDelegate::setUpPopover() {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
   }
   connect(popover_.get(), &PopoverWindow::closed, this, &AppDelegate::popoverDidClose);
-  // After the first close the fans are polled only while the popover is open.
+  // After the first close the fans are polled while the popover is open, or for the tray.
   connect(&popover_->window(), &QWindow::visibleChanged, this, [this](bool visible) {
     if (visible) viewModel_.startRefreshing();
   });
+  connect(&viewModel_, &FanControlViewModel::isMenuBarTextVisibleChanged, this,
+          &AppDelegate::keepPollingForTheTray);
 }
 
 void AppDelegate::setUpStatusItem() {
@@ -120,7 +122,18 @@ void AppDelegate::showPopover() {
 void AppDelegate::popoverDidClose() {
   sinceLastClose_.emplace();
   sinceLastClose_->start();
-  viewModel_.stopRefreshing();
+  keepPollingForTheTray();
+}
+
+// With the popover closed the fans are polled only while the status item shows their
+// speed or the temperature: stopped polls would leave stale numbers in the tray.
+void AppDelegate::keepPollingForTheTray() {
+  if (!sinceLastClose_ || (popover_ && popover_->isShown())) return;
+  if (!viewModel_.isMenuBarTextVisible()) {
+    viewModel_.stopRefreshing();
+  } else if (!viewModel_.isRefreshing()) {
+    viewModel_.startRefreshing();
+  }
 }
 
 void AppDelegate::updateStatusItem() {

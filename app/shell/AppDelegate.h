@@ -60,6 +60,7 @@ class AppDelegate : public QObject {
   void setUpStatusItem();
   void applyAppearance();
   void popoverDidClose();
+  void keepPollingForTheTray();
   void showPicture(const StatusReading& reading);
 
   FanControlViewModel& viewModel_;

@@ -7,8 +7,19 @@
 #include <future>
 #include <memory>
 
+#include "app/core/HelperClient.h"
 #include "app/shell/PopoverPlacement.h"
+#include "app/shell/QuitCoordinator.h"
 #include "app/shell/SingleInstance.h"
+#include "app/viewmodel/FanControlViewModel.h"
+#include "app/viewmodel/HeadlessApp.h"
+#include "app/viewmodel/WakeSource.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/log/Log.h"
+#include "platform/xpc/Socket.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/platform/servicemanager/FakeServiceManager.h"
+#include "tests/support/TempDir.h"
 
 namespace zephro {
 namespace {
@@ -66,6 +77,37 @@ TEST(SingleInstance, ALaterLaunchHandsItsArgumentsToTheFirst) {
   // Once the first is gone the name is free for the next launch.
   first.reset();
   EXPECT_EQ(launch("next", {}), SingleInstance::Claim::first);
+}
+
+// The helper's socket takes the connection and then never answers: the quit ends at the
+// client's time-out, with the failure logged, and a second request in the meantime
+// neither cuts it short nor quits twice.
+TEST(QuitCoordinator, AStalledHelperEndsTheQuitAtTheTimeOut) {
+  const testing::TempDir dir;
+  const std::string socket = (dir / "helper.sock").string();
+  const auto listening = xpc::listenUnixSocket(socket);
+  testing::FakeServiceManager services;
+  HelperClientOptions options;
+  options.connectionFactory = HelperClientOptions::connectingTo(socket);
+  options.serviceManager = std::shared_ptr<ServiceManager>(&services, [](auto*) {});
+  options.callTimeout = std::chrono::milliseconds(300);
+  HelperClient client(std::move(options));
+
+  UserDefaults defaults(QString::fromStdString((dir / "settings.json").string()));
+  FanControlViewModel viewModel(client, defaults, services, std::make_unique<WakeSource>());
+
+  const log::Capture capture;
+  QuitCoordinator quit([&viewModel] { return releaseFansForQuit(viewModel); });
+  QSignalSpy finished(&quit, &QuitCoordinator::finished);
+  quit.requestQuit();
+  quit.requestQuit();
+  ASSERT_TRUE(testing::spinUntil([&] { return finished.count() > 0; }, std::chrono::seconds(10)));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(finished.count(), 1);
+  const auto lines = capture.linesStartingWith("[Zephro] ");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines.front().rfind("[Zephro] Failed to set mode to system on termination: ", 0), 0u)
+      << lines.front();
 }
 
 }  // namespace
