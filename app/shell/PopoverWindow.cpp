@@ -1,10 +1,16 @@
 #include "app/shell/PopoverWindow.h"
 
 #include <QGuiApplication>
+#include <QPalette>
+#include <QSurfaceFormat>
+#include <QtGui/qguiapplication_platform.h>
 #include <QQuickItem>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb.h>
 
 #include "app/shell/PopoverPlacement.h"
 #include "platform/log/Log.h"
@@ -16,6 +22,26 @@ bool platformPlacesWindows() {
   return QGuiApplication::platformName() != QLatin1String("wayland");
 }
 
+// Wayland always composites; on X11 a compositor owns the _NET_WM_CM_S<screen> selection.
+bool desktopComposites() {
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) return true;
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return false;
+  const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(0);
+  const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+      xcb_intern_atom_reply(connection,
+                            xcb_intern_atom(connection, 1, name.size(), name.constData()),
+                            nullptr),
+      &std::free);
+  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
+  const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+      xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom),
+                                    nullptr),
+      &std::free);
+  return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
 }  // namespace
 
 PopoverWindow::PopoverWindow(QQmlEngine& engine, const QUrl& view, const QVariantMap& properties,
@@ -23,6 +49,16 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, const QUrl& view, const QVarian
     : QObject(parent), view_(std::make_unique<QQuickView>(&engine, nullptr)), style_(style) {
   view_->setResizeMode(QQuickView::SizeRootObjectToView);
   view_->setTitle(QStringLiteral("Zephro"));
+  // The view draws its own background, a veil of the window colour where the desktop
+  // shows through; without a compositor the window colour stands behind it.
+  if (desktopComposites()) {
+    QSurfaceFormat format = view_->format();
+    format.setAlphaBufferSize(8);
+    view_->setFormat(format);
+    view_->setColor(Qt::transparent);
+  } else {
+    view_->setColor(QGuiApplication::palette().color(QPalette::Window));
+  }
   if (style_ == Style::popover && platformPlacesWindows()) {
     view_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   }
