@@ -180,6 +180,10 @@ PopoverSettings* PopoverFixture::settings() const {
 AppUpdateManager* PopoverFixture::updateManager() const {
   return parts_->updates.get();
 }
+
+UserDefaults& PopoverFixture::defaults() const {
+  return parts_->defaults;
+}
 int PopoverFixture::setModeCount() const {
   return parts_->helper.changeCount();
 }

@@ -38,6 +38,7 @@ class PopoverFixture : public QObject {
   [[nodiscard]] FanControlViewModel* viewModel() const;
   [[nodiscard]] PopoverSettings* settings() const;
   [[nodiscard]] AppUpdateManager* updateManager() const;
+  [[nodiscard]] UserDefaults& defaults() const;
   [[nodiscard]] int setModeCount() const;
   [[nodiscard]] int lastMode() const;
   [[nodiscard]] QVariantList lastPercentages() const;

@@ -1,0 +1,96 @@
+#include "app/shell/AppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include <QtQml/qqmlextensionplugin.h>
+#include <vector>
+
+#include "app/shell/QuitCoordinator.h"
+#include "app/viewmodel/FanControlViewModel.h"
+#include "platform/defaults/DefaultsKeys.h"
+#include "platform/defaults/UserDefaults.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/app/ui/popover/PopoverFixture.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
+
+namespace zephro {
+namespace {
+
+using testing::spinUntil;
+
+// The tray as the desktop would be: the test clicks it and reads what it shows.
+class RecordingTray final : public TrayEntry {
+ public:
+  void setPicture(const QImage& picture, const QImage& picture2x, const QString& text) override {
+    sizes.push_back({picture.size(), picture2x.size()});
+    texts.push_back(text);
+  }
+  void click() { emit activated(QPoint(600, 10)); }
+
+  std::vector<std::pair<QSize, QSize>> sizes;
+  QStringList texts;
+};
+
+struct Shell {
+  explicit Shell(std::chrono::milliseconds reopenGuard) {
+    fixture.serveFans(2, 2200);
+    AppDelegate::Options options;
+    options.statusInterval = std::chrono::milliseconds(20);
+    options.reopenGuard = reopenGuard;
+    delegate = std::make_unique<AppDelegate>(
+        *fixture.viewModel(), fixture.defaults(), *fixture.updateManager(), quit,
+        [this] {
+          auto entry = std::make_unique<RecordingTray>();
+          tray = entry.get();
+          return entry;
+        },
+        options);
+    delegate->applicationDidFinishLaunching();
+  }
+  [[nodiscard]] bool shown() const { return delegate->popover()->isShown(); }
+
+  testing::PopoverFixture fixture;
+  QuitCoordinator quit{[]() -> QCoro::Task<> { co_return; }};
+  RecordingTray* tray = nullptr;
+  std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST(AppDelegate, ClicksOnTheTrayToggleThePopoverButNotStraightAfterItClosed) {
+  Shell shell(std::chrono::milliseconds(300));
+  ASSERT_NE(shell.tray, nullptr);
+  EXPECT_FALSE(shell.shown());
+  shell.tray->click();
+  EXPECT_TRUE(shell.shown());
+  shell.tray->click();
+  EXPECT_FALSE(shell.shown());
+  // The click that made the popover lose its focus arrives just after it closed.
+  shell.tray->click();
+  EXPECT_FALSE(shell.shown());
+  QElapsedTimer waited;
+  waited.start();
+  spinUntil([&] { return waited.elapsed() > 400; });
+  shell.tray->click();
+  EXPECT_TRUE(shell.shown());
+}
+
+TEST(AppDelegate, TheTrayShowsTheReadingAndStaysLiveWhileItShowsNumbers) {
+  Shell shell(std::chrono::milliseconds(0));
+  auto& viewModel = *shell.fixture.viewModel();
+  ASSERT_TRUE(spinUntil([&] { return !shell.tray->texts.isEmpty() && viewModel.fans().size() == 2; }));
+  // The icon only: one square picture at 1x and 2x, no text.
+  EXPECT_EQ(shell.tray->sizes.back().second, shell.tray->sizes.back().first * 2);
+  EXPECT_TRUE(viewModel.isRefreshing());
+
+  shell.tray->click();
+  shell.tray->click();
+  EXPECT_FALSE(viewModel.isRefreshing()) << "nothing in the tray needs the fans polled";
+  shell.fixture.defaults().setBool(QString::fromLatin1(defaults::showRPMInMenuBar.name), true);
+  EXPECT_TRUE(viewModel.isRefreshing());
+  ASSERT_TRUE(spinUntil([&] { return shell.tray->texts.back() == QStringLiteral("2200 RPM"); }));
+  shell.fixture.defaults().setBool(QString::fromLatin1(defaults::showRPMInMenuBar.name), false);
+  EXPECT_FALSE(viewModel.isRefreshing());
+}
+
+}  // namespace
+}  // namespace zephro
