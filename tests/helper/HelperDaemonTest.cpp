@@ -143,7 +143,9 @@ class Helper {
     std::string state;
     for (std::int64_t fan = 0; fan < smc->fanCount(); ++fan) {
       SMCKeyValue mode;
-      const auto read = smc->SMCReadKey("F" + std::to_string(fan) + "Md", mode);
+      // Appended rather than "F" + ...: GCC 12 warns falsely (-Wrestrict) on the latter.
+      const auto key = std::string("F").append(std::to_string(fan)).append("Md");
+      const auto read = smc->SMCReadKey(key, mode);
       state.append("fan").append(std::to_string(fan));
       state.append(smc->isFanUnderManualControlForIndex(fan) ? " forced" : " free");
       state.append(read == 0 && mode.bytes[0] != 0 ? " manual; " : " auto; ");
