@@ -12,7 +12,7 @@ namespace zephro::statusitem {
 
 namespace {
 
-// RequestName's flag and answer (the bus specification's values).
+// RequestName's flag and answer, as D-Bus defines them.
 constexpr uint kDoNotQueue = 4;
 constexpr uint kPrimaryOwner = 1;
 
