@@ -43,6 +43,10 @@ class FakeHelper final : public HelperProtocol {
     std::lock_guard lock(mutex_);
     return modes_;
   }
+  [[nodiscard]] std::size_t keptCount() const {
+    std::lock_guard lock(mutex_);
+    return kept_.size();
+  }
   // Answers every kept reply now.
   void answerKept() {
     std::vector<std::function<void()>> kept;

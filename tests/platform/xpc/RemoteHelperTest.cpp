@@ -62,9 +62,11 @@ std::string versionOf(HelperProtocol& helper) {
   return await(future);
 }
 
-void waitForAConnection(const InProcessHelperServer& server) {
+// Until the silent helper holds the call: the connection was accepted and the call
+// delivered (a connection that closes before its acceptance reads as refused instead).
+void waitForTheHeldCall(const FakeHelper& helper) {
   const auto deadline = std::chrono::steady_clock::now() + kWait;
-  while (server.connectionCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+  while (helper.keptCount() == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
   }
 }
@@ -99,7 +101,7 @@ TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
     client.proxy->getVersion(
         [](const std::string&) { ADD_FAILURE() << "a silent helper answered"; });
     // The call is outstanding when the helper stops.
-    waitForAConnection(server);
+    waitForTheHeldCall(silent);
   }  // the helper goes away
   const auto interrupted = await(error);
   EXPECT_EQ(interrupted.domain, "NSCocoaErrorDomain");
@@ -118,7 +120,7 @@ TEST(RemoteHelper, InvalidatingFailsOutstandingCallsOnce) {
   Client client((dir / "helper.sock").string());
   auto error = client.expectError();
   client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a silent helper answered"; });
-  waitForAConnection(server);
+  waitForTheHeldCall(silent);
   client.connection->invalidate();
   EXPECT_EQ(await(error).code, 4099);
   EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
