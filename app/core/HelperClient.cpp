@@ -141,6 +141,12 @@ QCoro::Task<std::vector<FanInfoDTO>> fetchFanInfoWith(std::shared_ptr<HelperClie
                                        HelperClient::State::transportErrorHandler(
                                            pending, link, "[Zephro] XPC Error in fetchFanInfo: "));
   proxy->getFanInfo([pending](std::vector<FanInfoDTO> fans, std::optional<Error> error) {
+    // A machine without fans is answered as "fanCount is 0": not a failure, an empty list.
+    // A negative count means the controller could not be read, and stays an error.
+    if (error && error->domain == "HelperError" && error->code == 0 && fans.empty()) {
+      pending->resolve({});
+      return;
+    }
     // An error wins over fans that came with it.
     if (error) {
       log::write("[Zephro] Helper returned error: " + error->fullDescription());

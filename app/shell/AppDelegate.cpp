@@ -19,6 +19,8 @@
 namespace zephro {
 namespace {
 
+AppDelegate* sharedDelegate = nullptr;
+
 const QUrl kPopoverView(QStringLiteral("qrc:/qt/qml/Zephro/Popover/FanControlPopoverView.qml"));
 
 StatusReading readingOf(const FanControlViewModel& viewModel, const UserDefaults& defaults) {
@@ -55,7 +57,13 @@ AppDelegate::AppDelegate(FanControlViewModel& viewModel, UserDefaults& defaults,
   connect(&updateTimer_, &QTimer::timeout, this, &AppDelegate::updateStatusItem);
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+  if (sharedDelegate == this) sharedDelegate = nullptr;
+}
+
+AppDelegate* AppDelegate::shared() {
+  return sharedDelegate;
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
   applyAppearance();
@@ -70,6 +78,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   viewModel_.startRefreshing();
   updateTimer_.start();
   if (!statusItem_) showPopover();
+  sharedDelegate = this;
 }
 
 void AppDelegate::applyAppearance() {
@@ -84,8 +93,8 @@ void AppDelegate::setUpPopover() {
       {QStringLiteral("isMacBookAir"), options_.isMacBookAir},
       {QStringLiteral("reduceMotion"), qEnvironmentVariableIntValue("ZEPHRO_REDUCE_MOTION") == 1},
   };
-  const auto style = statusItem_ ? PopoverWindow::Style::popover
-                                 : PopoverWindow::Style::ordinaryWindow;
+  const auto style =
+      statusItem_ ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
   popover_ = std::make_unique<PopoverWindow>(engine_, kPopoverView, properties, style);
   if (auto* root = popover_->rootItem()) {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "app/shell/PopoverWindow.h"
-#include "app/ui/popover/PopoverSettings.h"
 #include "app/shell/TrayEntry.h"
+#include "app/ui/popover/PopoverSettings.h"
 
 namespace zephro {
 
@@ -43,7 +43,12 @@ class AppDelegate : public QObject {
               QObject* parent = nullptr);
   ~AppDelegate() override;
 
+  // Once launching has finished the delegate is the shared one, until it goes away.
   void applicationDidFinishLaunching();
+  // The delegate of the application that has finished launching; null before that.
+  [[nodiscard]] static AppDelegate* shared();
+
+  [[nodiscard]] FanControlViewModel& viewModel() const { return viewModel_; }
 
   // The tray entry's action: opens or closes the popover at `anchor`.
   void togglePopover(std::optional<QPoint> anchor);

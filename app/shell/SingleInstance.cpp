@@ -5,13 +5,14 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 
+#include "app/intents/BusError.h"
 #include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
 
 constexpr const char* kApplicationInterface = "org.freedesktop.Application";
-constexpr const char* kShowOnboardingAction = "show-onboarding";
+constexpr const char* kOnboardingAction = "onboarding";
 
 // org.freedesktop.Application, as desktops and later launches call it.
 class ApplicationAdaptor final : public QDBusAbstractAdaptor {
@@ -24,23 +25,33 @@ class ApplicationAdaptor final : public QDBusAbstractAdaptor {
 
  public slots:
   void Activate(const QVariantMap& /*platformData*/) { instance_.activate(); }
-  void Open(const QStringList& /*uris*/, const QVariantMap& /*platformData*/) {
-    instance_.activate();
+  // Zephro opens no files or links.
+  void Open(const QStringList& /*uris*/, const QVariantMap& /*platformData*/,
+            const QDBusMessage& call) {
+    instance_.bus().send(
+        call.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NotSupported"),
+                              QStringLiteral("Zephro opens no files.")));
   }
-  void ActivateAction(const QString& name, const QVariantList& /*parameter*/,
-                      const QVariantMap& /*platformData*/) {
-    instance_.activateAction(name);
+  void ActivateAction(const QString& name, const QVariantList& parameter,
+                      const QVariantMap& /*platformData*/, const QDBusMessage& call) {
+    instance_.activateAction(name, parameter, call);
   }
 
  private:
   SingleInstance& instance_;
 };
 
+// A plain function, so that the action lives in its frame while it runs.
+QCoro::Task<QVariantList> noValues(QCoro::Task<> action) {
+  co_await action;
+  co_return QVariantList{};
+}
+
 QDBusMessage callFor(const QStringList& arguments) {
   if (arguments.contains(QStringLiteral("--show-onboarding"))) {
     auto call = QDBusMessage::createMethodCall(kApplicationBusName, kApplicationObjectPath,
                                                kApplicationInterface, "ActivateAction");
-    call << QString::fromLatin1(kShowOnboardingAction) << QVariantList{} << QVariantMap{};
+    call << QString::fromLatin1(kOnboardingAction) << QVariantList{} << QVariantMap{};
     return call;
   }
   auto call = QDBusMessage::createMethodCall(kApplicationBusName, kApplicationObjectPath,
@@ -85,12 +96,21 @@ void SingleInstance::activate() {
   emit activated();
 }
 
-void SingleInstance::activateAction(const QString& name) {
-  if (name == QLatin1String(kShowOnboardingAction)) {
-    emit onboardingRequested();
-  } else {
-    emit activated();
+void SingleInstance::setActionHandler(ActionHandler handler,
+                                      const LocalizationManager& localization) {
+  actionHandler_ = std::move(handler);
+  localization_ = &localization;
+}
+
+void SingleInstance::activateAction(const QString& name, const QVariantList& parameter,
+                                    const QDBusMessage& call) {
+  if (!actionHandler_) {
+    bus_.send(call.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
+                                    QStringLiteral("Zephro is still starting.")));
+    return;
   }
+  call.setDelayedReply(true);
+  replyWhenDone(noValues(actionHandler_(name, parameter)), call, bus_, *localization_);
 }
 
 }  // namespace zephro

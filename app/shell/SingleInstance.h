@@ -1,16 +1,21 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 #include <QVariantMap>
+#include <functional>
 #include <memory>
+
+#include "app/intents/BusNames.h"
 
 namespace zephro {
 
-inline constexpr const char* kApplicationBusName = "com.zephro.app";
-inline constexpr const char* kApplicationObjectPath = "/com/zephro/app";
+class LocalizationManager;
 
 // One application per user: the first launch owns the session-bus name
 // "com.zephro.app" and serves org.freedesktop.Application on /com/zephro/app; a later
@@ -21,6 +26,10 @@ class SingleInstance : public QObject {
  public:
   enum class Claim { first, forwarded, noBus };
 
+  // Runs a named action of org.freedesktop.Application's ActivateAction with its
+  // parameter; throws BusError (or an action's own error) to refuse it.
+  using ActionHandler = std::function<QCoro::Task<>(QString name, QVariantList parameter)>;
+
   explicit SingleInstance(QDBusConnection bus = QDBusConnection::sessionBus(),
                           QObject* parent = nullptr);
   ~SingleInstance() override;
@@ -29,18 +38,24 @@ class SingleInstance : public QObject {
   // bus nobody can be asked, and this launch goes on alone.
   [[nodiscard]] Claim claim(const QStringList& arguments);
 
-  // What a later launch asked for.
+  // Where ActivateAction calls go; errors are described in the interface language.
+  void setActionHandler(ActionHandler handler, const LocalizationManager& localization);
+
+  [[nodiscard]] const QDBusConnection& bus() const { return bus_; }
+
+  // What a later launch or the desktop asked for.
   void activate();
-  void activateAction(const QString& name);
+  // Answers `call` once the action has run, or with its error.
+  void activateAction(const QString& name, const QVariantList& parameter, const QDBusMessage& call);
 
  signals:
-  // A later launch without anything special: show the popover.
+  // Activate: show the popover.
   void activated();
-  // A later launch with "--show-onboarding".
-  void onboardingRequested();
 
  private:
   QDBusConnection bus_;
+  ActionHandler actionHandler_;
+  const LocalizationManager* localization_ = nullptr;
   bool owner_ = false;
 };
 

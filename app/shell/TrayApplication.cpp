@@ -1,13 +1,14 @@
 #include "app/shell/TrayApplication.h"
 
-#include <QApplication>
 #include <QtQml/qqmlextensionplugin.h>
+#include <QApplication>
 #include <csignal>
 
 #include "app/core/UnixSignalNotifier.h"
 #include "app/services/AppUpdateManager.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/ApplicationUpdater.h"
+#include "app/shell/Automation.h"
 #include "app/shell/DesktopTray.h"
 #include "app/shell/QuitCoordinator.h"
 #include "app/shell/SingleInstance.h"
@@ -37,8 +38,7 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
   QObject::connect(&quitSignals, &UnixSignalNotifier::received, &quit,
                    &QuitCoordinator::requestQuit);
   // The session is ending: the fans go back before the desktop takes the process.
-  QObject::connect(qApp, &QGuiApplication::commitDataRequest, &quit,
-                   &QuitCoordinator::requestQuit);
+  QObject::connect(qApp, &QGuiApplication::commitDataRequest, &quit, &QuitCoordinator::requestQuit);
 
   // An update relaunches through the same way out.
   std::function<void()> afterQuit;
@@ -55,6 +55,19 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
                                       });
       },
       LocalizationManager::shared());
+
+  // Automation acts through the view model of the application that has finished launching.
+  const Automation automation(instance, {.application = []() -> FanControlViewModel* {
+                                           auto* delegate = AppDelegate::shared();
+                                           return delegate != nullptr ? &delegate->viewModel()
+                                                                      : nullptr;
+                                         },
+                                         .client = viewModel.client(),
+                                         .defaults = UserDefaults::standard(),
+                                         .presets = viewModel.presetStore(),
+                                         .updates = updates,
+                                         .quit = quit,
+                                         .localization = LocalizationManager::shared()});
 
   AppDelegate::Options options;
   options.arguments = arguments;

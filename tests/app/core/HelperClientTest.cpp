@@ -111,6 +111,23 @@ TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
              "connection to AppleSMC.}"}));
 }
 
+// The helper of a machine without fans answers "fanCount is 0" with no fans: that is an
+// empty list. A negative count is a controller that could not be read.
+TEST(HelperClient, AMachineWithoutFansHasAnEmptyFanList) {
+  ClientOnSocket c;
+  ScriptedHelper helper;
+  helper.fanError = Error::withDescription("HelperError", 0, "fanCount is 0");
+  InProcessHelperServer server(c.socket, helper);
+  log::Capture capture;
+  const auto none = awaitTask(c.client->fetchFanInfo());
+  ASSERT_TRUE(none.succeeded());
+  EXPECT_TRUE(none.value->empty());
+  EXPECT_TRUE(capture.lines().empty());
+
+  helper.fanError = Error::withDescription("HelperError", -2, "fanCount is -2");
+  EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).errorText(), "fanCount is -2");
+}
+
 TEST(HelperClient, AMissingHelperFailsAtOnceAndOnlyTheReadsLog) {
   ClientOnSocket c;  // nothing listens on the socket
   log::Capture capture;

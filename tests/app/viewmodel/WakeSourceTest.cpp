@@ -5,40 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QDBusMessage>
-#include <QProcess>
 #include <QSignalSpy>
 
 #include "tests/app/core/TaskRunner.h"
+#include "tests/support/PrivateBus.h"
 
 namespace zephro {
 namespace {
 
 using namespace std::chrono_literals;
-
-class PrivateBus {
- public:
-  PrivateBus() {
-    daemon_.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-    if (daemon_.waitForStarted(60000) && daemon_.waitForReadyRead(60000)) {
-      address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-  }
-  ~PrivateBus() {
-    QDBusConnection::disconnectFromBus("listener");
-    QDBusConnection::disconnectFromBus("logind");
-    daemon_.terminate();
-    daemon_.waitForFinished(60000);
-  }
-
-  [[nodiscard]] QDBusConnection connect(const QString& name) const {
-    return QDBusConnection::connectToBus(address_, name);
-  }
-  [[nodiscard]] bool isRunning() const { return !address_.isEmpty(); }
-
- private:
-  QProcess daemon_;
-  QString address_;
-};
+using testing::PrivateBus;
 
 void prepareForSleep(QDBusConnection& logind, bool sleeping) {
   auto signal = QDBusMessage::createSignal("/org/freedesktop/login1",

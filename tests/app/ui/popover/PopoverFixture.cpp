@@ -20,6 +20,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "protocol/HelperProtocol.h"
 #include "protocol/remote/InProcessHelperServer.h"
+#include "tests/app/services/QuietUpdater.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
 #include "tests/support/TempDir.h"
 
@@ -101,22 +102,6 @@ class MachineHelper final : public HelperProtocol {
   Change last_;
 };
 
-// An updater that is always able to check and, asked to, finds nothing newer.
-class QuietUpdater final : public update::Updater {
- public:
-  explicit QuietUpdater(std::shared_ptr<update::UserDriver> driver) : driver_(std::move(driver)) {}
-
-  std::optional<Error> start() override { return std::nullopt; }
-  void checkForUpdates() override {
-    driver_->showUpdateNotFound(Error::withDescription("SUSparkleErrorDomain", 1001, "Up to date"),
-                                [] {});
-  }
-  [[nodiscard]] bool canCheckForUpdates() const override { return true; }
-
- private:
-  std::shared_ptr<update::UserDriver> driver_;
-};
-
 }  // namespace
 
 struct PopoverFixture::Parts {
@@ -141,8 +126,8 @@ struct PopoverFixture::Parts {
     FanControlViewModelOptions options;
     options.pollInterval = std::chrono::milliseconds(20);
     options.installPollInterval = std::chrono::milliseconds(20);
-    viewModel = std::make_unique<FanControlViewModel>(
-        *client, defaults, services, std::make_unique<WakeSource>(), options);
+    viewModel = std::make_unique<FanControlViewModel>(*client, defaults, services,
+                                                      std::make_unique<WakeSource>(), options);
     settings = std::make_unique<PopoverSettings>(defaults, services);
     updates = std::make_unique<AppUpdateManager>(
         [](std::shared_ptr<update::UserDriver> driver, update::UpdaterDelegate&) {

@@ -1,0 +1,335 @@
+// Automation as scripts reach it: the application's bus object on a private bus, over
+// the real helper on an emulated machine. What reaches the fans is read back from the
+// emulated machine.
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <fstream>
+
+#include "app/intents/FanModeEntity.h"
+#include "app/intents/IntentsAdaptor.h"
+#include "app/presets/PresetStore.h"
+#include "app/viewmodel/FanPercentage.h"
+#include "platform/defaults/DefaultsKeys.h"
+#include "platform/log/Log.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/app/intents/AutomationOnBus.h"
+
+namespace zephro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AutomationOnBus;
+
+QString errorOf(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString();
+}
+
+QString dialogOf(const QDBusMessage& reply) {
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+             ? reply.arguments().front().toString()
+             : QStringLiteral("<error %1: %2>").arg(reply.errorName(), reply.errorMessage());
+}
+
+template <typename T>
+T demarshalled(const QVariant& value) {
+  T result;
+  value.value<QDBusArgument>() >> result;
+  return result;
+}
+
+QList<FanModeEntity> entitiesOf(const QDBusMessage& reply) {
+  if (reply.arguments().isEmpty()) return {};
+  return demarshalled<QList<FanModeEntity>>(reply.arguments().front());
+}
+
+Preset percentagePreset(const QString& name, qint64 percent) {
+  return {QUuid::createUuid(), name, PresetMode::percentage, percent, std::nullopt};
+}
+
+double targetFor(const FanInfoDTO& fan, int percentage) {
+  return fan.minRPM() + percentage / 100.0 * (fan.maxRPM() - fan.minRPM());
+}
+
+// Two fans turning at 1800.7 and 2400.2 RPM in a machine at 50 °C.
+std::filesystem::path writeSteadyMachine(const std::filesystem::path& dir) {
+  const auto file = dir / "steady.json";
+  std::ofstream(file) << R"({
+    "model": "Steady1,1", "description": "two idle fans at a steady 50 degrees",
+    "fanSpeedType": "flt ", "modeKey": "F%dMd", "ftst": false,
+    "fans": [ { "min": 1800.7, "max": 5000 }, { "min": 2400.2, "max": 6000 } ],
+    "sensors": [ { "key": "Tp01", "type": "flt ", "offset": 0.0 } ],
+    "thermal": { "ambient": 24, "heatLoad": 26, "cooling": 0, "timeConstant": 30,
+                 "curveLow": 70, "curveHigh": 95 }
+  })";
+  return file;
+}
+
+// Collects "interface property" for every PropertiesChanged the application sends.
+class PropertiesListener : public QObject {
+  Q_OBJECT
+
+ public:
+  QStringList changes;
+
+ public slots:
+  void changed(const QString& interface, const QVariantMap& properties, const QStringList&) {
+    for (const auto& name : properties.keys()) changes.append(interface + " " + name);
+  }
+};
+
+struct Launched : AutomationOnBus {
+  explicit Launched(std::filesystem::path machine = {}) : AutomationOnBus(std::move(machine)) {
+    finishLaunching();
+  }
+};
+
+TEST(Automation, EveryActionReachesTheFans) {
+  Launched app;
+  ASSERT_TRUE(app.installHelper());
+  const auto fans = app.model().fans();
+  ASSERT_EQ(fans.size(), 2u);
+  const auto night = percentagePreset("Night", 30);
+  app.model().presetStore().add(night);
+
+  EXPECT_EQ(dialogOf(app.intents("SetFanMode", {"max"})), "Zephro is now set to Max.");
+  for (std::size_t i = 0; i < fans.size(); ++i) {
+    EXPECT_TRUE(app.machine()->isFanForced(i)) << i;
+    EXPECT_DOUBLE_EQ(app.machine()->fanTarget(i), fans[i].maxRPM()) << i;
+  }
+
+  EXPECT_EQ(dialogOf(app.intents("SetFanMode", {night.idText()})), "Zephro is now set to Night.");
+  EXPECT_EQ(app.model().presetStore().activePresetID(), night.id);
+  for (std::size_t i = 0; i < fans.size(); ++i) {
+    EXPECT_DOUBLE_EQ(app.machine()->fanTarget(i), targetFor(fans[i], 30)) << i;
+  }
+
+  // From 30 % of each range, 10 less is the floor of 25 %, not 20 %.
+  ASSERT_TRUE(testing::awaitTask(app.model().refresh()).succeeded());
+  EXPECT_EQ(dialogOf(app.intents("DecreaseFanSpeed", {10})), "Fan speed lowered by 10%.");
+  EXPECT_EQ(app.model().sliderPercentages(), (QList<int>{25, 25}));
+  EXPECT_DOUBLE_EQ(app.machine()->fanTarget(0), targetFor(fans[0], 25));
+
+  // A step starts from each fan's speed as the last poll saw it.
+  ASSERT_TRUE(testing::awaitTask(app.model().refresh()).succeeded());
+  auto expected = steppedPercentages(app.model().fans(), 20);
+  EXPECT_EQ(dialogOf(app.intents("IncreaseFanSpeed", {20})), "Fan speed raised by 20%.");
+  EXPECT_EQ(app.model().sliderPercentages(), QList<int>(expected.begin(), expected.end()));
+  EXPECT_DOUBLE_EQ(app.machine()->fanTarget(1), targetFor(fans[1], expected[1]));
+
+  // The same through the desktop's actions, then back to the firmware.
+  EXPECT_EQ(errorOf(app.activateAction("max")), "");
+  EXPECT_DOUBLE_EQ(app.machine()->fanTarget(1), fans[1].maxRPM());
+  ASSERT_TRUE(testing::awaitTask(app.model().refresh()).succeeded());
+  expected = steppedPercentages(app.model().fans(), -10);
+  EXPECT_EQ(errorOf(app.activateAction("decrease")), "");
+  EXPECT_EQ(app.model().sliderPercentages(), QList<int>(expected.begin(), expected.end()));
+  EXPECT_EQ(app.model().activeMode(), FanMode::manual);
+  EXPECT_EQ(errorOf(app.activateAction("set-mode", {"system"})), "");
+  for (std::size_t i = 0; i < fans.size(); ++i) EXPECT_FALSE(app.machine()->isFanForced(i)) << i;
+  EXPECT_EQ(app.model().activeMode(), FanMode::system);
+}
+
+TEST(Automation, RefusesWhatItCannotDoWithTheReasonInTheUsersLanguage) {
+  Launched app;
+  ASSERT_TRUE(app.installHelper());
+  const auto night = percentagePreset("Night", 30);
+  app.model().presetStore().add(night);
+  // The shortcut learned the preset's name, then the preset went.
+  ASSERT_EQ(entitiesOf(app.intents("FindFanModeEntities", {"night"})).size(), 1);
+  app.model().presetStore().deletePreset(night.id);
+
+  const struct {
+    const char* what;
+    QDBusMessage reply;
+    const char* error;
+    const char* message;
+  } cases[] = {
+      {"deleted preset", app.intents("SetFanMode", {night.idText()}),
+       "com.zephro.Intents1.Error.PresetNotFound", "The preset “Night” no longer exists."},
+      {"not an id", app.intents("SetFanMode", {"manual"}),
+       "com.zephro.Intents1.Error.PresetNotFound", "The preset “manual” no longer exists."},
+      {"lower-case built-in only", app.intents("SetFanMode", {"MAX"}),
+       "com.zephro.Intents1.Error.PresetNotFound", "The preset “MAX” no longer exists."},
+      {"no step", app.intents("IncreaseFanSpeed", {0}), "org.freedesktop.DBus.Error.InvalidArgs",
+       "The amount must be a whole percent from 1 to 75, not 0."},
+      {"too big a step", app.intents("DecreaseFanSpeed", {76}),
+       "org.freedesktop.DBus.Error.InvalidArgs",
+       "The amount must be a whole percent from 1 to 75, not 76."},
+      {"action with a text amount", app.activateAction("increase", {"ten"}),
+       "org.freedesktop.DBus.Error.InvalidArgs", "The amount is a whole percent."},
+      {"unknown action", app.activateAction("warp"), "org.freedesktop.DBus.Error.InvalidArgs",
+       "Zephro has no action named “warp”."},
+      {"open",
+       app.call("org.freedesktop.Application", "Open",
+                {QStringList{"file:///etc/passwd"}, QVariantMap{}}),
+       "org.freedesktop.DBus.Error.NotSupported", "Zephro opens no files."},
+  };
+  for (const auto& [what, reply, error, message] : cases) {
+    EXPECT_EQ(reply.errorName(), error) << what;
+    EXPECT_EQ(reply.errorMessage(), message) << what;
+  }
+  EXPECT_FALSE(app.machine()->isFanForced(0));
+}
+
+TEST(Automation, AHelperOutOfReachIsLoggedAndReportedAsSuch) {
+  Launched app;
+  ASSERT_TRUE(app.installHelper());
+  app.stopHelper();
+  const log::Capture capture;
+
+  const auto set = app.intents("SetFanMode", {"max"});
+  EXPECT_EQ(set.errorName(), "com.zephro.Intents1.Error.HelperUnreachable");
+  EXPECT_EQ(set.errorMessage(),
+            "Zephro can't reach its helper. Open Zephro and make sure the helper is enabled.");
+  const auto status = app.intents("GetFanStatus");
+  EXPECT_EQ(status.errorName(), "com.zephro.Intents1.Error.HelperUnreachable");
+
+  const auto actionLines = capture.linesStartingWith("[Zephro] Intent fan action failed: ");
+  ASSERT_EQ(actionLines.size(), 1u);
+  const auto statusLines = capture.linesStartingWith("[Zephro] Get Fan Status failed: ");
+  ASSERT_EQ(statusLines.size(), 1u);
+  // Both name the same cause, the helper's socket refusing.
+  EXPECT_EQ(actionLines.front().substr(actionLines.front().find(": ")),
+            statusLines.front().substr(statusLines.front().find(": ")));
+}
+
+TEST(Automation, StatusIsTheFastestFanAndTheTemperatureInTheUsersUnit) {
+  const testing::TempDir profiles;
+  Launched steady(writeSteadyMachine(profiles.path()));
+  ASSERT_TRUE(steady.installHelper());
+  auto reply = steady.intents("GetFanStatus");
+  ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  EXPECT_EQ(
+      reply.arguments(),
+      (QVariantList{qint64(2400), 50.0, "C",
+                    "Your fans are running at 2400 RPM, and the system temperature is 50°C."}));
+
+  steady.defaults().setBool(QString::fromLatin1(defaults::useFahrenheit.name), true);
+  reply = steady.intents("GetFanStatus");
+  ASSERT_EQ(reply.arguments().size(), 4);
+  EXPECT_EQ(reply.arguments()[0].toLongLong(), 2400);
+  EXPECT_DOUBLE_EQ(reply.arguments()[1].toDouble(), 122.0);
+  EXPECT_EQ(reply.arguments()[3].toString(),
+            "Your fans are running at 2400 RPM, and the system temperature is 122°F.");
+
+  // The status is never picked from a list.
+  const auto listed = steady.intents("FanStatusEntities", {QStringList{"current"}});
+  ASSERT_EQ(listed.arguments().size(), 1);
+  EXPECT_TRUE(demarshalled<QList<FanStatusEntity>>(listed.arguments()[0]).isEmpty());
+
+  Launched fanless(testing::sourcePath("platform/smc/machines/macbookair10-1.json"));
+  ASSERT_TRUE(fanless.installHelper());
+  const auto fanlessStatus = fanless.intents("GetFanStatus").arguments();
+  ASSERT_EQ(fanlessStatus.size(), 4);
+  EXPECT_EQ(fanlessStatus[0].toLongLong(), 0);
+  EXPECT_TRUE(fanlessStatus[3].toString().startsWith("Your fans are running at 0 RPM"));
+}
+
+TEST(Automation, QueriesAnswerFromStorageInListOrder) {
+  Launched app;
+  const auto night = percentagePreset("Night", 30);
+  const auto cool = percentagePreset("Cool Down", 60);
+  app.model().presetStore().setPresets({night, cool});
+  const FanModeEntity automatic{"system", "Auto"};
+  const FanModeEntity max{"max", "Max"};
+  const FanModeEntity nightEntity{night.idText(), "Night"};
+  const FanModeEntity coolEntity{cool.idText(), "Cool Down"};
+  const QList<FanModeEntity> all{automatic, max, nightEntity, coolEntity};
+
+  EXPECT_EQ(entitiesOf(app.intents("FanModeEntities")), all);
+  EXPECT_EQ(entitiesOf(app.intents("FanModeEntitiesForIdentifiers",
+                                   {QStringList{"max", "system", "nothing"}})),
+            (QList<FanModeEntity>{automatic, max}));
+  const struct {
+    const char* query;
+    QList<FanModeEntity> expected;
+  } queries[] = {
+      {"full speed", {max}},
+      {"boost", {max}},
+      {"turbo", {max}},
+      {"quiet", {automatic}},
+      {"normal", {automatic}},
+      {"default", {automatic}},
+      {"Máx", {max}},
+      {"  MAX\n", {max}},
+      {"night mode", {nightEntity}},
+      {"nig", {nightEntity}},
+      {"", all},
+      {" \t\n", all},
+      {"o", {automatic, max, coolEntity}},  // "boost" holds an o
+  };
+  for (const auto& [query, expected] : queries) {
+    EXPECT_EQ(entitiesOf(app.intents("FindFanModeEntities", {QString::fromUtf8(query)})), expected)
+        << query;
+  }
+}
+
+TEST(Automation, ShortcutsFollowThePresetsAndTheUpdateStateIsReadable) {
+  Launched app;
+  auto shortcuts = demarshalled<QList<AppShortcut>>(
+      app.property("AppShortcuts").value<QDBusVariant>().variant());
+  ASSERT_EQ(shortcuts.size(), 4);
+  EXPECT_EQ(shortcuts[0].phrases,
+            (QStringList{"Zephro on Auto", "Zephro on Max", "Set Zephro to Auto",
+                         "Set Zephro to Max", "Turn on Auto in Zephro", "Turn on Max in Zephro",
+                         "Switch Zephro to Auto", "Switch Zephro to Max"}));
+  EXPECT_EQ(shortcuts[1].shortTitle, "Fan Status");
+  EXPECT_EQ(shortcuts[3].phrases, (QStringList{"Decrease fan speed in Zephro",
+                                               "Turn down the fans in Zephro", "Zephro slower"}));
+
+  // Saving the presets announces the new phrases.
+  PropertiesListener listener;
+  ASSERT_TRUE(app.caller().connect(QString(), QString::fromLatin1(kApplicationObjectPath),
+                                   "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                   &listener, SLOT(changed(QString, QVariantMap, QStringList))));
+  app.model().presetStore().add(percentagePreset("Night", 30));
+  shortcuts = demarshalled<QList<AppShortcut>>(
+      app.property("AppShortcuts").value<QDBusVariant>().variant());
+  EXPECT_EQ(shortcuts[0].phrases.size(), 12);
+  EXPECT_TRUE(shortcuts[0].phrases.contains("Switch Zephro to Night"));
+  ASSERT_TRUE(testing::spinUntil([&] { return !listener.changes.isEmpty(); }, 30s));
+  EXPECT_EQ(listener.changes.front(), "com.zephro.Intents1 AppShortcuts");
+
+  const auto state = [&] {
+    return demarshalled<UpdateStateRecord>(
+        app.property("UpdateState").value<QDBusVariant>().variant());
+  };
+  EXPECT_EQ(state().kind, "idle");
+  EXPECT_EQ(state().progress, -1);
+  EXPECT_EQ(errorOf(app.activateAction("check-for-updates")), "");
+  ASSERT_TRUE(testing::spinUntil([&] { return state().kind == "upToDate"; }, 30s));
+  ASSERT_TRUE(testing::spinUntil(
+      [&] { return listener.changes.contains("com.zephro.Intents1 UpdateState"); }, 30s));
+}
+
+TEST(Automation, ActionsWaitForTheApplicationToFinishLaunching) {
+  AutomationOnBus app;
+  ASSERT_TRUE(app.installHelper());
+  // Launching finishes a second after the action began.
+  QTimer::singleShot(1s, [&app] { app.finishLaunching(); });
+  QElapsedTimer waited;
+  waited.start();
+  EXPECT_EQ(dialogOf(app.intents("SetFanMode", {"max"})), "Zephro is now set to Max.");
+  EXPECT_GE(waited.elapsed(), 1000);
+  EXPECT_TRUE(app.machine()->isFanForced(0));
+  EXPECT_EQ(errorOf(app.intents("SetFanMode", {"system"})), "");
+}
+
+TEST(Automation, AnApplicationThatNeverFinishesLaunchingIsNotReadyAfterEightSeconds) {
+  AutomationOnBus app;
+  QElapsedTimer waited;
+  waited.start();
+  const auto reply = app.intents("IncreaseFanSpeed", {10});
+  EXPECT_GE(waited.elapsed(), 8000);
+  EXPECT_EQ(reply.errorName(), "com.zephro.Intents1.Error.AppNotReady");
+  EXPECT_EQ(reply.errorMessage(), "Zephro isn't ready yet. Try again in a moment.");
+}
+
+}  // namespace
+}  // namespace zephro
+
+#include "AutomationBusTest.moc"
