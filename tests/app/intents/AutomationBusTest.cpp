@@ -6,6 +6,9 @@
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTimer>
 #include <fstream>
 
@@ -304,6 +307,26 @@ TEST(Automation, ShortcutsFollowThePresetsAndTheUpdateStateIsReadable) {
   ASSERT_TRUE(testing::spinUntil([&] { return state().kind == "upToDate"; }, 30s));
   ASSERT_TRUE(testing::spinUntil(
       [&] { return listener.changes.contains("com.zephro.Intents1 UpdateState"); }, 30s));
+}
+
+// Launchers activate a D-Bus activatable application's desktop actions by their ids.
+TEST(Automation, TheDesktopFilesActionsAreActionsOfTheApplication) {
+  const AutomationOnBus app;
+  // Not QSettings: its INI format ends a value at a ';'.
+  QFile desktopFile(QString::fromLatin1(ZEPHRO_BINARY_DIR) + "/app/com.zephro.app.desktop");
+  ASSERT_TRUE(desktopFile.open(QIODevice::ReadOnly));
+  const auto lines = QString::fromUtf8(desktopFile.readAll()).split('\n');
+  EXPECT_TRUE(lines.contains("DBusActivatable=true"));
+  const auto actionsLine = lines.filter(QRegularExpression("^Actions="));
+  ASSERT_EQ(actionsLine.size(), 1);
+  const auto actions = actionsLine.front().mid(8).split(';', Qt::SkipEmptyParts);
+  EXPECT_EQ(actions, (QStringList{"auto", "max"}));
+  for (const auto& action : actions) {
+    EXPECT_TRUE(app.automation().actions().names().contains(action)) << action.toStdString();
+  }
+  QSettings service(QString::fromLatin1(ZEPHRO_BINARY_DIR) + "/app/com.zephro.app.service",
+                    QSettings::IniFormat);
+  EXPECT_EQ(service.value("D-BUS Service/Name").toString(), kApplicationBusName);
 }
 
 TEST(Automation, ActionsWaitForTheApplicationToFinishLaunching) {

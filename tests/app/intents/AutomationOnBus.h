@@ -56,6 +56,7 @@ class AutomationOnBus {
                                             const QVariantList& parameter = {});
   [[nodiscard]] QVariant property(const QString& name);
   [[nodiscard]] QDBusConnection caller() const { return caller_; }
+  [[nodiscard]] const Automation& automation() const { return *automation_; }
 
  private:
   TempDir dir_;
