@@ -44,9 +44,9 @@ BusError BusError::from(const std::exception_ptr& error, const LocalizationManag
   }
 }
 
-void replyWhenDone(QCoro::Task<QVariantList> answer, QDBusMessage call, QDBusConnection bus,
+void replyWhenDone(QCoro::Task<QVariantList> answer, const QDBusMessage& call, QDBusConnection bus,
                    const LocalizationManager& localization) {
-  detach(sendReply(std::move(answer), std::move(call), std::move(bus), localization),
+  detach(sendReply(std::move(answer), call, std::move(bus), localization),
          "Answering a D-Bus call");
 }
 

@@ -36,7 +36,7 @@ class BusError : public std::runtime_error {
 
 // Answers `call` once `answer` is done: with the values it returns, or with the error it
 // throws. The call must have been marked for a delayed reply.
-void replyWhenDone(QCoro::Task<QVariantList> answer, QDBusMessage call, QDBusConnection bus,
+void replyWhenDone(QCoro::Task<QVariantList> answer, const QDBusMessage& call, QDBusConnection bus,
                    const LocalizationManager& localization);
 
 }  // namespace zephro

@@ -37,8 +37,8 @@ bool synonymMatches(const QString& id, const QString& query) {
 
 }  // namespace
 
-FanModeEntityQuery::FanModeEntityQuery(const UserDefaults& defaults, QLocale locale)
-    : defaults_(defaults), locale_(std::move(locale)) {}
+FanModeEntityQuery::FanModeEntityQuery(const UserDefaults& defaults, const QLocale& locale)
+    : defaults_(defaults), locale_(locale) {}
 
 QList<FanModeEntity> FanModeEntityQuery::allEntities() const {
   QList<FanModeEntity> entities;
@@ -65,7 +65,8 @@ QList<FanModeEntity> FanModeEntityQuery::entities(const QString& matching) const
   if (query.isEmpty()) return all;
   QList<FanModeEntity> found;
   for (auto& entity : all) {
-    if (eitherContains(locale_.toLower(entity.name), query) || synonymMatches(entity.id, query)) {
+    // Names are folded as the query is, so that a preset named "Café" is found by its name.
+    if (eitherContains(fold(entity.name, locale_), query) || synonymMatches(entity.id, query)) {
       found.append(std::move(entity));
     }
   }

@@ -24,7 +24,7 @@ struct FanModeEntity {
 // The entities as automation sees them, rebuilt from storage on every question.
 class FanModeEntityQuery {
  public:
-  explicit FanModeEntityQuery(const UserDefaults& defaults, QLocale locale = QLocale());
+  explicit FanModeEntityQuery(const UserDefaults& defaults, const QLocale& locale = QLocale());
 
   // Auto and Max, then one entity per stored preset in stored order.
   [[nodiscard]] QList<FanModeEntity> allEntities() const;

@@ -48,7 +48,7 @@ ZephroIntentError ZephroIntentError::helperUnreachable() {
 }
 
 QString ZephroIntentError::localizedDescription(const LocalizationManager& localization) const {
-  const QString text = localization.string(QString::fromLatin1(descriptionKey(kind_)));
+  QString text = localization.string(QString::fromLatin1(descriptionKey(kind_)));
   if (kind_ != Kind::presetNotFound) return text;
   return localizedFormat(text, presetName_);
 }

@@ -236,12 +236,14 @@ TEST(Automation, QueriesAnswerFromStorageInListOrder) {
   Launched app;
   const auto night = percentagePreset("Night", 30);
   const auto cool = percentagePreset("Cool Down", 60);
-  app.model().presetStore().setPresets({night, cool});
+  const auto cafe = percentagePreset("Café", 45);
+  app.model().presetStore().setPresets({night, cool, cafe});
   const FanModeEntity automatic{"system", "Auto"};
   const FanModeEntity max{"max", "Max"};
   const FanModeEntity nightEntity{night.idText(), "Night"};
   const FanModeEntity coolEntity{cool.idText(), "Cool Down"};
-  const QList<FanModeEntity> all{automatic, max, nightEntity, coolEntity};
+  const FanModeEntity cafeEntity{cafe.idText(), "Café"};
+  const QList<FanModeEntity> all{automatic, max, nightEntity, coolEntity, cafeEntity};
 
   EXPECT_EQ(entitiesOf(app.intents("FanModeEntities")), all);
   EXPECT_EQ(entitiesOf(app.intents("FanModeEntitiesForIdentifiers",
@@ -264,6 +266,8 @@ TEST(Automation, QueriesAnswerFromStorageInListOrder) {
       {"", all},
       {" \t\n", all},
       {"o", {automatic, max, coolEntity}},  // "boost" holds an o
+      {"Café", {cafeEntity}},
+      {"CAFE", {cafeEntity}},
   };
   for (const auto& [query, expected] : queries) {
     EXPECT_EQ(entitiesOf(app.intents("FindFanModeEntities", {QString::fromUtf8(query)})), expected)

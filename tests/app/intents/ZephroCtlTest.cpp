@@ -73,8 +73,8 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
   for (const auto& [arguments, exitCode, out, err] : cases) {
     const auto run = zephroctl(app.busAddress(), arguments);
     EXPECT_EQ(run.exitCode, exitCode) << arguments.join(' ').toStdString();
-    EXPECT_EQ(run.out, out) << arguments.join(' ').toStdString();
-    EXPECT_EQ(run.err, err) << arguments.join(' ').toStdString();
+    EXPECT_EQ(run.out.toStdString(), out.toStdString()) << arguments.join(' ').toStdString();
+    EXPECT_EQ(run.err.toStdString(), err.toStdString()) << arguments.join(' ').toStdString();
   }
   EXPECT_FALSE(app.machine()->isFanForced(0));
 
@@ -106,7 +106,7 @@ TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
   testing::AutomationOnBus notLaunched({}, FanIntentsOptions{.launchTimeout = 300ms});
   const auto notReady = zephroctl(notLaunched.busAddress(), {"faster", "5"});
   EXPECT_EQ(notReady.exitCode, 4);
-  EXPECT_EQ(notReady.err, "Zephro isn't ready yet. Try again in a moment.\n");
+  EXPECT_EQ(notReady.err.toStdString(), "Zephro isn't ready yet. Try again in a moment.\n");
 
   const testing::PrivateBus nobody;
   const struct {
