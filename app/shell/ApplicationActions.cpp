@@ -80,8 +80,8 @@ ApplicationActions::ApplicationActions(IntentsService& intents, AppUpdateManager
   });
 }
 
-void ApplicationActions::add(const QString& name, Action action) {
-  actions_.insert(name, std::move(action));
+void ApplicationActions::add(const QString& name, const Action& action) {
+  actions_.insert(name, action);
 }
 
 QStringList ApplicationActions::names() const {

@@ -24,7 +24,7 @@ class ApplicationActions {
   // decrease (an optional amount, 10 by default), check-for-updates, install-update, quit.
   ApplicationActions(IntentsService& intents, AppUpdateManager& updates, QuitCoordinator& quit);
 
-  void add(const QString& name, Action action);
+  void add(const QString& name, const Action& action);
   [[nodiscard]] QStringList names() const;
 
   // Throws BusError for a name no action has.
