@@ -19,7 +19,8 @@ PrivateBus::~PrivateBus() {
 
 QDBusConnection PrivateBus::connect(const QString& name) {
   // Qt shares connections by name: the bus's address keeps two buses' apart.
-  const QString unique = name + QLatin1Char('@') + address_;
+  const QString unique =
+      (name.isEmpty() ? QString::number(connections_.size()) : name) + QLatin1Char('@') + address_;
   connections_.append(unique);
   return QDBusConnection::connectToBus(address_, unique);
 }

@@ -18,8 +18,9 @@ class PrivateBus {
 
   [[nodiscard]] bool isRunning() const { return !address_.isEmpty(); }
   [[nodiscard]] const QString& address() const { return address_; }
-  // A connection of its own under `name`, closed when the bus goes.
-  [[nodiscard]] QDBusConnection connect(const QString& name);
+  // A connection of its own under `name` (a numbered one when empty), closed when the
+  // bus goes.
+  [[nodiscard]] QDBusConnection connect(const QString& name = {});
 
  private:
   QProcess daemon_;

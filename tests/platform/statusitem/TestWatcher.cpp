@@ -13,28 +13,6 @@ const QString kPath = QStringLiteral("/StatusNotifierWatcher");
 
 }  // namespace
 
-PrivateBus::PrivateBus() {
-  daemon_.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                 QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-  if (daemon_.waitForStarted(60000) && daemon_.waitForReadyRead(60000)) {
-    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-  }
-}
-
-PrivateBus::~PrivateBus() {
-  for (const QString& name : connections_) QDBusConnection::disconnectFromBus(name);
-  daemon_.terminate();
-  daemon_.waitForFinished(60000);
-}
-
-QDBusConnection PrivateBus::connect() {
-  static int count = 0;
-  const QString name = QStringLiteral("statusitem-test-%1").arg(++count);
-  connections_.append(name);
-  return QDBusConnection::connectToBus(address_, name);
-}
-
 bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds guard) {
   const auto deadline = std::chrono::steady_clock::now() + guard;
   while (!condition()) {

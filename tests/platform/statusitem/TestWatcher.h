@@ -3,33 +3,17 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <functional>
 #include <memory>
 
+#include "tests/support/PrivateBus.h"
+
 namespace zephro::statusitem::testing {
 
-// A message bus of the test's own: tests that run side by side each have their own
-// org.kde.StatusNotifierWatcher name to take and give up.
-class PrivateBus {
- public:
-  PrivateBus();
-  ~PrivateBus();
-  PrivateBus(const PrivateBus&) = delete;
-  PrivateBus& operator=(const PrivateBus&) = delete;
-
-  [[nodiscard]] bool isRunning() const { return !address_.isEmpty(); }
-  // A new connection of its own, closed with the bus.
-  [[nodiscard]] QDBusConnection connect();
-
- private:
-  QProcess daemon_;
-  QString address_;
-  QStringList connections_;
-};
+using ::zephro::testing::PrivateBus;
 
 // Turns the event loop until the condition holds; false when the guard passed first (a
 // failed test, never a timing assumption: no real wait comes near it).
