@@ -31,6 +31,16 @@ namespace {
   }
 }
 
+// A view-model operation whose failure is the action's: a plain function, so that the
+// operation lives in its frame.
+QCoro::Task<> asFanAction(QCoro::Task<> operation) {
+  try {
+    co_await operation;
+  } catch (...) {
+    failFanAction(std::current_exception());
+  }
+}
+
 }  // namespace
 
 FanIntents::FanIntents(ApplicationLookup application, HelperClient& client, UserDefaults& defaults,
@@ -60,14 +70,8 @@ QCoro::Task<QString> FanIntents::setFanMode(FanModeEntity mode) {
   auto waiting = waitForApplication();
   FanControlViewModel* const viewModel = co_await waiting;
   const QPointer self(this);
-  std::exception_ptr failure;
-  try {
-    auto changing = changeMode(*viewModel, mode);
-    co_await changing;
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  if (failure) failFanAction(failure);
+  auto changing = asFanAction(changeMode(*viewModel, mode));
+  co_await changing;
   if (!self) co_return QString();
   co_return localization_.format(QStringLiteral("intent_dialog_set_mode"), {mode.name});
 }
@@ -137,14 +141,8 @@ QCoro::Task<QString> FanIntents::adjust(int step, const char* dialogKey, int amo
   auto waiting = waitForApplication();
   FanControlViewModel* const viewModel = co_await waiting;
   const QPointer self(this);
-  std::exception_ptr failure;
-  try {
-    auto adjusting = viewModel->adjustAllFans(step);
-    co_await adjusting;
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  if (failure) failFanAction(failure);
+  auto adjusting = asFanAction(viewModel->adjustAllFans(step));
+  co_await adjusting;
   if (!self) co_return QString();
   co_return localization_.format(QString::fromLatin1(dialogKey), {amount});
 }

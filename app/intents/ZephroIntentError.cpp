@@ -6,34 +6,29 @@
 namespace zephro {
 namespace {
 
-const char* descriptionKey(ZephroIntentError::Kind kind) {
-  switch (kind) {
-    case ZephroIntentError::Kind::presetNotFound:
-      return "intent_error_preset_not_found";
-    case ZephroIntentError::Kind::appNotReady:
-      return "intent_error_app_not_ready";
-    case ZephroIntentError::Kind::helperUnreachable:
-      return "intent_error_helper_unreachable";
-  }
-  return "";
-}
+struct Names {
+  const char* descriptionKey;
+  const char* busName;
+};
 
-const char* busName(ZephroIntentError::Kind kind) {
+Names namesOf(ZephroIntentError::Kind kind) {
   switch (kind) {
     case ZephroIntentError::Kind::presetNotFound:
-      return "com.zephro.Intents1.Error.PresetNotFound";
+      return {"intent_error_preset_not_found", "com.zephro.Intents1.Error.PresetNotFound"};
     case ZephroIntentError::Kind::appNotReady:
-      return "com.zephro.Intents1.Error.AppNotReady";
+      return {"intent_error_app_not_ready", "com.zephro.Intents1.Error.AppNotReady"};
     case ZephroIntentError::Kind::helperUnreachable:
-      return "com.zephro.Intents1.Error.HelperUnreachable";
+      return {"intent_error_helper_unreachable", "com.zephro.Intents1.Error.HelperUnreachable"};
   }
-  return "";
+  return {"", ""};
 }
 
 }  // namespace
 
 ZephroIntentError::ZephroIntentError(Kind kind, QString presetName)
-    : std::runtime_error(descriptionKey(kind)), kind_(kind), presetName_(std::move(presetName)) {}
+    : std::runtime_error(namesOf(kind).descriptionKey),
+      kind_(kind),
+      presetName_(std::move(presetName)) {}
 
 ZephroIntentError ZephroIntentError::presetNotFound(QString name) {
   return {Kind::presetNotFound, std::move(name)};
@@ -48,13 +43,13 @@ ZephroIntentError ZephroIntentError::helperUnreachable() {
 }
 
 QString ZephroIntentError::localizedDescription(const LocalizationManager& localization) const {
-  QString text = localization.string(QString::fromLatin1(descriptionKey(kind_)));
+  QString text = localization.string(QString::fromLatin1(namesOf(kind_).descriptionKey));
   if (kind_ != Kind::presetNotFound) return text;
   return localizedFormat(text, presetName_);
 }
 
 QString ZephroIntentError::busErrorName() const {
-  return QString::fromLatin1(busName(kind_));
+  return QString::fromLatin1(namesOf(kind_).busName);
 }
 
 }  // namespace zephro
