@@ -92,12 +92,14 @@ void AppDelegate::setUpPopover() {
       {QStringLiteral("settings"), QVariant::fromValue(&settings_)},
       {QStringLiteral("isMacBookAir"), options_.isMacBookAir},
       {QStringLiteral("reduceMotion"), qEnvironmentVariableIntValue("ZEPHRO_REDUCE_MOTION") == 1},
+      {QStringLiteral("showsAddPreset"), true},
   };
   const auto style =
       statusItem_ ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
   popover_ = std::make_unique<PopoverWindow>(engine_, kPopoverView, properties, style);
   if (auto* root = popover_->rootItem()) {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
+    connect(root, SIGNAL(addPresetRequested()), this, SLOT(showPresetWindow()));
   }
   connect(popover_.get(), &PopoverWindow::closed, this, &AppDelegate::popoverDidClose);
   // After the first close the fans are polled while the popover is open, or for the tray.
@@ -126,6 +128,12 @@ void AppDelegate::togglePopover(std::optional<QPoint> anchor) {
 
 void AppDelegate::showPopover() {
   if (!popover_->isShown()) popover_->show(std::nullopt);
+}
+
+void AppDelegate::showPresetWindow() {
+  if (!presetWindow_) presetWindow_ = std::make_unique<PresetWindowController>(engine_);
+  popover_->close();
+  presetWindow_->show(viewModel_);
 }
 
 void AppDelegate::popoverDidClose() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/presets/window/PresetWindowController.h"
 #include "app/shell/PopoverWindow.h"
 #include "app/shell/TrayEntry.h"
 #include "app/ui/popover/PopoverSettings.h"
@@ -59,6 +60,12 @@ class AppDelegate : public QObject {
 
   [[nodiscard]] PopoverWindow* popover() const { return popover_.get(); }
   [[nodiscard]] TrayEntry* statusItem() const { return statusItem_.get(); }
+  [[nodiscard]] PresetWindowController* presetWindow() const { return presetWindow_.get(); }
+
+ public slots:
+  // The popover's add-preset entry and the "presets" action: the preset manager, made on
+  // first use, brought to the front.
+  void showPresetWindow();
 
  private:
   void setUpPopover();
@@ -78,6 +85,7 @@ class AppDelegate : public QObject {
   QQmlEngine engine_;
   std::unique_ptr<PopoverWindow> popover_;
   std::unique_ptr<TrayEntry> statusItem_;
+  std::unique_ptr<PresetWindowController> presetWindow_;
   std::optional<QElapsedTimer> sinceLastClose_;
   QTimer updateTimer_;
 };

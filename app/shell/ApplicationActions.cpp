@@ -84,6 +84,13 @@ void ApplicationActions::add(const QString& name, const Action& action) {
   actions_.insert(name, action);
 }
 
+ApplicationActions::Action ApplicationActions::immediate(std::function<void()> work) {
+  return [work = std::move(work)](const QVariantList& /*parameter*/) {
+    work();
+    return finished();
+  };
+}
+
 QStringList ApplicationActions::names() const {
   QStringList names = actions_.keys();
   std::sort(names.begin(), names.end());

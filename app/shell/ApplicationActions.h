@@ -25,6 +25,8 @@ class ApplicationActions {
   ApplicationActions(IntentsService& intents, AppUpdateManager& updates, QuitCoordinator& quit);
 
   void add(const QString& name, const Action& action);
+  // An action that does its work at once and ignores its parameter, such as showing a window.
+  [[nodiscard]] static Action immediate(std::function<void()> work);
   [[nodiscard]] QStringList names() const;
 
   // Throws BusError for a name no action has.

@@ -39,6 +39,8 @@ class Automation {
 
   [[nodiscard]] IntentsService& service() { return service_; }
   [[nodiscard]] const ApplicationActions& actions() const { return actions_; }
+  // For the windows' actions, added once the windows' owner exists.
+  [[nodiscard]] ApplicationActions& actions() { return actions_; }
 
  private:
   SingleInstance& instance_;

@@ -22,6 +22,7 @@ Q_IMPORT_QML_PLUGIN(Zephro_UiPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_ViewModelPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_ServicesPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 
 namespace zephro {
 
@@ -57,17 +58,16 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
       LocalizationManager::shared());
 
   // Automation acts through the view model of the application that has finished launching.
-  const Automation automation(instance, {.application = []() -> FanControlViewModel* {
-                                           auto* delegate = AppDelegate::shared();
-                                           return delegate != nullptr ? &delegate->viewModel()
-                                                                      : nullptr;
-                                         },
-                                         .client = viewModel.client(),
-                                         .defaults = UserDefaults::standard(),
-                                         .presets = viewModel.presetStore(),
-                                         .updates = updates,
-                                         .quit = quit,
-                                         .localization = LocalizationManager::shared()});
+  Automation automation(instance, {.application = []() -> FanControlViewModel* {
+                                     auto* delegate = AppDelegate::shared();
+                                     return delegate != nullptr ? &delegate->viewModel() : nullptr;
+                                   },
+                                   .client = viewModel.client(),
+                                   .defaults = UserDefaults::standard(),
+                                   .presets = viewModel.presetStore(),
+                                   .updates = updates,
+                                   .quit = quit,
+                                   .localization = LocalizationManager::shared()});
 
   AppDelegate::Options options;
   options.arguments = arguments;
@@ -75,6 +75,9 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
   AppDelegate delegate(viewModel, UserDefaults::standard(), updates, quit, makeDesktopTray,
                        options);
   QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::showPopover);
+  automation.actions().add(QStringLiteral("presets"), ApplicationActions::immediate([&delegate] {
+                             delegate.showPresetWindow();
+                           }));
   delegate.applicationDidFinishLaunching();
   return QApplication::exec();
 }

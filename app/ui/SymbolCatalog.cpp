@@ -38,6 +38,8 @@ constexpr std::array kTable{
     SymbolGlyph{"trash", mi, 0xe872},                        // delete
     SymbolGlyph{"face.smiling", mi, 0xe813},                 // sentiment_satisfied
     SymbolGlyph{"exclamationmark.circle.fill", mi, 0xe000},  // error
+    SymbolGlyph{"chevron.up", mi, 0xe5ce},                   // expand_less
+    SymbolGlyph{"chevron.down", mi, 0xe5cf},                 // expand_more
     // The feedback window's status line.
     SymbolGlyph{"checkmark.circle.fill", mi, 0xe86c},          // check_circle
     SymbolGlyph{"exclamationmark.triangle.fill", mi, 0xe002},  // warning

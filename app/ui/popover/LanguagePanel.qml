@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import "Style.js" as Style

@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import QtQuick.Controls as Controls
 import QtQuick.Layouts
 import Zephro.ViewModel

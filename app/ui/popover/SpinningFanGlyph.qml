@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 
 // The header's fan, turning at a speed that follows the fans: every 1/60 s it advances by
 // rpm / 6000 × 18 degrees. At or below 100 RPM it stands still at its last angle.

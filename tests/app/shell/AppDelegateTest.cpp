@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QtQml/qqmlextensionplugin.h>
+#include <QQuickItem>
 #include <vector>
 
 #include "app/shell/QuitCoordinator.h"
@@ -13,6 +14,7 @@
 #include "tests/app/ui/popover/PopoverFixture.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 
 namespace zephro {
 namespace {
@@ -66,6 +68,25 @@ struct Shell {
   std::unique_ptr<AppDelegate> delegate;
 };
 
+TEST(AppDelegate, ThePopoversAddPresetEntryOpensThePresetManagerOnce) {
+  Shell shell(std::chrono::milliseconds(0));
+  shell.tray->click();
+  auto* entry = shell.delegate->popover()->rootItem()->findChild<QQuickItem*>("addPreset");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_TRUE(entry->isVisible());
+  EXPECT_EQ(shell.delegate->presetWindow(), nullptr);
+
+  for (int opening = 0; opening < 2; ++opening) {
+    QMetaObject::invokeMethod(entry, "clicked");
+    PresetWindowController* window = shell.delegate->presetWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->window().isVisible());
+    EXPECT_NE(window->content(), nullptr);
+    EXPECT_FALSE(shell.shown());
+    window->window().close();
+  }
+}
+
 TEST(AppDelegate, ClicksOnTheTrayToggleThePopoverButNotStraightAfterItClosed) {
   Shell shell(std::chrono::milliseconds(300));
   ASSERT_NE(shell.tray, nullptr);
@@ -87,7 +108,8 @@ TEST(AppDelegate, ClicksOnTheTrayToggleThePopoverButNotStraightAfterItClosed) {
 TEST(AppDelegate, TheTrayShowsTheReadingAndStaysLiveWhileItShowsNumbers) {
   Shell shell(std::chrono::milliseconds(0));
   auto& viewModel = *shell.fixture->viewModel();
-  ASSERT_TRUE(spinUntil([&] { return !shell.tray->texts.isEmpty() && viewModel.fans().size() == 2; }));
+  ASSERT_TRUE(
+      spinUntil([&] { return !shell.tray->texts.isEmpty() && viewModel.fans().size() == 2; }));
   // The icon only: one square picture at 1x and 2x, no text.
   EXPECT_EQ(shell.tray->sizes.back().second, shell.tray->sizes.back().first * 2);
   EXPECT_TRUE(viewModel.isRefreshing());

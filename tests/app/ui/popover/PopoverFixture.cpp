@@ -27,9 +27,6 @@
 namespace zephro::testing {
 namespace {
 
-constexpr double kMinRPM = 1200;
-constexpr double kMaxRPM = 6000;
-
 // A helper that answers like a machine: its fans take the speed of every mode change, and
 // each change is counted.
 class MachineHelper final : public HelperProtocol {
@@ -183,9 +180,9 @@ QVariantList PopoverFixture::lastPercentages() const {
   return percentages;
 }
 
-void PopoverFixture::serveFans(int count, double rpm) {
+void PopoverFixture::serveFans(int count, double rpm, double minRPM, double maxRPM) {
   std::vector<FanInfoDTO> fans;
-  for (int i = 0; i < count; ++i) fans.emplace_back(i, rpm, kMinRPM, kMaxRPM, FanMode::system);
+  for (int i = 0; i < count; ++i) fans.emplace_back(i, rpm, minRPM, maxRPM, FanMode::system);
   parts_->helper.serve(std::move(fans));
 }
 
@@ -204,6 +201,12 @@ void PopoverFixture::requireApproval() {
 QString PopoverFixture::addPreset(const QString& name, int percentage, const QString& symbol) {
   Preset preset{QUuid::createUuid(), name, PresetMode::percentage, percentage,
                 symbol.isEmpty() ? std::nullopt : std::optional<QString>(symbol)};
+  parts_->viewModel->presetStore().add(preset);
+  return preset.idText();
+}
+
+QString PopoverFixture::addRPMPreset(const QString& name, int rpm) {
+  const Preset preset{QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt};
   parts_->viewModel->presetStore().add(preset);
   return preset.idText();
 }

@@ -43,9 +43,10 @@ class PopoverFixture : public QObject {
   [[nodiscard]] int lastMode() const;
   [[nodiscard]] QVariantList lastPercentages() const;
 
-  // The helper's fans from now on: `count` fans with a range of 1200 to 6000 RPM, in
+  // The helper's fans from now on: `count` fans with a range of minRPM to maxRPM, in
   // system mode at the given speed.
-  Q_INVOKABLE void serveFans(int count, double rpm = 2400);
+  Q_INVOKABLE void serveFans(int count, double rpm = 2400, double minRPM = 1200,
+                             double maxRPM = 6000);
   // One poll; the view model shows the result once it arrives.
   Q_INVOKABLE void poll();
   // The helper stops answering with fans: polls fail from now on.
@@ -55,6 +56,8 @@ class PopoverFixture : public QObject {
   // Adds a preset of one percentage for all fans; returns its id.
   Q_INVOKABLE QString addPreset(const QString& name, int percentage,
                                 const QString& symbol = QString());
+  // Adds a preset of one speed for all fans; returns its id.
+  Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm);
   Q_INVOKABLE void deletePreset(const QString& id);
   // The login item's status as the service manager reports it.
   Q_INVOKABLE bool loginItemEnabled() const;

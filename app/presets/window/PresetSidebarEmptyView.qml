@@ -1,0 +1,20 @@
+import QtQuick
+import "Style.js" as Style
+
+// The sidebar without presets.
+Item {
+    id: empty
+
+    property string text
+
+    Text {
+        objectName: "sidebarEmptyText"
+        anchors.centerIn: parent
+        width: parent.width - 24
+        text: empty.text
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.WordWrap
+        font.pixelSize: Style.body
+        color: Style.secondary(empty.palette)
+    }
+}

@@ -1,0 +1,135 @@
+// Renders the preset manager's window in its states, light and dark, into PNG files:
+//   preset_window_screenshots OUTPUT_DIR
+// The real window and QML module over a real view model on an in-process helper
+// (PopoverFixture), on whatever platform QT_QPA_PLATFORM names.
+#include <QtQml/qqmlextensionplugin.h>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "app/presets/window/PresetEditor.h"
+#include "app/presets/window/PresetWindowController.h"
+#include "app/settings/AppearanceMode.h"
+#include "app/ui/LocalizationManager.h"
+#include "tests/app/ui/popover/PopoverFixture.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
+
+namespace {
+
+using zephro::PresetEditor;
+using zephro::testing::PopoverFixture;
+
+bool waitFor(const std::function<bool()>& done, int milliseconds = 5000) {
+  const QDeadlineTimer deadline(milliseconds);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+void settle(int milliseconds) {
+  waitFor([] { return false; }, milliseconds);
+}
+
+bool withFans(PopoverFixture& fixture) {
+  fixture.serveFans(2, 2400, 1200, 5800);
+  fixture.poll();
+  return waitFor([&] { return fixture.viewModel()->fans().size() == 2; });
+}
+
+void addPresets(PopoverFixture& fixture) {
+  fixture.addPreset(QStringLiteral("Quiet"), 35, QStringLiteral("snowflake"));
+  fixture.addPreset(QStringLiteral("Balanced"), 60, QString());
+  fixture.addRPMPreset(QStringLiteral("Render"), 4200);
+  fixture.addPreset(QStringLiteral("Gaming"), 90, QStringLiteral("gamecontroller.fill"));
+  fixture.addPreset(QStringLiteral("Studio"), 45, QStringLiteral("🎧"));
+}
+
+struct Scene {
+  const char* name;
+  // Sets the editor up once the window shows.
+  std::function<void(PopoverFixture&, PresetEditor&)> prepare;
+};
+
+std::vector<Scene> scenes() {
+  return {
+      {"empty", [](PopoverFixture&, PresetEditor&) {}},
+      {"editing",
+       [](PopoverFixture& fixture, PresetEditor& editor) {
+         addPresets(fixture);
+         editor.select(fixture.viewModel()->presetStore().presets().at(2).idText());
+       }},
+      {"new-blank-name",
+       [](PopoverFixture& fixture, PresetEditor& editor) {
+         addPresets(fixture);
+         editor.startNew(
+             zephro::LocalizationManager::shared().string(QStringLiteral("preset_new")));
+         editor.setEditingName(QString());
+       }},
+      {"picker",
+       [](PopoverFixture& fixture, PresetEditor& editor) {
+         addPresets(fixture);
+         editor.select(fixture.viewModel()->presetStore().presets().at(0).idText());
+         editor.setProperty("showingSymbolPicker", true);
+       }},
+  };
+}
+
+bool render(const Scene& scene, zephro::Appearance appearance, const QString& path) {
+  PopoverFixture fixture;
+  if (!withFans(fixture)) return false;
+  QGuiApplication::setPalette(zephro::paletteFor(appearance));
+  QQmlEngine engine;
+  engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+  zephro::PresetWindowController controller(engine);
+  if (!controller.show(*fixture.viewModel())) return false;
+  auto* editor = controller.content()->property("editor").value<PresetEditor*>();
+  if (!editor) return false;
+  scene.prepare(fixture, *editor);
+  waitFor([&] { return controller.window().isExposed(); });
+  settle(400);
+  const QImage image = controller.window().grabWindow();
+  if (image.isNull() || !image.save(path)) {
+    std::fprintf(stderr, "%s: could not write %s\n", scene.name, qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
+  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+  qputenv("QT_SCALE_FACTOR", "1");
+  const QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
+  const QGuiApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: preset_window_screenshots OUTPUT_DIR\n");
+    return 2;
+  }
+  const QDir out(QString::fromLocal8Bit(argv[1]));
+  if (!QDir().mkpath(out.path())) return 1;
+  zephro::LocalizationManager::shared().setLanguage(zephro::AppLanguage::english);
+  bool ok = true;
+  for (const Scene& scene : scenes()) {
+    for (const auto appearance : {zephro::Appearance::light, zephro::Appearance::dark}) {
+      const QString file = QStringLiteral("presets-%1-%2.png")
+                               .arg(QString::fromLatin1(scene.name),
+                                    appearance == zephro::Appearance::dark ? "dark" : "light");
+      ok = render(scene, appearance, out.filePath(file)) && ok;
+    }
+  }
+  return ok ? 0 : 1;
+}
