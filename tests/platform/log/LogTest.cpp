@@ -43,6 +43,25 @@ TEST(LogCapture, InnermostCaptureReceivesLinesAndOuterResumesAfterIt) {
   EXPECT_FALSE(outer.contains("on"));
 }
 
+// The only test that sets a default channel, after checking the lines without one.
+TEST(LogCapture, RecordsEachLinesChannelAndLevel) {
+  const Channel fans{"com.zephro.app", "fans"};
+  const Channel app{"com.zephro.app", "app"};
+  const Capture capture;
+  write("plain");
+  write(fans, Level::error, "failed");
+  write(fans, Level::info, "started");
+  setDefaultChannel(app);
+  write("defaulted");
+  EXPECT_EQ(capture.entries(), (std::vector<Capture::Entry>{
+                                   {{}, Level::notice, "plain"},
+                                   {fans, Level::error, "failed"},
+                                   {fans, Level::info, "started"},
+                                   {app, Level::notice, "defaulted"},
+                               }));
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"plain", "failed", "started", "defaulted"}));
+}
+
 TEST(LogCapture, KeepsEveryLineWrittenFromManyThreads) {
   Capture capture;
   std::vector<std::thread> threads;
