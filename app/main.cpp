@@ -2,16 +2,17 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/core/HelperClient.h"
+#include "app/services/telemetry/CrashReport.h"
 #include "app/shell/PopoverPicture.h"
 #include "app/shell/TrayApplication.h"
 #include "app/viewmodel/FanControlViewModel.h"
@@ -44,13 +45,15 @@ bool has(const std::vector<std::string>& arguments, const std::string& option) {
 std::string valueOf(const std::vector<std::string>& arguments, const std::string& option) {
   const auto found = std::find(arguments.begin(), arguments.end(), option);
   return found != arguments.end() && std::next(found) != arguments.end() ? *std::next(found)
-                                                                          : std::string();
+                                                                         : std::string();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   zephro::log::setProgramName("zephro");
+  // The application's lines go to the journal under its subsystem, where feedback reads them back.
+  zephro::log::setDefaultChannel({"com.zephro.app", "app"});
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (has(arguments, "--help") || has(arguments, "-h")) {
     std::cout << kUsage;
@@ -98,6 +101,9 @@ int main(int argc, char** argv) {
                                         std::make_unique<zephro::LogindWakeSource>());
   if (!headless) return zephro::runTrayApplication(viewModel, QCoreApplication::arguments());
 
+  // Without a tray the launch still keeps and sends crash reports, as the tray's does.
+  zephro::telemetry::installCrashHandler();
+  zephro::telemetry::flushPendingCrash();
   zephro::HeadlessApp app(viewModel, zephro::UserDefaults::standard(),
                           [](const std::string& line) { std::cout << line << std::endl; });
 

@@ -7,6 +7,7 @@
 #include "app/core/Detach.h"
 #include "app/core/HelperClient.h"
 #include "app/services/AppUpdateManager.h"
+#include "app/services/telemetry/CrashReport.h"
 #include "app/settings/AppearanceMode.h"
 #include "app/shell/QuitCoordinator.h"
 #include "app/shell/StatusPicture.h"
@@ -66,6 +67,9 @@ AppDelegate* AppDelegate::shared() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+  // A crash from here on is kept for the next launch; the last one is sent now.
+  telemetry::installCrashHandler();
+  telemetry::flushPendingCrash();
   applyAppearance();
   connect(&defaults_, &UserDefaults::valueChanged, this, [this](const QString& key) {
     if (key == QLatin1String(defaults::appearanceMode.name)) applyAppearance();
@@ -93,6 +97,7 @@ void AppDelegate::setUpPopover() {
       {QStringLiteral("isMacBookAir"), options_.isMacBookAir},
       {QStringLiteral("reduceMotion"), qEnvironmentVariableIntValue("ZEPHRO_REDUCE_MOTION") == 1},
       {QStringLiteral("showsAddPreset"), true},
+      {QStringLiteral("showsFeedback"), true},
   };
   const auto style =
       statusItem_ ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
@@ -100,6 +105,7 @@ void AppDelegate::setUpPopover() {
   if (auto* root = popover_->rootItem()) {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
     connect(root, SIGNAL(addPresetRequested()), this, SLOT(showPresetWindow()));
+    connect(root, SIGNAL(feedbackRequested()), this, SLOT(showFeedbackWindow()));
   }
   connect(popover_.get(), &PopoverWindow::closed, this, &AppDelegate::popoverDidClose);
   // After the first close the fans are polled while the popover is open, or for the tray.
@@ -134,6 +140,12 @@ void AppDelegate::showPresetWindow() {
   if (!presetWindow_) presetWindow_ = std::make_unique<PresetWindowController>(engine_);
   popover_->close();
   presetWindow_->show(viewModel_);
+}
+
+void AppDelegate::showFeedbackWindow() {
+  if (!feedbackWindow_) feedbackWindow_ = std::make_unique<FeedbackWindowController>(engine_);
+  popover_->close();
+  feedbackWindow_->show();
 }
 
 void AppDelegate::popoverDidClose() {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "app/presets/window/PresetWindowController.h"
+#include "app/services/feedback/FeedbackWindowController.h"
 #include "app/shell/PopoverWindow.h"
 #include "app/shell/TrayEntry.h"
 #include "app/ui/popover/PopoverSettings.h"
@@ -61,11 +62,15 @@ class AppDelegate : public QObject {
   [[nodiscard]] PopoverWindow* popover() const { return popover_.get(); }
   [[nodiscard]] TrayEntry* statusItem() const { return statusItem_.get(); }
   [[nodiscard]] PresetWindowController* presetWindow() const { return presetWindow_.get(); }
+  [[nodiscard]] FeedbackWindowController* feedbackWindow() const { return feedbackWindow_.get(); }
 
+  // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs to see the slots.
  public slots:
   // The popover's add-preset entry and the "presets" action: the preset manager, made on
   // first use, brought to the front.
   void showPresetWindow();
+  // The popover's feedback entry and the "feedback" action: a fresh feedback form.
+  void showFeedbackWindow();
 
  private:
   void setUpPopover();
@@ -86,6 +91,7 @@ class AppDelegate : public QObject {
   std::unique_ptr<PopoverWindow> popover_;
   std::unique_ptr<TrayEntry> statusItem_;
   std::unique_ptr<PresetWindowController> presetWindow_;
+  std::unique_ptr<FeedbackWindowController> feedbackWindow_;
   std::optional<QElapsedTimer> sinceLastClose_;
   QTimer updateTimer_;
 };

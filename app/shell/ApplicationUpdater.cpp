@@ -38,7 +38,8 @@ std::unique_ptr<update::Updater> makeApplicationUpdater(
   update::UpdaterHost host;
   host.runningVersion = configuration.version;
   // A build tree has no install prefix; the updater then finds nothing writable.
-  host.installPrefix = update::installPrefixOf(runningExecutable()).value_or(std::filesystem::path());
+  host.installPrefix =
+      update::installPrefixOf(runningExecutable()).value_or(std::filesystem::path());
   host.workDirectory = location(QStandardPaths::CacheLocation) / "update";
   host.stateFile = location(QStandardPaths::AppLocalDataLocation) / "updater.json";
   host.quit = std::move(quit);

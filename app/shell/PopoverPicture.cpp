@@ -12,8 +12,8 @@
 
 namespace zephro {
 
-PopoverPicture::PopoverPicture(FanControlViewModel& viewModel, UserDefaults& defaults,
-                               QString path, QObject* parent)
+PopoverPicture::PopoverPicture(FanControlViewModel& viewModel, UserDefaults& defaults, QString path,
+                               QObject* parent)
     : QObject(parent),
       viewModel_(viewModel),
       settings_(defaults, viewModel.client().serviceManager()),

@@ -1,16 +1,16 @@
 #include "app/shell/PopoverWindow.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
 #include <QGuiApplication>
 #include <QPalette>
-#include <QSurfaceFormat>
-#include <QtGui/qguiapplication_platform.h>
 #include <QQuickItem>
 #include <QScreen>
+#include <QSurfaceFormat>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <xcb/xcb.h>
 
 #include "app/shell/PopoverPlacement.h"
 #include "platform/log/Log.h"
@@ -31,8 +31,7 @@ bool desktopComposites() {
   const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(0);
   const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
       xcb_intern_atom_reply(connection,
-                            xcb_intern_atom(connection, 1, name.size(), name.constData()),
-                            nullptr),
+                            xcb_intern_atom(connection, 1, name.size(), name.constData()), nullptr),
       &std::free);
   if (!atom || atom->atom == XCB_ATOM_NONE) return false;
   const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
@@ -107,7 +106,8 @@ void PopoverWindow::show(std::optional<QPoint> anchor) {
   if (style_ == Style::popover && anchor && platformPlacesWindows()) {
     const QScreen* screen = QGuiApplication::screenAt(*anchor);
     if (!screen) screen = QGuiApplication::primaryScreen();
-    if (screen) view_->setPosition(popoverPosition(*anchor, view_->size(), screen->availableGeometry()));
+    if (screen)
+      view_->setPosition(popoverPosition(*anchor, view_->size(), screen->availableGeometry()));
   }
   view_->show();
   view_->raise();

@@ -23,6 +23,7 @@ Q_IMPORT_QML_PLUGIN(Zephro_ViewModelPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_ServicesPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
 
 namespace zephro {
 
@@ -77,6 +78,9 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
   QObject::connect(&instance, &SingleInstance::activated, &delegate, &AppDelegate::showPopover);
   automation.actions().add(QStringLiteral("presets"), ApplicationActions::immediate([&delegate] {
                              delegate.showPresetWindow();
+                           }));
+  automation.actions().add(QStringLiteral("feedback"), ApplicationActions::immediate([&delegate] {
+                             delegate.showFeedbackWindow();
                            }));
   delegate.applicationDidFinishLaunching();
   return QApplication::exec();

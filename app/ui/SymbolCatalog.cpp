@@ -40,7 +40,8 @@ constexpr std::array kTable{
     SymbolGlyph{"exclamationmark.circle.fill", mi, 0xe000},  // error
     SymbolGlyph{"chevron.up", mi, 0xe5ce},                   // expand_less
     SymbolGlyph{"chevron.down", mi, 0xe5cf},                 // expand_more
-    // The feedback window's status line.
+    // The feedback window's close button and status line.
+    SymbolGlyph{"xmark", mi, 0xe5cd},                          // close
     SymbolGlyph{"checkmark.circle.fill", mi, 0xe86c},          // check_circle
     SymbolGlyph{"exclamationmark.triangle.fill", mi, 0xe002},  // warning
     // The automation shortcuts' images.

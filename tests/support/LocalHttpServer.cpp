@@ -23,25 +23,54 @@ QUrl LocalHttpServer::url(const QString& path) const {
   return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
 }
 
+void LocalHttpServer::answerPosts(const QString& path, int status) {
+  postStatus_[path] = status;
+}
+
+// Reads until the request's head and its Content-Length of body are in, then answers.
 void LocalHttpServer::answer(QTcpSocket& socket) {
-  // The whole request head arrives in one piece for the small GETs of the tests.
-  if (!socket.canReadLine()) return;
-  const auto requestLine = socket.readLine().trimmed().split(' ');
-  socket.readAll();
+  QByteArray request = socket.property("request").toByteArray() + socket.readAll();
+  socket.setProperty("request", request);
+  const qsizetype headEnd = request.indexOf("\r\n\r\n");
+  if (headEnd < 0) return;
+  const QList<QByteArray> head = request.left(headEnd).split('\n');
+  qsizetype length = 0;
+  for (const QByteArray& line : head) {
+    if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
+  }
+  const QByteArray body = request.mid(headEnd + 4);
+  if (body.size() < length) return;
+  const auto requestLine = head.value(0).trimmed().split(' ');
   const QString path = requestLine.size() >= 2 ? QString::fromLatin1(requestLine[1]) : QString();
   ++requests_[path];
-  const auto found = resources_.find(path);
-  QByteArray response;
-  if (found == resources_.end()) {
-    response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  } else {
-    response = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
-    if (found->announceLength)
-      response += "Content-Length: " + QByteArray::number(found->body.size()) + "\r\n";
-    response += "\r\n" + found->body;
-  }
-  socket.write(response);
+  socket.write(response(requestLine.value(0), path, body.left(length)));
   socket.disconnectFromHost();
+}
+
+QByteArray LocalHttpServer::response(const QByteArray& method, const QString& path,
+                                     const QByteArray& body) {
+  static const QMap<int, QByteArray> reasons{{200, "OK"},
+                                             {204, "No Content"},
+                                             {302, "Found"},
+                                             {404, "Not Found"},
+                                             {500, "Internal Server Error"}};
+  const auto status = [](int code) {
+    return "HTTP/1.1 " + QByteArray::number(code) + " " + reasons.value(code, "Status") + "\r\n";
+  };
+  if (method == "POST" && postStatus_.contains(path)) {
+    posted_[path].append(body);
+    const int code = postStatus_.value(path);
+    return status(code) + (code == 204 ? "" : "Content-Length: 0\r\n") +
+           "Connection: close\r\n\r\n";
+  }
+  const auto found = resources_.find(path);
+  if (method != "GET" || found == resources_.end()) {
+    return status(404) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+  }
+  QByteArray answer = status(200) + "Connection: close\r\n";
+  if (found->announceLength)
+    answer += "Content-Length: " + QByteArray::number(found->body.size()) + "\r\n";
+  return answer + "\r\n" + found->body;
 }
 
 }  // namespace zephro::testing

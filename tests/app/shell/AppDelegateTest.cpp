@@ -15,6 +15,7 @@
 
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
 
 namespace zephro {
 namespace {
@@ -84,6 +85,30 @@ TEST(AppDelegate, ThePopoversAddPresetEntryOpensThePresetManagerOnce) {
     EXPECT_NE(window->content(), nullptr);
     EXPECT_FALSE(shell.shown());
     window->window().close();
+  }
+}
+
+TEST(AppDelegate, ThePopoversFeedbackEntryOpensAFreshFormEachTime) {
+  Shell shell(std::chrono::milliseconds(0));
+  for (int opening = 0; opening < 2; ++opening) {
+    shell.tray->click();
+    auto* entry = shell.delegate->popover()->rootItem()->findChild<QQuickItem*>("feedback");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->isVisible());
+    QMetaObject::invokeMethod(entry, "clicked");
+    FeedbackWindowController* window = shell.delegate->feedbackWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->window().isVisible());
+    EXPECT_EQ(window->window().width(), FeedbackWindowController::kWidth);
+    EXPECT_FALSE(shell.shown());
+    QQuickItem* form = window->content();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->property("message").toString(), "");
+    EXPECT_EQ(form->property("category").toString(), "bug");
+    form->setProperty("message", "Left unsent");
+    form->setProperty("category", "idea");
+    QMetaObject::invokeMethod(form, "closeRequested");
+    EXPECT_FALSE(window->window().isVisible());
   }
 }
 

@@ -1,0 +1,21 @@
+// A program that dies of an exception no one catches, with the crash handler installed:
+//   crasher runtime-error | no-reason | not-an-exception
+#include <stdexcept>
+#include <string_view>
+
+#include "app/services/telemetry/CrashReport.h"
+
+namespace {
+
+[[noreturn]] void throwFromDeepInside(std::string_view kind) {
+  if (kind == "no-reason") throw std::runtime_error("");
+  if (kind == "not-an-exception") throw 42;
+  throw std::runtime_error("The fans are on fire.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zephro::telemetry::installCrashHandler();
+  throwFromDeepInside(argc > 1 ? argv[1] : "runtime-error");
+}
