@@ -1,6 +1,5 @@
 #include "app/presets/PresetRules.h"
 
-#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -39,13 +38,6 @@ ValueBounds valueBounds(PresetMode mode, std::span<const FanInfoDTO> fans) {
 
 QString trimmedPresetName(const QString& name) {
   return name.trimmed();
-}
-
-qsizetype characterCount(const QString& text) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype count = 0;
-  while (finder.toNextBoundary() > 0) ++count;
-  return count;
 }
 
 std::optional<QString> validateName(const QString& name) {

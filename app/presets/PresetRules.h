@@ -6,6 +6,7 @@
 #include <span>
 
 #include "app/presets/PresetMode.h"
+#include "app/text/UserCharacters.h"
 #include "protocol/FanInfoDTO.h"
 
 namespace zephro {
@@ -30,8 +31,6 @@ struct ValueBounds {
 
 // The name trimmed of white space and line breaks at both ends, as it is stored.
 [[nodiscard]] QString trimmedPresetName(const QString& name);
-// User-perceived characters (extended grapheme clusters), not bytes or UTF-16 units.
-[[nodiscard]] qsizetype characterCount(const QString& text);
 
 // The message for an unacceptable name, or none.
 [[nodiscard]] std::optional<QString> validateName(const QString& name);

@@ -1,5 +1,7 @@
 #include "tests/support/LocalHttpServer.h"
 
+#include "tools/zephro-telemetry-receiver/HttpRequest.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -29,21 +31,13 @@ void LocalHttpServer::answerPosts(const QString& path, int status) {
 
 // Reads until the request's head and its Content-Length of body are in, then answers.
 void LocalHttpServer::answer(QTcpSocket& socket) {
-  QByteArray request = socket.property("request").toByteArray() + socket.readAll();
-  socket.setProperty("request", request);
-  const qsizetype headEnd = request.indexOf("\r\n\r\n");
-  if (headEnd < 0) return;
-  const QList<QByteArray> head = request.left(headEnd).split('\n');
-  qsizetype length = 0;
-  for (const QByteArray& line : head) {
-    if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
-  }
-  const QByteArray body = request.mid(headEnd + 4);
-  if (body.size() < length) return;
-  const auto requestLine = head.value(0).trimmed().split(' ');
-  const QString path = requestLine.size() >= 2 ? QString::fromLatin1(requestLine[1]) : QString();
+  const QByteArray received = socket.property("request").toByteArray() + socket.readAll();
+  socket.setProperty("request", received);
+  const auto request = HttpRequest::parse(received);
+  if (!request) return;
+  const QString path = QString::fromLatin1(request->path);
   ++requests_[path];
-  socket.write(response(requestLine.value(0), path, body.left(length)));
+  socket.write(response(request->method, path, request->body));
   socket.disconnectFromHost();
 }
 

@@ -1,5 +1,7 @@
 #include "tools/zephro-telemetry-receiver/TelemetryReceiver.h"
 
+#include "tools/zephro-telemetry-receiver/HttpRequest.h"
+
 #include <QJsonDocument>
 #include <QTcpSocket>
 
@@ -29,34 +31,24 @@ bool TelemetryReceiver::listen(quint16 port) {
 
 // Collects the request until its head and Content-Length of body are in.
 void TelemetryReceiver::read(QTcpSocket& socket) {
-  const QByteArray request = socket.property("request").toByteArray() + socket.readAll();
-  if (request.size() > kMaximumRequest) {
+  const QByteArray received = socket.property("request").toByteArray() + socket.readAll();
+  if (received.size() > kMaximumRequest) {
     answer(socket, "413 Content Too Large");
     return;
   }
-  socket.setProperty("request", request);
-  const qsizetype headEnd = request.indexOf("\r\n\r\n");
-  if (headEnd < 0) return;
-  const QList<QByteArray> head = request.left(headEnd).split('\n');
-  qsizetype length = 0;
-  for (const QByteArray& line : head) {
-    if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
-  }
-  const QByteArray body = request.mid(headEnd + 4);
-  if (body.size() < length) return;
-
-  const QList<QByteArray> requestLine = head.value(0).trimmed().split(' ');
-  if (requestLine.value(0) != "POST" || !isEndpoint(requestLine.value(1))) {
+  socket.setProperty("request", received);
+  const auto request = HttpRequest::parse(received);
+  if (!request) return;
+  if (request->method != "POST" || !isEndpoint(request->path)) {
     answer(socket, "404 Not Found");
     return;
   }
   // One JSON document per line, whatever whitespace the sender used.
-  const QByteArray record =
-      QJsonDocument::fromJson(body.left(length)).toJson(QJsonDocument::Compact);
-  const QByteArray line = record.isEmpty() ? body.left(length) : record;
+  const QByteArray record = QJsonDocument::fromJson(request->body).toJson(QJsonDocument::Compact);
+  const QByteArray line = record.isEmpty() ? request->body : record;
   store_.write(line + '\n');
   store_.flush();
-  print_(requestLine.value(1) + " " + line);
+  print_(request->path + " " + line);
   answer(socket, "204 No Content");
 }
 

@@ -1,6 +1,5 @@
 #include "app/presets/window/PresetEditor.h"
 
-#include <QTextBoundaryFinder>
 #include <QVariantMap>
 #include <algorithm>
 #include <ranges>
@@ -13,12 +12,6 @@ namespace zephro {
 namespace {
 
 constexpr std::int64_t kDefaultPercentage = 50;
-
-QString firstCharacter(const QString& text) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  const qsizetype end = finder.toNextBoundary();
-  return end > 0 ? text.left(end) : text;
-}
 
 }  // namespace
 
@@ -137,14 +130,7 @@ QVariantList PresetEditor::rows() const {
 void PresetEditor::startNew(const QString& newName) {
   setCreatingNew(true);
   setSelectedPresetID(std::nullopt);
-  editingName_ = newName;
-  editingSymbol_.clear();
-  editingMode_ = PresetMode::percentage;
-  editingValue_ = kDefaultPercentage;
-  emit editingNameChanged();
-  emit editingSymbolChanged();
-  emit editingModeChanged();
-  emit editingValueChanged();
+  setFields(newName, QString(), PresetMode::percentage, kDefaultPercentage);
   validate();
 }
 
@@ -157,13 +143,7 @@ void PresetEditor::select(const QString& id) {
 
 void PresetEditor::cancelNew() {
   setCreatingNew(false);
-  const QList<Preset> presets = store() ? store()->presets() : QList<Preset>();
-  if (presets.isEmpty()) {
-    setSelectedPresetID(std::nullopt);
-    resetFields();
-  } else {
-    setSelectedPresetID(presets.first().id);
-  }
+  selectFirstOrNothing();
 }
 
 void PresetEditor::deletePreset(const QString& id) {
@@ -172,8 +152,12 @@ void PresetEditor::deletePreset(const QString& id) {
   if (!uuid || !presets) return;
   const bool wasSelected = selectedPresetID_ == uuid;
   presets->deletePreset(*uuid);
-  if (!wasSelected) return;
-  if (presets->presets().isEmpty()) {
+  if (wasSelected) selectFirstOrNothing();
+}
+
+void PresetEditor::selectFirstOrNothing() {
+  const PresetStore* presets = store();
+  if (presets == nullptr || presets->presets().isEmpty()) {
     setSelectedPresetID(std::nullopt);
     resetFields();
   } else {
@@ -221,7 +205,7 @@ std::optional<QString> PresetEditor::normalizedSymbol(const QString& text) {
   const QString trimmed = text.trimmed();
   if (trimmed.isEmpty()) return std::nullopt;
   if (SymbolCatalog::find(trimmed)) return trimmed;
-  return firstCharacter(trimmed);
+  return firstCharacters(trimmed, 1);
 }
 
 QString PresetEditor::valueText(const QString& mode, qint64 value) {
@@ -273,27 +257,27 @@ void PresetEditor::setErrorMessage(std::optional<QString> message) {
   emit errorMessageChanged();
 }
 
-void PresetEditor::load(const Preset& preset) {
-  editingName_ = preset.name;
-  editingSymbol_ = preset.symbolText();
-  editingMode_ = preset.mode;
-  editingValue_ = preset.value;
+// All four fields at once, without validating in between (a half-set editor would report
+// a rule it does not break).
+void PresetEditor::setFields(const QString& name, const QString& symbol, PresetMode mode,
+                             std::int64_t value) {
+  editingName_ = name;
+  editingSymbol_ = symbol;
+  editingMode_ = mode;
+  editingValue_ = value;
   emit editingNameChanged();
   emit editingSymbolChanged();
   emit editingModeChanged();
   emit editingValueChanged();
+}
+
+void PresetEditor::load(const Preset& preset) {
+  setFields(preset.name, preset.symbolText(), preset.mode, preset.value);
   validate();
 }
 
 void PresetEditor::resetFields() {
-  editingName_.clear();
-  editingSymbol_.clear();
-  editingMode_ = PresetMode::percentage;
-  editingValue_ = kDefaultPercentage;
-  emit editingNameChanged();
-  emit editingSymbolChanged();
-  emit editingModeChanged();
-  emit editingValueChanged();
+  setFields(QString(), QString(), PresetMode::percentage, kDefaultPercentage);
   setErrorMessage(std::nullopt);
 }
 

@@ -144,8 +144,11 @@ class PresetEditor : public QObject {
   void setSelectedPresetID(std::optional<QUuid> id);
   void setCreatingNew(bool creating);
   void setErrorMessage(std::optional<QString> message);
+  void setFields(const QString& name, const QString& symbol, PresetMode mode, std::int64_t value);
   void load(const Preset& preset);
   void resetFields();
+  // The first stored preset, or an empty editor when there is none.
+  void selectFirstOrNothing();
   void validate();
   void presetsChanged();
   void fansChanged();

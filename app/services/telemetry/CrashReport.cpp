@@ -23,11 +23,6 @@ namespace {
 
 constexpr int kMaximumFrames = 128;
 
-const log::Channel& telemetryChannel() {
-  static const log::Channel channel{"com.zephro.app", "telemetry"};
-  return channel;
-}
-
 std::terminate_handler& previousHandler() {
   static std::terminate_handler handler = nullptr;
   return handler;
@@ -117,16 +112,15 @@ std::optional<std::string> readBounded(const std::filesystem::path& file) {
 
 void sendPendingCrash(const nlohmann::json& crash, const std::filesystem::path& file,
                       const TelemetrySettings& settings) {
-  std::string bytes;
+  bool sent = false;
   try {
-    bytes = crash.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string bytes = crash.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    sent = postBlocking(QStringLiteral("/telemetry/crash"), QByteArray::fromStdString(bytes),
+                        settings);
   } catch (const nlohmann::json::exception&) {
-    log::write(telemetryChannel(), log::Level::error,
-               "Failed to flush crash report; will retry next launch.");
-    return;
+    // Not encodable again: it stays for the next launch, like a failed send.
   }
-  if (!postBlocking(QStringLiteral("/telemetry/crash"), QByteArray::fromStdString(bytes),
-                    settings)) {
+  if (!sent) {
     log::write(telemetryChannel(), log::Level::error,
                "Failed to flush crash report; will retry next launch.");
     return;

@@ -61,8 +61,7 @@ std::string osVersionFromRelease(const std::string& release) {
     if (at >= release.size() || release[at] != '.') break;
     ++at;
   }
-  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
-         std::to_string(parts[2]);
+  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
 }
 
 std::string applicationMachineId() {

@@ -5,26 +5,26 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
+#include "app/text/UserCharacters.h"
 #include "platform/log/Log.h"
 
 namespace zephro::telemetry {
 namespace {
-
-const log::Channel& telemetryChannel() {
-  static const log::Channel channel{"com.zephro.app", "telemetry"};
-  return channel;
-}
 
 std::string cut(const std::string& text, qsizetype count) {
   return firstCharacters(QString::fromStdString(text), count).toStdString();
 }
 
 }  // namespace
+
+const log::Channel& telemetryChannel() {
+  static const log::Channel channel{"com.zephro.app", "telemetry"};
+  return channel;
+}
 
 bool postBlocking(const QString& path, const QByteArray& body, const TelemetrySettings& settings) {
   QNetworkAccessManager network;
@@ -104,24 +104,6 @@ QCoro::Task<bool> sendFeedback(FeedbackCategory category, QString message,
                                std::optional<QString> contactEmail) {
   return sendFeedback(category, std::move(message), std::move(contactEmail),
                       TelemetrySettings::shared());
-}
-
-QString firstCharacters(const QString& text, qsizetype count) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype end = 0;
-  for (qsizetype taken = 0; taken < count; ++taken) {
-    const qsizetype next = finder.toNextBoundary();
-    if (next < 0) return text;
-    end = next;
-  }
-  return text.left(end);
-}
-
-qsizetype characterCount(const QString& text) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype count = 0;
-  while (finder.toNextBoundary() > 0) ++count;
-  return count;
 }
 
 std::string encode(const nlohmann::ordered_json& json) {

@@ -9,6 +9,7 @@
 
 #include "app/services/telemetry/TelemetryRecords.h"
 #include "app/services/telemetry/TelemetrySettings.h"
+#include "platform/log/Log.h"
 
 namespace zephro::telemetry {
 
@@ -16,6 +17,9 @@ inline constexpr qsizetype kMessageLimit = 2000;
 inline constexpr qsizetype kContactLimit = 256;
 inline constexpr std::size_t kLogLineCount = 200;
 inline constexpr qsizetype kLogLineLimit = 500;
+
+// Where telemetry's own lines go: the application's subsystem, category "telemetry".
+[[nodiscard]] const log::Channel& telemetryChannel();
 
 // Posts body as JSON to the endpoint: true for an HTTP answer of 200 to 299. A transport
 // error logs "Telemetry POST <path> failed: <description>". Blocks; call it off the main
@@ -39,10 +43,6 @@ inline constexpr qsizetype kLogLineLimit = 500;
                                              TelemetrySettings settings);
 [[nodiscard]] QCoro::Task<bool> sendFeedback(FeedbackCategory category, QString message,
                                              std::optional<QString> contactEmail);
-
-// The first `count` user-perceived characters (grapheme clusters) of text.
-[[nodiscard]] QString firstCharacters(const QString& text, qsizetype count);
-[[nodiscard]] qsizetype characterCount(const QString& text);
 
 // Compact JSON; text that is not UTF-8 is replaced rather than losing the whole record.
 [[nodiscard]] std::string encode(const nlohmann::ordered_json& json);

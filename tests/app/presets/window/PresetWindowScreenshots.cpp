@@ -4,11 +4,9 @@
 // (PopoverFixture), on whatever platform QT_QPA_PLATFORM names.
 #include <QtQml/qqmlextensionplugin.h>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "app/settings/AppearanceMode.h"
 #include "app/ui/LocalizationManager.h"
 #include "tests/app/ui/popover/PopoverFixture.h"
+#include "tests/support/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 
@@ -33,10 +32,6 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 5000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return true;
-}
-
-void settle(int milliseconds) {
-  waitFor([] { return false; }, milliseconds);
 }
 
 bool withFans(PopoverFixture& fixture) {
@@ -95,41 +90,20 @@ bool render(const Scene& scene, zephro::Appearance appearance, const QString& pa
   if (!editor) return false;
   scene.prepare(fixture, *editor);
   waitFor([&] { return controller.window().isExposed(); });
-  settle(400);
+  zephro::testing::settle(400);
   const QImage image = controller.window().grabWindow();
-  if (image.isNull() || !image.save(path)) {
-    std::fprintf(stderr, "%s: could not write %s\n", scene.name, qPrintable(path));
-    return false;
-  }
-  std::printf("%s\n", qPrintable(path));
-  return true;
+  return !image.isNull() && image.save(path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
-  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
-  qputenv("QT_SCALE_FACTOR", "1");
-  const QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
-  const QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: preset_window_screenshots OUTPUT_DIR\n");
-    return 2;
-  }
-  const QDir out(QString::fromLocal8Bit(argv[1]));
-  if (!QDir().mkpath(out.path())) return 1;
-  zephro::LocalizationManager::shared().setLanguage(zephro::AppLanguage::english);
-  bool ok = true;
-  for (const Scene& scene : scenes()) {
-    for (const auto appearance : {zephro::Appearance::light, zephro::Appearance::dark}) {
-      const QString file = QStringLiteral("presets-%1-%2.png")
-                               .arg(QString::fromLatin1(scene.name),
-                                    appearance == zephro::Appearance::dark ? "dark" : "light");
-      ok = render(scene, appearance, out.filePath(file)) && ok;
-    }
-  }
-  return ok ? 0 : 1;
+  const std::vector<Scene> all = scenes();
+  QStringList names;
+  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
+  return zephro::testing::runScreenshots(
+      argc, argv, QStringLiteral("presets"), names,
+      [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
+        return render(all.at(static_cast<std::size_t>(scene)), appearance, path);
+      });
 }

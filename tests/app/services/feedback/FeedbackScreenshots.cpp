@@ -1,28 +1,19 @@
 // Renders the feedback window in its states, light and dark, into PNG files:
 //   feedback_screenshots OUTPUT_DIR
 #include <QtQml/qqmlextensionplugin.h>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QTemporaryDir>
-#include <cstdio>
 #include <functional>
 #include <vector>
 
 #include "app/services/feedback/FeedbackWindowController.h"
 #include "app/settings/AppearanceMode.h"
-#include "app/ui/LocalizationManager.h"
+#include "tests/support/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
 
 namespace {
-
-void settle(int milliseconds) {
-  const QDeadlineTimer deadline(milliseconds);
-  while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 struct Scene {
   const char* name;
@@ -56,38 +47,20 @@ std::vector<Scene> scenes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
-  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
-  qputenv("QT_SCALE_FACTOR", "1");
-  const QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
-  const QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: feedback_screenshots OUTPUT_DIR\n");
-    return 2;
-  }
-  const QDir out(QString::fromLocal8Bit(argv[1]));
-  if (!QDir().mkpath(out.path())) return 1;
-  zephro::LocalizationManager::shared().setLanguage(zephro::AppLanguage::english);
-  bool ok = true;
-  for (const Scene& scene : scenes()) {
-    for (const auto appearance : {zephro::Appearance::light, zephro::Appearance::dark}) {
-      QGuiApplication::setPalette(zephro::paletteFor(appearance));
-      QQmlEngine engine;
-      engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-      zephro::FeedbackWindowController controller(engine);
-      if (!controller.show()) return 1;
-      scene.prepare(*controller.content());
-      settle(400);
-      const QString path =
-          out.filePath(QStringLiteral("feedback-%1-%2.png")
-                           .arg(QString::fromLatin1(scene.name),
-                                appearance == zephro::Appearance::dark ? "dark" : "light"));
-      const QImage image = controller.window().grabWindow();
-      ok = !image.isNull() && image.save(path) && ok;
-      std::printf("%s\n", qPrintable(path));
-    }
-  }
-  return ok ? 0 : 1;
+  const std::vector<Scene> all = scenes();
+  QStringList names;
+  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
+  return zephro::testing::runScreenshots(
+      argc, argv, QStringLiteral("feedback"), names,
+      [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
+        QGuiApplication::setPalette(zephro::paletteFor(appearance));
+        QQmlEngine engine;
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        zephro::FeedbackWindowController controller(engine);
+        if (!controller.show()) return false;
+        all.at(static_cast<std::size_t>(scene)).prepare(*controller.content());
+        zephro::testing::settle(400);
+        const QImage image = controller.window().grabWindow();
+        return !image.isNull() && image.save(path);
+      });
 }

@@ -2,23 +2,18 @@
 // that stands in for the telemetry service (TelemetryServer in QML).
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
-#include <QDir>
 #include <QQmlContext>
 #include <QQmlEngine>
-#include <QTemporaryDir>
 #include <memory>
 
 #include "tests/support/LocalHttpServer.h"
+#include "tests/support/QuickTestSetup.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
 
 namespace {
 
 const QString kFeedback = QStringLiteral("/telemetry/feedback");
-
-void setDefault(const char* name, const char* value) {
-  if (qEnvironmentVariableIsEmpty(name)) qputenv(name, value);
-}
 
 // The service as the tests see it: the status it answers with and what it was sent.
 class TelemetryServer : public QObject {
@@ -44,21 +39,12 @@ class TelemetryServer : public QObject {
   int status_ = 404;
 };
 
-class Setup : public QObject {
+class Setup : public zephro::testing::QuickTestSetup {
   Q_OBJECT
-
- public:
-  Setup() {
-    setDefault("QT_QPA_PLATFORM", "offscreen");
-    setDefault("QT_QUICK_BACKEND", "software");
-    setDefault("QT_QUICK_CONTROLS_STYLE", "Basic");
-    setDefault("QT_SCALE_FACTOR", "1");
-    qputenv("XDG_CONFIG_HOME", QDir(config_.path()).absolutePath().toLocal8Bit());
-  }
 
  public slots:
   void qmlEngineAvailable(QQmlEngine* engine) {
-    engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    QuickTestSetup::qmlEngineAvailable(engine);
     // Before the telemetry settings are first made, so they send here.
     server_ = std::make_unique<TelemetryServer>();
     qputenv("ZEPHRO_TELEMETRY_URL", server_->url().toString().toUtf8());
@@ -66,7 +52,6 @@ class Setup : public QObject {
   }
 
  private:
-  QTemporaryDir config_;
   std::unique_ptr<TelemetryServer> server_;
 };
 

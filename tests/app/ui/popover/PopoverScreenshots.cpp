@@ -2,14 +2,12 @@
 //   popover_screenshots OUTPUT_DIR
 // The real QML module over a real view model on an in-process helper (PopoverFixture),
 // on whatever platform QT_QPA_PLATFORM names (offscreen by default, or Xvfb's xcb).
+#include <QtQml/qqmlextensionplugin.h>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
-#include <QTemporaryDir>
-#include <QtQml/qqmlextensionplugin.h>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -17,8 +15,8 @@
 
 #include "app/presets/PresetStore.h"
 #include "app/settings/AppearanceMode.h"
-#include "app/ui/LocalizationManager.h"
 #include "tests/app/ui/popover/PopoverFixture.h"
+#include "tests/support/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverTestPlugin)
@@ -91,8 +89,7 @@ std::vector<Scene> scenes() {
              fixture.breakHelper();
              for (int poll = 0; poll < 2; ++poll) fixture.poll();
              return waitFor([&] {
-               return fixture.viewModel()->connectionState().kind() ==
-                      ConnectionState::Kind::error;
+               return fixture.viewModel()->connectionState().kind() == ConnectionState::Kind::error;
              });
            }},
       {.name = "connected", .prepare = connectedInManualMode},
@@ -129,7 +126,8 @@ bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearanc
                              {"maxHeight", scene.maxHeight}});
   view.setSource(QUrl(QStringLiteral("qrc:/qt/qml/Zephro/PopoverTest/ScreenshotScene.qml")));
   if (view.status() != QQuickView::Ready) {
-    for (const auto& error : view.errors()) std::fprintf(stderr, "%s\n", qPrintable(error.toString()));
+    for (const auto& error : view.errors())
+      std::fprintf(stderr, "%s\n", qPrintable(error.toString()));
     return false;
   }
   for (const char* panel : scene.open) {
@@ -143,46 +141,26 @@ bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearanc
   if (auto* bar = view.rootObject()->findChild<QObject*>(QStringLiteral("scrollBar"))) {
     bar->setProperty("active", true);
   }
-  QDeadlineTimer settle(300);
-  waitFor([&] { return settle.hasExpired(); });
+  zephro::testing::settle(300);
   const QImage image = view.grabWindow();
-  if (image.isNull() || !image.save(path)) {
-    std::fprintf(stderr, "%s: could not write %s\n", scene.name, qPrintable(path));
-    return false;
-  }
-  std::printf("%s\n", qPrintable(path));
-  return true;
+  return !image.isNull() && image.save(path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) qputenv("QT_QUICK_BACKEND", "software");
-  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
-  qputenv("QT_SCALE_FACTOR", "1");
-  // A settings file of its own: the pictures show the defaults, in English.
-  const QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
-  const QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: popover_screenshots OUTPUT_DIR\n");
-    return 2;
-  }
-  const QDir out(QString::fromLocal8Bit(argv[1]));
-  if (!QDir().mkpath(out.path())) return 1;
-  zephro::LocalizationManager::shared().setLanguage(zephro::AppLanguage::english);
-
-  QQmlEngine engine;
-  engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-  bool ok = true;
-  for (const Scene& scene : scenes()) {
-    for (const auto appearance : {zephro::Appearance::light, zephro::Appearance::dark}) {
-      const QString file = QStringLiteral("popover-%1-%2.png")
-                               .arg(QString::fromLatin1(scene.name),
-                                    appearance == zephro::Appearance::dark ? "dark" : "light");
-      ok = render(engine, scene, appearance, out.filePath(file)) && ok;
-    }
-  }
-  return ok ? 0 : 1;
+  const std::vector<Scene> all = scenes();
+  QStringList names;
+  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
+  // One engine for every picture, made once the application exists.
+  std::unique_ptr<QQmlEngine> engine;
+  return zephro::testing::runScreenshots(
+      argc, argv, QStringLiteral("popover"), names,
+      [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
+        if (!engine) {
+          engine = std::make_unique<QQmlEngine>();
+          engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        }
+        return render(*engine, all.at(static_cast<std::size_t>(scene)), appearance, path);
+      });
 }
