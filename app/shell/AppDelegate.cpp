@@ -11,6 +11,7 @@
 #include "app/settings/AppearanceMode.h"
 #include "app/shell/QuitCoordinator.h"
 #include "app/shell/StatusPicture.h"
+#include "app/ui/ReduceMotion.h"
 #include "app/ui/SymbolCatalog.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/HeadlessApp.h"
@@ -74,6 +75,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   connect(&defaults_, &UserDefaults::valueChanged, this, [this](const QString& key) {
     if (key == QLatin1String(defaults::appearanceMode.name)) applyAppearance();
   });
+  showOnboardingIfNeeded();
   detach(runLaunchCheck(viewModel_), "Launch check");
   // The tray decides what the popover is: without one it is the application's window.
   statusItem_ = makeTray_ ? makeTray_() : nullptr;
@@ -89,15 +91,23 @@ void AppDelegate::applyAppearance() {
   applyApplicationAppearance(currentAppearanceMode(defaults_));
 }
 
+void AppDelegate::showOnboardingIfNeeded() {
+  if (options_.arguments.contains(QStringLiteral("--show-onboarding")) ||
+      !defaults_.value(defaults::hasSeenOnboarding)) {
+    showOnboarding();
+  }
+}
+
 void AppDelegate::setUpPopover() {
   const QVariantMap properties{
       {QStringLiteral("viewModel"), QVariant::fromValue(&viewModel_)},
       {QStringLiteral("updateManager"), QVariant::fromValue(&updates_)},
       {QStringLiteral("settings"), QVariant::fromValue(&settings_)},
       {QStringLiteral("isMacBookAir"), options_.isMacBookAir},
-      {QStringLiteral("reduceMotion"), qEnvironmentVariableIntValue("ZEPHRO_REDUCE_MOTION") == 1},
+      {QStringLiteral("reduceMotion"), desktopReducesMotion()},
       {QStringLiteral("showsAddPreset"), true},
       {QStringLiteral("showsFeedback"), true},
+      {QStringLiteral("showsAbout"), true},
   };
   const auto style =
       statusItem_ ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
@@ -106,6 +116,7 @@ void AppDelegate::setUpPopover() {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
     connect(root, SIGNAL(addPresetRequested()), this, SLOT(showPresetWindow()));
     connect(root, SIGNAL(feedbackRequested()), this, SLOT(showFeedbackWindow()));
+    connect(root, SIGNAL(aboutRequested()), this, SLOT(showAboutWindow()));
   }
   connect(popover_.get(), &PopoverWindow::closed, this, &AppDelegate::popoverDidClose);
   // After the first close the fans are polled while the popover is open, or for the tray.
@@ -124,6 +135,11 @@ void AppDelegate::setUpStatusItem() {
 }
 
 void AppDelegate::togglePopover(std::optional<QPoint> anchor) {
+  // While the first-run window is on screen the tray entry leads back to it.
+  if (onboardingWindow_ && onboardingWindow_->isVisible()) {
+    onboardingWindow_->bringForward();
+    return;
+  }
   if (popover_->isShown()) {
     popover_->close();
     return;
@@ -146,6 +162,20 @@ void AppDelegate::showFeedbackWindow() {
   if (!feedbackWindow_) feedbackWindow_ = std::make_unique<FeedbackWindowController>(engine_);
   popover_->close();
   feedbackWindow_->show();
+}
+
+void AppDelegate::showOnboarding() {
+  if (!onboardingWindow_) {
+    onboardingWindow_ = std::make_unique<OnboardingWindowController>(engine_, defaults_);
+  }
+  if (popover_) popover_->close();
+  onboardingWindow_->show();
+}
+
+void AppDelegate::showAboutWindow() {
+  if (!aboutWindow_) aboutWindow_ = std::make_unique<AboutWindowController>(engine_);
+  popover_->close();
+  aboutWindow_->show();
 }
 
 void AppDelegate::popoverDidClose() {

@@ -13,6 +13,8 @@
 #include "app/services/feedback/FeedbackWindowController.h"
 #include "app/shell/PopoverWindow.h"
 #include "app/shell/TrayEntry.h"
+#include "app/ui/about/AboutWindowController.h"
+#include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/popover/PopoverSettings.h"
 
 namespace zephro {
@@ -63,6 +65,10 @@ class AppDelegate : public QObject {
   [[nodiscard]] TrayEntry* statusItem() const { return statusItem_.get(); }
   [[nodiscard]] PresetWindowController* presetWindow() const { return presetWindow_.get(); }
   [[nodiscard]] FeedbackWindowController* feedbackWindow() const { return feedbackWindow_.get(); }
+  [[nodiscard]] OnboardingWindowController* onboardingWindow() const {
+    return onboardingWindow_.get();
+  }
+  [[nodiscard]] AboutWindowController* aboutWindow() const { return aboutWindow_.get(); }
 
   // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs to see the slots.
  public slots:
@@ -71,8 +77,14 @@ class AppDelegate : public QObject {
   void showPresetWindow();
   // The popover's feedback entry and the "feedback" action: a fresh feedback form.
   void showFeedbackWindow();
+  // Launch, "--show-onboarding" and the "onboarding" action: the first page of the
+  // first-run window, which records that it has been seen.
+  void showOnboarding();
+  // The popover's About entry and the "about" action: the one About panel.
+  void showAboutWindow();
 
  private:
+  void showOnboardingIfNeeded();
   void setUpPopover();
   void setUpStatusItem();
   void applyAppearance();
@@ -92,6 +104,8 @@ class AppDelegate : public QObject {
   std::unique_ptr<TrayEntry> statusItem_;
   std::unique_ptr<PresetWindowController> presetWindow_;
   std::unique_ptr<FeedbackWindowController> feedbackWindow_;
+  std::unique_ptr<OnboardingWindowController> onboardingWindow_;
+  std::unique_ptr<AboutWindowController> aboutWindow_;
   std::optional<QElapsedTimer> sinceLastClose_;
   QTimer updateTimer_;
 };

@@ -1,7 +1,5 @@
 #include "app/shell/PopoverWindow.h"
 
-#include <QtGui/qguiapplication_platform.h>
-#include <xcb/xcb.h>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QQuickItem>
@@ -9,10 +7,10 @@
 #include <QSurfaceFormat>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 
 #include "app/shell/PopoverPlacement.h"
+#include "app/ui/WindowPlacement.h"
 #include "platform/log/Log.h"
 
 namespace zephro {
@@ -20,25 +18,6 @@ namespace {
 
 bool platformPlacesWindows() {
   return QGuiApplication::platformName() != QLatin1String("wayland");
-}
-
-// Wayland always composites; on X11 a compositor owns the _NET_WM_CM_S<screen> selection.
-bool desktopComposites() {
-  if (QGuiApplication::platformName() == QLatin1String("wayland")) return true;
-  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return false;
-  const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(0);
-  const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-      xcb_intern_atom_reply(connection,
-                            xcb_intern_atom(connection, 1, name.size(), name.constData()), nullptr),
-      &std::free);
-  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
-  const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-      xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom),
-                                    nullptr),
-      &std::free);
-  return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 }  // namespace

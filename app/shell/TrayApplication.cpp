@@ -24,6 +24,8 @@ Q_IMPORT_QML_PLUGIN(Zephro_ServicesPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
 
 namespace zephro {
 
@@ -81,6 +83,12 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
                            }));
   automation.actions().add(QStringLiteral("feedback"), ApplicationActions::immediate([&delegate] {
                              delegate.showFeedbackWindow();
+                           }));
+  automation.actions().add(QStringLiteral("onboarding"), ApplicationActions::immediate([&delegate] {
+                             delegate.showOnboarding();
+                           }));
+  automation.actions().add(QStringLiteral("about"), ApplicationActions::immediate([&delegate] {
+                             delegate.showAboutWindow();
                            }));
   delegate.applicationDidFinishLaunching();
   return QApplication::exec();

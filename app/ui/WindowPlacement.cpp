@@ -3,7 +3,10 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 #include <QGuiApplication>
+#include <QPalette>
+#include <QQuickWindow>
 #include <QScreen>
+#include <QSurfaceFormat>
 #include <QWindow>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +34,34 @@ xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name) {
 }
 
 }  // namespace
+
+// Wayland always composites; on X11 a compositor owns the _NET_WM_CM_S<screen> selection.
+bool desktopComposites() {
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) return true;
+  xcb_connection_t* connection = x11Connection();
+  if (!connection) return false;
+  const xcb_atom_t selection = atomNamed(connection, "_NET_WM_CM_S0");
+  if (selection == XCB_ATOM_NONE) return false;
+  const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+      xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection),
+                                    nullptr),
+      &std::free);
+  return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+void makeFloatingPanel(QQuickWindow& window) {
+  window.setTitle(QStringLiteral("Zephro"));
+  // No title bar: the view draws its own close button and is dragged by its background.
+  window.setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  if (desktopComposites()) {
+    QSurfaceFormat format = window.format();
+    format.setAlphaBufferSize(8);
+    window.setFormat(format);
+    window.setColor(Qt::transparent);
+  } else {
+    window.setColor(QGuiApplication::palette().color(QPalette::Window));
+  }
+}
 
 void showOnEveryDesktop(QWindow& window) {
   xcb_connection_t* connection = x11Connection();

@@ -152,13 +152,25 @@ std::optional<std::string> Bundle::preferredLocalization() const {
   return bestLocalization(localizations(), preferredLanguages_, developmentLanguage_);
 }
 
-std::optional<fs::path> Bundle::pathForResource(std::string_view name,
-                                                std::string_view type) const {
-  if (root_.empty() || name.empty()) return std::nullopt;
+namespace {
+
+// Names come from callers and tables; never let one climb out of the bundle.
+bool isPlainName(std::string_view name) {
+  return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
+}
+
+std::string fileName(std::string_view name, std::string_view type) {
   std::string file(name);
   if (!type.empty()) file.append(".").append(type);
-  // Names come from callers and tables; never let one climb out of the bundle.
-  if (file.find('/') != std::string::npos || file == "." || file == "..") return std::nullopt;
+  return file;
+}
+
+}  // namespace
+
+std::optional<fs::path> Bundle::pathForResource(std::string_view name,
+                                                std::string_view type) const {
+  const std::string file = fileName(name, type);
+  if (root_.empty() || name.empty() || !isPlainName(file)) return std::nullopt;
   std::error_code ignored;
   if (fs::exists(root_ / file, ignored)) return root_ / file;
   if (const auto localization = preferredLocalization()) {
@@ -166,6 +178,17 @@ std::optional<fs::path> Bundle::pathForResource(std::string_view name,
     if (fs::exists(localized, ignored)) return localized;
   }
   return std::nullopt;
+}
+
+std::optional<fs::path> Bundle::pathForResource(std::string_view name, std::string_view type,
+                                                std::string_view subdirectory) const {
+  const std::string file = fileName(name, type);
+  if (root_.empty() || name.empty() || !isPlainName(file) || !isPlainName(subdirectory)) {
+    return std::nullopt;
+  }
+  const fs::path path = root_ / subdirectory / file;
+  std::error_code ignored;
+  return fs::exists(path, ignored) ? std::optional<fs::path>(path) : std::nullopt;
 }
 
 std::string Bundle::localizedString(std::string_view key, std::string_view value,

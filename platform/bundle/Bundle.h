@@ -62,6 +62,9 @@ class Bundle {
   // The path of "<name>.<type>" in the bundle, or in its preferred lproj folder.
   [[nodiscard]] std::optional<std::filesystem::path> pathForResource(std::string_view name,
                                                                      std::string_view type) const;
+  // The path of "<name>.<type>" in the bundle's folder `subdirectory` (one plain name).
+  [[nodiscard]] std::optional<std::filesystem::path> pathForResource(
+      std::string_view name, std::string_view type, std::string_view subdirectory) const;
 
   // The text for key in the table (empty name = "Localizable"). A key missing from the table
   // answers value, or the key itself when value is empty.

@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import "Style.js" as Style
 
 // The detail pane with nothing selected: a line and the button that starts a new preset.

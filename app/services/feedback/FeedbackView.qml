@@ -74,42 +74,10 @@ Item {
         onTriggered: view.closeRequested()
     }
 
-    Rectangle {
+    FloatingPanelBackground {
         anchors.fill: parent
-        color: view.palette.window
-        border.width: 1
-        border.color: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                              view.palette.windowText.b, 0.15)
-    }
-    // The window has no title bar: it moves by its background.
-    DragHandler {
-        target: null
-        onActiveChanged: if (active && view.Window.window) view.Window.window.startSystemMove()
-    }
-
-    T.AbstractButton {
-        id: closeButton
-
-        objectName: "closeButton"
-        x: view.width - width - 8
-        y: 8
-        width: 20
-        height: 20
-        hoverEnabled: true
-        Accessible.name: "Close"
-        onClicked: view.closeRequested()
-
-        contentItem: SymbolGlyph {
-            name: "xmark"
-            size: 14
-            color: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                           view.palette.windowText.b, closeButton.hovered ? 0.9 : 0.55)
-        }
-        background: Rectangle {
-            radius: width / 2
-            color: closeButton.hovered ? Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                                                 view.palette.windowText.b, 0.1) : "transparent"
-        }
+        translucent: false
+        onCloseRequested: view.closeRequested()
     }
 
     ColumnLayout {

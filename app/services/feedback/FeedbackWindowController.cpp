@@ -16,9 +16,7 @@ const QUrl kContent(QStringLiteral("qrc:/qt/qml/Zephro/Feedback/FeedbackView.qml
 
 FeedbackWindowController::FeedbackWindowController(QQmlEngine& engine, QObject* parent)
     : QObject(parent), window_(std::make_unique<QQuickView>(&engine, nullptr)) {
-  window_->setTitle(QStringLiteral("Zephro"));
-  // No title bar: the view draws its own close button and is dragged by its background.
-  window_->setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  makeFloatingPanel(*window_);
   window_->setResizeMode(QQuickView::SizeRootObjectToView);
 }
 

@@ -16,6 +16,8 @@
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
 
 namespace zephro {
 namespace {
@@ -36,9 +38,14 @@ class RecordingTray final : public TrayEntry {
 };
 
 struct Shell {
-  explicit Shell(std::chrono::milliseconds reopenGuard) {
+  // hasSeenOnboarding is what the settings hold at launch; arguments are the process's.
+  explicit Shell(std::chrono::milliseconds reopenGuard, bool hasSeenOnboarding = true,
+                 QStringList arguments = {}) {
     fixture->serveFans(2, 2200);
+    fixture->defaults().setBool(QLatin1StringView(defaults::hasSeenOnboarding.name),
+                                hasSeenOnboarding);
     AppDelegate::Options options;
+    options.arguments = std::move(arguments);
     options.statusInterval = std::chrono::milliseconds(20);
     options.reopenGuard = reopenGuard;
     delegate = std::make_unique<AppDelegate>(
@@ -109,6 +116,55 @@ TEST(AppDelegate, ThePopoversFeedbackEntryOpensAFreshFormEachTime) {
     form->setProperty("category", "idea");
     QMetaObject::invokeMethod(form, "closeRequested");
     EXPECT_FALSE(window->window().isVisible());
+  }
+}
+
+TEST(AppDelegate, LaunchShowsTheOnboardingWhenAskedOrNeverSeen) {
+  struct Case {
+    bool seenBefore;
+    QStringList arguments;
+    bool shown;
+  };
+  const std::vector<Case> cases{
+      {.seenBefore = false, .arguments = {}, .shown = true},
+      {.seenBefore = true, .arguments = {"--show-onboarding"}, .shown = true},
+      {.seenBefore = true, .arguments = {}, .shown = false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.join(' ').toStdString() + (c.seenBefore ? " seen" : " unseen"));
+    Shell shell(std::chrono::milliseconds(0), c.seenBefore, c.arguments);
+    OnboardingWindowController* onboarding = shell.delegate->onboardingWindow();
+    EXPECT_EQ(onboarding != nullptr && onboarding->isVisible(), c.shown);
+    EXPECT_TRUE(shell.fixture->defaults().value(defaults::hasSeenOnboarding));
+    if (!c.shown) continue;
+    EXPECT_EQ(onboarding->window().size(), OnboardingWindowController::kSize);
+    EXPECT_EQ(onboarding->content()->property("page").toInt(), 0);
+    // The tray leads back to the first-run window instead of opening the popover.
+    shell.tray->click();
+    EXPECT_FALSE(shell.shown());
+    EXPECT_TRUE(onboarding->isVisible());
+    onboarding->window().close();
+    shell.tray->click();
+    EXPECT_TRUE(shell.shown());
+  }
+}
+
+TEST(AppDelegate, ThePopoversAboutEntryShowsTheSameAboutPanelEachTime) {
+  Shell shell(std::chrono::milliseconds(0));
+  QQuickItem* firstContent = nullptr;
+  for (int opening = 0; opening < 2; ++opening) {
+    shell.tray->click();
+    auto* entry = shell.delegate->popover()->rootItem()->findChild<QQuickItem*>("about");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->isVisible());
+    QMetaObject::invokeMethod(entry, "clicked");
+    AboutWindowController* about = shell.delegate->aboutWindow();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->window().isVisible());
+    EXPECT_FALSE(shell.shown());
+    if (opening == 0) firstContent = about->content();
+    EXPECT_EQ(about->content(), firstContent);
+    about->window().close();
   }
 }
 

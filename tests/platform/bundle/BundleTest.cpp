@@ -96,6 +96,14 @@ TEST_F(BundleTest, PathForResourceStaysInsideTheBundle) {
   EXPECT_EQ(main.pathForResource("ko", "lproj"), std::nullopt);
   EXPECT_EQ(main.pathForResource("..", ""), std::nullopt);
   EXPECT_EQ(main.pathForResource("../fil", "lproj"), std::nullopt);
+
+  // A named folder is looked in alone, and neither name may climb out either.
+  EXPECT_EQ(main.pathForResource("Symbols", "strings", "fil.lproj"),
+            dir / "fil.lproj" / "Symbols.strings");
+  EXPECT_EQ(main.pathForResource("Symbols", "strings", "de.lproj"), std::nullopt);
+  EXPECT_EQ(main.pathForResource("fil", "lproj", "."), std::nullopt);
+  EXPECT_EQ(main.pathForResource("Symbols", "strings", "../" + dir.path().filename().string()),
+            std::nullopt);
 }
 
 TEST_F(BundleTest, ResourceRootIsTheFirstCandidateWithLocalizations) {

@@ -1,0 +1,59 @@
+#include "app/ui/about/AboutWindowController.h"
+
+#include <QQmlEngine>
+#include <QQuickItem>
+
+#include "app/ui/WindowPlacement.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/log/Log.h"
+
+namespace zephro {
+namespace {
+
+const QUrl kContent(QStringLiteral("qrc:/qt/qml/Zephro/About/AboutView.qml"));
+
+QString shortVersion() {
+  return QString::fromStdString(
+      bundle::Bundle::info().string("CFBundleShortVersionString").value_or("0"));
+}
+
+}  // namespace
+
+AboutWindowController::AboutWindowController(QQmlEngine& engine, QObject* parent)
+    : QObject(parent), window_(std::make_unique<QQuickView>(&engine, nullptr)) {
+  makeFloatingPanel(*window_);
+  window_->setResizeMode(QQuickView::SizeRootObjectToView);
+  window_->setMinimumSize(kSize);
+  window_->setMaximumSize(kSize);
+  window_->resize(kSize);
+  window_->setInitialProperties({{QStringLiteral("version"), shortVersion()}});
+  window_->setSource(kContent);
+  if (window_->status() != QQuickView::Ready) {
+    for (const auto& error : window_->errors()) {
+      log::write("[Zephro] About window: " + error.toString().toStdString());
+    }
+  }
+  if (QQuickItem* root = content()) connect(root, SIGNAL(closeRequested()), this, SLOT(close()));
+  centreOnScreen(*window_);
+}
+
+AboutWindowController::~AboutWindowController() = default;
+
+bool AboutWindowController::show() {
+  if (content() == nullptr) return false;
+  showOnEveryDesktop(*window_);
+  window_->show();
+  window_->raise();
+  window_->requestActivate();
+  return true;
+}
+
+QQuickItem* AboutWindowController::content() const {
+  return window_->rootObject();
+}
+
+void AboutWindowController::close() {
+  window_->close();
+}
+
+}  // namespace zephro

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <QtQml/qqmlextensionplugin.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ui/about/AboutWindowController.h"
+#include "app/ui/onboarding/OnboardingWindowController.h"
+#include "platform/defaults/DefaultsKeys.h"
+#include "platform/defaults/UserDefaults.h"
+#include "tests/support/TempDir.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
+
+namespace zephro {
+namespace {
+
+bool spinUntil(const std::function<bool()>& done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 10000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return done();
+}
+
+class OnboardingWindowTest : public ::testing::Test {
+ protected:
+  OnboardingWindowTest() { engine.addImportPath(QStringLiteral("qrc:/qt/qml")); }
+
+  testing::TempDir dir;
+  UserDefaults defaults{QString::fromStdString((dir / "defaults.json").string())};
+  QQmlEngine engine;
+};
+
+TEST_F(OnboardingWindowTest, EveryShowingRecordsTheFlagAndStartsAtTheFirstPage) {
+  OnboardingWindowController controller(engine, defaults);
+  ASSERT_FALSE(defaults.value(defaults::hasSeenOnboarding));
+  QQuickItem* previous = nullptr;
+  for (int showing = 0; showing < 2; ++showing) {
+    SCOPED_TRACE(showing);
+    ASSERT_TRUE(controller.show());
+    // Stored as the window appears, not when the user finishes.
+    EXPECT_TRUE(defaults.value(defaults::hasSeenOnboarding));
+    EXPECT_TRUE(controller.isVisible());
+    EXPECT_EQ(controller.window().size(), OnboardingWindowController::kSize);
+    EXPECT_TRUE(controller.window().flags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(controller.window().flags().testFlag(Qt::WindowStaysOnTopHint));
+    QQuickItem* view = controller.content();
+    ASSERT_NE(view, nullptr);
+    EXPECT_NE(view, previous);
+    EXPECT_EQ(view->property("page").toInt(), 0);
+    for (int page = 0; page < 4; ++page) QMetaObject::invokeMethod(view, "goForward");
+    EXPECT_EQ(view->property("page").toInt(), 4);
+    previous = view;
+
+    // Continue on the last page: the window goes, and the page with its player after it.
+    QMetaObject::invokeMethod(view, "goForward");
+    EXPECT_FALSE(controller.isVisible());
+    EXPECT_TRUE(spinUntil([&] { return controller.content() == nullptr; }));
+  }
+}
+
+TEST_F(OnboardingWindowTest, ClosingTheWindowReleasesThePage) {
+  OnboardingWindowController controller(engine, defaults);
+  ASSERT_TRUE(controller.show());
+  controller.window().close();
+  EXPECT_TRUE(spinUntil([&] { return controller.content() == nullptr; }));
+  ASSERT_TRUE(controller.show());
+  EXPECT_EQ(controller.content()->property("page").toInt(), 0);
+}
+
+TEST_F(OnboardingWindowTest, TheAboutVersionComesFromTheInformationFile) {
+  struct Case {
+    const char* info;
+    const char* line;
+  };
+  const std::vector<Case> cases{
+      {R"({"CFBundleShortVersionString": "3.1.4"})", "Version 3.1.4"},
+      {R"({"CFBundleVersion": "31"})", "Version 0"},
+      {R"({"CFBundleShortVersionString": 3})", "Version 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.info);
+    const auto file = dir / "Info.json";
+    std::ofstream(file) << c.info;
+    qputenv("ZEPHRO_BUNDLE_INFO", QByteArray::fromStdString(file.string()));
+    AboutWindowController about(engine);
+    ASSERT_TRUE(about.show());
+    EXPECT_EQ(about.window().size(), AboutWindowController::kSize);
+    auto* version = about.content()->findChild<QQuickItem*>(QStringLiteral("version"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->property("text").toString().toStdString(), c.line);
+  }
+  qunsetenv("ZEPHRO_BUNDLE_INFO");
+}
+
+}  // namespace
+}  // namespace zephro

@@ -1,0 +1,156 @@
+import QtQuick
+import QtTest
+import QtMultimedia
+import Zephro.Ui
+import Zephro.Onboarding
+import Zephro.About
+
+TestCase {
+    id: testCase
+
+    name: "Onboarding"
+    when: windowShown
+    width: 640
+    height: 560
+    visible: true
+
+    Component {
+        id: viewComponent
+
+        OnboardingView {}
+    }
+    Component {
+        id: videoComponent
+
+        LoopingVideoView {
+            width: 462
+            height: 300
+        }
+    }
+    Component {
+        id: aboutComponent
+
+        AboutView {}
+    }
+    Component {
+        id: spyComponent
+
+        SignalSpy {}
+    }
+
+    function makeView(properties) {
+        const view = createTemporaryObject(viewComponent, testCase, properties)
+        verify(view)
+        return view
+    }
+
+    function pageTitle(view) {
+        const texts = findChild(view, "texts")
+        tryCompare(texts, "busy", false)
+        return texts.currentItem.title
+    }
+
+    function test_backIsAbsentOnTheFirstPageAndContinueFinishesOnTheLast() {
+        const view = makeView({})
+        const finished = createTemporaryObject(spyComponent, testCase,
+                                               { target: view, signalName: "finished" })
+        const back = findChild(view, "back")
+        const forward = findChild(view, "continue")
+        compare(back.visible, false)
+        for (let page = 1; page < 5; ++page) {
+            mouseClick(forward)
+            compare(view.page, page)
+            compare(view.isGoingBack, false)
+            tryCompare(back, "opacity", 1)
+        }
+        compare(finished.count, 0)
+        mouseClick(forward)
+        compare(finished.count, 1)
+        compare(view.page, 4)
+
+        for (let page = 3; page >= 0; --page) {
+            mouseClick(back)
+            compare(view.page, page)
+            compare(view.isGoingBack, true)
+        }
+        tryCompare(back, "visible", false)
+    }
+
+    function test_eachPageShowsItsTextsAndVideo_data() {
+        return [
+            { tag: "fans", page: 0, title: "Your Fans, Your Call", video: "demo1" },
+            { tag: "presets", page: 1, title: "Presets for Every Task", video: "demo2" },
+            { tag: "automation", page: 2, title: "Automate It", video: "demo3" },
+            { tag: "tray", page: 3, title: "Always at Hand", video: "demo4" },
+            { tag: "done", page: 4, title: "You're All Set", video: "zephro768pProRes4444" },
+        ]
+    }
+
+    function test_eachPageShowsItsTextsAndVideo(data) {
+        const view = makeView({})
+        for (let page = 0; page < data.page; ++page)
+            view.goForward()
+        compare(pageTitle(view), data.title)
+        const video = findChild(view, "video")
+        compare(video.resourceName, data.video)
+        verify(video.player, "the clip is among the resources")
+        compare(video.player.loops, MediaPlayer.Infinite)
+        tryVerify(() => video.surface.framesShown > 2, 20000, "the clip plays")
+    }
+
+    function test_reduceMotionHoldsTheFirstFrameWhileTheTextsStillMove() {
+        const view = makeView({ reduceMotion: true })
+        const video = findChild(view, "video")
+        verify(video.player)
+        tryVerify(() => video.surface.framesShown >= 1, 20000, "the first frame is shown")
+        wait(300)
+        const frames = video.surface.framesShown
+        wait(700)
+        compare(video.surface.framesShown, frames)
+        verify(video.player.playbackState !== MediaPlayer.PlayingState)
+        compare(video.player.position, 0)
+
+        const texts = findChild(view, "texts")
+        view.goForward()
+        verify(texts.busy, "the texts slide")
+        compare(pageTitle(view), "Presets for Every Task")
+        verify(video.player.playbackState !== MediaPlayer.PlayingState)
+    }
+
+    function test_aMissingVideoLeavesTheFrameEmpty() {
+        const video = createTemporaryObject(videoComponent, testCase,
+                                            { resourceName: "no-such-clip", fileExtension: "mp4" })
+        compare(video.player, null)
+        compare(video.surface.width, 462)
+        compare(video.surface.height, 300)
+        wait(300)
+        compare(video.surface.framesShown, 0)
+        // The middle is as empty as a corner the rounded clip cuts away.
+        const picture = grabImage(video)
+        compare(picture.pixel(231, 150), picture.pixel(0, 0))
+    }
+
+    function test_theVideoIsRoundedAndLetsClicksThrough() {
+        const video = createTemporaryObject(videoComponent, testCase,
+                                            { resourceName: "demo1", fileExtension: "mp4" })
+        tryVerify(() => video.surface.framesShown >= 1, 20000)
+        const picture = grabImage(video)
+        verify(picture.pixel(231, 150) !== picture.pixel(0, 0), "the corner is cut away")
+        compare(video.surface.contains(Qt.point(231, 150)), false)
+    }
+
+    function test_aboutShowsTheVersionLine_data() {
+        return [
+            { tag: "with the version key", version: "2.4.1", line: "Version 2.4.1" },
+            { tag: "without it", version: undefined, line: "Version 0" },
+        ]
+    }
+
+    function test_aboutShowsTheVersionLine(data) {
+        const about = createTemporaryObject(aboutComponent, testCase,
+                                            data.version === undefined ? {} : { version: data.version })
+        compare(findChild(about, "version").text, data.line)
+        compare(findChild(about, "name").text, "Zephro")
+        compare(findChild(about, "icon").status, Image.Ready)
+    }
+}
