@@ -126,6 +126,39 @@ void BM_FanTableTwoFans(benchmark::State& state) {
 }
 BENCHMARK(BM_FanTableTwoFans);
 
+// One poll of the service on the two-fan laptop: the fan table, then the temperature.
+// "first_poll" counts the calls of the first poll, when no key's information is known
+// yet (every poll made as many before the helper remembered it); "calls" those of a poll
+// after it.
+void pollOnce(SMCWrapperObjC& wrapper) {
+  const auto count = wrapper.fanCount();
+  for (std::int64_t fan = 0; fan < count; ++fan) {
+    if (wrapper.isFanUnderManualControlForIndex(fan)) break;
+  }
+  for (std::int64_t fan = 0; fan < count; ++fan) {
+    benchmark::DoNotOptimize(wrapper.fanSpeedForIndex(fan));
+    benchmark::DoNotOptimize(wrapper.fanMinSpeedForIndex(fan));
+    benchmark::DoNotOptimize(wrapper.fanMaxSpeedForIndex(fan));
+  }
+  benchmark::DoNotOptimize(wrapper.systemTemperature());
+}
+
+void BM_PollTwoFans(benchmark::State& state) {
+  Rig rig(laptop());
+  log::Capture lines;
+  const auto cold = rig.smc->callCount();
+  pollOnce(*rig.wrapper);
+  state.counters["first_poll"] = static_cast<double>(rig.smc->callCount() - cold);
+  const auto before = rig.smc->callCount();
+  std::int64_t round = 0;
+  for ([[maybe_unused]] auto _ : state) {
+    pollOnce(*rig.wrapper);
+    if (++round % 1024 == 0) lines.clear();
+  }
+  rig.report(state, before);
+}
+BENCHMARK(BM_PollTwoFans);
+
 }  // namespace
 
 BENCHMARK_MAIN();

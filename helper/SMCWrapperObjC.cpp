@@ -74,13 +74,27 @@ KernReturn SMCWrapperObjC::call(const smc::SMCParamBlock& input, smc::SMCParamBl
   return status;
 }
 
+// A key's type and size cannot change while the helper runs, nor can the set of keys, and
+// on real hardware every call is a slow firmware transaction: each key is asked once, and
+// a key the SMC does not have is remembered as missing. Any other failure is asked again
+// next time, since it may only be a busy controller.
 KernReturn SMCWrapperObjC::SMCGetKeyInfo(std::uint32_t key, smc::SMCKeyInfoData& info) {
+  if (const auto known = keyInfo_.find(key); known != keyInfo_.end()) {
+    if (!known->second) return smc::kIOReturnNotFound;
+    info = *known->second;
+    return 0;
+  }
   smc::SMCParamBlock input{};
   smc::SMCParamBlock output{};
   input.key = key;
   input.data8 = smc::kCommandReadKeyInfo;
   const KernReturn status = call(input, output);
-  if (status == 0) std::memcpy(&info, &output.keyInfo, smc::kKeyInfoSize);
+  if (status == 0) {
+    std::memcpy(&info, &output.keyInfo, smc::kKeyInfoSize);
+    keyInfo_.emplace(key, info);
+  } else if (status == smc::kIOReturnNotFound) {
+    keyInfo_.emplace(key, std::nullopt);
+  }
   return status;
 }
 

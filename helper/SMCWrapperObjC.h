@@ -5,12 +5,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "helper/SMCKeyValue.h"
 #include "helper/Sleeper.h"
+#include "platform/error/Error.h"
 #include "platform/smc/SMCParamBlock.h"
 #include "platform/smc/UserClient.h"
-#include "platform/error/Error.h"
 
 namespace zephro {
 
@@ -89,6 +90,9 @@ class SMCWrapperObjC {
   std::unique_ptr<smc::UserClient> client_;
   std::shared_ptr<Sleeper> sleeper_;
   std::uint32_t connection_ = 0;
+  // Bounded: every key is one the helper names, a fan index at most cut to four characters.
+  // A key the SMC does not have maps to nothing.
+  std::unordered_map<std::uint32_t, std::optional<smc::SMCKeyInfoData>> keyInfo_;
 };
 
 // The key of fan `index` from a format such as "F%dAc": the index in decimal, cut to

@@ -96,6 +96,22 @@ TEST(SMCWrapperObjC, PrimitivesExchangeBlocksWithTheSmcsOwnSizeAndType) {
             (std::vector<std::pair<int, smc::KernReturn>>{{9, 0}, {6, 0}}));
   record.key = smc::packFourCharCode("F0Mx");
   EXPECT_EQ(smc.SMCWriteKey(record), kIOReturnNotPrivileged);
+
+  // A key's information is asked once, and so is a key the SMC does not have; a lookup
+  // that failed otherwise is asked again.
+  machine.smc->clearCallLog();
+  machine.smc->injectFault("F1Ac", smc::Command::readKeyInfo, smc::kIOReturnError, 1);
+  for (int round = 0; round < 3; ++round) {
+    (void)smc.SMCReadKey("F0Tg", value);
+    (void)smc.SMCReadKey("F1Ac", value);
+    EXPECT_EQ(smc.SMCReadKey("F7Ac", value), kIOReturnNotFound);
+  }
+  EXPECT_EQ(machine.callsTo("F0Tg"),
+            (std::vector<std::pair<int, smc::KernReturn>>{{5, 0}, {5, 0}, {5, 0}}));
+  EXPECT_EQ(machine.callsTo("F1Ac"), (std::vector<std::pair<int, smc::KernReturn>>{
+                                         {9, smc::kIOReturnError}, {9, 0}, {5, 0}, {5, 0}}));
+  EXPECT_EQ(machine.callsTo("F7Ac"),
+            (std::vector<std::pair<int, smc::KernReturn>>{{9, kIOReturnNotFound}}));
 }
 
 TEST(SMCWrapperObjC, ReadFloatKeyDecodesEachTypeAndReadsAnythingElseAsZero) {
@@ -217,11 +233,10 @@ TEST(SMCWrapperObjC, FanReadsUseTheFansKeysAndNeverLeaveFourCharacters) {
 TEST(SMCWrapperObjC, SystemTemperatureTakesTheFirstPlausibleSensorInOrder) {
   auto profile = shippedMachine("macbookair10-1");
   profile.sensors.clear();
+  EXPECT_EQ(EmulatedMachine(profile).wrapper->systemTemperature(), 0.0);
+
   EmulatedMachine machine(profile);
   auto& smc = *machine.wrapper;
-
-  EXPECT_EQ(smc.systemTemperature(), 0.0);
-
   machine.smc->addKey("Te05", "flt ", testing::fltBytes(0.0F), false);
   machine.smc->addKey("Tp01", "flt ", testing::fltBytes(9.9F), false);
   machine.smc->addKey("Tp05", "flt ", testing::fltBytes(150.0F), false);
