@@ -1,5 +1,6 @@
-// zephro-smc: looks into and pokes an emulated fan controller, for debugging and
-// the demo. Reads and writes go through SMCWrapperObjC, as the helper's do.
+// zephro-smc: looks into and pokes a fan controller, emulated or real (the helper's --smc
+// backends), for debugging and the demo. Reads and writes go through SMCWrapperObjC, as
+// the helper's do.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "platform/log/Log.h"
 #include "platform/smc/EmulatedSmc.h"
 #include "platform/smc/FourCharCode.h"
+#include "platform/smc/UserClient.h"
 
 namespace {
 
@@ -19,7 +21,10 @@ using namespace zephro;
 
 constexpr const char* kUsage =
     "usage: zephro-smc --machine PROFILE [--state FILE] COMMAND\n"
+    "       zephro-smc --smc SPEC COMMAND\n"
     "  PROFILE       a machine profile name (e.g. macbookpro16-1) or a .json path\n"
+    "  SPEC          a helper backend: auto, applesmc, applesmc:DIR, macsmc:DIR or\n"
+    "                emulated:PROFILE[,state=FILE] (keys needs --machine)\n"
     "commands:\n"
     "  keys          every key with its type, size, access and raw bytes\n"
     "  read KEY      a key's value as the helper reads it, and its bytes\n"
@@ -116,16 +121,63 @@ int showFans(smc::EmulatedSmc& smc, SMCWrapperObjC& wrapper) {
   return 0;
 }
 
+// The fan table as the helper sees it, for any backend.
+int showFansThroughTheHelpersReads(SMCWrapperObjC& wrapper) {
+  const std::int64_t count = wrapper.fanCount();
+  if (count < 0) {
+    std::fputs("zephro-smc: cannot read FNum\n", stderr);
+    return 1;
+  }
+  std::printf("%lld fan(s)\n", static_cast<long long>(count));
+  for (std::int64_t fan = 0; fan < count; ++fan) {
+    std::printf("fan%lld: actual=%.1f min=%.1f max=%.1f %s\n", static_cast<long long>(fan),
+                wrapper.fanSpeedForIndex(fan), wrapper.fanMinSpeedForIndex(fan),
+                wrapper.fanMaxSpeedForIndex(fan),
+                wrapper.isFanUnderManualControlForIndex(fan) ? "FORCED" : "automatic");
+  }
+  return 0;
+}
+
+int runCommand(SMCWrapperObjC& wrapper, const std::vector<std::string>& command) {
+  const auto& verb = command[0];
+  if (verb == "read" && command.size() == 2) return readKey(wrapper, command[1]);
+  if (verb == "write" && command.size() == 3) return writeKey(wrapper, command[1], command[2]);
+  if (verb == "fans" && command.size() == 1) return showFansThroughTheHelpersReads(wrapper);
+  if (verb == "temp" && command.size() == 1) {
+    std::printf("%.2f\n", wrapper.systemTemperature());
+    return 0;
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+int runOnBackend(const std::string& spec, const std::vector<std::string>& command) {
+  auto client = smc::makeUserClient(spec);
+  const std::string backend = client->description();
+  Error error;
+  auto wrapper =
+      SMCWrapperObjC::create(std::move(client), std::make_shared<ThreadSleeper>(), &error);
+  if (!wrapper) {
+    std::fprintf(stderr, "zephro-smc: %s (%s)\n", error.localizedDescription().c_str(),
+                 backend.c_str());
+    return 1;
+  }
+  return runCommand(*wrapper, command);
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
   std::string machine;
   std::string state;
+  std::string spec;
   std::vector<std::string> command;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if ((argument == "--machine" || argument == "--state") && i + 1 < argc) {
       (argument == "--machine" ? machine : state) = argv[++i];
+    } else if (argument == "--smc" && i + 1 < argc) {
+      spec = argv[++i];
     } else if (argument == "-v") {
       continue;
     } else if (argument == "--help" || argument == "-h") {
@@ -135,10 +187,11 @@ int run(int argc, char** argv) {
       command.push_back(argument);
     }
   }
-  if (machine.empty() || command.empty()) {
+  if (command.empty() || machine.empty() == spec.empty()) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (!spec.empty()) return runOnBackend(spec, command);
 
   const auto path = smc::findMachineProfile(machine);
   if (!path) {

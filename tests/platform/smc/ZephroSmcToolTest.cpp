@@ -17,15 +17,18 @@ struct Run {
   std::string output;
 };
 
-Run tool(const std::filesystem::path& state, const std::string& arguments) {
-  const std::string command = binaryPath("tools/zephro-smc/zephro-smc").string() +
-                              " --machine macbookpro16-1 --state '" + state.string() + "' " +
-                              arguments + " 2>&1";
+Run toolWith(const std::string& arguments) {
+  const std::string command =
+      binaryPath("tools/zephro-smc/zephro-smc").string() + " " + arguments + " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string output;
   char buffer[256];
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
   return {::pclose(pipe), output};
+}
+
+Run tool(const std::filesystem::path& state, const std::string& arguments) {
+  return toolWith("--machine macbookpro16-1 --state '" + state.string() + "' " + arguments);
 }
 
 // Two processes on one state file see each other's writes: the tool stands in for
@@ -56,6 +59,24 @@ TEST(ZephroSmcTool, SharesTheMachineWithAnotherProcessThroughTheStateFile) {
   EXPECT_EQ(wrong.output,
             "zephro-smc: Error Domain=SMCErrorDomain Code=-536870207 \"Failed to write F0Mx\" "
             "UserInfo={NSLocalizedDescription=Failed to write F0Mx}\n");
+}
+
+// With --smc the tool opens the controller as the helper does and reads only what the
+// helper reads, so it works the same on every backend.
+TEST(ZephroSmcTool, OpensAnyBackendTheHelperCanRun) {
+  TempDir dir;
+  const auto state = dir / "smc.json";
+  const auto fans = toolWith("--smc emulated:macbookpro16-1,state=" + state.string() + " fans");
+  EXPECT_EQ(fans.status, 0);
+  EXPECT_EQ(fans.output.substr(0, 10), "2 fan(s)\nf") << fans.output;
+  EXPECT_NE(fans.output.find("min=2000.0 max=6100.0 automatic"), std::string::npos) << fans.output;
+
+  const auto unknown = toolWith("--smc nosuch temp");
+  EXPECT_NE(unknown.status, 0);
+  EXPECT_EQ(unknown.output,
+            "zephro-smc: Could not open connection to AppleSMC. (unknown SMC backend 'nosuch')\n");
+  EXPECT_EQ(toolWith("--smc auto --machine macbookpro16-1 fans").status >> 8, 2)
+      << "one controller at a time";
 }
 
 }  // namespace
