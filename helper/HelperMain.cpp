@@ -14,6 +14,7 @@
 #include "helper/InfoPlist.h"
 #include "helper/Sleeper.h"
 #include "platform/log/Log.h"
+#include "platform/smc/SharedUserClient.h"
 #include "platform/smc/UserClient.h"
 #include "platform/xpc/Listener.h"
 
@@ -23,14 +24,23 @@ namespace {
 constexpr int kUsageError = 64;  // EX_USAGE
 
 constexpr const char* kUsage =
-    "usage: com.zephro.helper [--smc emulated:PROFILE[,state=FILE]] [--anchor-key FILE]\n"
+    "usage: com.zephro.helper [--smc SPEC] [--anchor-key FILE]\n"
     "       com.zephro.helper --print-info\n"
     "\n"
     "The privileged helper of Zephro. It listens on the socket systemd passes, else on\n"
     "$ZEPHRO_HELPER_SOCKET, else on /run/com.zephro.helper.sock.\n"
     "\n"
-    "  --smc SPEC        the fan controller: emulated:PROFILE runs an emulated machine\n"
-    "                    (a profile name or JSON file), state=FILE keeps its state there\n"
+    "  --smc SPEC        the fan controller, chosen once at start-up:\n"
+    "                      auto          the first Apple SMC driver present: applesmc,\n"
+    "                                    then macsmc-hwmon (read only)\n"
+    "                      applesmc, macsmc\n"
+    "                                    that driver's device under /sys\n"
+    "                      applesmc:DIR, macsmc:DIR\n"
+    "                                    that driver's attributes in DIR\n"
+    "                      auto:SYSFS    auto, searching SYSFS instead of /sys\n"
+    "                      emulated:PROFILE[,state=FILE]\n"
+    "                                    an emulated machine (a profile name or JSON\n"
+    "                                    file), keeping its state in FILE\n"
     "  --anchor-key FILE the key clients' signatures must chain to\n"
     "  --print-info      print the embedded information property list and exit\n";
 
@@ -71,13 +81,13 @@ std::optional<Options> parse(int argc, char** argv) {
   return options;
 }
 
-HelperService::SMCOpener smcOpener(std::string spec) {
+// Every attempt to open the SMC uses the one client made at start-up.
+HelperService::SMCOpener smcOpener(std::shared_ptr<smc::UserClient> client) {
   auto sleeper = std::make_shared<ThreadSleeper>();
-  return [spec = std::move(spec), sleeper](Error* error) {
-    auto client = smc::makeUserClient(spec);
-    const auto description = client->description();
-    auto smc = SMCWrapperObjC::create(std::move(client), sleeper, error);
-    if (!smc) log::write("[ZephroHelper] AppleSMC unavailable: " + description);
+  return [client = std::move(client), sleeper](Error* error) {
+    auto smc =
+        SMCWrapperObjC::create(std::make_unique<smc::SharedUserClient>(client), sleeper, error);
+    if (!smc) log::write("[ZephroHelper] AppleSMC unavailable: " + client->description());
     return smc;
   };
 }
@@ -117,7 +127,10 @@ int helperMain(int argc, char** argv) {
                failure.what());
     return 1;
   }
-  HelperService service(smcOpener(options->smc), *anchor);
+  // Made before any caller is served: a device search, and where it leads, is the
+  // command line's alone.
+  const std::shared_ptr<smc::UserClient> smcClient = smc::makeUserClient(options->smc);
+  HelperService service(smcOpener(smcClient), *anchor);
   std::unique_ptr<xpc::Listener> listener;
   try {
     listener = xpc::Listener::forService(kHelperServiceName, service);
@@ -131,6 +144,7 @@ int helperMain(int argc, char** argv) {
     listener->stop();
   });
   log::write("[ZephroHelper] XPC listener is running.");
+  log::write("[ZephroHelper] SMC backend: " + smcClient->description());
   try {
     listener->run();
   } catch (const std::exception& failure) {

@@ -4,6 +4,8 @@
 
 #include "platform/smc/EmulatedSmc.h"
 #include "platform/smc/MachineProfile.h"
+#include "platform/smc/SysfsDevice.h"
+#include "platform/smc/SysfsUserClient.h"
 
 namespace zephro::smc {
 namespace {
@@ -40,12 +42,45 @@ std::unique_ptr<UserClient> makeEmulatedClient(std::string_view options) {
   }
 }
 
+std::unique_ptr<UserClient> sysfsClient(SysfsDevice device) {
+  return std::make_unique<SysfsUserClient>(std::move(device));
+}
+
+// "applesmc" searches /sys, "applesmc:DIR" takes DIR as the device's folder.
+std::unique_ptr<UserClient> makeDriverClient(SysfsDriver driver,
+                                             std::optional<std::string_view> directory) {
+  const std::string name(driverNameOf(driver));
+  if (directory) {
+    if (directory->empty()) return unavailable(name + " needs a directory");
+    return sysfsClient({driver, std::filesystem::path(std::string(*directory))});
+  }
+  if (auto device = findSysfsDevice(driver, kSysfsRoot)) return sysfsClient(std::move(*device));
+  return unavailable("no " + name + " device under " + kSysfsRoot);
+}
+
+std::unique_ptr<UserClient> makeAutomaticClient(std::optional<std::string_view> sysfsRoot) {
+  if (sysfsRoot && sysfsRoot->empty()) return unavailable("auto needs a sysfs root after ':'");
+  const std::filesystem::path root(std::string(sysfsRoot.value_or(kSysfsRoot)));
+  for (const auto driver : {SysfsDriver::applesmc, SysfsDriver::macsmc}) {
+    if (auto device = findSysfsDevice(driver, root)) return sysfsClient(std::move(*device));
+  }
+  return unavailable("no applesmc or macsmc-hwmon device under " + root.string());
+}
+
 }  // namespace
 
 std::unique_ptr<UserClient> makeUserClient(std::string_view spec) {
   if (spec.empty()) return unavailable("no SMC backend configured");
   if (spec.starts_with(kEmulatedPrefix))
     return makeEmulatedClient(spec.substr(kEmulatedPrefix.size()));
+  const auto colon = spec.find(':');
+  const auto backend = spec.substr(0, colon);
+  const auto argument = colon == std::string_view::npos
+                            ? std::nullopt
+                            : std::optional<std::string_view>(spec.substr(colon + 1));
+  if (backend == "applesmc") return makeDriverClient(SysfsDriver::applesmc, argument);
+  if (backend == "macsmc") return makeDriverClient(SysfsDriver::macsmc, argument);
+  if (backend == "auto") return makeAutomaticClient(argument);
   return unavailable("unknown SMC backend '" + std::string(spec) + "'");
 }
 

@@ -21,9 +21,24 @@ inline constexpr KernReturn kIOReturnUnsupported = static_cast<KernReturn>(0xE00
 inline constexpr KernReturn kIOReturnNotOpen = static_cast<KernReturn>(0xE00002CD);
 inline constexpr KernReturn kIOReturnNotFound = static_cast<KernReturn>(0xE00002F0);
 
+// A failure the Linux kernel reported while a backend drove its driver: the errno (always
+// below 4096 on Linux) in the code bits of an IOKit status of a subsystem of our own, so it
+// is never mistaken for one of the codes above and still reads back as the errno.
+inline constexpr KernReturn kErrnoStatusBase = static_cast<KernReturn>(0xE00E8000);
+inline constexpr int kErrnoStatusMask = 0x3FFF;
+
+[[nodiscard]] constexpr KernReturn errnoStatus(int errnoValue) {
+  return kErrnoStatusBase | (errnoValue & kErrnoStatusMask);
+}
+
+// The errno a status carries, or 0 when it carries none.
+[[nodiscard]] constexpr int errnoOfStatus(KernReturn status) {
+  return (status & ~kErrnoStatusMask) == kErrnoStatusBase ? status & kErrnoStatusMask : 0;
+}
+
 // The SMC's kernel user client: opened once for the own task, then one struct
 // method that exchanges an 80-byte parameter block. Backends: the emulated
-// controller here, kernel drivers later.
+// controller and the kernel's Apple SMC drivers through sysfs.
 class UserClient {
  public:
   virtual ~UserClient() = default;
@@ -45,11 +60,18 @@ class UserClient {
   [[nodiscard]] virtual std::string description() const = 0;
 };
 
-// The client for the helper's --smc option: "emulated:PROFILE[,state=FILE]" gives an
-// emulated controller running the machine profile PROFILE (a path to a JSON file, or
-// a name looked up in the machine directories). Anything else, including an empty
-// text, an unknown backend or a profile that cannot be loaded, gives a client whose
-// open fails and whose description() says why.
+// The client for the helper's --smc option, made once at start-up so that any device
+// search and the directory it finds are settled before a caller is served:
+//   emulated:PROFILE[,state=FILE]  an emulated controller running the machine profile
+//                                  PROFILE (a JSON file, or a name looked up in the
+//                                  machine directories)
+//   applesmc, macsmc               the kernel driver's device, searched for under /sys
+//   applesmc:DIR, macsmc:DIR       the driver's attributes in DIR
+//   auto[:SYSFS]                   the first driver present, applesmc then macsmc-hwmon,
+//                                  searched for under SYSFS (default /sys)
+// Anything else, including an empty text, an unknown backend, a profile that cannot be
+// loaded, a directory that cannot be opened or no driver found, gives a client whose open
+// fails and whose description() says why.
 [[nodiscard]] std::unique_ptr<UserClient> makeUserClient(std::string_view spec);
 
 // A client that never opens; description() is the reason.

@@ -2,6 +2,7 @@
 // the commands on its command line over one connection and prints one line each:
 //   version                  version <text>
 //   fans                     fans <mode>,<mode>...   (or: error <description>)
+//   temperature              temperature <celsius>   (or: error <description>)
 //   mode M P,P,...|none      ok                      (or: error <description>)
 //   garbage | oversized      closed | refused        (sends a broken frame)
 //   reconnect                reconnected             (closes the connection, opens another)
@@ -80,6 +81,17 @@ class Session {
     });
   }
 
+  std::string temperature() {
+    return call([this] {
+      proxy_->getSystemTemperature([this](double celsius, const std::optional<Error>& error) {
+        if (error) return answer("error " + error->fullDescription());
+        std::ostringstream line;
+        line << "temperature " << celsius;
+        answer(line.str());
+      });
+    });
+  }
+
   std::string mode(std::int64_t mode, std::vector<std::int64_t> percentages) {
     return call([&] {
       proxy_->setFanMode(mode, percentages, [this](std::optional<Error> error) {
@@ -139,6 +151,8 @@ int main(int argc, char** argv) {
       std::cout << session->version() << std::endl;
     } else if (command == "fans") {
       std::cout << session->fans() << std::endl;
+    } else if (command == "temperature") {
+      std::cout << session->temperature() << std::endl;
     } else if (command == "mode" && i + 2 < argc) {
       const auto mode = std::stoll(argv[++i]);
       const std::string list = argv[++i];

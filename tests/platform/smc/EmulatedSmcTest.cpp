@@ -301,7 +301,7 @@ TEST(UserClientFactory, OpensOnlyAnEmulatedMachineItCanLoad) {
     return client->description();
   };
   EXPECT_EQ(openFailure(""), "no SMC backend configured");
-  EXPECT_EQ(openFailure("applesmc"), "unknown SMC backend 'applesmc'");
+  EXPECT_EQ(openFailure("nosuch:x"), "unknown SMC backend 'nosuch:x'");
   EXPECT_EQ(openFailure("emulated:nosuchmac"), "machine profile 'nosuchmac' not found");
   EXPECT_EQ(openFailure("emulated:macbookpro16-1,speed=2"),
             "unknown emulated SMC option 'speed=2'");
