@@ -47,6 +47,8 @@ Item {
             objectName: "icon"
             source: "qrc:/zephro/about/AboutIcon.svg"
             sourceSize: Qt.size(128, 128)
+            // Drawn once per panel; the process-wide picture cache would only keep it.
+            cache: false
             smooth: true
             Layout.preferredWidth: 64
             Layout.preferredHeight: 64
