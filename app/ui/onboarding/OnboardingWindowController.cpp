@@ -73,13 +73,11 @@ void OnboardingWindowController::close() {
 // However the window went (finished, closed, or by the window manager), the page and its
 // player go with it. Later, not inside the signal of the view that asked to close.
 void OnboardingWindowController::releaseContentWhenHidden(bool visible) {
-  if (visible) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (!window_->isVisible()) window_->setSource(QUrl());
-      },
-      Qt::QueuedConnection);
+  if (!visible) QMetaObject::invokeMethod(this, "releaseContent", Qt::QueuedConnection);
+}
+
+void OnboardingWindowController::releaseContent() {
+  if (!window_->isVisible()) window_->setSource(QUrl());
 }
 
 }  // namespace zephro

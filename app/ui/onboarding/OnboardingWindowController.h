@@ -37,6 +37,8 @@ class OnboardingWindowController : public QObject {
  private slots:
   // The view finished, or its close button was pressed.
   void close();
+  // Lets the view and its player go, unless the window is back on screen.
+  void releaseContent();
 
   // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs to see the slots.
  private:
