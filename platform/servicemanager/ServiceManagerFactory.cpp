@@ -72,8 +72,11 @@ ApplicationPaths ApplicationPaths::forExecutable(const std::filesystem::path& ex
   paths.machineProfileCandidates = {
       prefix / "share" / "zephro" / "machines" / kDevelopmentMachine,
       sources / "platform" / "smc" / "machines" / kDevelopmentMachine};
-  // A build tree signs with its own development anchor; an installed helper knows its own.
-  paths.anchorKeyCandidates = {prefix / "signing" / "anchor.pub"};
+  // A build tree signs with its own development anchor. An installed tree passes the
+  // anchor installed beside it: the helper's own default is the system-wide path, which a
+  // tree unpacked elsewhere (a package extracted into a folder) does not use.
+  paths.anchorKeyCandidates = {prefix / "signing" / "anchor.pub",
+                               prefix / "share" / "zephro" / "anchor.pub"};
   return paths;
 }
 
