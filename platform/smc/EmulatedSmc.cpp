@@ -559,16 +559,9 @@ KernReturn EmulatedUserClient::callStructMethod(std::uint32_t connection, std::u
                                                 std::span<const std::byte> input,
                                                 std::span<std::byte> output) {
   if (!open_ || connection != kConnectionHandle) return kIOReturnNotOpen;
-  if (selector != kSelectorHandleParamBlock) return kIOReturnBadArgument;
-  if (input.size() != kParamBlockSize || output.size() < kParamBlockSize) {
-    return kIOReturnBadArgument;
-  }
-  SMCParamBlock in{};
-  std::memcpy(&in, input.data(), kParamBlockSize);
-  SMCParamBlock out{};
-  const KernReturn status = smc_->execute(in, out);
-  std::memcpy(output.data(), &out, kParamBlockSize);
-  return status;
+  return exchangeParamBlock(
+      selector, input, output,
+      [this](const SMCParamBlock& in, SMCParamBlock& out) { return smc_->execute(in, out); });
 }
 
 void EmulatedUserClient::close(std::uint32_t connection) {

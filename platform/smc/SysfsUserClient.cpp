@@ -17,16 +17,9 @@ KernReturn SysfsUserClient::callStructMethod(std::uint32_t connection, std::uint
                                              std::span<const std::byte> input,
                                              std::span<std::byte> output) {
   if (!open_ || connection != kConnectionHandle) return kIOReturnNotOpen;
-  if (selector != kSelectorHandleParamBlock) return kIOReturnBadArgument;
-  if (input.size() != kParamBlockSize || output.size() < kParamBlockSize) {
-    return kIOReturnBadArgument;
-  }
-  SMCParamBlock in{};
-  std::memcpy(&in, input.data(), kParamBlockSize);
-  SMCParamBlock out{};
-  const KernReturn status = smc_.execute(in, out);
-  std::memcpy(output.data(), &out, kParamBlockSize);
-  return status;
+  return exchangeParamBlock(
+      selector, input, output,
+      [this](const SMCParamBlock& in, SMCParamBlock& out) { return smc_.execute(in, out); });
 }
 
 void SysfsUserClient::close(std::uint32_t connection) {

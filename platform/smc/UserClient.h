@@ -2,10 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/smc/SMCParamBlock.h"
 
 namespace zephro::smc {
 
@@ -59,6 +62,24 @@ class UserClient {
   // One line naming the backend, or the reason it cannot be opened; for the log.
   [[nodiscard]] virtual std::string description() const = 0;
 };
+
+// One struct-method call as every parameter-block backend answers it: the selector and
+// the block sizes are checked, then execute(input, output) runs on copies of the blocks.
+template <typename Execute>
+[[nodiscard]] KernReturn exchangeParamBlock(std::uint32_t selector,
+                                            std::span<const std::byte> input,
+                                            std::span<std::byte> output, Execute&& execute) {
+  if (selector != kSelectorHandleParamBlock) return kIOReturnBadArgument;
+  if (input.size() != kParamBlockSize || output.size() < kParamBlockSize) {
+    return kIOReturnBadArgument;
+  }
+  SMCParamBlock in{};
+  std::memcpy(&in, input.data(), kParamBlockSize);
+  SMCParamBlock out{};
+  const KernReturn status = execute(in, out);
+  std::memcpy(output.data(), &out, kParamBlockSize);
+  return status;
+}
 
 // The client for the helper's --smc option, made once at start-up so that any device
 // search and the directory it finds are settled before a caller is served:
