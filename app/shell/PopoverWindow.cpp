@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "app/shell/PopoverPlacement.h"
+#include "app/ui/ViewContent.h"
 #include "app/ui/WindowPlacement.h"
-#include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
@@ -41,13 +41,7 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, const QUrl& view, const QVarian
     view_->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   }
   view_->setInitialProperties(properties);
-  view_->setSource(view);
-  if (view_->status() == QQuickView::Error) {
-    for (const auto& error : view_->errors()) {
-      log::write("[Zephro] Popover: " + error.toString().toStdString());
-    }
-  }
-  if (auto* root = rootItem()) {
+  if (auto* root = loadContent(*view_, view, "Popover")) {
     connect(root, &QQuickItem::implicitHeightChanged, this, &PopoverWindow::fitHeight);
   }
   connect(view_.get(), &QWindow::activeChanged, this, [this] {

@@ -3,9 +3,9 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 
+#include "app/ui/ViewContent.h"
 #include "app/ui/WindowPlacement.h"
 #include "app/viewmodel/FanControlViewModel.h"
-#include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
@@ -43,13 +43,7 @@ QQuickItem* PresetWindowController::content() const {
 
 bool PresetWindowController::buildContent(FanControlViewModel& viewModel) {
   window_->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(&viewModel)}});
-  window_->setSource(kContent);
-  if (window_->status() != QQuickView::Ready) {
-    for (const auto& error : window_->errors()) {
-      log::write("[Zephro] Preset window: " + error.toString().toStdString());
-    }
-    return false;
-  }
+  if (loadContent(*window_, kContent, "Preset window") == nullptr) return false;
   isContentViewSet_ = true;
   return true;
 }

@@ -4,8 +4,8 @@
 #include <QQuickItem>
 #include <cmath>
 
+#include "app/ui/ViewContent.h"
 #include "app/ui/WindowPlacement.h"
-#include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
@@ -24,14 +24,8 @@ FeedbackWindowController::~FeedbackWindowController() = default;
 
 bool FeedbackWindowController::show() {
   window_->setSource(QUrl());
-  window_->setSource(kContent);
-  QQuickItem* root = content();
-  if (window_->status() != QQuickView::Ready || root == nullptr) {
-    for (const auto& error : window_->errors()) {
-      log::write("[Zephro] Feedback window: " + error.toString().toStdString());
-    }
-    return false;
-  }
+  QQuickItem* root = loadContent(*window_, kContent, "Feedback window");
+  if (root == nullptr) return false;
   connect(root, SIGNAL(closeRequested()), this, SLOT(close()));
   connect(root, &QQuickItem::implicitHeightChanged, this, &FeedbackWindowController::fitHeight);
   fitHeight();

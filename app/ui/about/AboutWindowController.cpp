@@ -3,9 +3,9 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 
+#include "app/ui/ViewContent.h"
 #include "app/ui/WindowPlacement.h"
 #include "platform/bundle/Bundle.h"
-#include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
@@ -27,13 +27,8 @@ AboutWindowController::AboutWindowController(QQmlEngine& engine, QObject* parent
   window_->setMaximumSize(kSize);
   window_->resize(kSize);
   window_->setInitialProperties({{QStringLiteral("version"), shortVersion()}});
-  window_->setSource(kContent);
-  if (window_->status() != QQuickView::Ready) {
-    for (const auto& error : window_->errors()) {
-      log::write("[Zephro] About window: " + error.toString().toStdString());
-    }
-  }
-  if (QQuickItem* root = content()) connect(root, SIGNAL(closeRequested()), this, SLOT(close()));
+  if (QQuickItem* root = loadContent(*window_, kContent, "About window"))
+    connect(root, SIGNAL(closeRequested()), this, SLOT(close()));
   centreOnScreen(*window_);
 }
 

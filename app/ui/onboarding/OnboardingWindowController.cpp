@@ -4,10 +4,10 @@
 #include <QQuickItem>
 
 #include "app/ui/ReduceMotion.h"
+#include "app/ui/ViewContent.h"
 #include "app/ui/WindowPlacement.h"
 #include "platform/defaults/DefaultsKeys.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/log/Log.h"
 
 namespace zephro {
 namespace {
@@ -35,14 +35,8 @@ OnboardingWindowController::~OnboardingWindowController() = default;
 bool OnboardingWindowController::show() {
   window_->setSource(QUrl());
   window_->setInitialProperties({{QStringLiteral("reduceMotion"), desktopReducesMotion()}});
-  window_->setSource(kContent);
-  QQuickItem* root = content();
-  if (window_->status() != QQuickView::Ready || root == nullptr) {
-    for (const auto& error : window_->errors()) {
-      log::write("[Zephro] Onboarding window: " + error.toString().toStdString());
-    }
-    return false;
-  }
+  QQuickItem* root = loadContent(*window_, kContent, "Onboarding window");
+  if (root == nullptr) return false;
   // Recorded as soon as it is on screen: quitting halfway does not bring it back.
   defaults_.setBool(QLatin1StringView(defaults::hasSeenOnboarding.name), true);
   connect(root, SIGNAL(finished()), this, SLOT(close()));
