@@ -66,8 +66,15 @@ TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsI
   ASSERT_GT(first, 0);
   EXPECT_FALSE(gone(first));
   EXPECT_TRUE(std::filesystem::exists(h.layout.socketPath));
-  EXPECT_NE(read(h.layout.helperLogFile()).find("[ZephroHelper] XPC listener is running."),
-            std::string::npos);
+  // The socket is bound a moment before the helper writes that it listens.
+  const auto listening = [&] {
+    return read(h.layout.helperLogFile()).find("[ZephroHelper] XPC listener is running.") !=
+           std::string::npos;
+  };
+  for (int wait = 0; wait < 100 && !listening(); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(listening());
 
   // Registering again runs a fresh helper from the current binary.
   ASSERT_FALSE(service.registerService());
