@@ -33,14 +33,16 @@ bool exceedsSize(int fd, std::uint64_t maxSize) {
   return ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) > maxSize;
 }
 
-// Reads and checks the signature: intact, and made by the team key it names.
-OSStatus verifySignature(const Code& code, SignatureTrailer& trailer, const CheckLimits& limits) {
+// Reads the trailer of a file within the size limit; cheap, whatever the file's size.
+OSStatus readSizedTrailer(const Code& code, SignatureTrailer& trailer, std::uint64_t& contentLength,
+                          const CheckLimits& limits) {
   if (exceedsSize(code.fileDescriptor(), limits.maxCodeSize)) return errSecCSSignatureFailed;
-  std::uint64_t contentLength = 0;
-  if (const OSStatus status = readTrailer(code.fileDescriptor(), trailer, contentLength);
-      status != errSecSuccess) {
-    return status;
-  }
+  return readTrailer(code.fileDescriptor(), trailer, contentLength);
+}
+
+// Hashes the content and checks the team key's signature over it and the trailer.
+OSStatus verifyContent(const Code& code, const SignatureTrailer& trailer,
+                       std::uint64_t contentLength, const CheckLimits& limits) {
   SignatureTrailer::Digest digest{};
   if (const OSStatus status =
           digestContent(code.fileDescriptor(), contentLength, digest, limits.deadline);
@@ -158,11 +160,21 @@ OSStatus staticCodeCreateWithPath(const std::filesystem::path& path, std::unique
 OSStatus checkValidity(const Code& code, const Requirement& requirement, const TrustAnchor& anchor,
                        const CheckLimits& limits) {
   SignatureTrailer trailer;
-  if (const OSStatus status = verifySignature(code, trailer, limits); status != errSecSuccess) {
+  std::uint64_t contentLength = 0;
+  if (const OSStatus status = readSizedTrailer(code, trailer, contentLength, limits);
+      status != errSecSuccess) {
     return status;
   }
+  // The cheap questions first (who certified the team, which identifier and team the
+  // trailer names: one signature over a hundred bytes), so that a stranger's file is
+  // refused before a byte of it is hashed. The content's signature covers all of
+  // them, so nothing is taken on trust.
   for (const auto& clause : requirement.clauses()) {
     if (!satisfies(trailer, clause, anchor)) return errSecCSReqFailed;
+  }
+  if (const OSStatus status = verifyContent(code, trailer, contentLength, limits);
+      status != errSecSuccess) {
+    return status;
   }
   if (code.guest()) return checkGuestHardening(*code.guest());
   return errSecSuccess;
@@ -170,9 +182,11 @@ OSStatus checkValidity(const Code& code, const Requirement& requirement, const T
 
 OSStatus copySigningInformation(const Code& code, SigningInformation& information) {
   SignatureTrailer trailer;
-  if (const OSStatus status = verifySignature(code, trailer, {}); status != errSecSuccess) {
-    return status;
-  }
+  std::uint64_t contentLength = 0;
+  const CheckLimits limits;
+  OSStatus status = readSizedTrailer(code, trailer, contentLength, limits);
+  if (status == errSecSuccess) status = verifyContent(code, trailer, contentLength, limits);
+  if (status != errSecSuccess) return status;
   information = {trailer.identifier, trailer.certificate.teamID};
   return errSecSuccess;
 }

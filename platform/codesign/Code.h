@@ -64,7 +64,9 @@ struct CheckLimits {
 
 // Stand-in for SecCodeCheckValidity: the signature is intact (errSecCSUnsigned,
 // errSecCSSignatureFailed, errSecCSSignatureUnsupported otherwise) and satisfies
-// every clause of the requirement (errSecCSReqFailed otherwise). A running guest
+// every clause of the requirement (errSecCSReqFailed otherwise). The clauses are
+// checked on the trailer before the content is hashed, so a file nobody we trust
+// signed costs one small signature check, whatever its size. A running guest
 // must also not be traced nor have been started with LD_PRELOAD, LD_LIBRARY_PATH
 // or LD_AUDIT (errSecCSReqFailed), and must still be alive (errSecCSGuestInvalid).
 // A file above the size limit is errSecCSSignatureFailed, a check past the

@@ -1,6 +1,8 @@
 #include "platform/posix/Process.h"
 
 #include <poll.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -40,6 +42,15 @@ bool startTime(pid_t pid, std::uint64_t& out) {
   if (!stat) return false;
   out = stat->startTime;
   return true;
+}
+
+std::uint64_t ticksSinceBoot() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  const auto ticksPerSecond = static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+  // As the kernel converts a process's start: whole ticks, rounded down.
+  return static_cast<std::uint64_t>(now.tv_sec) * ticksPerSecond +
+         static_cast<std::uint64_t>(now.tv_nsec) * ticksPerSecond / 1000000000U;
 }
 
 bool isAlive(int pidfd) {

@@ -19,6 +19,9 @@ struct ProcessStat {
 // The start time of readStat(), false when it cannot be read.
 [[nodiscard]] bool startTime(pid_t pid, std::uint64_t& out);
 
+// Now, in the unit of ProcessStat::startTime: clock ticks after boot.
+[[nodiscard]] std::uint64_t ticksSinceBoot();
+
 // False once the process of the pidfd has exited (or the pidfd is unusable).
 [[nodiscard]] bool isAlive(int pidfd);
 

@@ -72,13 +72,14 @@ TEST_F(Signature, AFlippedByteInContentOrTrailerFailsTheCheck) {
   const auto signedBytes = readBytes(program_);
   const auto tampered = dir_ / "tampered";
   // The first and last content bytes, then the trailer's magic, version, identifier, code
-  // signature, length field and footer magic.
+  // signature, length field and footer magic. A flipped identifier no longer names the
+  // application, which is found before the content is hashed.
   const std::vector<std::pair<std::size_t, OSStatus>> flips = {
       {0, errSecCSSignatureFailed},
       {kContentSize - 1, errSecCSSignatureFailed},
       {kContentSize + 0, errSecCSSignatureFailed},
       {kContentSize + 8, errSecCSSignatureUnsupported},
-      {kContentSize + 12, errSecCSSignatureFailed},
+      {kContentSize + 12, errSecCSReqFailed},
       {kContentSize + 132, errSecCSSignatureFailed},
       {kContentSize + 196, errSecCSSignatureFailed},
       {signedBytes.size() - 1, errSecCSUnsigned},
@@ -133,6 +134,15 @@ TEST_F(Signature, AChecksCostIsBoundedBySizeAndDeadline) {
   EXPECT_EQ(checkWith({.maxCodeSize = size}), errSecSuccess);
   EXPECT_EQ(checkWith({.maxCodeSize = size - 1}), errSecCSSignatureFailed);
   EXPECT_EQ(checkWith({.deadline = past}), errSecCSCancelled);
+
+  // A file nobody we trust certified is refused on its trailer alone: with no time
+  // left to hash a byte, the answer is still the requirement's.
+  const TestIdentity untrusted;
+  const auto untrustedFile = dir_ / "untrusted";
+  writeBytes(untrustedFile, content_);
+  signFile(untrustedFile, "com.zephro.app", untrusted.team.secret, untrusted.certificate);
+  ASSERT_EQ(staticCodeCreateWithPath(untrustedFile, code), errSecSuccess);
+  EXPECT_EQ(checkWith({.deadline = past}), errSecCSReqFailed);
 }
 
 TEST_F(Signature, SigningRefusesInconsistentInputsAndLeavesTheFileAlone) {
