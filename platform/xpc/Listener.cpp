@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/log/Log.h"
+#include "platform/posix/Process.h"
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Message.h"
 
@@ -36,6 +37,8 @@ struct Channel {
 struct Listener::Served {
   std::shared_ptr<Channel> channel;
   PeerCredentials peer;
+  bool preferred = true;
+  std::uint64_t acceptedAt = 0;
   std::thread thread;
   std::atomic<bool> finished{false};
 };
@@ -169,7 +172,10 @@ class Delivery {
 
 Listener::Listener(FileDescriptor listeningSocket, ListenerDelegate& delegate,
                    ListenerOptions options)
-    : socket_(std::move(listeningSocket)), delegate_(delegate), options_(std::move(options)) {}
+    : socket_(std::move(listeningSocket)),
+      delegate_(delegate),
+      options_(std::move(options)),
+      refusals_(options_.refusals) {}
 
 Listener::~Listener() {
   stop();
@@ -232,14 +238,20 @@ std::size_t Listener::connectionCount() const {
 void Listener::acceptOne() {
   FileDescriptor client(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!client.valid()) return;  // the client gave up already, or out of descriptors
+  const auto acceptedAt = proc::ticksSinceBoot();
   const auto peer = peerCredentials(client.get());
-  if (!peer || !withinLimits(*peer)) return;
+  // A user paused for its refusals is closed without a word: one line per pause.
+  if (!peer || !refusals_.admits(peer->uid, std::chrono::steady_clock::now())) return;
+  const bool preferred = delegate_.isPreferredUser(peer->uid);
+  if (!withinLimits(*peer, preferred)) return;
 
   auto served = std::make_unique<Served>();
   served->channel = std::make_shared<Channel>();
   served->channel->socket = std::move(client);
   served->channel->writeTimeout = options_.replyWriteTimeout;
   served->peer = *peer;
+  served->preferred = preferred;
+  served->acceptedAt = acceptedAt;
   auto* raw = served.get();
   // Listed before its thread starts, so that the limits count it while it is checked.
   std::lock_guard lock(mutex_);
@@ -253,9 +265,21 @@ void Listener::acceptOne() {
 
 void Listener::serve(Served& served) {
   const auto deadline = std::chrono::steady_clock::now() + options_.acceptDecisionTimeout;
-  IncomingConnection incoming(served.channel->socket.get(), served.peer, deadline);
-  if (stopping_ || !delegate_.shouldAcceptNewConnection(incoming) || !incoming.resumed() ||
+  IncomingConnection incoming(served.channel->socket.get(), served.peer, deadline,
+                              served.acceptedAt);
+  if (stopping_) {
+    ::shutdown(served.channel->socket.get(), SHUT_RDWR);
+    return;
+  }
+  if (!delegate_.shouldAcceptNewConnection(incoming) || !incoming.resumed() ||
       !incoming.exportedObject()) {
+    // Counted before the client sees the end, so that its next connection meets the count.
+    const auto uid = served.peer.uid;
+    if (refusals_.refused(uid, std::chrono::steady_clock::now())) {
+      zephro::log::write(options_.logPrefix + "Too many refused connections from uid " +
+                         std::to_string(uid) + "; closing its connections for " +
+                         std::to_string(options_.refusals.pause.count() / 1000) + " s.");
+    }
     ::shutdown(served.channel->socket.get(), SHUT_RDWR);
     return;
   }
@@ -263,15 +287,17 @@ void Listener::serve(Served& served) {
   Delivery(served.channel, served.peer, incoming.exportedObject(), options_).run();
 }
 
-bool Listener::withinLimits(const PeerCredentials& peer) {
+bool Listener::withinLimits(const PeerCredentials& peer, bool preferred) {
   std::size_t total = 0;
   std::size_t ofUser = 0;
+  std::size_t ofOthers = 0;
   {
     std::lock_guard lock(mutex_);
     for (const auto& served : served_) {
       if (served->finished) continue;
       ++total;
       if (served->peer.uid == peer.uid) ++ofUser;
+      if (!served->preferred) ++ofOthers;
     }
   }
   const auto refuse = [&](const std::string& reason) {
@@ -281,6 +307,10 @@ bool Listener::withinLimits(const PeerCredentials& peer) {
   };
   if (total >= options_.maxConnections) {
     return refuse("too many connections (limit " + std::to_string(options_.maxConnections) + ")");
+  }
+  if (!preferred && ofOthers >= options_.maxConnectionsOfOthers) {
+    return refuse("too many connections from users who may not change the fans (limit " +
+                  std::to_string(options_.maxConnectionsOfOthers) + ")");
   }
   if (ofUser >= options_.maxConnectionsPerUser) {
     return refuse("too many connections from uid " + std::to_string(peer.uid) + " (limit " +

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/xpc/Frame.h"
+#include "platform/xpc/RefusalLimiter.h"
 #include "platform/xpc/Socket.h"
 
 namespace zephro::xpc {
@@ -37,14 +38,17 @@ class ExportedObject {
 class IncomingConnection {
  public:
   IncomingConnection(int socketFd, PeerCredentials peer,
-                     std::chrono::steady_clock::time_point deadline)
-      : socketFd_(socketFd), peer_(peer), deadline_(deadline) {}
+                     std::chrono::steady_clock::time_point deadline, std::uint64_t acceptedAt)
+      : socketFd_(socketFd), peer_(peer), deadline_(deadline), acceptedAt_(acceptedAt) {}
 
   // The connected socket, for the code check to identify the peer. Not to be closed.
   [[nodiscard]] int socketFd() const { return socketFd_; }
   [[nodiscard]] const PeerCredentials& peer() const { return peer_; }
   // When the decision must be made; a check still running then should refuse.
   [[nodiscard]] std::chrono::steady_clock::time_point deadline() const { return deadline_; }
+  // When the connection was accepted, in clock ticks after boot (a process's start time
+  // in /proc/PID/stat): the peer had started by then.
+  [[nodiscard]] std::uint64_t acceptedAt() const { return acceptedAt_; }
 
   void setExportedObject(std::shared_ptr<ExportedObject> object) { exported_ = std::move(object); }
   [[nodiscard]] const std::shared_ptr<ExportedObject>& exportedObject() const { return exported_; }
@@ -56,6 +60,7 @@ class IncomingConnection {
   int socketFd_;
   PeerCredentials peer_;
   std::chrono::steady_clock::time_point deadline_;
+  std::uint64_t acceptedAt_;
   std::shared_ptr<ExportedObject> exported_;
   bool resumed_ = false;
 };
@@ -66,6 +71,9 @@ class ListenerDelegate {
   // Accept: set the exported object, resume the connection and return true.
   // Called on the connection's own thread, so calls for several clients may overlap.
   virtual bool shouldAcceptNewConnection(IncomingConnection& connection) = 0;
+  // Whether the user's connections may take any free slot; the others share
+  // ListenerOptions::maxConnectionsOfOthers. Called on the accepting thread.
+  virtual bool isPreferredUser(uid_t /*uid*/) { return true; }
 };
 
 // The socket is open to every local user, so each of them is held to these.
@@ -73,6 +81,11 @@ struct ListenerOptions {
   std::string logPrefix = "[ZephroHelper] ";
   std::size_t maxConnectionsPerUser = 8;
   std::size_t maxConnections = 64;
+  // Connections of users the delegate does not prefer, together, so that many accounts
+  // cannot take every slot from the person at the machine.
+  std::size_t maxConnectionsOfOthers = 32;
+  // Refused clients: a user refused this often is not checked again for a while.
+  RefusalLimiter::Limits refusals;
   // How long a frame that has begun may take to arrive completely.
   std::chrono::milliseconds partialFrameTimeout{10000};
   std::size_t maxFramePayload = kMaxFramePayload;
@@ -118,7 +131,7 @@ class Listener {
 
   void acceptOne();
   void serve(Served& served);
-  [[nodiscard]] bool withinLimits(const PeerCredentials& peer);
+  [[nodiscard]] bool withinLimits(const PeerCredentials& peer, bool preferred);
   void reapFinished();
   void closeAll();
 
@@ -126,6 +139,7 @@ class Listener {
   ListenerDelegate& delegate_;
   ListenerOptions options_;
   std::string boundPath_;
+  RefusalLimiter refusals_;
   Wakeup wakeup_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -271,6 +272,85 @@ TEST_F(ListenerTest, ConnectionsAreCappedPerUserAndInTotal) {
     EXPECT_TRUE(fourth.accepted());
     EXPECT_EQ(versionReply(fourth, 3), "1.0.1");
   }
+}
+
+// Accepts or refuses every client, and prefers its user or not.
+class Gatekeeper final : public ListenerDelegate {
+ public:
+  Gatekeeper(HelperProtocol& implementation, bool accepts, bool prefers)
+      : exported_(exportedHelper(implementation)), accepts_(accepts), prefers_(prefers) {}
+
+  bool shouldAcceptNewConnection(IncomingConnection& connection) override {
+    ++checks;
+    if (!accepts_) return false;
+    connection.setExportedObject(exported_);
+    connection.resume();
+    return true;
+  }
+  bool isPreferredUser(uid_t /*uid*/) override { return prefers_; }
+
+  std::atomic<int> checks{0};
+
+ private:
+  std::shared_ptr<ExportedObject> exported_;
+  bool accepts_;
+  bool prefers_;
+};
+
+TEST_F(ListenerTest, RefusedUsersArePausedAndUsersWhoMayNotChangeTheFansShareFewerSlots) {
+  const auto uid = std::to_string(::getuid());
+  {
+    Gatekeeper refuser(fake, false, true);
+    ListenerOptions options;
+    options.refusals = {.maxRefusals = 3, .window = 60s, .pause = 60s};
+    auto listener = Listener::atPath(path, refuser, options);
+    std::thread serving([&] { listener->run(); });
+    // The third refusal starts the pause; the rest are closed without a check or a line.
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(RawClient(path).closedByPeer());
+    EXPECT_EQ(refuser.checks, 3);
+    EXPECT_EQ(capture.linesStartingWith("[ZephroHelper] Too many"),
+              std::vector<std::string>{"[ZephroHelper] Too many refused connections from uid " +
+                                       uid + "; closing its connections for 60 s."});
+    listener->stop();
+    serving.join();
+  }
+  Gatekeeper stranger(fake, true, false);
+  ListenerOptions options;
+  options.maxConnectionsOfOthers = 2;
+  auto listener = Listener::atPath(path, stranger, options);
+  std::thread serving([&] { listener->run(); });
+  RawClient first(path), second(path), third(path);
+  EXPECT_TRUE(first.accepted());
+  EXPECT_TRUE(second.accepted());
+  EXPECT_TRUE(third.closedByPeer());
+  EXPECT_EQ(capture.linesStartingWith("[ZephroHelper] Rejected"),
+            std::vector<std::string>{"[ZephroHelper] Rejected connection from pid " +
+                                     std::to_string(::getpid()) +
+                                     ": too many connections from users who may not change the "
+                                     "fans (limit 2)."});
+  listener->stop();
+  serving.join();
+}
+
+TEST(RefusalLimiter, PausesOnlyForRefusalsWithinTheWindowAndForgetsTheOldestUser) {
+  using Clock = RefusalLimiter::Clock;
+  RefusalLimiter limiter({.maxRefusals = 3, .window = 10s, .pause = 30s, .maxUsers = 2});
+  const Clock::time_point t0;
+  // Two refusals, then the window passes: the count starts again.
+  EXPECT_FALSE(limiter.refused(1, t0));
+  EXPECT_FALSE(limiter.refused(1, t0 + 5s));
+  EXPECT_FALSE(limiter.refused(1, t0 + 11s));
+  EXPECT_FALSE(limiter.refused(1, t0 + 12s));
+  EXPECT_TRUE(limiter.admits(1, t0 + 12s));
+  EXPECT_TRUE(limiter.refused(1, t0 + 13s));
+  EXPECT_FALSE(limiter.admits(1, t0 + 13s));
+  EXPECT_FALSE(limiter.admits(1, t0 + 42s));
+  EXPECT_TRUE(limiter.admits(1, t0 + 43s));
+  // Other users are not affected, and a full table forgets the quietest user first.
+  EXPECT_TRUE(limiter.admits(2, t0 + 13s));
+  EXPECT_FALSE(limiter.refused(2, t0 + 14s));
+  EXPECT_FALSE(limiter.refused(3, t0 + 15s));
+  EXPECT_FALSE(limiter.admits(1, t0 + 15s));
 }
 
 TEST_F(ListenerTest, EveryInvocationIsAnsweredOnceEvenWhenTheServiceRepliesTwice) {
