@@ -35,12 +35,13 @@ void BM_GetFanInfoRoundTrip(benchmark::State& state) {
   auto smc = std::make_shared<smc::EmulatedSmc>(
       smc::MachineProfile::load(*smc::findMachineProfile("macbookpro16-1")));
   auto sleeper = std::make_shared<ThreadSleeper>();
+  polkit::SystemBusAuthority authority;  // never asked: the benchmark only reads
   HelperService service(
       [&](Error* error) {
         return SMCWrapperObjC::create(std::make_unique<smc::EmulatedUserClient>(smc), sleeper,
                                       error);
       },
-      codesign::TrustAnchor(codesign::KeyPair::generate().publicKey));
+      codesign::TrustAnchor(codesign::KeyPair::generate().publicKey), authority);
   // The service's lines are part of the cost; they go to memory instead of a terminal.
   log::Capture capture;
   InProcessHelperServer server((dir / "helper.sock").string(), service);

@@ -14,6 +14,7 @@
 #include "helper/InfoPlist.h"
 #include "helper/Sleeper.h"
 #include "platform/log/Log.h"
+#include "platform/polkit/PolkitAuthority.h"
 #include "platform/smc/SharedUserClient.h"
 #include "platform/smc/UserClient.h"
 #include "platform/xpc/Listener.h"
@@ -25,6 +26,7 @@ constexpr int kUsageError = 64;  // EX_USAGE
 
 constexpr const char* kUsage =
     "usage: com.zephro.helper [--smc SPEC] [--anchor-key FILE]\n"
+    "       com.zephro.helper [--smc SPEC] --release-fans\n"
     "       com.zephro.helper --print-info\n"
     "\n"
     "The privileged helper of Zephro. It listens on the socket systemd passes, else on\n"
@@ -42,12 +44,15 @@ constexpr const char* kUsage =
     "                                    an emulated machine (a profile name or JSON\n"
     "                                    file), keeping its state in FILE\n"
     "  --anchor-key FILE the key clients' signatures must chain to\n"
+    "  --release-fans    hand every forced fan back to the firmware and exit (the\n"
+    "                    unit runs it once the helper has stopped, however it ended)\n"
     "  --print-info      print the embedded information property list and exit\n";
 
 struct Options {
   std::string smc;
   std::filesystem::path anchorKey;
   bool printInfo = false;
+  bool releaseFans = false;
 };
 
 // nullopt after printing the problem.
@@ -65,6 +70,8 @@ std::optional<Options> parse(int argc, char** argv) {
     };
     if (argument == "--print-info") {
       options.printInfo = true;
+    } else if (argument == "--release-fans") {
+      options.releaseFans = true;
     } else if (argument == "--smc") {
       const auto spec = value();
       if (!spec) return std::nullopt;
@@ -92,9 +99,26 @@ HelperService::SMCOpener smcOpener(std::shared_ptr<smc::UserClient> client) {
   };
 }
 
-// SIGTERM, SIGINT and SIGHUP stop the listener, so that requests in progress
-// finish, forced fans go back to the firmware and a socket file the helper bound
-// itself is removed.
+// A helper that starts holds no lease, and one that has stopped can answer for
+// nothing: either way the firmware's control is the only safe state for the fans.
+// True unless handing them back failed.
+bool releaseForcedFans(const std::shared_ptr<smc::UserClient>& client, const std::string& line) {
+  Error error;
+  auto smc = SMCWrapperObjC::create(std::make_unique<smc::SharedUserClient>(client),
+                                    std::make_shared<ThreadSleeper>(), &error);
+  if (!smc || !anyFanForced(*smc)) return true;
+  log::write(line);
+  if (const auto failure = releaseAllFans(*smc, smc->fanCount())) {
+    log::write("[ZephroHelper] Returning the fans to system control failed: " +
+               failure->fullDescription());
+    return false;
+  }
+  return true;
+}
+
+// SIGTERM, SIGINT and SIGHUP hand forced fans back first, then stop the listener,
+// so that no connection (however stuck) stands between a stop and the firmware, and
+// a socket file the helper bound itself is removed.
 sigset_t stopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
@@ -118,7 +142,19 @@ int helperMain(int argc, char** argv) {
   const auto signals = stopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  // Made before any caller is served: a device search, and where it leads, is the
+  // command line's alone.
+  const std::shared_ptr<smc::UserClient> smcClient = smc::makeUserClient(options->smc);
+  if (options->releaseFans) {
+    return releaseForcedFans(smcClient,
+                             "[ZephroHelper] The helper has stopped: returning the fans to "
+                             "system control.")
+               ? 0
+               : 1;
+  }
+
   log::write("[ZephroHelper] Starting privileged helper.");
+  releaseForcedFans(smcClient, "[ZephroHelper] Starting: returning the fans to system control.");
   std::optional<codesign::TrustAnchor> anchor;
   try {
     anchor.emplace(codesign::TrustAnchor::fromFile(options->anchorKey));
@@ -127,10 +163,8 @@ int helperMain(int argc, char** argv) {
                failure.what());
     return 1;
   }
-  // Made before any caller is served: a device search, and where it leads, is the
-  // command line's alone.
-  const std::shared_ptr<smc::UserClient> smcClient = smc::makeUserClient(options->smc);
-  HelperService service(smcOpener(smcClient), *anchor);
+  polkit::SystemBusAuthority authority;
+  HelperService service(smcOpener(smcClient), *anchor, authority);
   std::unique_ptr<xpc::Listener> listener;
   try {
     listener = xpc::Listener::forService(kHelperServiceName, service);
@@ -138,9 +172,10 @@ int helperMain(int argc, char** argv) {
     log::write(std::string("[ZephroHelper] Cannot listen for clients: ") + failure.what());
     return 1;
   }
-  std::thread stopper([signals, &listener] {
+  std::thread stopper([signals, &listener, &service] {
     int received = 0;
     sigwait(&signals, &received);
+    service.returnFansBeforeStopping();
     listener->stop();
   });
   log::write("[ZephroHelper] XPC listener is running.");
@@ -149,6 +184,7 @@ int helperMain(int argc, char** argv) {
     listener->run();
   } catch (const std::exception& failure) {
     log::write(std::string("[ZephroHelper] Listener failed: ") + failure.what());
+    service.returnFansBeforeStopping();
     // SIGTERM is blocked in every thread, so this only wakes the stopper from its sigwait.
     // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread)
     pthread_kill(stopper.native_handle(), SIGTERM);
@@ -156,7 +192,6 @@ int helperMain(int argc, char** argv) {
     return 1;
   }
   stopper.join();
-  service.returnFansBeforeStopping();
   return 0;
 }
 

@@ -8,6 +8,8 @@
 #include "platform/codesign/Code.h"
 #include "platform/log/Format.h"
 #include "platform/log/Log.h"
+#include "platform/polkit/LocalSessions.h"
+#include "platform/posix/ChildProcess.h"
 #include "protocol/remote/HelperInterface.h"
 
 namespace zephro {
@@ -27,12 +29,19 @@ const char* modeName(std::int64_t mode) {
   return "max";
 }
 
+// The process at the other end of an accepted connection, pinned.
+struct Caller {
+  polkit::Subject subject;
+  std::shared_ptr<const LeaseHolder> holder;  // owns the pidfd the subject borrows
+};
+
 // One accepted connection's view of the service: its requests are made on behalf
-// of the client process, which then answers for the fans it forced.
+// of the client process, which then answers for the fans it forced. Whether its user
+// may change the fans is asked once, at its first change, and kept for the connection.
 class ClientSession final : public HelperProtocol {
  public:
-  ClientSession(HelperService& service, std::shared_ptr<const LeaseHolder> client)
-      : service_(service), client_(std::move(client)) {}
+  ClientSession(HelperService& service, Caller caller)
+      : service_(service), caller_(std::move(caller)) {}
 
   void getFanInfo(FanInfoReply reply) override { service_.getFanInfo(std::move(reply)); }
   void getSystemTemperature(TemperatureReply reply) override {
@@ -40,20 +49,52 @@ class ClientSession final : public HelperProtocol {
   }
   void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
                   SetFanModeReply reply) override {
-    service_.setFanMode(mode, std::move(percentages), std::move(reply), client_);
+    // Requests of one connection run one after another, so the answer needs no lock.
+    if (!mayChangeFans_) mayChangeFans_ = service_.authorizeChange(caller_.subject);
+    if (!*mayChangeFans_) {
+      logLine("Refused fan change from pid " + std::to_string(caller_.subject.pid) + " (uid " +
+              std::to_string(caller_.subject.uid) + "): not authorized.");
+      reply(notAuthorizedError());
+      return;
+    }
+    service_.setFanMode(mode, std::move(percentages), std::move(reply), caller_.holder);
   }
   void getVersion(VersionReply reply) override { service_.getVersion(std::move(reply)); }
 
  private:
   HelperService& service_;
-  std::shared_ptr<const LeaseHolder> client_;
+  Caller caller_;
+  std::optional<bool> mayChangeFans_;
 };
 
-std::shared_ptr<const LeaseHolder> leaseHolderFor(const codesign::AuditToken& token) {
+Caller callerFor(const codesign::AuditToken& token) {
   auto holder = std::make_shared<LeaseHolder>();
   holder->pid = token.pid;
   holder->pidfd = FileDescriptor(::fcntl(token.pidfd.get(), F_DUPFD_CLOEXEC, 0));
-  return holder;
+  const polkit::Subject subject{token.pid, token.startTime, token.uid, holder->pidfd.get()};
+  return {subject, std::move(holder)};
+}
+
+// What the code check of one caller found: whether its code could be resolved, and
+// the check's status.
+struct CheckOutcome {
+  bool resolved = false;
+  codesign::OSStatus status = codesign::errSecCSCancelled;
+};
+
+// Runs the code check in a child process: it reads the caller's executable and its
+// /proc entries, which the caller can make block, and a child can be killed at the
+// deadline where a thread could not be taken out of the read.
+CheckOutcome checkCode(const codesign::AuditToken& token, const codesign::Requirement& requirement,
+                       const codesign::TrustAnchor& anchor, const codesign::CheckLimits& limits) {
+  const auto outcome = proc::runInChild<CheckOutcome>(limits.deadline, [&] {
+    std::unique_ptr<codesign::Code> code;
+    if (codesign::copyGuestWithAttributes(token, code) != codesign::errSecSuccess || !code) {
+      return CheckOutcome{false, codesign::errSecCSNoSuchCode};
+    }
+    return CheckOutcome{true, codesign::checkValidity(*code, requirement, anchor, limits)};
+  });
+  return outcome.value_or(CheckOutcome{true, codesign::errSecCSCancelled});
 }
 
 }  // namespace
@@ -63,16 +104,44 @@ Error fanCountError(std::int64_t fanCount) {
                                 "fanCount is " + std::to_string(fanCount));
 }
 
-HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor)
+Error notAuthorizedError() {
+  return Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
+                                "Not authorized to change the fans.");
+}
+
+bool anyFanForced(SMCWrapperObjC& smc) {
+  const auto count = smc.fanCount();
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (smc.isFanUnderManualControlForIndex(i)) return true;
+  }
+  return false;
+}
+
+std::optional<Error> releaseAllFans(SMCWrapperObjC& smc, std::int64_t fanCount) {
+  logLine("Releasing fan control back to system...");
+  Error error;
+  if (!smc.clearAllForceBitsWithError(&error)) return error;
+  for (std::int64_t i = 0; i < fanCount; ++i) {
+    if (!smc.releaseFanOverrideForIndex(i, &error)) return error;
+  }
+  return std::nullopt;
+}
+
+HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor,
+                             polkit::Authority& authority, uid_t ownUser)
     : opener_(std::move(openSMC)),
       anchor_(anchor),
+      authority_(authority),
+      ownUser_(ownUser),
       lease_([this](std::uint64_t term, pid_t pid) { leaseExpired(term, pid); }) {}
 
 bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connection) {
   const auto token = codesign::auditTokenOfPeer(connection.socketFd());
   const auto pid = std::to_string(token.pid);
-  std::unique_ptr<codesign::Code> code;
-  if (codesign::copyGuestWithAttributes(token, code) != codesign::errSecSuccess || !code) {
+  // A process started after the connection was accepted cannot be the one that
+  // connected: its pid was reused (kernels without SO_PEERPIDFD pin by pid).
+  const bool startedLater = token.pidfd && token.startTime > connection.acceptedAt();
+  if (!token.pidfd || startedLater) {
     logLine("Rejected connection from pid " + pid + ": could not resolve caller's code.");
     return false;
   }
@@ -84,21 +153,56 @@ bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connectio
     return false;
   }
   const codesign::CheckLimits limits{.deadline = connection.deadline()};
-  if (const auto status = codesign::checkValidity(*code, *requirement, anchor_, limits);
-      status != 0) {
-    if (status == codesign::errSecCSCancelled) {
-      logLine("Rejected connection from pid " + pid + ": code check did not finish in time.");
-    } else {
-      logLine("Rejected connection from pid " + pid + ": failed code requirement check (status " +
-              std::to_string(status) + ").");
-    }
+  const auto outcome = checkCode(token, *requirement, anchor_, limits);
+  if (!outcome.resolved) {
+    logLine("Rejected connection from pid " + pid + ": could not resolve caller's code.");
+    return false;
+  }
+  if (outcome.status == codesign::errSecCSCancelled) {
+    logLine("Rejected connection from pid " + pid + ": code check did not finish in time.");
+    return false;
+  }
+  if (outcome.status != codesign::errSecSuccess) {
+    logLine("Rejected connection from pid " + pid + ": failed code requirement check (status " +
+            std::to_string(outcome.status) + ").");
     return false;
   }
   logLine("Accepted XPC connection from pid " + pid + ".");
   connection.setExportedObject(
-      exportedHelper(std::make_shared<ClientSession>(*this, leaseHolderFor(token))));
+      exportedHelper(std::make_shared<ClientSession>(*this, callerFor(token))));
   connection.resume();
   return true;
+}
+
+bool HelperService::authorizeChange(const polkit::Subject& subject) {
+  if (subject.uid == 0 || subject.uid == ownUser_) return true;
+  const auto decision = authority_.check(kControlAction, subject);
+  switch (decision.answer) {
+    case polkit::Decision::Answer::authorized: {
+      // Remembered only to keep the user a slot; each connection still asks.
+      constexpr std::size_t kMaxRemembered = 256;
+      const std::lock_guard lock(usersLock_);
+      if (authorizedUsers_.size() < kMaxRemembered) authorizedUsers_.insert(subject.uid);
+      return true;
+    }
+    case polkit::Decision::Answer::notAuthorized:
+      return false;
+    case polkit::Decision::Answer::unavailable:
+      logLine("Cannot ask polkit whether uid " + std::to_string(subject.uid) +
+              " may change the fans (" + decision.reason +
+              "); only root and the helper's own user may.");
+      return false;
+  }
+  return false;
+}
+
+bool HelperService::isPreferredUser(uid_t uid) {
+  if (uid == 0 || uid == ownUser_) return true;
+  {
+    const std::lock_guard lock(usersLock_);
+    if (authorizedUsers_.contains(uid)) return true;
+  }
+  return polkit::hasActiveSession(uid);
 }
 
 SMCWrapperObjC* HelperService::openSMC(Error& error) {
@@ -188,12 +292,16 @@ void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> perc
     logLine("setFanMode: mode=" + std::to_string(mode) + " (" + modeName(mode) + "), percentages=" +
             format::integerList(percentages) + ", fanCount=" + std::to_string(count));
     const auto requested = fanModeFromRaw(mode);
-    if (!requested) {
+    if (stopping_) {
+      // The fans went back to the firmware for good; nothing may force them again.
+      failure =
+          Error::withDescription(kHelperErrorDomain, kHelperStopping, "The helper is stopping.");
+    } else if (!requested) {
       // Never a fan driven on a mode nobody defined.
       failure = Error::withDescription(kHelperErrorDomain, mode,
                                        "Unknown fan mode " + std::to_string(mode));
     } else if (*requested == FanMode::system) {
-      failure = releaseToSystem(*smc, count);
+      failure = releaseAllFans(*smc, count);
     } else if (count < 1) {
       // Nothing could be driven: saying so beats reporting a success.
       failure = fanCountError(count);
@@ -267,20 +375,10 @@ std::optional<Error> HelperService::driveManually(SMCWrapperObjC& smc, std::int6
   return std::nullopt;
 }
 
-std::optional<Error> HelperService::releaseToSystem(SMCWrapperObjC& smc, std::int64_t fanCount) {
-  logLine("Releasing fan control back to system...");
-  Error error;
-  if (!smc.clearAllForceBitsWithError(&error)) return error;
-  for (std::int64_t i = 0; i < fanCount; ++i) {
-    if (!smc.releaseFanOverrideForIndex(i, &error)) return error;
-  }
-  return std::nullopt;
-}
-
 void HelperService::returnFansToSystem() {
   Error error;
   auto* smc = openSMC(error);
-  const std::optional<Error> failure = smc ? releaseToSystem(*smc, smc->fanCount()) : error;
+  const std::optional<Error> failure = smc ? releaseAllFans(*smc, smc->fanCount()) : error;
   if (failure) {
     logLine("Returning the fans to system control failed: " + failure->fullDescription());
     return;
@@ -299,15 +397,11 @@ void HelperService::leaseExpired(std::uint64_t term, pid_t pid) {
 
 void HelperService::returnFansBeforeStopping() {
   const std::lock_guard lock(smcLock_);
+  stopping_ = true;
   Error error;
   auto* smc = openSMC(error);
   if (!smc) return;
-  const auto count = smc->fanCount();
-  bool forced = currentMode_ != FanMode::system;
-  for (std::int64_t i = 0; i < count && !forced; ++i) {
-    forced = smc->isFanUnderManualControlForIndex(i);
-  }
-  if (!forced) return;
+  if (currentMode_ == FanMode::system && !anyFanForced(*smc)) return;
   logLine("Stopping: returning the fans to system control.");
   returnFansToSystem();
 }

@@ -14,6 +14,14 @@ namespace zephro {
 inline constexpr const char* kHelperServiceName = "com.zephro.helper";
 inline constexpr const char* kHelperProtocolVersion = "1.0.1";
 
+// The helper's own errors: domain "HelperError". Besides the fan count and the unknown
+// mode, two statuses of the helper's own, IOKit-style in a subsystem no IOKit code uses.
+inline constexpr const char* kHelperErrorDomain = "HelperError";
+// The caller's user may not change the fans (polkit said no, or could not be asked).
+inline constexpr std::int64_t kHelperNotAuthorized = static_cast<std::int32_t>(0xE00E4001);
+// The helper is stopping and has handed the fans back; it changes them no more.
+inline constexpr std::int64_t kHelperStopping = static_cast<std::int32_t>(0xE00E4002);
+
 // The selectors of the four operations, as they cross the socket.
 namespace selector {
 inline constexpr const char* kGetFanInfo = "getFanInfoWithReply:";

@@ -43,7 +43,8 @@ bool readAnswer(int fd, std::span<std::byte> result,
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+    const int ready =
+        ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) continue;  // time-outs are judged above
     const ssize_t n = ::read(fd, result.data() + got, result.size() - got);

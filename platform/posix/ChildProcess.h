@@ -23,16 +23,15 @@ namespace zephro::proc {
 
 // The typed form: the child's answer, or nullopt.
 template <typename T, typename Work>
-  requires std::is_trivially_copyable_v<T>
+requires std::is_trivially_copyable_v<T>
 [[nodiscard]] std::optional<T> runInChild(std::chrono::steady_clock::time_point deadline,
                                           Work&& work) {
   T answer{};
-  const bool finished =
-      runInChild(deadline, std::as_writable_bytes(std::span(&answer, 1)),
-                 [&work](std::span<std::byte> out) {
-                   const T value = work();
-                   std::memcpy(out.data(), &value, sizeof value);
-                 });
+  const bool finished = runInChild(deadline, std::as_writable_bytes(std::span(&answer, 1)),
+                                   [&work](std::span<std::byte> out) {
+                                     const T value = work();
+                                     std::memcpy(out.data(), &value, sizeof value);
+                                   });
   if (!finished) return std::nullopt;
   return answer;
 }

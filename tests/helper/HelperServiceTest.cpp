@@ -28,6 +28,16 @@ smc::MachineProfile machineWithFans(const std::string& fans,
                                        "test");
 }
 
+// Stands in for the system's polkit, which the daemon tests run for real.
+struct ScriptedAuthority final : polkit::Authority {
+  polkit::Decision check(const std::string& action, const polkit::Subject& subject) override {
+    asked.push_back(action + " uid " + std::to_string(subject.uid));
+    return answer;
+  }
+  polkit::Decision answer;
+  std::vector<std::string> asked;
+};
+
 // A HelperService over an emulated machine whose clock moves only when the service
 // sleeps, so fan sequences take no real time.
 struct ServiceFixture {
@@ -38,7 +48,7 @@ struct ServiceFixture {
           clock->advance(step);
           if (onSleep) onSleep();
         })),
-        service(std::make_unique<HelperService>(opener(), anchor())) {}
+        service(std::make_unique<HelperService>(opener(), anchor(), authority)) {}
 
   HelperService::SMCOpener opener() {
     return [this](Error* error) -> std::unique_ptr<SMCWrapperObjC> {
@@ -90,6 +100,7 @@ struct ServiceFixture {
   std::shared_ptr<RecordingSleeper> sleeper;
   bool available = true;
   int opens = 0;
+  ScriptedAuthority authority;
   std::unique_ptr<HelperService> service;
 };
 
@@ -316,11 +327,61 @@ TEST(HelperService, RequestsFromTwoConnectionsNeverInterleaveOnTheSmc) {
   EXPECT_EQ(f.smc->forceMask(), 0x3);
 }
 
+TEST(HelperService, RootAndItsOwnUserMayChangeTheFansAndOthersOnlyWhatPolkitSays) {
+  using Answer = polkit::Decision::Answer;
+  const uid_t own = ::geteuid() == 0 ? 4000 : ::geteuid();
+  const struct {
+    uid_t uid;
+    polkit::Decision answer;
+    bool authorized;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {0, {Answer::notAuthorized, {}}, true, {}},
+      {own, {Answer::notAuthorized, {}}, true, {}},
+      {4242, {Answer::authorized, {}}, true, {}},
+      {4243, {Answer::notAuthorized, {}}, false, {}},
+      {4244,
+       {Answer::unavailable, "no system bus: No such file or directory"},
+       false,
+       {"[ZephroHelper] Cannot ask polkit whether uid 4244 may change the fans (no system bus: "
+        "No such file or directory); only root and the helper's own user may."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uid);
+    ServiceFixture f(shippedMachine("macbookpro16-1"));
+    f.service = std::make_unique<HelperService>(f.opener(), f.anchor(), f.authority, own);
+    f.authority.answer = c.answer;
+    EXPECT_EQ(f.service->authorizeChange({.pid = 1, .startTime = 1, .uid = c.uid}), c.authorized);
+    EXPECT_EQ(f.serviceLines(), c.lines);
+    // polkit is asked only about users other than root and the helper's own.
+    const bool asksPolkit = c.uid != 0 && c.uid != own;
+    EXPECT_EQ(f.authority.asked.size(), asksPolkit ? 1U : 0U);
+    if (asksPolkit) {
+      EXPECT_EQ(f.authority.asked[0], "com.zephro.helper.control uid " + std::to_string(c.uid));
+    }
+    // Whoever may change the fans keeps a slot; polkit's "no" does not take one away
+    // from a user at the machine, but these test users have no session.
+    EXPECT_EQ(f.service->isPreferredUser(c.uid), c.authorized);
+  }
+}
+
+TEST(HelperService, AStoppingHelperHandsTheFansBackAndForcesThemNoMore) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  ASSERT_EQ(f.setMode(2, {}), std::nullopt);
+  f.service->returnFansBeforeStopping();
+  EXPECT_EQ(f.smc->forceMask(), 0);
+  const auto refused = f.setMode(2, {});
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->code, kHelperStopping);
+  EXPECT_EQ(f.smc->forceMask(), 0);
+  EXPECT_EQ(f.service->currentMode(), FanMode::system);
+}
+
 TEST(HelperService, TheCodeCheckRefusesAPeerWhoseCodeCannotBeResolved) {
   ServiceFixture f(shippedMachine("macbookpro16-1"));
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);
-  xpc::IncomingConnection nobody(pipeEnds[0], {}, std::chrono::steady_clock::now());
+  xpc::IncomingConnection nobody(pipeEnds[0], {}, std::chrono::steady_clock::now(), 0);
   EXPECT_FALSE(f.service->shouldAcceptNewConnection(nobody));
   EXPECT_EQ(f.serviceLines(),
             std::vector<std::string>{

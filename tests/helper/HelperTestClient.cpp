@@ -7,8 +7,12 @@
 //   garbage | oversized      closed | refused        (sends a broken frame)
 //   reconnect                reconnected             (closes the connection, opens another)
 //   hold                     holding                 (then waits, alive, until killed)
+//   exec-after-connect PROGRAM ARGS...
+//                            connects, then execs PROGRAM while a child keeps the socket
+//                            and asks for max: refused | ok | error <description>
 // A transport failure prints "transport <code>", a missing answer "timeout".
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +26,7 @@
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/Message.h"
 #include "platform/xpc/Socket.h"
+#include "protocol/KeyedArchive.h"
 #include "protocol/remote/RemoteHelper.h"
 
 namespace {
@@ -136,6 +141,51 @@ std::string sendBroken(const std::string& socket, bool oversized) {
   return ::read(fd.get(), buffer, sizeof buffer) <= 0 ? "closed" : "answered";
 }
 
+// The next message on a raw connection; nothing once it ends or stays silent.
+std::optional<xpc::Message> receive(int fd, xpc::FrameDecoder& decoder) {
+  std::uint8_t buffer[4096];
+  for (;;) {
+    if (auto payload = decoder.next()) return xpc::Message::fromCbor(*payload);
+    if (!waitReadable(fd)) return std::nullopt;
+    const auto got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) return std::nullopt;
+    decoder.feed({buffer, static_cast<std::size_t>(got)});
+  }
+}
+
+// The socket outlives this program's image: a child keeps it and, once the helper has
+// decided about the connection (made by what is by then another program), asks for max.
+int execAfterConnect(const std::string& socket, char** program) {
+  std::string error;
+  auto fd = xpc::connectUnixSocket(socket, error);
+  if (!fd.valid()) {
+    std::cout << "transport " << error << std::endl;
+    return 1;
+  }
+  const pid_t child = ::fork();
+  if (child < 0) return 1;
+  if (child > 0) {
+    ::execv(program[0], program);
+    return 1;
+  }
+  xpc::FrameDecoder decoder;
+  if (!receive(fd.get(), decoder)) {
+    std::cout << "refused" << std::endl;
+    ::_exit(0);
+  }
+  const auto invoke = xpc::Message::invoke(
+      1, selector::kSetFanMode, nlohmann::json::array({2, archive::archiveNumberArray({})}));
+  if (!xpc::writeAll(fd.get(), xpc::encodeFrame(invoke.toCbor()), kWait)) ::_exit(1);
+  const auto reply = receive(fd.get(), decoder);
+  if (!reply) {
+    std::cout << "closed" << std::endl;
+    ::_exit(0);
+  }
+  const auto failure = archive::decodeOptionalError(reply->arguments.at(0));
+  std::cout << (failure ? "error " + failure->fullDescription() : "ok") << std::endl;
+  ::_exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +216,9 @@ int main(int argc, char** argv) {
     } else if (command == "hold") {
       std::cout << "holding" << std::endl;
       for (;;) ::pause();
+    } else if (command == "exec-after-connect" && i + 1 < argc) {
+      session.reset();
+      return execAfterConnect(socket, argv + i + 1);
     } else if (command == "garbage" || command == "oversized") {
       std::cout << sendBroken(socket, command == "oversized") << std::endl;
     } else {

@@ -102,7 +102,8 @@ check "executables are root's and mode 0755" eval '
 check "the anchor key, units and polkit action are root's and read-only to others" eval '
   expect_mode "$helper_deb" usr/share/zephro/anchor.pub "-rw-r--r-- root/root" &&
   expect_mode "$helper_deb" usr/share/zephro/systemd/com.zephro.helper.service "-rw-r--r-- root/root" &&
-  expect_mode "$helper_deb" usr/share/polkit-1/actions/com.zephro.helper-units.policy "-rw-r--r-- root/root"'
+  expect_mode "$helper_deb" usr/share/polkit-1/actions/com.zephro.helper-units.policy "-rw-r--r-- root/root" &&
+  expect_mode "$helper_deb" usr/share/polkit-1/actions/com.zephro.helper.policy "-rw-r--r-- root/root"'
 no_setid_or_writable() {
   local modes
   modes=$(dpkg-deb -c "$1" | awk '{ print $1 }')
@@ -314,6 +315,16 @@ check "pkexec of the packaged zephro-helper-units shows the named action, kept a
     /usr/libexec/zephro/zephro-helper-units ] &&
   [ "$(xmllint --xpath "string(//defaults/allow_active)" "$policy")" = auth_admin_keep ] &&
   [ -n "$(xmllint --xpath "string(//action/message)" "$policy")" ]'
+control=$root/usr/share/polkit-1/actions/com.zephro.helper.policy
+check "the fan-control action is valid and, unwidened, lets only the active session's user" eval '
+  xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$control" &&
+  [ "$(xmllint --xpath "string(//action/@id)" "$control")" = com.zephro.helper.control ] &&
+  [ "$(xmllint --xpath "string(//defaults/allow_active)" "$control")" = yes ] &&
+  [ "$(xmllint --xpath "string(//defaults/allow_inactive)" "$control")" = no ] &&
+  [ "$(xmllint --xpath "string(//defaults/allow_any)" "$control")" = no ]'
+check "the unit hands the fans back however the helper ended" \
+  grep -qx 'ExecStopPost=/usr/libexec/zephro/com.zephro.helper $ZEPHRO_HELPER_OPTIONS --release-fans' \
+  "$root/usr/share/zephro/systemd/com.zephro.helper.service"
 for package in zephro zephro-helper; do
   changelog_head=$(zcat "$root/usr/share/doc/$package/changelog.gz" | sed -n 1p)
   check "$package's changelog starts at $version" \
