@@ -25,6 +25,7 @@ constexpr std::array kTable{
     SymbolGlyph{"cable.connector.slash", mi, 0xe4fa},  // usb_off
     SymbolGlyph{"laptopcomputer", mi, 0xe320},         // laptop_mac
     SymbolGlyph{"fan.slash", mi, 0xec17},              // mode_fan_off
+    SymbolGlyph{"lock.fill", mi, 0xe897},              // lock
     // The popover's disclosures, language list and mode buttons.
     SymbolGlyph{"chevron.right", mi, 0xe5cc},                // chevron_right
     SymbolGlyph{"largecircle.fill.circle", mi, 0xe837},      // radio_button_checked

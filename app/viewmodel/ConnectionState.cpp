@@ -6,6 +6,12 @@ ConnectionState ConnectionState::error(QString message) {
   return ConnectionState(Kind::error, std::move(message));
 }
 
+ConnectionState ConnectionState::notAuthorizedError(QString message) {
+  ConnectionState state(Kind::error, std::move(message));
+  state.notAuthorized_ = true;
+  return state;
+}
+
 QString ConnectionState::description() const {
   switch (kind_) {
     case Kind::error:

@@ -14,6 +14,8 @@ class ConnectionState {
   Q_PROPERTY(Kind kind READ kind CONSTANT)
   /// The text shown to the user in the error state; empty otherwise.
   Q_PROPERTY(QString message READ message CONSTANT)
+  /// An error state because the helper refused a change: this user may not change the fans.
+  Q_PROPERTY(bool notAuthorized READ notAuthorized CONSTANT)
 
  public:
   enum class Kind {
@@ -28,6 +30,8 @@ class ConnectionState {
   ConnectionState() = default;
 
   [[nodiscard]] static ConnectionState error(QString message);
+  // The error state of a change the helper refused to this user.
+  [[nodiscard]] static ConnectionState notAuthorizedError(QString message);
   [[nodiscard]] static ConnectionState connecting() { return ConnectionState(Kind::connecting); }
   [[nodiscard]] static ConnectionState connected() { return ConnectionState(Kind::connected); }
   [[nodiscard]] static ConnectionState needsApproval() {
@@ -36,6 +40,7 @@ class ConnectionState {
 
   [[nodiscard]] Kind kind() const { return kind_; }
   [[nodiscard]] const QString& message() const { return message_; }
+  [[nodiscard]] bool notAuthorized() const { return notAuthorized_; }
 
   // "connected", "error: <message>", ... as the headless monitor prints it.
   [[nodiscard]] QString description() const;
@@ -48,6 +53,7 @@ class ConnectionState {
 
   Kind kind_ = Kind::connecting;
   QString message_;
+  bool notAuthorized_ = false;
 };
 
 }  // namespace zephro

@@ -7,6 +7,7 @@
 #include "app/core/Detach.h"
 #include "app/core/HelperClient.h"
 #include "app/core/HelperInstallError.h"
+#include "app/core/RemoteError.h"
 #include "app/presets/PresetPercentages.h"
 #include "app/settings/LaunchAtLogin.h"
 #include "app/settings/MenuBarVisibility.h"
@@ -29,6 +30,20 @@ QString localizedDescription(const std::exception_ptr& error) {
   } catch (...) {
     return QStringLiteral("The operation couldn\u2019t be completed.");
   }
+}
+
+// The error state for a failed change: a refusal of the user's authorization says so.
+ConnectionState changeFailedState(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const RemoteError& remote) {
+    if (remote.error().domain == kHelperErrorDomain &&
+        remote.error().code == kHelperNotAuthorized) {
+      return ConnectionState::notAuthorizedError(localizedDescription(error));
+    }
+  } catch (...) {
+  }
+  return ConnectionState::error(localizedDescription(error));
 }
 
 QList<int> toList(const std::vector<int>& values) {
@@ -355,7 +370,7 @@ QCoro::Task<> FanControlViewModel::send(FanMode mode, QList<int> percentages,
   }
   if (failure) {
     // The mode and the preset mark stay as they were; the sliders keep what was sent.
-    self->setConnectionState(ConnectionState::error(localizedDescription(failure)));
+    self->setConnectionState(changeFailedState(failure));
     self->endChange();
     std::rethrow_exception(failure);
   }

@@ -188,12 +188,16 @@ Item {
         id: errorState
 
         StateMessage {
+            // A refused change is not a missing helper: enabling it again would not help.
+            readonly property bool notAuthorized: root.viewModel.connectionState.notAuthorized
+
             objectName: "error"
-            symbolName: "cable.connector.slash"
+            symbolName: notAuthorized ? "lock.fill" : "cable.connector.slash"
             symbolSize: 28
-            text: root.text("popover_enable_helper_desc")
-            actionText: root.text(root.viewModel.isInstallingHelper ? "popover_enabling"
-                                                                    : "popover_enable")
+            text: root.text(notAuthorized ? "popover_not_authorized_desc"
+                                          : "popover_enable_helper_desc")
+            actionText: notAuthorized ? "" : root.text(root.viewModel.isInstallingHelper
+                                                       ? "popover_enabling" : "popover_enable")
             actionEnabled: !root.viewModel.isInstallingHelper
             onActionClicked: root.viewModel.startInstallingHelper()
         }

@@ -287,6 +287,8 @@ TEST(FanControlViewModel, WithoutFansOrWhenTheyCannotBeLoadedNothingIsSent) {
 }
 
 TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
+  const auto notAuthorized = Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
+                                                    "Not authorized to change the fans.");
   Harness h(twoFans(FanMode::system));
   auto& model = h.model();
   const auto quiet = preset(PresetMode::percentage, 60);
@@ -302,6 +304,13 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
   EXPECT_EQ(model.activeMode(), FanMode::manual);
   EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
   EXPECT_FALSE(model.isApplyingChange());
+
+  // A change refused to this user is an error state of its own, so the popover can say why.
+  h.helper.setModeError = notAuthorized;
+  ASSERT_TRUE(awaitTask(model.setMaxMode()).errorAs<RemoteError>());
+  EXPECT_EQ(model.connectionState(),
+            ConnectionState::notAuthorizedError("Not authorized to change the fans."));
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
 
   // A slider change does not throw: it shows the error only.
   model.showNeedsApproval();

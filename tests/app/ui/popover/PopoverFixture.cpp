@@ -47,6 +47,10 @@ class MachineHelper final : public HelperProtocol {
     const std::lock_guard lock(mutex_);
     broken_ = true;
   }
+  void refuseChanges() {
+    const std::lock_guard lock(mutex_);
+    refusing_ = true;
+  }
   [[nodiscard]] int changeCount() const {
     const std::lock_guard lock(mutex_);
     return count_;
@@ -69,6 +73,11 @@ class MachineHelper final : public HelperProtocol {
                   SetFanModeReply reply) override {
     {
       const std::lock_guard lock(mutex_);
+      if (refusing_) {
+        reply(Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
+                                     "Not authorized to change the fans."));
+        return;
+      }
       ++count_;
       last_ = {mode, percentages};
       for (std::size_t i = 0; i < fans_.size(); ++i) {
@@ -95,6 +104,7 @@ class MachineHelper final : public HelperProtocol {
   mutable std::mutex mutex_;
   std::vector<FanInfoDTO> fans_;
   bool broken_ = false;
+  bool refusing_ = false;
   int count_ = 0;
   Change last_;
 };
@@ -192,6 +202,10 @@ void PopoverFixture::poll() {
 
 void PopoverFixture::breakHelper() {
   parts_->helper.breakDown();
+}
+
+void PopoverFixture::refuseChanges() {
+  parts_->helper.refuseChanges();
 }
 
 void PopoverFixture::requireApproval() {

@@ -92,6 +92,14 @@ std::vector<Scene> scenes() {
                return fixture.viewModel()->connectionState().kind() == ConnectionState::Kind::error;
              });
            }},
+      {.name = "not-authorized",
+       .prepare =
+           [](PopoverFixture& fixture) {
+             if (!connectedWithFans(fixture, 2)) return false;
+             fixture.refuseChanges();
+             fixture.viewModel()->selectMode(FanControlViewModel::Mode::Max);
+             return waitFor([&] { return fixture.viewModel()->connectionState().notAuthorized(); });
+           }},
       {.name = "connected", .prepare = connectedInManualMode},
       {.name = "connected-solid", .prepare = connectedInManualMode, .solid = true},
       {.name = "no-fans", .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); }},

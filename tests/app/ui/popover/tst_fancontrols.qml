@@ -115,4 +115,17 @@ PopoverTestCase {
         tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 1)
         compare(subtitle.text, data.subtitle ? Localization.string(data.subtitle) : "Quiet")
     }
+
+    // A change the helper refuses to this user says who may make one, and offers no
+    // helper to enable: enabling it would not help.
+    function test_aRefusedChangeSaysWhoMayChangeTheFans() {
+        const created = connectedScene(2)
+        created.fixture.refuseChanges()
+        click(created, "mode_popover_max")
+        const section = item(created.view, "stateSection")
+        tryVerify(() => section.item && section.item.objectName === "error")
+        compare(item(section.item, "text").text, Localization.string("popover_not_authorized_desc"))
+        verify(!item(section.item, "action").visible)
+        compare(created.fixture.setModeCount, 0)
+    }
 }
