@@ -6,6 +6,7 @@
 
 #include "platform/codesign/AuditToken.h"
 #include "platform/codesign/Code.h"
+#include "platform/codesign/Keys.h"
 #include "platform/log/Format.h"
 #include "platform/log/Log.h"
 #include "platform/polkit/LocalSessions.h"
@@ -133,7 +134,11 @@ HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor,
       anchor_(anchor),
       authority_(authority),
       ownUser_(ownUser),
-      lease_([this](std::uint64_t term, pid_t pid) { leaseExpired(term, pid); }) {}
+      lease_([this](std::uint64_t term, pid_t pid) { leaseExpired(term, pid); }) {
+  // Before any check forks: a child must not find the library's one-time set-up half
+  // done by another thread.
+  codesign::ensureSodium();
+}
 
 bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connection) {
   const auto token = codesign::auditTokenOfPeer(connection.socketFd());
