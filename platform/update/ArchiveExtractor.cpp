@@ -20,8 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kReadBlockSize = std::size_t{64} * 1024;
-
 // libarchive's own guards on top of ours: never through an existing link, never "..",
 // never replace what is already there. Absolute paths are refused by our checks, since
 // every entry is written under the (absolute) staging folder.
@@ -111,20 +109,30 @@ std::optional<std::string> hardlinkProblem(const fs::path& staging,
   return std::nullopt;
 }
 
+// "512 MiB" for whole mebibytes, else the bytes.
+std::string sizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kMebibyte = std::uint64_t{1024} * 1024;
+  if (bytes % kMebibyte == 0) return std::to_string(bytes / kMebibyte) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
 class Extraction {
  public:
-  Extraction(fs::path staging, std::uint64_t archiveSize, const ExtractionProgress& progress)
-      : staging_(std::move(staging)), archiveSize_(archiveSize), progress_(progress) {}
+  Extraction(fs::path staging, std::uint64_t archiveSize, const ExtractionProgress& progress,
+             const ExtractionLimits& limits)
+      : staging_(std::move(staging)),
+        archiveSize_(archiveSize),
+        progress_(progress),
+        limits_(limits) {}
 
-  std::optional<Error> run(const fs::path& archivePath) {
+  std::optional<Error> run(std::span<const std::uint8_t> archive) {
     archive_read_support_filter_gzip(reader_.get());
     archive_read_support_filter_xz(reader_.get());
     archive_read_support_filter_bzip2(reader_.get());
     archive_read_support_filter_zstd(reader_.get());
     archive_read_support_format_tar(reader_.get());
     archive_read_support_format_zip(reader_.get());
-    if (archive_read_open_filename(reader_.get(), archivePath.c_str(), kReadBlockSize) !=
-        ARCHIVE_OK) {
+    if (archive_read_open_memory(reader_.get(), archive.data(), archive.size()) != ARCHIVE_OK) {
       return unreadable();
     }
     archive_write_disk_set_options(writer_.get(), kWriteFlags);
@@ -133,6 +141,7 @@ class Extraction {
       const int status = archive_read_next_header(reader_.get(), &entry);
       if (status == ARCHIVE_EOF) break;
       if (status < ARCHIVE_WARN) return unreadable();
+      if (++entries_ > limits_.maxEntries) return tooMany();
       if (auto error = extract(entry)) return error;
       report();
     }
@@ -179,6 +188,12 @@ class Extraction {
     }
     seen_[relative] = isFolder;
 
+    // A declared size past the limit is refused before anything of it is written.
+    if (archive_entry_size_is_set(entry) != 0 &&
+        static_cast<std::uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry))) >
+            limits_.maxBytes - unpacked_) {
+      return tooLarge();
+    }
     archive_entry_set_pathname(entry, (staging_ / relative).c_str());
     archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
     if (archive_write_header(writer_.get(), entry) < ARCHIVE_WARN) {
@@ -199,6 +214,8 @@ class Extraction {
       const int status = archive_read_data_block(reader_.get(), &block, &size, &offset);
       if (status == ARCHIVE_EOF) return std::nullopt;
       if (status < ARCHIVE_WARN) return failed(name, reader_.get());
+      if (size > limits_.maxBytes - unpacked_) return tooLarge();
+      unpacked_ += size;
       if (archive_write_data_block(writer_.get(), block, size, offset) < ARCHIVE_WARN) {
         return failed(name, writer_.get());
       }
@@ -219,6 +236,18 @@ class Extraction {
     return updateError(
         UpdateErrorCode::extraction,
         std::string("The update archive could not be read: ") + errorText(reader_.get()) + ".");
+  }
+
+  [[nodiscard]] Error tooMany() const {
+    return updateError(UpdateErrorCode::extraction, "The update archive has more than " +
+                                                        std::to_string(limits_.maxEntries) +
+                                                        " entries; it was refused.");
+  }
+
+  [[nodiscard]] Error tooLarge() const {
+    return updateError(UpdateErrorCode::extraction, "The update archive unpacks to more than " +
+                                                        sizeText(limits_.maxBytes) +
+                                                        "; it was refused.");
   }
 
   static Error refused(const std::string& name, const std::string& reason) {
@@ -245,6 +274,9 @@ class Extraction {
   fs::path staging_;
   std::uint64_t archiveSize_;
   const ExtractionProgress& progress_;
+  const ExtractionLimits& limits_;
+  std::uint64_t entries_ = 0;
+  std::uint64_t unpacked_ = 0;  // bytes written so far, at most limits_.maxBytes
   Reader reader_{archive_read_new(), &archive_read_free};
   Writer writer_{archive_write_disk_new(), &archive_write_free};
   std::map<std::string, bool> seen_;  // extracted paths; true for folders
@@ -253,15 +285,10 @@ class Extraction {
 
 }  // namespace
 
-std::optional<Error> extractArchive(const fs::path& archive, const fs::path& staging,
-                                    const ExtractionProgress& progress) {
+std::optional<Error> extractArchive(std::span<const std::uint8_t> archive, const fs::path& staging,
+                                    const ExtractionProgress& progress,
+                                    const ExtractionLimits& limits) {
   std::error_code error;
-  const auto size = fs::file_size(archive, error);
-  if (error) {
-    return updateError(
-        UpdateErrorCode::extraction,
-        "The update archive " + archive.string() + " could not be read: " + error.message() + ".");
-  }
   if (!fs::create_directory(staging, error) || error) {
     return updateError(UpdateErrorCode::extraction,
                        "The staging folder " + staging.string() + " could not be created: " +
@@ -276,7 +303,7 @@ std::optional<Error> extractArchive(const fs::path& archive, const fs::path& sta
                           "The staging folder " + staging.string() +
                               " could not be resolved: " + error.message() + ".");
   } else {
-    failure = Extraction(folder, size, progress).run(archive);
+    failure = Extraction(folder, archive.size(), progress, limits).run(archive);
   }
   if (failure) fs::remove_all(staging, error);
   return failure;

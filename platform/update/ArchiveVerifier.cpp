@@ -17,9 +17,9 @@ Error signatureError(std::string description) {
 
 }  // namespace
 
-std::optional<Error> verifyArchive(const std::filesystem::path& archive,
-                                   std::string_view edSignatureBase64,
-                                   std::span<const std::uint8_t> publicKey) {
+std::variant<std::vector<std::uint8_t>, Error> verifyArchive(
+    const std::filesystem::path& archive, std::string_view edSignatureBase64,
+    std::span<const std::uint8_t> publicKey) {
   if (edSignatureBase64.empty()) return signatureError("The update is not signed.");
   const auto signatureBytes = decodeBase64(edSignatureBase64);
   if (!signatureBytes || signatureBytes->size() != codesign::kSignatureSize) {
@@ -30,15 +30,16 @@ std::optional<Error> verifyArchive(const std::filesystem::path& archive,
   }
   auto bytes = readArchive(archive);
   if (const Error* error = std::get_if<Error>(&bytes)) return *error;
+  auto& content = std::get<std::vector<std::uint8_t>>(bytes);
 
   codesign::PublicKey key{};
   std::copy(publicKey.begin(), publicKey.end(), key.begin());
   codesign::Signature signature{};
   std::copy(signatureBytes->begin(), signatureBytes->end(), signature.begin());
-  if (!codesign::verifySignature(key, std::get<std::vector<std::uint8_t>>(bytes), signature)) {
+  if (!codesign::verifySignature(key, content, signature)) {
     return signatureError("The update's signature is not valid; the archive was not opened.");
   }
-  return std::nullopt;
+  return std::move(content);
 }
 
 }  // namespace zephro::update

@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <system_error>
+#include <variant>
 
 #include "platform/log/Log.h"
 #include "platform/update/Appcast.h"
@@ -253,17 +254,19 @@ QCoro::Task<> FeedUpdater::download(AppcastItem item) {
 }
 
 void FeedUpdater::prepare(const AppcastItem& item, const std::filesystem::path& archive) {
-  // Nothing reads the archive's content before its signature holds.
-  if (const auto bad =
-          verifyArchive(archive, item.enclosure->edSignature, configuration_.publicEDKey)) {
+  // Nothing reads the archive's content before its signature holds, and what is extracted
+  // is the bytes that were checked: the file is not opened again.
+  const auto verified =
+      verifyArchive(archive, item.enclosure->edSignature, configuration_.publicEDKey);
+  if (const Error* bad = std::get_if<Error>(&verified)) {
     fail(*bad);
     return;
   }
   driver_->showDownloadDidStartExtractingUpdate();
   const auto staging = host_.workDirectory / "staged";
-  if (const auto bad = extractArchive(archive, staging, [this](double progress) {
-        driver_->showExtractionReceivedProgress(progress);
-      })) {
+  if (const auto bad = extractArchive(
+          std::get<std::vector<std::uint8_t>>(verified), staging,
+          [this](double progress) { driver_->showExtractionReceivedProgress(progress); })) {
     fail(*bad);
     return;
   }

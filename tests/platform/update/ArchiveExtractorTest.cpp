@@ -30,7 +30,8 @@ const std::vector<TestEntry> kInstallTree{
 std::vector<double> extractedWithProgress(const fs::path& archive, const fs::path& staging,
                                           std::optional<Error>& error) {
   std::vector<double> progress;
-  error = extractArchive(archive, staging, [&](double fraction) { progress.push_back(fraction); });
+  error = extractArchive(testing::readBytes(archive), staging,
+                         [&](double fraction) { progress.push_back(fraction); });
   return progress;
 }
 
@@ -68,7 +69,7 @@ TEST_F(ArchiveExtractorTest, HardLinkToAFileExtractedBeforeSharesIt) {
   testing::writeArchive(archive, ArchiveFormat::tarGz,
                         {TestEntry::file("bin/zephro", "program"),
                          TestEntry::hardlink("bin/zephro-copy", "bin/zephro")});
-  ASSERT_EQ(extractArchive(archive, staging), std::nullopt);
+  ASSERT_EQ(extractArchive(testing::readBytes(archive), staging), std::nullopt);
   EXPECT_TRUE(fs::equivalent(staging / "bin/zephro", staging / "bin/zephro-copy"));
 }
 
@@ -111,7 +112,7 @@ TEST_F(ArchiveExtractorTest, RefusedEntriesLeaveNothingBehind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     testing::writeArchive(archive, ArchiveFormat::tarGz, c.entries);
-    const auto error = extractArchive(archive, staging);
+    const auto error = extractArchive(testing::readBytes(archive), staging);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->localizedDescription(), c.message);
     EXPECT_FALSE(fs::exists(fs::symlink_status(staging)));
@@ -120,11 +121,44 @@ TEST_F(ArchiveExtractorTest, RefusedEntriesLeaveNothingBehind) {
   }
 }
 
+TEST_F(ArchiveExtractorTest, ArchivesPastTheLimitsAreRefused) {
+  struct Case {
+    ArchiveFormat format;
+    std::vector<TestEntry> entries;
+    ExtractionLimits limits;
+    std::string message;
+  };
+  const std::string tooMany = "The update archive has more than 10000 entries; it was refused.";
+  const std::string tooLarge =
+      "The update archive unpacks to more than 1000 bytes; it was refused.";
+  const std::vector<Case> cases{
+      // A folder may come again, so this is cheap to unpack up to the default limit.
+      {ArchiveFormat::tarGz, std::vector<TestEntry>(10001, TestEntry::folder("bin/")), {}, tooMany},
+      {ArchiveFormat::tarGz,
+       {TestEntry::file("big", std::string(1001, 'x'))},
+       {10, 1000},
+       tooLarge},
+      // Each file fits; together they do not.
+      {ArchiveFormat::zip,
+       {TestEntry::file("a", std::string(600, 'a')), TestEntry::file("b", std::string(600, 'b'))},
+       {10, 1000},
+       tooLarge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    testing::writeArchive(archive, c.format, c.entries);
+    const auto error = extractArchive(testing::readBytes(archive), staging, {}, c.limits);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->localizedDescription(), c.message);
+    EXPECT_FALSE(fs::exists(staging));
+  }
+}
+
 TEST_F(ArchiveExtractorTest, NeverWritesThroughALinkInsideTheFolder) {
   testing::writeArchive(archive, ArchiveFormat::tarGz,
                         {TestEntry::folder("share/"), TestEntry::symlink("bin", "share"),
                          TestEntry::file("bin/zephro", "x")});
-  const auto error = extractArchive(archive, staging);
+  const auto error = extractArchive(testing::readBytes(archive), staging);
   ASSERT_TRUE(error.has_value());
   EXPECT_THAT(error->localizedDescription(),
               ::testing::StartsWith("The update archive's entry \"bin/zephro\" could not be "
@@ -134,7 +168,7 @@ TEST_F(ArchiveExtractorTest, NeverWritesThroughALinkInsideTheFolder) {
 
 TEST_F(ArchiveExtractorTest, UnreadableArchiveOrExistingStagingFolderIsAnError) {
   testing::writeText(archive, std::string(4096, '\x5a'));
-  auto error = extractArchive(archive, staging);
+  auto error = extractArchive(testing::readBytes(archive), staging);
   ASSERT_TRUE(error.has_value());
   EXPECT_THAT(error->localizedDescription(),
               ::testing::StartsWith("The update archive could not be read: "));
@@ -143,7 +177,7 @@ TEST_F(ArchiveExtractorTest, UnreadableArchiveOrExistingStagingFolderIsAnError) 
   // A folder already there may hold links of its own; it is never extracted into.
   testing::writeArchive(archive, ArchiveFormat::zip, kInstallTree);
   fs::create_directory(staging);
-  error = extractArchive(archive, staging);
+  error = extractArchive(testing::readBytes(archive), staging);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->localizedDescription(),
             "The staging folder " + staging.string() + " could not be created: it already exists.");

@@ -25,6 +25,11 @@ std::vector<std::uint8_t> keyBytes(const codesign::PublicKey& key) {
   return {key.begin(), key.end()};
 }
 
+std::optional<Error> problemOf(const std::variant<std::vector<std::uint8_t>, Error>& verified) {
+  if (const Error* error = std::get_if<Error>(&verified)) return *error;
+  return std::nullopt;
+}
+
 // What a command prints on stdout, and its exit status.
 std::pair<std::string, int> run(const std::string& command) {
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), &::pclose);
@@ -53,8 +58,10 @@ class ArchiveVerifierTest : public ::testing::Test {
 TEST_F(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
   const SignedArchive signedArchive = signArchive(archive, keys.secret);
   EXPECT_EQ(signedArchive.length, 5000u);
-  EXPECT_EQ(verifyArchive(archive, signedArchive.edSignature, keyBytes(keys.publicKey)),
-            std::nullopt);
+  // What passed is what the archive held when it was read.
+  const auto verified = verifyArchive(archive, signedArchive.edSignature, keyBytes(keys.publicKey));
+  ASSERT_EQ(problemOf(verified), std::nullopt);
+  EXPECT_EQ(std::get<std::vector<std::uint8_t>>(verified), testing::readBytes(archive));
 
   const std::string invalid = "The update's signature is not valid; the archive was not opened.";
   const std::string malformed = "The update's signature is not a base64 Ed25519 signature.";
@@ -74,7 +81,7 @@ TEST_F(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
       {signedArchive.edSignature, shortKey, "The update signing key is not an Ed25519 public key."},
   };
   for (const Case& c : cases) {
-    const auto error = verifyArchive(archive, c.signature, c.key);
+    const auto error = problemOf(verifyArchive(archive, c.signature, c.key));
     ASSERT_TRUE(error.has_value()) << c.message;
     EXPECT_EQ(error->localizedDescription(), c.message);
   }
@@ -85,7 +92,8 @@ TEST_F(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
     std::string tampered = original;
     tampered[at] = static_cast<char>(tampered[at] ^ 0x01);
     writeText(archive, tampered);
-    const auto error = verifyArchive(archive, signedArchive.edSignature, keyBytes(keys.publicKey));
+    const auto error =
+        problemOf(verifyArchive(archive, signedArchive.edSignature, keyBytes(keys.publicKey)));
     ASSERT_TRUE(error.has_value()) << at;
     EXPECT_EQ(error->localizedDescription(), invalid);
   }
@@ -93,7 +101,8 @@ TEST_F(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
 
 TEST_F(ArchiveVerifierTest, MissingArchiveIsAnError) {
   const auto signature = signArchive(archive, keys.secret).edSignature;
-  const auto error = verifyArchive(dir / "gone.tar.gz", signature, keyBytes(keys.publicKey));
+  const auto error =
+      problemOf(verifyArchive(dir / "gone.tar.gz", signature, keyBytes(keys.publicKey)));
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->localizedDescription(), "The update archive " + (dir / "gone.tar.gz").string() +
                                                " could not be read: No such file or directory.");
@@ -126,7 +135,8 @@ TEST_F(ArchiveVerifierTest, ReleaseToolSignaturesVerifyThroughTheFeed) {
       attributes + "/></item></channel></rss>");
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].enclosure->length, 5000u);
-  EXPECT_EQ(verifyArchive(archive, items[0].enclosure->edSignature, *publicKey), std::nullopt);
+  EXPECT_EQ(problemOf(verifyArchive(archive, items[0].enclosure->edSignature, *publicKey)),
+            std::nullopt);
 }
 
 }  // namespace

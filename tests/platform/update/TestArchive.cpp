@@ -79,6 +79,20 @@ void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
   check(a, archive_write_close(a));
 }
 
+std::vector<TestEntry> releaseTree(const std::string& version, const std::string& program,
+                                   const std::string& shortVersion) {
+  return {TestEntry::file("bin/zephro", program, 0755),
+          TestEntry::file("share/zephro/Info.json",
+                          R"({"CFBundleShortVersionString": ")" +
+                              (shortVersion.empty() ? version : shortVersion) +
+                              R"(", "CFBundleVersion": ")" + version + R"("})")};
+}
+
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& file) {
+  const std::string text = readText(file);
+  return {text.begin(), text.end()};
+}
+
 std::string readText(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -41,7 +42,14 @@ enum class ArchiveFormat { tarGz, tarXz, zip };
 void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
                   const std::vector<TestEntry>& entries);
 
+// An install tree as a release archive holds it: bin/zephro with `program` as its content
+// and the information file of `version` (also its short version unless one is given).
+[[nodiscard]] std::vector<TestEntry> releaseTree(const std::string& version,
+                                                 const std::string& program = "new",
+                                                 const std::string& shortVersion = "");
+
 [[nodiscard]] std::string readText(const std::filesystem::path& file);
+[[nodiscard]] std::vector<std::uint8_t> readBytes(const std::filesystem::path& file);
 void writeText(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace zephro::update::testing
