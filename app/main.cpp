@@ -5,13 +5,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/core/HelperClient.h"
+#include "app/services/ApplicationUpdater.h"
 #include "app/services/telemetry/CrashReport.h"
 #include "app/shell/PopoverPicture.h"
 #include "app/shell/TrayApplication.h"
@@ -26,7 +29,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zephro [--headless [--popover-picture FILE]] [--show-onboarding]\n"
-    "              [--service-manager development|systemd]\n"
+    "              [--service-manager development|systemd] | --install-for-user\n"
     "  (no option)        the tray application: the status item and the popover\n"
     "  --headless         check the helper, then print its state, the temperature and\n"
     "                     the highest fan speed every 2 s; on Ctrl-C, SIGTERM or SIGHUP\n"
@@ -35,7 +38,10 @@ constexpr const char* kUsage =
     "                     offscreen into FILE (PNG) and print its path\n"
     "  --service-manager  how the helper is installed and run (default: systemd, or\n"
     "                     $ZEPHRO_SERVICE_MANAGER): systemd units through polkit, or the\n"
-    "                     development helper on an emulated machine\n";
+    "                     development helper on an emulated machine\n"
+    "  --install-for-user from an unpacked release archive: install it in\n"
+    "                     ~/.local/lib/zephro, link it into ~/.local/bin, and let it\n"
+    "                     update itself\n";
 
 bool has(const std::vector<std::string>& arguments, const std::string& option) {
   return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
@@ -58,6 +64,12 @@ int main(int argc, char** argv) {
   if (has(arguments, "--help") || has(arguments, "-h")) {
     std::cout << kUsage;
     return 0;
+  }
+  if (has(arguments, "--install-for-user")) {
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return zephro::installForUser(error ? std::filesystem::path(argv[0]) : executable, std::cout,
+                                  std::cerr);
   }
   const auto selection =
       zephro::selectServiceManagerBackend(arguments, std::getenv("ZEPHRO_SERVICE_MANAGER"));
@@ -82,11 +94,13 @@ int main(int argc, char** argv) {
   } else {
     application = std::make_unique<QApplication>(argc, argv);
   }
-  auto setup =
-      zephro::makeServiceManager(selection.backend,
-                                 zephro::ApplicationPaths::forExecutable(
-                                     QCoreApplication::applicationFilePath().toStdString()),
-                                 std::make_shared<zephro::ProcessCommandRunner>());
+  // An updated install runs from a folder of its version; the login item names the path
+  // that outlives it.
+  auto setup = zephro::makeServiceManager(
+      selection.backend,
+      zephro::ApplicationPaths::forExecutable(
+          zephro::applicationLaunchPath(QCoreApplication::applicationFilePath().toStdString())),
+      std::make_shared<zephro::ProcessCommandRunner>());
   zephro::HelperClientOptions options;
   options.serviceManager = std::move(setup.manager);
   if (!setup.helperSocket.empty()) {

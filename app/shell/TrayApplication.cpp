@@ -6,8 +6,8 @@
 
 #include "app/core/UnixSignalNotifier.h"
 #include "app/services/AppUpdateManager.h"
+#include "app/services/ApplicationUpdater.h"
 #include "app/shell/AppDelegate.h"
-#include "app/shell/ApplicationUpdater.h"
 #include "app/shell/Automation.h"
 #include "app/shell/DesktopTray.h"
 #include "app/shell/QuitCoordinator.h"

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkReply>
-#include <QPointer>
 #include <system_error>
 #include <variant>
 
@@ -13,6 +12,8 @@
 #include "platform/update/AppcastError.h"
 #include "platform/update/ArchiveExtractor.h"
 #include "platform/update/ArchiveVerifier.h"
+#include "platform/update/Installation.h"
+#include "platform/update/StagedTree.h"
 #include "platform/update/TreeInstaller.h"
 #include "platform/update/UpdateError.h"
 #include "platform/update/UpdaterMemory.h"
@@ -23,19 +24,6 @@ namespace {
 
 // Replies and acknowledgements the driver calls, or never does.
 void ignore() {}
-
-// Runs a task nobody awaits to its end; an exception that escapes it is logged.
-QCoro::Task<> awaitDetached(QCoro::Task<> task) {
-  try {
-    co_await task;
-  } catch (const std::exception& error) {
-    log::write(std::string("[Zephro] Update step failed: ") + error.what());
-  }
-}
-
-void runDetached(QCoro::Task<> task) {
-  awaitDetached(std::move(task));
-}
 
 QNetworkRequest requestFor(const QUrl& url) {
   QNetworkRequest request(url);
@@ -70,7 +58,7 @@ FeedUpdater::FeedUpdater(Configuration configuration, UpdaterHost host,
       delegate_(delegate) {
   schedule_.setSingleShot(false);
   connect(&schedule_, &QTimer::timeout, this, [this] {
-    if (canCheckForUpdates()) runDetached(check(false));
+    if (canCheckForUpdates()) run(check(false));
   });
 }
 
@@ -90,13 +78,15 @@ std::optional<Error> FeedUpdater::start() {
   const QPointer<FeedUpdater> self(this);
   driver_->showUpdatePermissionRequest([self](UpdatePermissionResponse response) {
     if (!self) return;
-    auto answered = UpdaterMemory::load(self->host_.stateFile);
-    answered.automaticChecks = response.automaticUpdateChecks;
-    if (!answered.save(self->host_.stateFile)) {
-      log::write("[Zephro] The updater could not remember its permission in " +
-                 self->host_.stateFile.string() + ".");
-    }
-    self->scheduleChecks();
+    self->guarded([&self, response] {
+      auto answered = UpdaterMemory::load(self->host_.stateFile);
+      answered.automaticChecks = response.automaticUpdateChecks;
+      if (!answered.save(self->host_.stateFile)) {
+        log::write("[Zephro] The updater could not remember its permission in " +
+                   self->host_.stateFile.string() + ".");
+      }
+      self->scheduleChecks();
+    });
   });
   return std::nullopt;
 }
@@ -110,7 +100,7 @@ void FeedUpdater::scheduleChecks() {
 
 void FeedUpdater::checkForUpdates() {
   if (!canCheckForUpdates()) return;
-  runDetached(check(true));
+  run(check(true));
 }
 
 bool FeedUpdater::canCheckForUpdates() const {
@@ -175,11 +165,6 @@ void FeedUpdater::offer(const AppcastItem& item, bool userInitiated) {
     log::write("[Zephro] The updater could not remember the version offered in " +
                host_.stateFile.string() + ".");
   }
-  if (!item.isInformationOnlyUpdate() && !isUserWritablePrefix(host_.installPrefix)) {
-    fail(updateError(UpdateErrorCode::installation,
-                     "Zephro was installed by the system's package manager; update it there."));
-    return;
-  }
   const QPointer<FeedUpdater> self(this);
   driver_->showUpdateFound(
       item, UserUpdateState{userInitiated}, [self, item](UserUpdateChoice choice) {
@@ -188,7 +173,7 @@ void FeedUpdater::offer(const AppcastItem& item, bool userInitiated) {
           self->finish();
           return;
         }
-        runDetached(self->download(item));
+        self->run(self->download(item));
       });
 }
 
@@ -270,35 +255,80 @@ void FeedUpdater::prepare(const AppcastItem& item, const std::filesystem::path& 
     fail(*bad);
     return;
   }
+  if (const auto bad = checkStagedTree(staging, item, host_.runningVersion)) {
+    std::error_code ignored;  // the work folder is emptied before the next download anyway
+    std::filesystem::remove_all(staging, ignored);
+    fail(*bad);
+    return;
+  }
   staged_ = staging;
+  stagedVersion_ = item.versionString;
   // Waiting for the user is not work in progress: a check may run meanwhile.
   finish();
   const QPointer<FeedUpdater> self(this);
   driver_->showReadyToInstallAndRelaunch([self](UserUpdateChoice choice) {
     if (!self) return;
-    if (choice == UserUpdateChoice::install) {
-      self->install();
-    } else {
-      self->finish();
-    }
+    self->guarded([&self, choice] {
+      if (choice == UserUpdateChoice::install) {
+        self->install();
+      } else {
+        self->finish();
+      }
+    });
   });
 }
 
 void FeedUpdater::install() {
   driver_->showInstallingUpdate(false, ignore);
-  if (const auto bad = installTree(staged_, host_.installPrefix)) {
+  const auto installation = Installation::of(host_.executable);
+  if (installation.kind != Installation::Kind::managed) {
+    fail(updateError(UpdateErrorCode::installation, installation.whereToUpdate()));
+    return;
+  }
+  if (const auto bad = installVersion(staged_, installation.root(), stagedVersion_)) {
     fail(*bad);
     return;
   }
-  const std::vector<std::string> relaunch{(host_.installPrefix / host_.relaunchProgram).string()};
+  const std::vector<std::string> relaunch{installation.launchPath().string()};
   const auto launch = host_.launch;
   host_.quit([launch, relaunch] { launch(relaunch); });
 }
 
+void FeedUpdater::run(QCoro::Task<> task) {
+  finishing(QPointer<FeedUpdater>(this), std::move(task));
+}
+
+QCoro::Task<> FeedUpdater::finishing(QPointer<FeedUpdater> self, QCoro::Task<> task) {
+  std::optional<std::string> escaped;
+  try {
+    co_await task;
+  } catch (const std::exception& error) {
+    escaped = error.what();
+  } catch (...) {
+    escaped = "an unknown exception";
+  }
+  if (escaped && self) self->stopped(*escaped);
+}
+
+void FeedUpdater::guarded(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    stopped(error.what());
+  } catch (...) {
+    stopped("an unknown exception");
+  }
+}
+
+void FeedUpdater::stopped(const std::string& what) {
+  fail(updateError(UpdateErrorCode::unexpected, "The update stopped: " + what + "."));
+}
+
 void FeedUpdater::fail(const Error& error) {
+  // Free first: whatever the driver does with the error, a new check can start.
+  finish();
   log::write("[Zephro] Update failed: " + error.fullDescription());
   driver_->showUpdaterError(error, ignore);
-  finish();
 }
 
 void FeedUpdater::finish() {

@@ -3,11 +3,14 @@
 #include <QCoro/QCoroTask>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/update/AppcastItem.h"
 #include "platform/update/Configuration.h"
@@ -17,10 +20,13 @@
 namespace zephro::update {
 
 // The updater: reads an appcast feed over HTTPS, downloads the newest item's archive,
-// checks its Ed25519 signature before anything else touches it, extracts it into a
-// staging folder and, once the user agrees, puts it in place of the running
-// application's tree and relaunches through the application's quit path. Everything
-// it shows goes through the user driver, on the main thread.
+// checks its Ed25519 signature before anything else touches it, extracts those very bytes
+// into a staging folder, checks that the tree is the version offered and, once the user
+// agrees, installs it beside the running version and relaunches through the application's
+// quit path. Only a tree the updater laid out itself is ever replaced; any other
+// installation still gets checks and downloads, and installing says where to update it.
+// Every step ends, whatever it throws, in the driver's error or in the next step.
+// Everything it shows goes through the user driver, on the main thread.
 class FeedUpdater final : public QObject, public Updater {
   Q_OBJECT
 
@@ -44,6 +50,12 @@ class FeedUpdater final : public QObject, public Updater {
   [[nodiscard]] QCoro::Task<> download(AppcastItem item);
   void prepare(const AppcastItem& item, const std::filesystem::path& archive);
   void install();
+  // Runs a task nobody awaits; what escapes it ends the update as a failure.
+  void run(QCoro::Task<> task);
+  static QCoro::Task<> finishing(QPointer<FeedUpdater> self, QCoro::Task<> task);
+  // Runs a step called from outside (a reply); what it throws ends the update as a failure.
+  void guarded(const std::function<void()>& step);
+  void stopped(const std::string& what);
   void fail(const Error& error);
   void finish();
   void scheduleChecks();
@@ -57,6 +69,7 @@ class FeedUpdater final : public QObject, public Updater {
   bool started_ = false;
   bool busy_ = false;
   std::filesystem::path staged_;
+  std::string stagedVersion_;
 };
 
 // Whether the updater may fetch from this address: HTTPS, or plain HTTP to this

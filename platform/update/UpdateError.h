@@ -18,7 +18,11 @@ enum class UpdateErrorCode : std::int64_t {
   download = 2001,
   signature = 3001,
   extraction = 3002,
+  // The staged tree is not the release the feed offered (another version, or an older one).
+  versionMismatch = 3003,
   installation = 4005,
+  // A step threw instead of reporting its failure.
+  unexpected = 5000,
 };
 
 [[nodiscard]] inline Error updateError(UpdateErrorCode code, std::string description) {

@@ -11,10 +11,9 @@ namespace zephro::update {
 struct UpdaterHost {
   // The running version (CFBundleVersion), compared with the feed's items.
   std::string runningVersion;
-  // The install tree of the running application, replaced by an update.
-  std::filesystem::path installPrefix;
-  // The program to start once the new tree is in place, relative to the prefix.
-  std::filesystem::path relaunchProgram = "bin/zephro";
+  // The running executable: an update replaces its tree only when the updater laid that
+  // tree out (see Installation), and relaunches the same program from the new one.
+  std::filesystem::path executable;
   // Downloads and staged trees; nothing else in it is kept.
   std::filesystem::path workDirectory;
   // The updater's own memory: the permission answer and the highest version offered.

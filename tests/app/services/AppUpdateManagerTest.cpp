@@ -1,18 +1,29 @@
 #include "app/services/AppUpdateManager.h"
 
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QSignalSpy>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/services/ApplicationUpdater.h"
 #include "app/ui/LocalizationManager.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/log/Log.h"
+#include "platform/update/ArchiveSigner.h"
+#include "platform/update/Base64.h"
+#include "tests/app/core/TaskRunner.h"
+#include "tests/platform/update/TestArchive.h"
+#include "tests/support/LocalHttpServer.h"
 #include "tests/support/TempDir.h"
 
 void PrintTo(const QString& text, std::ostream* out) {
@@ -366,6 +377,81 @@ TEST_F(AppUpdateManagerTest, AfterTheManagerIsGoneTheUpdaterStillGetsItsReplies)
   EXPECT_TRUE(opened.empty());
   EXPECT_TRUE(ready.released() && ready.choices.empty());
   EXPECT_EQ(acknowledgements, 4);
+}
+
+// Sets an environment variable for as long as it lives.
+struct ScopedVariable {
+  ScopedVariable(const char* name, const std::string& value)
+      : name(name),
+        old(std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt) {
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+  const char* name;
+  const std::optional<std::string> old;
+};
+
+// The updater the application makes, run from this test's own build tree with a
+// configured feed on this machine: download, verification and extraction need no install
+// tree, and only the installation refuses, saying where to update instead.
+TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhereToUpdate) {
+  testing::LocalHttpServer server;
+  const auto keys = codesign::KeyPair::generate();
+  const auto archive = dir / "Zephro-2.0.tar.gz";
+  update::testing::writeArchive(archive, update::testing::ArchiveFormat::tarGz,
+                                update::testing::releaseTree("2.0"));
+  const auto signedArchive = update::signArchive(archive, keys.secret);
+  server.serve("/Zephro-2.0.tar.gz", QByteArray::fromStdString(update::testing::readText(archive)));
+  server.serve("/appcast.xml",
+               QByteArray::fromStdString(
+                   R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">)"
+                   "<channel><item><sparkle:version>2.0</sparkle:version><enclosure url=\"" +
+                   server.url("/Zephro-2.0.tar.gz").toString().toStdString() + "\" " +
+                   signedArchive.enclosureAttributes() + "/></item></channel></rss>"));
+  update::testing::writeText(
+      dir / "Info.json",
+      R"({"CFBundleVersion": "1.0", "SUEnableAutomaticChecks": false, "SUFeedURL": ")" +
+          server.url("/appcast.xml").toString().toStdString() + R"(", "SUPublicEDKey": ")" +
+          update::encodeBase64(keys.publicKey) + R"("})");
+  const ScopedVariable info("ZEPHRO_BUNDLE_INFO", (dir / "Info.json").string());
+  const ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").string());
+  const ScopedVariable data("XDG_DATA_HOME", (dir / "data").string());
+  bool quitRequested = false;
+  AppUpdateManager updates(
+      [&quitRequested](std::shared_ptr<update::UserDriver> driver,
+                       update::UpdaterDelegate& delegate) {
+        return makeApplicationUpdater(std::move(driver), delegate,
+                                      [&quitRequested](auto) { quitRequested = true; });
+      },
+      localization);
+  ASSERT_EQ(updates.state(), AppUpdateState::idle());
+
+  const auto checked = [&updates] {
+    updates.checkForUpdates();
+    EXPECT_EQ(updates.state(), AppUpdateState::checking());
+    EXPECT_TRUE(testing::spinUntil([&] {
+      const auto kind = updates.state().kind();
+      return kind == AppUpdateState::Kind::readyToInstall || kind == AppUpdateState::Kind::error;
+    }));
+    return updates.state();
+  };
+  EXPECT_EQ(checked(), AppUpdateState::readyToInstall("2.0"));
+
+  const log::Capture capture;
+  updates.installUpdate();
+  const auto buildTree =
+      std::filesystem::canonical(QCoreApplication::applicationFilePath().toStdString())
+          .parent_path();
+  const std::string message = "Zephro runs from the build tree " + buildTree.string() +
+                              "; update it by building a newer version there.";
+  EXPECT_EQ(updates.state(), AppUpdateState::error(QString::fromStdString(message)));
+  EXPECT_EQ(capture.lines(),
+            std::vector<std::string>{
+                "[Zephro] Update failed: Error Domain=ZephroUpdateErrorDomain Code=4005 \"" +
+                message + "\" UserInfo={NSLocalizedDescription=" + message + "}"});
+  EXPECT_FALSE(quitRequested);
+  // The error ends the installation, not the updater: the next check gets as far again.
+  EXPECT_EQ(checked(), AppUpdateState::readyToInstall("2.0"));
 }
 
 }  // namespace

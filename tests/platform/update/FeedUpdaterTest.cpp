@@ -1,5 +1,5 @@
 // The updater against a real HTTP server on 127.0.0.1, with feeds and archives signed
-// by a key made for the test.
+// by a key made for the test, installing into real trees on disk.
 #include "platform/update/FeedUpdater.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +8,16 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/log/Log.h"
+#include "platform/update/TreeInstaller.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/platform/update/TestArchive.h"
 #include "tests/support/LocalHttpServer.h"
@@ -21,8 +26,12 @@
 namespace zephro::update {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::readText;
+using testing::writeText;
 using zephro::testing::LocalHttpServer;
 using zephro::testing::TempDir;
+using Events = std::vector<std::string>;
 
 struct Signer {
   Signer() {
@@ -42,15 +51,11 @@ struct Signer {
   std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secretKey{};
 };
 
-// A gzipped tar of the given files (path → content), as served.
-QByteArray tarball(const TempDir& dir,
-                   const std::vector<std::pair<std::string, std::string>>& files) {
-  std::vector<testing::TestEntry> entries;
-  for (const auto& [path, content] : files)
-    entries.push_back(testing::TestEntry::file(path, content, 0755));
+// A gzipped tar of the entries, as served.
+QByteArray tarball(const TempDir& dir, const std::vector<testing::TestEntry>& entries) {
   const auto file = dir / "made.tar.gz";
   testing::writeArchive(file, testing::ArchiveFormat::tarGz, entries);
-  return QByteArray::fromStdString(testing::readText(file));
+  return QByteArray::fromStdString(readText(file));
 }
 
 std::string feedWith(const std::string& items) {
@@ -69,57 +74,87 @@ std::string item(const std::string& version, const std::string& url, const std::
          (signature.empty() ? "" : " sparkle:edSignature=\"" + signature + "\"") + "/></item>";
 }
 
-// Records every callback in order and answers as a user who wants every update.
+// Every file, link and folder below `root` with its content, link target or "/".
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const auto relative = entry.path().lexically_relative(root).string();
+    if (entry.is_symlink()) {
+      entries[relative] = "-> " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      entries[relative] = "/";
+    } else {
+      entries[relative] = readText(entry.path());
+    }
+  }
+  return entries;
+}
+
+std::string failureLine(int code, const std::string& message) {
+  return "[Zephro] Update failed: Error Domain=ZephroUpdateErrorDomain Code=" +
+         std::to_string(code) + " \"" + message + "\" UserInfo={NSLocalizedDescription=" + message +
+         "}";
+}
+
+// Records every callback in order and answers as a user who wants every update. A test
+// can hold the install reply, or make a callback throw as a broken driver would.
 class RecordingDriver final : public UserDriver {
  public:
-  std::vector<std::string> events;
+  Events events;
   std::uint64_t received = 0;
   bool installWhenReady = true;
+  std::function<void(UserUpdateChoice)> heldReply;
+  std::function<void(const std::string& event)> onEvent;
 
   void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> reply) override {
-    events.emplace_back("permission");
+    record("permission");
     reply({false, false});
   }
-  void showUserInitiatedUpdateCheck(std::function<void()>) override {
-    events.emplace_back("checking");
-  }
+  void showUserInitiatedUpdateCheck(std::function<void()>) override { record("checking"); }
   void showUpdateFound(const AppcastItem& item, const UserUpdateState& state,
                        std::function<void(UserUpdateChoice)> reply) override {
-    events.push_back("found " + item.displayVersionString +
-                     (state.userInitiated ? " by user" : ""));
+    record("found " + item.displayVersionString + (state.userInitiated ? " by user" : ""));
     reply(UserUpdateChoice::install);
   }
   void showUpdateReleaseNotes(const std::vector<std::uint8_t>&) override {}
   void showUpdateReleaseNotesFailedToDownload(const Error&) override {}
   void showUpdateNotFound(const Error&, std::function<void()> acknowledgement) override {
-    events.emplace_back("up to date");
+    record("up to date");
     acknowledgement();
   }
   void showUpdaterError(const Error& error, std::function<void()> acknowledgement) override {
     events.push_back("error " + error.localizedDescription());
     acknowledgement();
   }
-  void showDownloadInitiated(std::function<void()>) override { events.emplace_back("download"); }
+  void showDownloadInitiated(std::function<void()>) override { record("download"); }
   void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override {
-    events.push_back("length " + std::to_string(length));
+    record("length " + std::to_string(length));
   }
   void showDownloadDidReceiveData(std::uint64_t length) override { received += length; }
-  void showDownloadDidStartExtractingUpdate() override { events.emplace_back("extracting"); }
+  void showDownloadDidStartExtractingUpdate() override { record("extracting"); }
   void showExtractionReceivedProgress(double progress) override {
-    if (progress >= 1.0) events.emplace_back("extracted");
+    if (progress >= 1.0) record("extracted");
   }
   void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> reply) override {
-    events.emplace_back("ready");
-    if (installWhenReady) reply(UserUpdateChoice::install);
+    record("ready");
+    if (installWhenReady) {
+      reply(UserUpdateChoice::install);
+    } else {
+      heldReply = std::move(reply);
+    }
   }
-  void showInstallingUpdate(bool, std::function<void()>) override {
-    events.emplace_back("installing");
-  }
+  void showInstallingUpdate(bool, std::function<void()>) override { record("installing"); }
   void showUpdateInstalledAndRelaunched(bool, std::function<void()> acknowledgement) override {
     acknowledgement();
   }
   void dismissUpdateInstallation() override {}
   void showUpdateInFocus() override {}
+
+ private:
+  void record(std::string event) {
+    events.push_back(event);
+    if (onEvent) onEvent(event);
+  }
 };
 
 class NoReleaseNotes final : public UpdaterDelegate {
@@ -128,12 +163,7 @@ class NoReleaseNotes final : public UpdaterDelegate {
 };
 
 struct UpdaterFixture : ::testing::Test {
-  UpdaterFixture() {
-    std::filesystem::create_directories(prefix / "bin");
-    std::ofstream(prefix / "bin" / "zephro") << "old";
-  }
-
-  // Publishes version 2.0 signed as `signature` says, and a feed that offers it.
+  // Publishes the archive as `version`, signed as `signature` says, and a feed that offers it.
   void publish(const QByteArray& archive, const std::string& signature, bool announceLength = true,
                const std::string& version = "2.0") {
     server.serve("/zephro.tar.gz", archive, announceLength);
@@ -141,15 +171,31 @@ struct UpdaterFixture : ::testing::Test {
                                      version, server.url("/zephro.tar.gz").toString().toStdString(),
                                      signature, static_cast<std::size_t>(archive.size())))));
   }
+  void publish(const std::vector<testing::TestEntry>& tree) {
+    const auto archive = tarball(dir, tree);
+    publish(archive, signer.sign(archive));
+  }
 
-  std::unique_ptr<FeedUpdater> makeUpdater(std::string runningVersion = "1.0") {
+  // Zephro 1.0 installed in `home` by the first install, which the updater then owns.
+  fs::path userInstall(const fs::path& home) const {
+    const fs::path release = dir / "release";
+    fs::remove_all(release);
+    writeText(release / "bin/zephro", "old");
+    writeText(release / "share/zephro/Info.json", R"({"CFBundleVersion": "1.0"})");
+    const auto installed = installForUser(release / "bin/zephro", UserInstallLayout::inHome(home));
+    EXPECT_TRUE(std::holds_alternative<UserInstall>(installed));
+    return home / ".local/bin/zephro";
+  }
+
+  std::unique_ptr<FeedUpdater> makeUpdater(std::string runningVersion = "1.0",
+                                           fs::path executable = {}) {
     Configuration configuration;
     configuration.feedURL = server.url("/appcast.xml").toString().toStdString();
     configuration.publicEDKey.assign(signer.publicKey.begin(), signer.publicKey.end());
     configuration.automaticChecks = false;
     UpdaterHost host;
     host.runningVersion = std::move(runningVersion);
-    host.installPrefix = prefix;
+    host.executable = executable.empty() ? dir / "build/app/zephro" : executable;
     host.workDirectory = dir / "work";
     host.stateFile = dir / "updater.json";
     host.quit = [this](std::function<void()> afterQuit) {
@@ -163,7 +209,7 @@ struct UpdaterFixture : ::testing::Test {
   }
 
   // Checks as the user and waits until the updater can check again.
-  std::vector<std::string> check(FeedUpdater& updater) {
+  Events check(FeedUpdater& updater) {
     driver->events.clear();
     driver->received = 0;
     updater.checkForUpdates();
@@ -175,7 +221,6 @@ struct UpdaterFixture : ::testing::Test {
   }
 
   TempDir dir;
-  std::filesystem::path prefix = dir / "zephro";
   LocalHttpServer server;
   Signer signer;
   std::shared_ptr<RecordingDriver> driver = std::make_shared<RecordingDriver>();
@@ -184,33 +229,151 @@ struct UpdaterFixture : ::testing::Test {
   std::vector<std::string> launched;
 };
 
-TEST_F(UpdaterFixture, AnUpdateIsDownloadedVerifiedExtractedAndInstalledInPlace) {
-  for (const bool announceLength : {true, false}) {
-    SCOPED_TRACE(announceLength ? "length announced" : "length unknown");
-    std::filesystem::remove_all(prefix.string() + ".previous");
-    const auto archive = tarball(dir, {{"bin/zephro", "new"}, {"share/zephro/Info.json", "{}"}});
-    publish(archive, signer.sign(archive), announceLength);
-    auto updater = makeUpdater();
-    std::vector<std::string> expected{"checking", "found 2.0 by user", "download"};
-    if (announceLength) expected.push_back("length " + std::to_string(archive.size()));
-    expected.insert(expected.end(), {"extracting", "extracted", "ready", "installing"});
-    EXPECT_EQ(check(*updater), expected);
-    EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
-    EXPECT_EQ(testing::readText(prefix / "bin" / "zephro"), "new");
-    EXPECT_TRUE(std::filesystem::exists(prefix.string() + ".previous/bin/zephro"));
-    EXPECT_EQ(launched, std::vector<std::string>{(prefix / "bin/zephro").string()});
-    // The relaunch comes after the normal quit.
-    EXPECT_EQ(quits.size(), 1U);
-    quits.clear();
+TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplaced) {
+  const auto archive = tarball(dir, testing::releaseTree("2.0"));
+  publish(archive, signer.sign(archive));
+  const fs::path base = fs::canonical(dir.path());
+  // Each laid out in a folder of its own: the executable, and the refusal (none: installed).
+  writeText(base / "~/.local/bin/zephro", "old");
+  writeText(base / "~/.local/share/zephro/Info.json", R"({"CFBundleVersion": "1.0"})");
+  writeText(base / "package/usr/bin/zephro", "old");
+  // Tests run as root, so a tree of the package manager's is one of another user here.
+  ASSERT_EQ(::chown((base / "package/usr").c_str(), 65534, 65534), 0);
+  writeText(base / "build/app/zephro", "old");
+  const struct {
+    std::string folder;
+    fs::path executable;
+    std::string refusal;
+  } cases[] = {
+      {"updater-owned", userInstall(base / "updater-owned"), ""},
+      {"~", base / "~/.local/bin/zephro",
+       "Zephro in " + (base / "~/.local").string() +
+           " was not installed by its updater, which replaces only the copies it installed "
+           "itself; update it the way it was installed."},
+      {"package", base / "package/usr/bin/zephro", kSystemInstallMessage},
+      {"build", base / "build/app/zephro",
+       "Zephro runs from the build tree " + (base / "build/app").string() +
+           "; update it by building a newer version there."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const fs::path folder = base / c.folder;
+    const fs::path tree = fs::canonical(c.executable).parent_path().parent_path();
+    // Keyrings beside it, and a .previous that someone else made.
+    writeText(folder / ".local/share/keyrings/login.keyring", "secret");
+    writeText(tree.string() + ".previous/sentinel", "not the updater's");
+    const auto before = snapshot(folder);
+    fs::remove(dir / "updater.json");
     launched.clear();
-    std::filesystem::remove_all(prefix);
-    std::filesystem::rename(prefix.string() + ".previous", prefix);
-    std::filesystem::remove(dir / "updater.json");
+    const log::Capture capture;
+
+    auto updater = makeUpdater("1.0", c.executable);
+    Events expected{
+        "checking",   "found 2.0 by user", "download", "length " + std::to_string(archive.size()),
+        "extracting", "extracted",         "ready",    "installing"};
+    if (c.refusal.empty()) {
+      EXPECT_EQ(check(*updater), expected);
+      const fs::path root = tree.parent_path();
+      EXPECT_EQ(launched, std::vector<std::string>{(root / "current/bin/zephro").string()});
+      EXPECT_EQ(readText(c.executable), "new");
+      // The next launch removes the version it replaced, and nothing else.
+      const auto relaunched = Installation::of(launched.front());
+      ASSERT_EQ(relaunched.kind, Installation::Kind::managed);
+      EXPECT_EQ(removeReplacedVersion(relaunched), std::nullopt);
+      EXPECT_FALSE(fs::exists(root / "1.0"));
+      EXPECT_EQ(readText(folder / ".local/share/keyrings/login.keyring"), "secret");
+      EXPECT_EQ(readText(tree.string() + ".previous/sentinel"), "not the updater's");
+      continue;
+    }
+    expected.push_back("error " + c.refusal);
+    EXPECT_EQ(check(*updater), expected);
+    EXPECT_TRUE(capture.contains(failureLine(4005, c.refusal)));
+    EXPECT_TRUE(launched.empty());
+    EXPECT_EQ(snapshot(folder), before);
   }
 }
 
+TEST_F(UpdaterFixture, ASignedArchiveMustHoldTheVersionOffered) {
+  const fs::path executable = userInstall(dir / "home");
+  const fs::path root = dir / "home/.local/lib/zephro";
+  const std::string offered = " that the feed offers; it was refused.";
+  const struct {
+    std::vector<testing::TestEntry> tree;
+    std::string message;
+  } cases[] = {
+      {testing::releaseTree("0.9"),
+       "The update holds version 0.9 (build 0.9), older than the running build 1.0; it was "
+       "refused as a downgrade."},
+      {testing::releaseTree("1.5"),
+       "The update holds version 1.5 (build 1.5), not version 2.0 (build 2.0)" + offered},
+      {testing::releaseTree("2.0", "new", "2.0 beta"),
+       "The update holds version 2.0 beta (build 2.0), not version 2.0 (build 2.0)" + offered},
+      {{testing::TestEntry::file("bin/zephro", "new")},
+       "The update holds no share/zephro/Info.json with its version; it was refused."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    fs::remove(dir / "updater.json");
+    publish(c.tree);
+    auto updater = makeUpdater("1.0", executable);
+    const auto events = check(*updater);
+    EXPECT_EQ(events.back(), "error " + c.message);
+    EXPECT_EQ(std::find(events.begin(), events.end(), "ready"), events.end());
+    EXPECT_FALSE(fs::exists(dir / "work/staged"));
+    EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
+    EXPECT_EQ(readText(executable), "old");
+  }
+}
+
+TEST_F(UpdaterFixture, WhatIsExtractedIsTheArchiveThatWasVerified) {
+  const fs::path executable = userInstall(dir / "home");
+  const auto archive = tarball(dir, testing::releaseTree("2.0"));
+  publish(archive, signer.sign(archive), /*announceLength=*/false);
+  // Once the signature holds, the file on disk is replaced by another of the same version.
+  const auto swapped = tarball(dir, testing::releaseTree("2.0", "swapped"));
+  driver->onEvent = [&](const std::string& event) {
+    if (event != "extracting") return;
+    std::ofstream(dir / "work/zephro.tar.gz", std::ios::binary | std::ios::trunc)
+        << swapped.toStdString();
+  };
+  auto updater = makeUpdater("1.0", executable);
+  EXPECT_EQ(check(*updater), (Events{"checking", "found 2.0 by user", "download", "extracting",
+                                     "extracted", "ready", "installing"}));
+  EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
+  EXPECT_EQ(readText(executable), "new");
+}
+
+TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
+  const fs::path executable = userInstall(dir / "home");
+  publish(testing::releaseTree("2.0"));
+  const std::string message = "The update stopped: the driver broke.";
+  // Thrown inside the download, and from the install reply the user gives later.
+  for (const std::string step : {"download", "installing"}) {
+    SCOPED_TRACE(step);
+    fs::remove(dir / "updater.json");
+    driver->installWhenReady = false;
+    driver->onEvent = [&, thrown = false](const std::string& event) mutable {
+      if (event != step || std::exchange(thrown, true)) return;
+      throw std::runtime_error("the driver broke");
+    };
+    const log::Capture capture;
+    auto updater = makeUpdater("1.0", executable);
+    auto events = check(*updater);
+    if (driver->heldReply) {
+      std::exchange(driver->heldReply, nullptr)(UserUpdateChoice::install);
+      events = driver->events;
+    }
+    EXPECT_EQ(events.back(), "error " + message);
+    EXPECT_TRUE(capture.contains(failureLine(5000, message)));
+    EXPECT_TRUE(updater->canCheckForUpdates());
+    EXPECT_EQ(check(*updater).back(), "ready");
+    driver->heldReply = nullptr;
+  }
+  EXPECT_EQ(readText(executable), "old");
+}
+
 TEST_F(UpdaterFixture, AnArchiveWhoseSignatureDoesNotHoldIsNeverExtracted) {
-  const auto archive = tarball(dir, {{"bin/zephro", "new"}});
+  const auto archive = tarball(dir, testing::releaseTree("2.0"));
   Signer stranger;
   auto tampered = archive;
   tampered[tampered.size() / 2] = static_cast<char>(tampered[tampered.size() / 2] ^ 0x01);
@@ -226,25 +389,25 @@ TEST_F(UpdaterFixture, AnArchiveWhoseSignatureDoesNotHoldIsNeverExtracted) {
   for (const auto& [what, served, signature] : cases) {
     SCOPED_TRACE(what);
     publish(served, signature);
-    std::filesystem::remove(dir / "updater.json");
+    fs::remove(dir / "updater.json");
     auto updater = makeUpdater();
     const auto events = check(*updater);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().rfind("error ", 0), 0U) << events.back();
     EXPECT_EQ(std::find(events.begin(), events.end(), "extracting"), events.end());
-    EXPECT_FALSE(std::filesystem::exists(dir / "work" / "staged"));
-    EXPECT_EQ(testing::readText(prefix / "bin" / "zephro"), "old");
+    EXPECT_FALSE(fs::exists(dir / "work/staged"));
   }
 }
 
-TEST_F(UpdaterFixture, OlderFeedsAndUnsafeArchivesAreRefused) {
-  const auto archive = tarball(dir, {{"bin/zephro", "new"}});
+TEST_F(UpdaterFixture, OlderFeedsAreRefused) {
+  const auto archive = tarball(dir, testing::releaseTree("2.0"));
   publish(archive, signer.sign(archive), true, "2.0");
   // The running version is the newest: nothing to do.
-  EXPECT_EQ(check(*makeUpdater("2.0")), (std::vector<std::string>{"checking", "up to date"}));
+  EXPECT_EQ(check(*makeUpdater("2.0")), (Events{"checking", "up to date"}));
 
   // Once 3.0 was offered, a feed that goes back to 2.0 is an old feed replayed.
-  publish(archive, signer.sign(archive), true, "3.0");
+  const auto three = tarball(dir, testing::releaseTree("3.0"));
+  publish(three, signer.sign(three), true, "3.0");
   driver->installWhenReady = false;
   auto updater = makeUpdater();
   EXPECT_EQ(check(*updater).back(), "ready");
@@ -252,26 +415,6 @@ TEST_F(UpdaterFixture, OlderFeedsAndUnsafeArchivesAreRefused) {
   EXPECT_EQ(check(*updater).back(),
             "error The feed offers version 2.0, older than version 3.0 it offered before; it "
             "was refused.");
-
-  // A signed archive that reaches out of its folder is refused at extraction.
-  std::filesystem::remove(dir / "updater.json");
-  const auto escaping = tarball(dir, {{"../escaped", "x"}});
-  publish(escaping, signer.sign(escaping));
-  const auto events = check(*makeUpdater());
-  EXPECT_EQ(events.back().rfind("error ", 0), 0U) << events.back();
-  EXPECT_FALSE(std::filesystem::exists(dir / "work" / "escaped"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "escaped"));
-
-  // A tree that belongs to someone else (the package manager's) is not even downloaded.
-  std::filesystem::remove(dir / "updater.json");
-  publish(archive, signer.sign(archive));
-  ASSERT_EQ(::chown(prefix.c_str(), 65534, 65534), 0);
-  const int downloads = server.requests("/zephro.tar.gz");
-  EXPECT_EQ(check(*makeUpdater()),
-            (std::vector<std::string>{
-                "checking",
-                "error Zephro was installed by the system's package manager; update it there."}));
-  EXPECT_EQ(server.requests("/zephro.tar.gz"), downloads);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/update/TreeInstaller.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "TestArchive.h"
 #include "tests/support/TempDir.h"
@@ -15,106 +14,103 @@ using testing::writeText;
 
 class TreeInstallerTest : public ::testing::Test {
  protected:
-  TreeInstallerTest() { writeText(prefix / "bin/zephro", "0.8"); }
+  // An unpacked release tree of `version`, with something beside it that is no part of it.
+  fs::path release(const std::string& version) const {
+    const fs::path tree = dir / ("release-" + version);
+    writeText(tree / "bin/zephro", version);
+    writeText(tree / "bin/zephroctl", "ctl " + version);
+    writeText(tree / "share/zephro/Info.json", R"({"CFBundleVersion": ")" + version + R"("})");
+    writeText(tree / "share/keyrings/login.keyring", "secret");
+    return tree;
+  }
 
-  fs::path stage(const std::string& version) const {
-    fs::path staged = dir / ("staged-" + version);
-    writeText(staged / "bin/zephro", version);
-    writeText(staged / "share/zephro/Info.json", version);
-    return staged;
+  UserInstall installed(const std::string& version) const {
+    auto result = installForUser(release(version) / "bin/zephro", layout);
+    if (const Error* error = std::get_if<Error>(&result)) {
+      ADD_FAILURE() << error->localizedDescription();
+      return {};
+    }
+    return std::get<UserInstall>(result);
   }
 
   zephro::testing::TempDir dir;
-  fs::path prefix = dir / "zephro";
-  fs::path previous = dir / "zephro.previous";
+  UserInstallLayout layout = UserInstallLayout::inHome(dir / "home");
+  fs::path root = dir / "home/.local/lib/zephro";
 };
 
-TEST_F(TreeInstallerTest, NewTreeTakesThePrefixAndTheOldOneIsKeptUntilRemoved) {
-  EXPECT_EQ(previousTreePath(prefix), previous);
-  EXPECT_EQ(previousTreePath(dir / "zephro/"), previous);
+TEST_F(TreeInstallerTest, FirstInstallLaysOutOnlyTheApplicationAndLinksItWhereNamesAreFree) {
+  writeText(layout.binDir / "zephroctl", "someone else's");
+  const UserInstall first = installed("1.0");
+  EXPECT_EQ(first.version, "1.0");
+  EXPECT_EQ(first.tree, root / "1.0");
+  EXPECT_EQ(first.linked, std::vector<fs::path>{layout.binDir / "zephro"});
+  EXPECT_EQ(first.leftAlone, std::vector<fs::path>{layout.binDir / "zephroctl"});
+  EXPECT_EQ(readText(layout.binDir / "zephro"), "1.0");
+  EXPECT_EQ(readText(layout.binDir / "zephroctl"), "someone else's");
+  EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
+  EXPECT_FALSE(fs::exists(root / "1.0/share/keyrings"));
 
-  const fs::path first = stage("0.9");
-  ASSERT_EQ(installTree(first, prefix), std::nullopt);
-  EXPECT_EQ(readText(prefix / "bin/zephro"), "0.9");
-  EXPECT_EQ(readText(prefix / "share/zephro/Info.json"), "0.9");
-  EXPECT_EQ(readText(previous / "bin/zephro"), "0.8");
-  EXPECT_FALSE(fs::exists(first));
+  const auto manifest = InstallManifest::load(root / "1.0");
+  ASSERT_TRUE(manifest.has_value());
+  EXPECT_EQ(manifest->files,
+            (std::vector<std::string>{"bin/zephro", "bin/zephroctl", "share/zephro/Info.json"}));
+  EXPECT_EQ(manifest->folders, (std::vector<std::string>{"bin", "share", "share/zephro"}));
+  EXPECT_EQ(manifest->replaces, std::nullopt);
 
-  // The next update replaces the older previous tree.
-  ASSERT_EQ(installTree(stage("1.0"), prefix / ""), std::nullopt);
-  EXPECT_EQ(readText(prefix / "bin/zephro"), "1.0");
-  EXPECT_EQ(readText(previous / "bin/zephro"), "0.9");
-
-  EXPECT_EQ(removePreviousTree(prefix), std::nullopt);
-  EXPECT_FALSE(fs::exists(previous));
-  EXPECT_EQ(removePreviousTree(prefix), std::nullopt);
+  // Run from its own tree, it knows itself; the same version again changes nothing.
+  const auto running = Installation::of(layout.binDir / "zephro");
+  EXPECT_EQ(running.kind, Installation::Kind::managed);
+  EXPECT_EQ(running.launchPath(), root / "current/bin/zephro");
+  const auto again = installForUser(root / "1.0/bin/zephro", layout);
+  ASSERT_TRUE(std::holds_alternative<Error>(again));
+  EXPECT_EQ(std::get<Error>(again).localizedDescription(),
+            "Zephro in " + (root / "1.0").string() +
+                " was installed by its updater already and updates itself.");
 }
 
-TEST_F(TreeInstallerTest, OnlyAFolderOfTheUsersOwnIsWritable) {
-  const uid_t me = ::geteuid();
-  fs::create_directory_symlink(prefix, dir / "link");
-  writeText(dir / "file", "");
-  EXPECT_TRUE(isUserWritablePrefix(prefix, me));
-  EXPECT_FALSE(isUserWritablePrefix(prefix, me + 1));  // another user's tree
-  EXPECT_FALSE(isUserWritablePrefix(dir / "link", me));
-  EXPECT_FALSE(isUserWritablePrefix(dir / "file", me));
-  EXPECT_FALSE(isUserWritablePrefix(dir / "missing", me));
-  // Root may write anywhere, but a tree without the owner's write bit is not for updates.
-  fs::permissions(prefix, static_cast<fs::perms>(0555));
-  EXPECT_FALSE(isUserWritablePrefix(prefix, me));
+TEST_F(TreeInstallerTest, ReplacedVersionLosesOnlyWhatItsManifestLists) {
+  (void)installed("1.0");
+  (void)installed("2.0");
+  EXPECT_EQ(fs::read_symlink(root / "current"), "2.0");
+  EXPECT_EQ(Installation::of(root / "1.0/bin/zephro").kind, Installation::Kind::superseded);
+  // Left in the old tree by the user, and a listed folder swapped for a link to elsewhere.
+  writeText(root / "1.0/notes.txt", "mine");
+  writeText(dir / "elsewhere/Info.json", "not the updater's");
+  fs::remove_all(root / "1.0/share/zephro");
+  fs::create_directory_symlink(dir / "elsewhere", root / "1.0/share/zephro");
+
+  const auto running = Installation::of(layout.binDir / "zephro");
+  ASSERT_EQ(running.manifest->replaces, "1.0");
+  ASSERT_EQ(removeReplacedVersion(running), std::nullopt);
+  EXPECT_EQ(readText(root / "1.0/notes.txt"), "mine");
+  EXPECT_EQ(readText(dir / "elsewhere/Info.json"), "not the updater's");
+  EXPECT_FALSE(fs::exists(root / "1.0/bin"));
+  EXPECT_FALSE(fs::exists(root / "1.0" / InstallManifest::kFileName));
+  EXPECT_EQ(InstallManifest::load(root / "2.0")->replaces, std::nullopt);
+  EXPECT_EQ(readText(layout.binDir / "zephro"), "2.0");
 }
 
-TEST_F(TreeInstallerTest, RefusedInstallationsChangeNothing) {
-  const fs::path staged = stage("0.9");
-  const fs::path notATree = dir / "not-a-tree";
-  writeText(notATree / "zephro", "0.9");
-  const fs::path systemOwned = dir / "usr";
-  writeText(systemOwned / "bin/zephro", "0.8");
-  ASSERT_EQ(::chmod(systemOwned.c_str(), 0555), 0);
+TEST_F(TreeInstallerTest, WhatTheUpdaterDidNotMakeIsNeverReplaced) {
+  (void)installed("1.0");
+  const fs::path staged = dir / "staged";
+  writeText(staged / "bin/zephro", "2.0");
+  writeText(root / "2.0/bin/zephro", "someone's own 2.0");
+  const auto inTheWay = installVersion(staged, root, "2.0");
+  ASSERT_TRUE(inTheWay.has_value());
+  EXPECT_EQ(inTheWay->localizedDescription(),
+            (root / "2.0").string() +
+                " is in the way: the updater did not install it. Nothing was changed.");
+  EXPECT_EQ(readText(root / "2.0/bin/zephro"), "someone's own 2.0");
+  EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
+  EXPECT_TRUE(fs::exists(staged / "bin/zephro"));
 
-  struct Case {
-    fs::path staged;
-    fs::path prefix;
-    std::string message;
-  };
-  const std::vector<Case> cases{
-      {staged, systemOwned,
-       "Zephro was installed by the system's package manager; update it there."},
-      {notATree, prefix,
-       "The update holds no bin/zephro; it is not an install tree of Zephro. Nothing was "
-       "changed."},
-  };
-  for (const Case& c : cases) {
-    const auto error = installTree(c.staged, c.prefix);
-    ASSERT_TRUE(error.has_value()) << c.message;
-    EXPECT_EQ(error->localizedDescription(), c.message);
-    EXPECT_EQ(readText(c.prefix / "bin/zephro"), "0.8");
-    EXPECT_TRUE(fs::exists(c.staged));
-    EXPECT_FALSE(fs::exists(previousTreePath(c.prefix)));
-  }
-}
-
-TEST_F(TreeInstallerTest, FailedSecondRenamePutsTheRunningVersionBack) {
-  // A tree cannot be renamed into itself, so the second rename fails for real.
-  const fs::path staged = stage("0.9");
-  const fs::path inside = staged / "app";
-  writeText(inside / "bin/zephro", "0.8");
-
-  const auto error = installTree(staged, inside);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->localizedDescription(), "The new version could not be moved to " +
-                                               inside.string() +
-                                               ": Invalid argument. The running version was put "
-                                               "back.");
-  EXPECT_EQ(readText(inside / "bin/zephro"), "0.8");
-  EXPECT_FALSE(fs::exists(previousTreePath(inside)));
-}
-
-TEST_F(TreeInstallerTest, InstallPrefixIsTheFolderAboveBin) {
-  EXPECT_EQ(installPrefixOf("/home/ada/.local/opt/zephro/bin/zephro"),
-            fs::path("/home/ada/.local/opt/zephro"));
-  EXPECT_EQ(installPrefixOf("/usr/bin/zephro"), fs::path("/usr"));
-  EXPECT_EQ(installPrefixOf("/work/build/app/zephro"), std::nullopt);
+  fs::remove(root / "current");
+  fs::create_directory(root / "current");
+  const auto notALink = installVersion(staged, root, "3.0");
+  ASSERT_TRUE(notALink.has_value());
+  EXPECT_EQ(notALink->localizedDescription(),
+            (root / "current").string() + " is not the updater's link. Nothing was changed.");
+  EXPECT_FALSE(fs::exists(root / "3.0"));
 }
 
 }  // namespace
