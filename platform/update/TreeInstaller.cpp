@@ -234,7 +234,7 @@ std::optional<Error> copyApplication(const fs::path& tree, const fs::path& stagi
   return std::nullopt;
 }
 
-void link(const fs::path& tree, const UserInstallLayout& layout, UserInstall& install) {
+void linkPrograms(const fs::path& tree, const UserInstallLayout& layout, UserInstall& install) {
   for (const char* program : kLinkedPrograms) {
     std::error_code error;
     if (!fs::exists(tree / "bin" / program, error)) continue;
@@ -270,11 +270,11 @@ std::optional<Error> installVersion(const fs::path& staged, const fs::path& root
     return installationError("Zephro " + version + " is installed in " + root.string() +
                              " already. Nothing was changed.");
   }
-  const fs::path target = root / version;
-  if (auto problem = clearTarget(target, version)) return problem;
   auto listing = InstallManifest::ofTree(staged, version);
   if (const Error* error = std::get_if<Error>(&listing)) return *error;
   auto manifest = std::get<InstallManifest>(std::move(listing));
+  const fs::path target = root / version;
+  if (auto problem = clearTarget(target, version)) return problem;
   manifest.replaces = current;
   if (auto problem = moveInto(staged, root, target)) return problem;
   if (auto problem = manifest.save(target)) return undoing(*problem, target, manifest);
@@ -335,7 +335,7 @@ std::variant<UserInstall, Error> installForUser(const fs::path& executable,
   if (problem) return removingMade(*problem, staging);
 
   UserInstall install{version, layout.root / version, {}, {}};
-  link(install.tree, layout, install);
+  linkPrograms(install.tree, layout, install);
   return install;
 }
 
