@@ -232,9 +232,10 @@ void HelperService::getSystemTemperature(TemperatureReply reply) {
     reply(0.0, error);
     return;
   }
-  const double celsius = smc->systemTemperature();
+  double celsius = 0.0;
+  const bool read = smc->readSystemTemperature(celsius, &error);
   lock.unlock();
-  reply(celsius, std::nullopt);
+  reply(celsius, read ? std::nullopt : std::optional<Error>(error));
 }
 
 void HelperService::getFanInfo(FanInfoReply reply) {
@@ -256,8 +257,13 @@ void HelperService::getFanInfo(FanInfoReply reply) {
   std::vector<FanInfoDTO> fans;
   std::string entries;
   for (std::int64_t i = 0; i < count; ++i) {
-    fans.emplace_back(i, smc->fanSpeedForIndex(i), smc->fanMinSpeedForIndex(i),
-                      smc->fanMaxSpeedForIndex(i), mode);
+    SMCWrapperObjC::FanReadings readings;
+    if (!smc->readFan(i, readings, &error)) {
+      lock.unlock();
+      reply({}, error);
+      return;
+    }
+    fans.emplace_back(i, readings.actual, readings.minimum, readings.maximum, mode);
     const auto& fan = fans.back();
     if (i > 0) entries += ", ";
     entries += "fan" + std::to_string(i) + ": " + number(fan.currentRPM()) +
@@ -329,7 +335,9 @@ void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> perc
 std::optional<Error> HelperService::driveToMax(SMCWrapperObjC& smc, std::int64_t fanCount) {
   for (std::int64_t i = 0; i < fanCount; ++i) {
     const auto fan = "Fan " + std::to_string(i);
-    double target = smc.fanMaxSpeedForIndex(i);
+    SMCWrapperObjC::FanReadings readings;
+    if (Error error; !smc.readFan(i, readings, &error)) return error;
+    double target = readings.maximum;
     if (target <= 0) {
       logLine(fan + ": maxRPM was 0, using fallback " + number(kFallbackMaxRPM));
       target = kFallbackMaxRPM;
@@ -356,8 +364,10 @@ std::optional<Error> HelperService::driveManually(SMCWrapperObjC& smc, std::int6
       logLine(fan + ": pct=" + std::to_string(requested) + "% is outside 0 to 100, clamped to " +
               std::to_string(pct) + "%");
     }
-    double minimum = smc.fanMinSpeedForIndex(i);
-    double maximum = smc.fanMaxSpeedForIndex(i);
+    SMCWrapperObjC::FanReadings readings;
+    if (Error error; !smc.readFan(i, readings, &error)) return error;
+    double minimum = readings.minimum;
+    double maximum = readings.maximum;
     logLine(fan + ": pct=" + std::to_string(pct) + "%, min=" + number(minimum) +
             ", max=" + number(maximum));
     if (maximum <= 0) {

@@ -13,8 +13,12 @@ namespace {
 
 using smc::KernReturn;
 
-constexpr std::array<const char*, 12> kTemperatureKeys = {
-    "Te05", "Tp01", "Tp05", "Tp09", "Tp0T", "Tp0D", "Tp0H", "Tp0L", "Tp0P", "Tp0b", "TC0D", "TC0P"};
+// The CPU die sensors first. Last the NAND flash sensor beside the SoC, the one sensor the
+// kernel's Apple silicon device trees give every machine (hwmon-common.dtsi), since they
+// describe none of the die sensors.
+constexpr std::array<const char*, 13> kTemperatureKeys = {"Te05", "Tp01", "Tp05", "Tp09", "Tp0T",
+                                                          "Tp0D", "Tp0H", "Tp0L", "Tp0P", "Tp0b",
+                                                          "TC0D", "TC0P", "TH0x"};
 
 void fail(Error* error, std::int64_t code, std::string description) {
   if (error != nullptr)
@@ -129,19 +133,39 @@ std::int64_t SMCWrapperObjC::fanCount() {
   return value.bytes[0];
 }
 
-double SMCWrapperObjC::readFloatKey(std::string_view key) {
+SMCWrapperObjC::Reading SMCWrapperObjC::readNumericKey(std::string_view key) {
   SMCKeyValue value;
-  if (SMCReadKey(key, value) != 0) return 0.0;
+  if (const KernReturn status = SMCReadKey(key, value); status != 0) return {status, 0.0};
   switch (value.dataType) {
     case smc::kTypeFpe2:
-      return smc::decodeFpe2(value.bytes);
+      return {0, smc::decodeFpe2(value.bytes)};
     case smc::kTypeSp78:
-      return smc::decodeSp78(value.bytes);
+      return {0, smc::decodeSp78(value.bytes)};
     case smc::kTypeFlt:
-      return smc::decodeFlt(value.bytes);
+      return {0, smc::decodeFlt(value.bytes)};
     default:
-      return 0.0;
+      return {0, 0.0};
   }
+}
+
+double SMCWrapperObjC::readFloatKey(std::string_view key) {
+  return readNumericKey(key).value;
+}
+
+bool SMCWrapperObjC::readPresentKey(std::string_view key, double& value, Error* error) {
+  const auto reading = readNumericKey(key);
+  if (reading.status != 0 && reading.status != smc::kIOReturnNotFound) {
+    fail(error, reading.status, "Failed to read " + printable(key));
+    return false;
+  }
+  value = reading.value;
+  return true;
+}
+
+bool SMCWrapperObjC::readFan(std::int64_t index, FanReadings& readings, Error* error) {
+  return readPresentKey(fanKeyName("F%dAc", index), readings.actual, error) &&
+         readPresentKey(fanKeyName("F%dMn", index), readings.minimum, error) &&
+         readPresentKey(fanKeyName("F%dMx", index), readings.maximum, error);
 }
 
 bool SMCWrapperObjC::writeFloatKey(std::string_view key, double value, Error* error) {
@@ -214,11 +238,22 @@ double SMCWrapperObjC::fanMaxSpeedForIndex(std::int64_t index) {
 }
 
 double SMCWrapperObjC::systemTemperature() {
+  double celsius = 0.0;
+  (void)readSystemTemperature(celsius, nullptr);
+  return celsius;
+}
+
+bool SMCWrapperObjC::readSystemTemperature(double& celsius, Error* error) {
+  celsius = 0.0;
   for (const char* key : kTemperatureKeys) {
-    const double celsius = readFloatKey(key);
-    if (celsius > 10.0 && celsius < 150.0) return celsius;
+    double value = 0.0;
+    if (!readPresentKey(key, value, error)) return false;
+    if (value > 10.0 && value < 150.0) {
+      celsius = value;
+      return true;
+    }
   }
-  return 0.0;
+  return true;
 }
 
 bool SMCWrapperObjC::setFanTargetSpeedForIndex(std::int64_t index, double rpm, Error* error) {

@@ -45,14 +45,34 @@ class SMCWrapperObjC {
 
   // A negative count (the connection handle negated) when "FNum" cannot be read.
   [[nodiscard]] std::int64_t fanCount();
+  // A numeric key's value (0.0 for a type other than fpe2, sp78 or flt), or the status
+  // that kept it from being read.
+  struct Reading {
+    smc::KernReturn status = 0;
+    double value = 0.0;
+  };
+  [[nodiscard]] Reading readNumericKey(std::string_view key);
   // 0.0 when the key cannot be read or its type is not fpe2, sp78 or flt.
   [[nodiscard]] double readFloatKey(std::string_view key);
+  // A key the SMC does not have reads as 0.0; false (and error) when a key it has could
+  // not be read: a driver's failure is never shown as a reading.
+  [[nodiscard]] bool readPresentKey(std::string_view key, double& value, Error* error);
   [[nodiscard]] bool writeFloatKey(std::string_view key, double value, Error* error);
 
   [[nodiscard]] double fanSpeedForIndex(std::int64_t index);
   [[nodiscard]] double fanMinSpeedForIndex(std::int64_t index);
   [[nodiscard]] double fanMaxSpeedForIndex(std::int64_t index);
   [[nodiscard]] double systemTemperature();
+  // What a fan reports, by readPresentKey's rules.
+  struct FanReadings {
+    double actual = 0.0;
+    double minimum = 0.0;
+    double maximum = 0.0;
+  };
+  [[nodiscard]] bool readFan(std::int64_t index, FanReadings& readings, Error* error);
+  // The first sensor with a plausible reading, 0.0 when none answers; false (and error)
+  // when a sensor the SMC has could not be read.
+  [[nodiscard]] bool readSystemTemperature(double& celsius, Error* error);
   [[nodiscard]] bool setFanTargetSpeedForIndex(std::int64_t index, double rpm, Error* error);
 
   // Taking fans over and giving them back.

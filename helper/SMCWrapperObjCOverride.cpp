@@ -169,10 +169,21 @@ bool SMCWrapperObjC::setFanSpeedWithWakeOverrideForIndex(std::int64_t index, dou
   log::write(format::printf("[SMCWrapperObjC] Phase2: FS!  write mask=0x%04X result=%d (%s)",
                             newMask & 0xFFFF, maskStatus, okOrFail(maskStatus)));
 
-  if (!forceManualMode(modeKey)) {
+  const bool manual = forceManualMode(modeKey);
+  if (!manual) {
     log::write(format::printf(
         "[SMCWrapperObjC] Phase3: WARNING \u2014 failed to set manual mode after %d retries",
         kModeAttempts));
+  }
+  // Neither forced nor in manual mode, the fan stays the firmware's: writing its target
+  // anyway would report a change that did not happen.
+  if (maskStatus != 0 && !manual) {
+    log::write(format::printf(
+        "[SMCWrapperObjC] Phase3: Fan %ld was not taken over (FS!  write result=%d), not "
+        "writing its target",
+        fan, maskStatus));
+    fail(error, maskStatus, format::printf("Failed to take fan %ld over from the firmware", fan));
+    return false;
   }
 
   log::write(format::printf("[SMCWrapperObjC] Phase4: Sleeping %ld ms for SMC firmware wake...",

@@ -68,12 +68,28 @@ std::string_view driverNameOf(SysfsDriver driver) {
   return driver == SysfsDriver::applesmc ? "applesmc" : "macsmc-hwmon";
 }
 
+// The platform device's own folder (applesmc as it is), or the hwmon device under it (an
+// applesmc registered with hwmon_device_register_with_info keeps "name" on the platform
+// device and moves the fans into hwmon/hwmonN).
+std::optional<std::filesystem::path> platformReadings(const std::filesystem::path& platform) {
+  if (hasReadings(SysfsDirectory(platform))) return platform;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(platform / "hwmon", error), end; !error && it != end;
+       it.increment(error)) {
+    if (hasReadings(SysfsDirectory(it->path()))) return it->path();
+  }
+  return std::nullopt;
+}
+
 std::optional<SysfsDevice> findSysfsDevice(SysfsDriver driver,
                                            const std::filesystem::path& sysfsRoot) {
   if (driver == SysfsDriver::applesmc) {
     const SysfsDirectory platform(sysfsRoot / "devices" / "platform" / "applesmc.768");
-    if (nameOf(platform) == hwmonNameOf(driver))
-      return SysfsDevice{driver, resolved(platform.path())};
+    if (nameOf(platform) == hwmonNameOf(driver)) {
+      if (const auto folder = platformReadings(platform.path())) {
+        return SysfsDevice{driver, resolved(*folder)};
+      }
+    }
   }
   return findHwmonDevice(driver, sysfsRoot);
 }

@@ -25,11 +25,12 @@ struct SysfsDevice {
   friend bool operator==(const SysfsDevice&, const SysfsDevice&) = default;
 };
 
-// Looks for the driver's device under a sysfs root: applesmc's platform device first, else
-// the first hwmon device whose name is the driver's (its own "name", or its parent
-// device's when it has none). The attributes live in the hwmon folder or, with drivers
-// that put them on the parent device as applesmc does, in the parent's; the links on the
-// way are resolved here, once, at start-up.
+// Looks for the driver's device under a sysfs root by what it holds, wherever the driver
+// put it: applesmc's platform device first (its own folder, or a hwmon folder under it),
+// else the first hwmon device whose name is the driver's (its own "name", or its parent
+// device's when it has none, as with a T2 Mac's ACPI device APP0001:00). The attributes
+// live in the hwmon folder or, with drivers that put them on the parent device as applesmc
+// does, in the parent's; the links on the way are resolved here, once, at start-up.
 [[nodiscard]] std::optional<SysfsDevice> findSysfsDevice(SysfsDriver driver,
                                                          const std::filesystem::path& sysfsRoot);
 

@@ -19,6 +19,12 @@ bool SysfsDirectory::has(const std::string& name) const {
   return fd_ && ::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+bool SysfsDirectory::isWritable(const std::string& name) const {
+  struct stat status {};
+  return fd_ && ::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(status.st_mode) && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 // O_NONBLOCK keeps a FIFO planted in the directory from holding the caller up.
 int SysfsDirectory::openAttribute(const std::string& name, int flags, FileDescriptor& file) const {
   if (!fd_) return EBADF;

@@ -33,6 +33,10 @@ class SysfsDirectory {
 
   // Whether the directory has an entry of that name, whatever it is.
   [[nodiscard]] bool has(const std::string& name) const;
+  // Whether the entry is an attribute the driver takes writes to. A driver gives an
+  // attribute without a store function no write bit, and the kernel then refuses every
+  // write, root's included, so the mode says what the driver allows.
+  [[nodiscard]] bool isWritable(const std::string& name) const;
   // EFBIG for an attribute longer than kMaxAttributeSize.
   [[nodiscard]] AttributeText read(const std::string& name) const;
   // Writes the text in one call, as sysfs needs; 0 or the errno.

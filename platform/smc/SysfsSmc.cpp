@@ -16,8 +16,21 @@ constexpr std::uint32_t kKeyFNum = packFourCharCode("FNum");
 constexpr std::uint32_t kKeyForceMask = packFourCharCode("FS! ");
 constexpr std::uint8_t kReadable = 0x80;
 constexpr std::uint8_t kWritable = 0x40;
-// Above any fan's speed; keeps a garbled target from becoming a huge number in the file.
+// applesmc refuses a speed of 0x4000 or more (applesmc_store_fan_speed); other drivers get
+// at most what a 16-bit key holds.
+constexpr double kMaxApplesmcRPM = 0x3FFF;
 constexpr double kMaxWrittenRPM = 65535;
+
+// The sensors the Apple device trees give macsmc-hwmon, by the label they give it
+// (arch/arm64/boot/dts/apple/hwmon-common.dtsi, hwmon-laptop.dtsi, hwmon-mini.dtsi).
+struct NamedSensor {
+  std::string_view label;
+  std::string_view key;
+};
+constexpr std::array<NamedSensor, 4> kNamedSensors{{{"NAND Flash Temperature", "TH0x"},
+                                                    {"Battery Hotspot", "TB0T"},
+                                                    {"Charge Regulator Temp", "TCHP"},
+                                                    {"WiFi/BT Module Temp", "TW0P"}}};
 
 std::string numbered(std::string_view prefix, std::size_t number, std::string_view suffix) {
   std::string name(prefix);
@@ -40,13 +53,35 @@ void encode(std::uint32_t type, double value, std::span<std::uint8_t> bytes) {
   }
 }
 
+// The SMC key a sensor's label stands for: the label itself where it is a key
+// (applesmc_show_sensor_label prints the key), else the key the device trees give the name.
+std::optional<std::string_view> sensorKey(std::string_view label) {
+  if (label.size() == 4 && label[0] == 'T') return label;
+  for (const auto& named : kNamedSensors) {
+    if (named.label == label) return named.key;
+  }
+  return std::nullopt;
+}
+
 struct FanAttribute {
   std::string_view suffix;
   std::string_view attribute;
 };
-
-// The target is applesmc's fanN_output and macsmc-hwmon's fanN_target.
 constexpr std::array<FanAttribute, 3> kFanReadings{{{"Ac", "input"}, {"Mn", "min"}, {"Mx", "max"}}};
+
+std::string_view forceAttribute(SysfsForce force) {
+  switch (force) {
+    case SysfsForce::manualFlag:
+      return "fanN_manual";
+    case SysfsForce::pwmEnable:
+      return "pwmN_enable";
+    case SysfsForce::target:
+      return "fanN_target";
+    case SysfsForce::none:
+      break;
+  }
+  return "nothing";
+}
 
 }  // namespace
 
@@ -54,18 +89,55 @@ SysfsSmc::SysfsSmc(SysfsDevice device) : device_(std::move(device)), directory_(
   index();
 }
 
+// fanN_manual (applesmc_store_fan_manual) or pwmN_enable where the driver has one; else a
+// writable fanN_target forces by itself (macsmc_hwmon_write_fan), and a read-only one
+// (macsmc_hwmon_fan_is_visible without fan_control) leaves the fan to the firmware.
+SysfsFan SysfsSmc::fanAt(std::size_t fan) const {
+  SysfsFan found;
+  for (const char* name : {"_output", "_target"}) {
+    if (found.target.empty() && directory_.has(numbered("fan", fan, name))) {
+      found.target = numbered("fan", fan, name);
+    }
+  }
+  found.targetWritable = !found.target.empty() && directory_.isWritable(found.target);
+  if (directory_.has(numbered("fan", fan, "_manual"))) {
+    found.force = SysfsForce::manualFlag;
+  } else if (directory_.has(numbered("pwm", fan, "_enable"))) {
+    found.force = SysfsForce::pwmEnable;
+  } else if (found.targetWritable && found.target.ends_with("_target")) {
+    found.force = SysfsForce::target;
+  }
+  return found;
+}
+
 void SysfsSmc::index() {
-  while (fanCount_ < kMaxFans && directory_.has(numbered("fan", fanCount_ + 1, "_input"))) {
-    ++fanCount_;
+  while (fans_.size() < kMaxFans && directory_.has(numbered("fan", fans_.size() + 1, "_input"))) {
+    fans_.push_back(fanAt(fans_.size() + 1));
+    if (fans_.back().force == SysfsForce::target) {
+      forcedByTarget_ |= static_cast<std::uint16_t>(1U << (fans_.size() - 1));
+    }
   }
   for (std::size_t sensor = 1;
        sensor <= kMaxSensors && directory_.has(numbered("temp", sensor, "_input")); ++sensor) {
     const auto label = directory_.read(numbered("temp", sensor, "_label"));
-    const auto key = trimmed(label.text);
-    if (label.error == 0 && key.size() == 4 && key[0] == 'T') {
-      sensors_.emplace(packFourCharCode(key), sensor);
+    if (label.error != 0) continue;
+    if (const auto key = sensorKey(trimmed(label.text))) {
+      sensors_.emplace(packFourCharCode(*key), sensor);
     }
   }
+}
+
+bool SysfsSmc::canForceFans() const {
+  return !fans_.empty() && std::all_of(fans_.begin(), fans_.end(), [](const SysfsFan& fan) {
+    return fan.force != SysfsForce::none && fan.targetWritable;
+  });
+}
+
+std::string SysfsSmc::capabilities() const {
+  if (fans_.empty()) return "no fans";
+  std::string text = std::to_string(fans_.size()) + (fans_.size() == 1 ? " fan, " : " fans, ");
+  if (!canForceFans()) return text + "read-only";
+  return text + "forced through " + std::string(forceAttribute(fans_.front().force));
 }
 
 std::uint32_t SysfsSmc::speedType() const {
@@ -76,7 +148,7 @@ std::uint32_t SysfsSmc::temperatureType() const {
   return device_.driver == SysfsDriver::applesmc ? kTypeSp78 : kTypeFlt;
 }
 
-KernReturn SysfsSmc::execute(const SMCParamBlock& input, SMCParamBlock& output) const {
+KernReturn SysfsSmc::execute(const SMCParamBlock& input, SMCParamBlock& output) {
   output = input;
   output.result = 0;
   const auto command = input.data8;
@@ -101,12 +173,8 @@ KernReturn SysfsSmc::execute(const SMCParamBlock& input, SMCParamBlock& output) 
 std::optional<SysfsSmc::Key> SysfsSmc::resolve(std::uint32_t code) const {
   const auto name = unpackFourCharCode(code);
   if (code == kKeyFNum) return Key{Quantity::fanCount, {}, kTypeUi8, 1, false};
-  if (code == kKeyForceMask) {
-    if (device_.driver != SysfsDriver::applesmc || !directory_.has("fan1_manual")) {
-      return std::nullopt;
-    }
-    return Key{Quantity::forceMask, {}, kTypeUi16, 2, true};
-  }
+  // Writable even where no fan can be forced: clearing what is clear always succeeds.
+  if (code == kKeyForceMask) return Key{Quantity::forceMask, {}, kTypeUi16, 2, true};
   if (name[0] == 'F') return fanKey(name);
   const auto sensor = sensors_.find(code);
   if (sensor == sensors_.end()) return std::nullopt;
@@ -117,29 +185,35 @@ std::optional<SysfsSmc::Key> SysfsSmc::resolve(std::uint32_t code) const {
 std::optional<SysfsSmc::Key> SysfsSmc::fanKey(const std::string& name) const {
   if (name[1] < '0' || name[1] > '9') return std::nullopt;
   const auto fan = static_cast<std::size_t>(name[1] - '0') + 1;
-  if (fan > fanCount_) return std::nullopt;
+  if (fan > fans_.size()) return std::nullopt;
   const std::string_view suffix = std::string_view(name).substr(2);
-  const bool applesmc = device_.driver == SysfsDriver::applesmc;
-  std::optional<std::string_view> attribute;
-  if (suffix == "Tg") attribute = applesmc ? "output" : "target";
-  for (const auto& reading : kFanReadings) {
-    if (suffix == reading.suffix) attribute = reading.attribute;
+  const auto& found = fans_[fan - 1];
+  if (suffix == "Tg") {
+    if (found.target.empty()) return std::nullopt;
+    return Key{Quantity::speed, found.target, speedType(), sizeOf(speedType()),
+               found.targetWritable};
   }
-  if (!attribute) return std::nullopt;
-  auto file = numbered("fan", fan, "_");
-  file += *attribute;
-  if (!directory_.has(file)) return std::nullopt;
-  return Key{Quantity::speed, std::move(file), speedType(), sizeOf(speedType()),
-             applesmc && suffix == "Tg"};
+  for (const auto& reading : kFanReadings) {
+    if (suffix != reading.suffix) continue;
+    auto file = numbered("fan", fan, "_");
+    file += reading.attribute;
+    if (!directory_.has(file)) return std::nullopt;
+    return Key{Quantity::speed, std::move(file), speedType(), sizeOf(speedType()), false};
+  }
+  return std::nullopt;
 }
 
 KernReturn SysfsSmc::read(const Key& key, std::span<std::uint8_t> bytes) const {
   switch (key.quantity) {
     case Quantity::fanCount:
-      bytes[0] = static_cast<std::uint8_t>(fanCount_);
+      bytes[0] = static_cast<std::uint8_t>(fans_.size());
       return kIOReturnSuccess;
-    case Quantity::forceMask:
-      return readForceMask(bytes);
+    case Quantity::forceMask: {
+      std::uint16_t mask = 0;
+      if (const auto status = readForceMask(mask); status != kIOReturnSuccess) return status;
+      storeBigEndian16(mask, bytes);
+      return kIOReturnSuccess;
+    }
     case Quantity::speed:
     case Quantity::temperature: {
       const auto number = readNumber(key.attribute);
@@ -152,42 +226,86 @@ KernReturn SysfsSmc::read(const Key& key, std::span<std::uint8_t> bytes) const {
   return kIOReturnError;
 }
 
-KernReturn SysfsSmc::write(const Key& key, std::span<const std::uint8_t> bytes) const {
+KernReturn SysfsSmc::write(const Key& key, std::span<const std::uint8_t> bytes) {
   if (key.quantity == Quantity::forceMask) return writeForceMask(loadBigEndian16(bytes));
   return writeSpeed(key, bytes);
 }
 
-KernReturn SysfsSmc::readForceMask(std::span<std::uint8_t> bytes) const {
-  std::uint16_t mask = 0;
-  for (std::size_t fan = 1; fan <= fanCount_; ++fan) {
-    const auto manual = readNumber(numbered("fan", fan, "_manual"));
-    if (manual.status != kIOReturnSuccess) return manual.status;
-    if (manual.value != 0) mask |= static_cast<std::uint16_t>(1U << (fan - 1));
+// fanN_manual reads the force bit (applesmc_show_fan_manual), or on T2 kernels the fan's
+// mode byte, whose low bit is the same flag; pwmN_enable reads 1 for manual control.
+KernReturn SysfsSmc::readForceMask(std::uint16_t& mask) const {
+  mask = 0;
+  for (std::size_t fan = 1; fan <= fans_.size(); ++fan) {
+    const auto bit = static_cast<std::uint16_t>(1U << (fan - 1));
+    bool forced = false;
+    switch (fans_[fan - 1].force) {
+      case SysfsForce::manualFlag: {
+        const auto manual = readNumber(numbered("fan", fan, "_manual"));
+        if (manual.status != kIOReturnSuccess) return manual.status;
+        forced = (manual.value & 1) != 0;
+        break;
+      }
+      case SysfsForce::pwmEnable: {
+        const auto enable = readNumber(numbered("pwm", fan, "_enable"));
+        if (enable.status != kIOReturnSuccess) return enable.status;
+        forced = enable.value == 1;
+        break;
+      }
+      case SysfsForce::target:
+        forced = (forcedByTarget_ & bit) != 0;
+        break;
+      case SysfsForce::none:
+        break;
+    }
+    if (forced) mask |= bit;
   }
-  storeBigEndian16(mask, bytes);
   return kIOReturnSuccess;
 }
 
 // Every fan is tried even after one fails, so that a release hands back all it can; the
 // first failure is the answer.
-KernReturn SysfsSmc::writeForceMask(std::uint16_t mask) const {
+KernReturn SysfsSmc::writeForceMask(std::uint16_t mask) {
+  std::uint16_t current = 0;
+  const bool known = readForceMask(current) == kIOReturnSuccess;
   KernReturn status = kIOReturnSuccess;
-  for (std::size_t fan = 1; fan <= fanCount_; ++fan) {
-    const auto attribute = numbered("fan", fan, "_manual");
-    const bool wanted = (mask & (1U << (fan - 1))) != 0;
-    const auto current = readNumber(attribute);
-    if (current.status == kIOReturnSuccess && (current.value != 0) == wanted) continue;
-    const int error = directory_.write(attribute, wanted ? "1\n" : "0\n");
-    if (error != 0 && status == kIOReturnSuccess) status = errnoStatus(error);
+  for (std::size_t fan = 1; fan <= fans_.size(); ++fan) {
+    const auto bit = static_cast<std::uint16_t>(1U << (fan - 1));
+    const bool wanted = (mask & bit) != 0;
+    if (known && ((current & bit) != 0) == wanted) continue;
+    const auto result = setForced(fan, wanted);
+    if (result != kIOReturnSuccess && status == kIOReturnSuccess) status = result;
   }
   return status;
 }
 
-// Whole RPM, as the driver takes it: it drops the quarter-RPM bits of fpe2 itself.
+KernReturn SysfsSmc::setForced(std::size_t fan, bool forced) {
+  const auto bit = static_cast<std::uint16_t>(1U << (fan - 1));
+  int error = 0;
+  switch (fans_[fan - 1].force) {
+    case SysfsForce::manualFlag:
+      error = directory_.write(numbered("fan", fan, "_manual"), forced ? "1\n" : "0\n");
+      break;
+    case SysfsForce::pwmEnable:
+      error = directory_.write(numbered("pwm", fan, "_enable"), forced ? "1\n" : "2\n");
+      break;
+    case SysfsForce::target:
+      // The target's own write forces the fan; 0 hands it back.
+      if (!forced) error = directory_.write(fans_[fan - 1].target, "0\n");
+      if (error == 0) forcedByTarget_ = forced ? forcedByTarget_ | bit : forcedByTarget_ & ~bit;
+      break;
+    case SysfsForce::none:
+      return forced ? kIOReturnNotPrivileged : kIOReturnSuccess;
+  }
+  return error == 0 ? kIOReturnSuccess : errnoStatus(error);
+}
+
+// Whole RPM, as the drivers take it (kstrtoul, or hwmon's kstrtol): applesmc drops the
+// quarter-RPM bits of fpe2 itself.
 KernReturn SysfsSmc::writeSpeed(const Key& key, std::span<const std::uint8_t> bytes) const {
   const double rpm = key.type == kTypeFlt ? decodeFlt(bytes) : decodeFpe2(bytes);
   if (std::isnan(rpm)) return kIOReturnBadArgument;
-  const auto whole = static_cast<std::int64_t>(std::floor(std::clamp(rpm, 0.0, kMaxWrittenRPM)));
+  const double limit = device_.driver == SysfsDriver::applesmc ? kMaxApplesmcRPM : kMaxWrittenRPM;
+  const auto whole = static_cast<std::int64_t>(std::floor(std::clamp(rpm, 0.0, limit)));
   const int error = directory_.write(key.attribute, std::to_string(whole) + "\n");
   return error == 0 ? kIOReturnSuccess : errnoStatus(error);
 }

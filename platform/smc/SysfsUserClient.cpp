@@ -31,9 +31,10 @@ std::string SysfsUserClient::description() const {
   std::string text(driverNameOf(smc_.device().driver));
   text += " at " + directory.path().string();
   if (!directory.isOpen()) {
-    text += ": cannot open it (" + std::generic_category().message(directory.openError()) + ")";
+    return text + ": cannot open it (" + std::generic_category().message(directory.openError()) +
+           ")";
   }
-  return text;
+  return text + ": " + smc_.capabilities();
 }
 
 }  // namespace zephro::smc

@@ -25,7 +25,8 @@ class SysfsUserClient final : public UserClient {
                                             std::span<const std::byte> input,
                                             std::span<std::byte> output) override;
   void close(std::uint32_t connection) override;
-  // "applesmc at DIR", with the reason when the directory cannot be opened.
+  // "applesmc at DIR: 2 fans, forced through fanN_manual", or why the directory cannot be
+  // opened.
   [[nodiscard]] std::string description() const override;
 
   [[nodiscard]] const SysfsSmc& smc() const { return smc_; }

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/platform/smc/FakeSysfs.h"
@@ -45,14 +47,22 @@ inline pid_t spawnProcess(const std::vector<std::string>& argv, const std::files
 
 // The real com.zephro.helper with the --smc option a test gives, on a socket of the test's
 // own (passed as the program's $ZEPHRO_HELPER_SOCKET), with its log in a file, and the
-// signed test client to talk to it.
+// signed test client to talk to it. Given a user, both run as that user (through setpriv),
+// so that a helper run by root meets file modes as a daemon that is not root would.
 class HelperProcess {
  public:
   static constexpr auto kWait = std::chrono::seconds(120);
   static constexpr const char* kRunning = "[ZephroHelper] XPC listener is running.";
 
-  HelperProcess(const std::filesystem::path& dir, std::string smc)
-      : dir_(dir), log_(dir / "helper.log"), smc_(std::move(smc)) {}
+  HelperProcess(const std::filesystem::path& dir, std::string smc,
+                std::optional<std::pair<uid_t, gid_t>> user = std::nullopt)
+      : dir_(dir), log_(dir / "helper.log"), smc_(std::move(smc)) {
+    if (user) {
+      const auto id = [](auto value) { return std::to_string(value); };
+      asUser_ = {"/usr/bin/setpriv", "--reuid=" + id(user->first), "--regid=" + id(user->second),
+                 "--clear-groups"};
+    }
+  }
   ~HelperProcess() {
     if (pid_ > 0) stop(pid_, SIGTERM);
   }
@@ -62,8 +72,9 @@ class HelperProcess {
   // True once the listener runs; false when the helper exited first or never got there.
   [[nodiscard]] bool start() {
     ::setenv("ZEPHRO_HELPER_SOCKET", (dir_ / "helper.sock").c_str(), 1);
-    pid_ = spawnProcess({HELPER_BINARY, "--smc", smc_, "--anchor-key", ZEPHRO_DEV_ANCHOR_KEY},
-                        "/dev/null", log_);
+    pid_ = spawnProcess(
+        withUser({HELPER_BINARY, "--smc", smc_, "--anchor-key", ZEPHRO_DEV_ANCHOR_KEY}),
+        "/dev/null", log_);
     int status = 0;
     while (
         waitForLog("[ZephroHelper] XPC listener is running.", 1, std::chrono::seconds(1)).empty()) {
@@ -118,12 +129,18 @@ class HelperProcess {
   }
 
  private:
+  [[nodiscard]] Lines withUser(Lines argv) const {
+    argv.insert(argv.begin(), asUser_.begin(), asUser_.end());
+    return argv;
+  }
+
   [[nodiscard]] pid_t startClient(const Lines& commands, const std::string& name) const {
     Lines argv{SIGNED_CLIENT, (dir_ / "helper.sock").string()};
     argv.insert(argv.end(), commands.begin(), commands.end());
-    return spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
+    return spawnProcess(withUser(argv), dir_ / (name + ".out"), dir_ / (name + ".err"));
   }
 
+  Lines asUser_;
   std::filesystem::path dir_;
   std::filesystem::path log_;
   std::string smc_;

@@ -1,7 +1,13 @@
-// The real com.zephro.helper driving fake applesmc and macsmc-hwmon folders through the
-// real client: what a Mac running Linux would see written, and what its users would read.
+// The real com.zephro.helper driving every Apple SMC driver layout the kernel has, through
+// the real client: what each Mac would see written, and what its users would read.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,47 +18,18 @@
 namespace zephro::testing {
 namespace {
 
-using Driver = FakeSysfsDevice::Driver;
-
 constexpr const char* kBackend = "[ZephroHelper] SMC backend: ";
-constexpr const char* kCannotOpen =
-    "error Error Domain=SMCErrorDomain Code=1 \"Could not open connection to AppleSMC.\" "
-    "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}";
 
-struct IntelMac {
-  const char* name;
-  std::vector<FakeFan> fans;
-  // In the driver's order, which sorts the keys.
-  std::vector<FakeSensor> sensors;
-  // Found by --smc auto under a sysfs tree, or named with applesmc:DIR.
-  bool found;
-  const char* percentages;
-  Lines outputsAtHalf;
-  const char* temperature;
-  const char* driven;  // the helper's fan table once the firmware has followed
-};
+std::string smcError(long code, const std::string& description) {
+  return "error Error Domain=SMCErrorDomain Code=" + std::to_string(code) + " \"" + description +
+         "\" UserInfo={NSLocalizedDescription=" + description + "}";
+}
 
-// Tp01 reads below what the helper believes and Tp0T comes before TC0P in its order,
-// though after it in the driver's.
-const std::vector<IntelMac> kIntelMacs{
-    {"two-fan MacBook Pro",
-     {{2000, 6000, 2100}, {1800, 5600, 1900}},
-     {{"TA0P", 30000}, {"TC0P", 58250}, {"Tp01", 5000}, {"Tp0T", 47750}},
-     false,
-     "50,50",
-     {"4000", "3700"},
-     "temperature 47.75",
-     "[ZephroHelper] getFanInfo: fan0: 4000.0RPM min=2000.0 max=6000.0, "
-     "fan1: 3700.0RPM min=1800.0 max=5600.0"},
-    {"one-fan MacBook Air",
-     {{1200, 6500, 1250}},
-     {{"TB0T", 33000}, {"TC0P", 44500}},
-     true,
-     "50",
-     {"3850"},
-     "temperature 44.5",
-     "[ZephroHelper] getFanInfo: fan0: 3850.0RPM min=1200.0 max=6500.0"},
-};
+// kIOReturnNotPrivileged, and errnoStatus of EACCES and EISDIR.
+constexpr long kReadOnly = -536870207;
+constexpr long kAccessDenied = -535920627;
+constexpr long kIsDirectory = -535920619;
+const std::string kNotTakenOver = "Failed to take fan 0 over from the firmware";
 
 std::string repeated(const std::string& text, std::size_t count) {
   std::string list;
@@ -60,88 +37,246 @@ std::string repeated(const std::string& text, std::size_t count) {
   return list;
 }
 
-TEST(SysfsHelperDaemon, DrivesIntelMacsThroughApplesmcAndHandsTheFansBack) {
-  for (const auto& mac : kIntelMacs) {
+struct Mac {
+  const char* name;
+  SysfsLayout layout;
+  std::vector<FakeFan> fans;
+  std::vector<FakeSensor> sensors;
+  const char* capabilities;
+  const char* temperature;
+  // Each fan's target at 50 % and at max, its force attribute forced and handed back; or,
+  // where the fans cannot be forced, the answer to a change.
+  Lines half, max, forced, released;
+  std::string refusal{};
+  // Done to the tree before the helper starts.
+  std::function<void(const FakeSysfs&)> spoil = [](const FakeSysfs&) {};
+};
+
+// Sensors are labelled by SMC key on applesmc and by name on Apple silicon, where the NAND
+// flash sensor (TH0x) is the one every device tree has. Tp01 reads implausibly low.
+const std::vector<FakeSensor> kIntelSensors{
+    {"TA0P", 30000}, {"TC0P", 58250}, {"Tp01", 5000}, {"Tp0T", 47750}};
+const std::vector<FakeSensor> kAppleSiliconSensors{
+    {"Battery Hotspot", 30500}, {"NAND Flash Temperature", 41500}, {"WiFi/BT Module Temp", 38000}};
+
+const std::vector<Mac> kMacs{
+    {"Intel MacBook Pro, mainline applesmc",
+     SysfsLayout::mainlineApplesmc,
+     {{2000, 6000, 2100}, {1800, 5600, 1900}},
+     kIntelSensors,
+     "2 fans, forced through fanN_manual",
+     "temperature 47.75",
+     {"4000", "3700"},
+     {"6000", "5600"},
+     {"1", "1"},
+     {"0", "0"}},
+    {"T2 MacBook Pro, patched applesmc",
+     SysfsLayout::t2Applesmc,
+     {{2000, 6000, 2100}, {1800, 5600, 1900}},
+     kIntelSensors,
+     "2 fans, forced through fanN_manual",
+     "temperature 47.75",
+     {"4000", "3700"},
+     {"6000", "5600"},
+     {"1", "1"},
+     {"0", "0"}},
+    {"applesmc on hwmon's standard attributes",
+     SysfsLayout::convertedApplesmc,
+     {{1200, 6500, 1250}},
+     {{"TC0P", 44500}},
+     "1 fan, forced through pwmN_enable",
+     "temperature 44.5",
+     {"3850"},
+     {"6500"},
+     {"1"},
+     {"2"}},
+    {"Apple silicon Mac mini, macsmc-hwmon as it loads",
+     SysfsLayout::macsmcReadOnly,
+     {{1000, 4900, 1750}},
+     kAppleSiliconSensors,
+     "1 fan, read-only",
+     "temperature 41.5",
+     {},
+     {},
+     {},
+     {},
+     smcError(kReadOnly, kNotTakenOver)},
+    {"Apple silicon MacBook Pro, macsmc-hwmon with fan_control",
+     SysfsLayout::macsmcFanControl,
+     {{2317, 5800, 2400}, {2317, 5800, 2450}},
+     kAppleSiliconSensors,
+     "2 fans, forced through fanN_target",
+     "temperature 41.5",
+     {"4058", "4058"},
+     {"5800", "5800"},
+     {"4058", "4058"},
+     {"0", "0"}},
+    {"fanless Apple silicon MacBook Air",
+     SysfsLayout::macsmcFanless,
+     {},
+     kAppleSiliconSensors,
+     "no fans",
+     "temperature 41.5",
+     {},
+     {},
+     {},
+     {},
+     "error Error Domain=HelperError Code=0 \"fanCount is 0\" UserInfo={NSLocalizedDescription="
+     "fanCount is 0}"},
+    {"Intel MacBook Pro whose fanN_manual cannot be written",
+     SysfsLayout::mainlineApplesmc,
+     {{2000, 6000, 2100}, {1800, 5600, 1900}},
+     kIntelSensors,
+     "2 fans, forced through fanN_manual",
+     "temperature 47.75",
+     {},
+     {},
+     {},
+     {},
+     smcError(kAccessDenied, kNotTakenOver),
+     [](const FakeSysfs& fake) {
+       fake.setMode("fan1_manual", std::filesystem::perms::owner_read);
+     }},
+};
+
+// Run by root, the helper and its client run as nobody, the owner of the tree, so that
+// read-only attributes refuse writes as the kernel's do.
+std::optional<std::pair<uid_t, gid_t>> treeOwner(const std::filesystem::path& dir,
+                                                 const FakeSysfs& fake) {
+  if (::geteuid() != 0) return std::nullopt;
+  fake.giveTo(65534, 65534);
+  (void)::chown(dir.c_str(), 65534, 65534);
+  return std::pair<uid_t, gid_t>{65534, 65534};
+}
+
+TEST(SysfsHelperDaemon, DrivesEveryDriverLayoutAndRefusesWhatItsDriverRefuses) {
+  for (const auto& mac : kMacs) {
     SCOPED_TRACE(mac.name);
     TempDir dir;
     const auto root = std::filesystem::canonical(dir.path()) / "sys";
-    const FakeSysfsDevice device(root / "devices/platform/applesmc.768", Driver::applesmc, mac.fans,
-                                 mac.sensors);
-    const std::string smcOption =
-        mac.found ? "auto:" + root.string() : "applesmc:" + device.directory().string();
-    HelperProcess helper(dir.path(), smcOption);
+    const FakeSysfs fake(mac.layout, root, mac.fans, mac.sensors);
+    mac.spoil(fake);
+    HelperProcess helper(dir.path(), "auto:" + root.string(), treeOwner(dir.path(), fake));
     ASSERT_TRUE(helper.start()) << contentOf(dir / "helper.log");
-    EXPECT_EQ(helper.waitForLog(kBackend),
-              Lines{kBackend + ("applesmc at " + device.directory().string())});
+    EXPECT_EQ(helper.waitForLog(kBackend), Lines{kBackend + fake.driver() + " at " +
+                                                 fake.folder().string() + ": " + mac.capabilities});
 
-    // The client stays, so the fans stay forced: the helper hands back those of a client
-    // that leaves.
     const auto fans = mac.fans.size();
+    const auto targets = fake.values("target");
+    if (!mac.refusal.empty()) {
+      const auto fanTable = fans == 0 ? mac.refusal : "fans " + repeated("system", fans);
+      EXPECT_EQ(helper.client({"fans", "temperature", "mode", "1", "50", "mode", "0", "none"}),
+                (Lines{fanTable, mac.temperature, mac.refusal, "ok"}));
+      EXPECT_EQ(fake.values("target"), targets) << "no target is written";
+      continue;
+    }
+    // Clients that stay keep the fans forced: the helper hands back those of a client
+    // that leaves.
     Lines held;
-    const pid_t holder =
-        helper.holdingClient({"fans", "temperature", "mode", "1", mac.percentages, "fans"}, held);
-    EXPECT_EQ(held, (Lines{"fans " + repeated("system", fans), mac.temperature, "ok",
-                           "fans " + repeated("manual", fans), "holding"}));
-    EXPECT_EQ(device.fanValues("manual"), Lines(fans, "1"));
-    EXPECT_EQ(device.fanValues("output"), mac.outputsAtHalf);
-
-    device.tick();
-    EXPECT_EQ(helper.client({"fans"}), Lines{"fans " + repeated("manual", fans)});
-    EXPECT_EQ(helper.logStartingWith("[ZephroHelper] getFanInfo").back(), mac.driven);
+    const pid_t manual =
+        helper.holdingClient({"temperature", "mode", "1", repeated("50", fans), "fans"}, held);
+    EXPECT_EQ(held, (Lines{mac.temperature, "ok", "fans " + repeated("manual", fans), "holding"}));
+    EXPECT_EQ(fake.values("target"), mac.half);
+    EXPECT_EQ(fake.values("force"), mac.forced);
+    fake.tick();
+    EXPECT_EQ(fake.values("input"), mac.half) << "the firmware follows a forced fan";
+    const pid_t max = helper.holdingClient({"mode", "2", "none"}, held);
+    EXPECT_EQ(fake.values("target"), mac.max);
 
     EXPECT_EQ(helper.client({"mode", "0", "none", "fans"}),
               (Lines{"ok", "fans " + repeated("system", fans)}));
-    EXPECT_EQ(device.fanValues("manual"), Lines(fans, "0"));
-    HelperProcess::stop(holder);
+    EXPECT_EQ(fake.values("force"), mac.released);
+    EXPECT_EQ(fake.ruleBreaches(), Lines{});
+    HelperProcess::stop(manual);
+    HelperProcess::stop(max);
   }
 }
 
-TEST(SysfsHelperDaemon, AFailingAttributeWriteAnswersItsErrno) {
-  TempDir dir;
-  const auto& mac = kIntelMacs[0];
-  const FakeSysfsDevice device(dir / "applesmc", Driver::applesmc, mac.fans, mac.sensors);
-  device.makeUnwritable("fan1_output");
-  HelperProcess helper(dir.path(), "applesmc:" + device.directory().string());
-  ASSERT_TRUE(helper.start()) << contentOf(dir / "helper.log");
-
-  // EISDIR (21) in the errno status: 0xE00E8015.
-  const std::string failure =
-      "Error Domain=SMCErrorDomain Code=-535920619 \"Failed to write F0Tg (fpe2 fallback, read "
-      "failed)\" UserInfo={NSLocalizedDescription=Failed to write F0Tg (fpe2 fallback, read "
-      "failed)}";
-  EXPECT_EQ(helper.client({"mode", "1", "50,50"}), Lines{"error " + failure});
-  EXPECT_EQ(helper.logStartingWith("[SMCWrapperObjC] writeFloatKey"),
-            Lines(2,
-                  "[SMCWrapperObjC] writeFloatKey: Cannot read key 'F0Tg' to detect format "
-                  "(result: -535920619). Attempting fpe2 fallback."));
-  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] setFanMode ERROR"),
-            Lines{"[ZephroHelper] setFanMode ERROR: " + failure});
-
-  // The fan forced before its target failed goes back once the client has left; the
-  // helper says so with the lock held, so the next request comes after the release.
-  EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid").size(), 1U);
-  EXPECT_EQ(helper.client({"fans"}), Lines{"fans system,system"});
-  EXPECT_EQ(device.fanValues("manual"), (Lines{"0", "0"}));
-  EXPECT_EQ(device.get("fan2_output"), "1900\n") << "the request stopped at the first fan";
+// What the unit makes writable again under ProtectKernelTunables, as its file says.
+std::vector<std::filesystem::path> unitReadWritePaths() {
+  std::istringstream unit(contentOf(sourcePath("app/resources/systemd/com.zephro.helper.service")));
+  std::vector<std::filesystem::path> paths;
+  for (std::string line; std::getline(unit, line);) {
+    if (!line.starts_with("ReadWritePaths=")) continue;
+    std::istringstream entries(line.substr(15));
+    for (std::string entry; entries >> entry;) paths.emplace_back(entry.substr(entry[0] == '-'));
+  }
+  return paths;
 }
 
-TEST(SysfsHelperDaemon, AppleSiliconFansAreShownButNeverDriven) {
-  TempDir dir;
-  const FakeSysfsDevice device(dir / "hwmon3", Driver::macsmc, {{1000, 4900, 1750}},
-                               {{"Tp0T", 41500}});
-  HelperProcess helper(dir.path(), "macsmc:" + device.directory().string());
-  ASSERT_TRUE(helper.start()) << contentOf(dir / "helper.log");
-  EXPECT_EQ(helper.waitForLog(kBackend),
-            Lines{kBackend + ("macsmc-hwmon at " + device.directory().string())});
+// Runs in a child of its own mount namespace: the layout in a tmpfs at /sys, all of /sys
+// read-only as ProtectKernelTunables makes it, the unit's ReadWritePaths writable again,
+// and the helper, as root and with the unit's --smc auto, asked to force the fans.
+// Exits 0 when every fan's force and target attributes were written.
+[[noreturn]] void forceUnderTheUnitsView(SysfsLayout layout, const std::filesystem::path& dir) {
+  const auto fail = [&](const std::string& why) {
+    putFile(dir / "why", why);
+    ::_exit(1);
+  };
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+      ::mount("tmpfs", "/sys", "tmpfs", 0, "mode=0755") != 0) {
+    fail("no mount namespace");
+  }
+  const FakeSysfs fake(layout, "/sys", {{2000, 6000, 2100}, {1800, 5600, 1900}}, {});
+  if (::mount("/sys", "/sys", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+      ::mount(nullptr, "/sys", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+    fail("cannot make /sys read-only");
+  }
+  for (const auto& path : unitReadWritePaths()) {
+    if (!std::filesystem::exists(path)) continue;
+    if (::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) != 0) {
+      fail("cannot make " + path.string() + " writable");
+    }
+  }
+  std::string why;
+  {
+    HelperProcess helper(dir, "auto");
+    if (!helper.start()) {
+      why = "the helper did not start";
+    } else {
+      // A client that stays keeps the fans forced while they are looked at.
+      Lines answer;
+      const pid_t holder = helper.holdingClient({"mode", "1", "50,50"}, answer);
+      const bool forced =
+          layout == SysfsLayout::macsmcFanControl || fake.values("force") == Lines{"1", "1"};
+      if (answer != Lines{"ok", "holding"} || !forced ||
+          fake.values("target") != Lines{"4000", "3700"}) {
+        why = "the helper could not force the fans: " + (answer.empty() ? "" : answer[0]);
+      }
+      HelperProcess::stop(holder);
+    }
+  }
+  if (!why.empty()) fail(why + "\n" + contentOf(dir / "helper.log"));
+  ::_exit(0);
+}
 
-  const std::string refused =
-      "error Error Domain=SMCErrorDomain Code=-536870207 \"Failed to write F0Tg\" "
-      "UserInfo={NSLocalizedDescription=Failed to write F0Tg}";
-  EXPECT_EQ(helper.client({"fans", "temperature", "mode", "2", "none", "fans"}),
-            (Lines{"fans system", "temperature 41.5", refused, "fans system"}));
-  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] getFanInfo").front(),
-            "[ZephroHelper] getFanInfo: fan0: 1750.0RPM min=1000.0 max=4900.0");
-  EXPECT_EQ(device.get("fan1_target"), "1750\n");
+TEST(SysfsHelperDaemon, TheUnitLetsTheHelperWriteWhereEachDriverKeepsItsFans) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+  for (const auto layout : {SysfsLayout::mainlineApplesmc, SysfsLayout::t2Applesmc,
+                            SysfsLayout::convertedApplesmc, SysfsLayout::macsmcFanControl}) {
+    SCOPED_TRACE(static_cast<int>(layout));
+    TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) forceUnderTheUnitsView(layout, dir.path());
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << contentOf(dir / "why");
+  }
+}
+
+// An unpatched kernel on a T2 Mac answers EINVAL to fan reads; a folder in a file's place
+// fails the same way here. The user sees an error, never 0 RPM.
+TEST(SysfsHelperDaemon, AFanThatCannotBeReadIsAnErrorNotAReading) {
+  TempDir dir;
+  const auto root = std::filesystem::canonical(dir.path()) / "sys";
+  const FakeSysfs fake(SysfsLayout::t2Applesmc, root, {{2000, 6000, 2100}}, kIntelSensors);
+  std::filesystem::remove(fake.folder() / "fan1_input");
+  std::filesystem::create_directory(fake.folder() / "fan1_input");
+  HelperProcess helper(dir.path(), "auto:" + root.string());
+  ASSERT_TRUE(helper.start()) << contentOf(dir / "helper.log");
+  EXPECT_EQ(helper.client({"fans"}), Lines{smcError(kIsDirectory, "Failed to read F0Ac")});
 }
 
 TEST(SysfsHelperDaemon, AutoWithoutAnAppleSmcAnswersThatTheSmcCannotBeOpened) {
@@ -155,8 +290,8 @@ TEST(SysfsHelperDaemon, AutoWithoutAnAppleSmcAnswersThatTheSmcCannotBeOpened) {
   ASSERT_TRUE(helper.start()) << contentOf(dir / "helper.log");
   const auto reason = "no applesmc or macsmc-hwmon device under " + root.string();
   EXPECT_EQ(helper.waitForLog(kBackend), Lines{kBackend + reason});
-
-  EXPECT_EQ(helper.client({"fans", "temperature", "mode", "2", "none"}), Lines(3, kCannotOpen));
+  EXPECT_EQ(helper.client({"fans", "temperature", "mode", "2", "none"}),
+            Lines(3, smcError(1, "Could not open connection to AppleSMC.")));
   EXPECT_EQ(helper.logStartingWith("[ZephroHelper] AppleSMC unavailable"),
             Lines(3, "[ZephroHelper] AppleSMC unavailable: " + reason));
 }

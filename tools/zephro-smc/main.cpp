@@ -121,7 +121,8 @@ int showFans(smc::EmulatedSmc& smc, SMCWrapperObjC& wrapper) {
   return 0;
 }
 
-// The fan table as the helper sees it, for any backend.
+// The fan table as the helper sees it, for any backend; a fan that cannot be read is an
+// error, as it is for the helper.
 int showFansThroughTheHelpersReads(SMCWrapperObjC& wrapper) {
   const std::int64_t count = wrapper.fanCount();
   if (count < 0) {
@@ -130,9 +131,14 @@ int showFansThroughTheHelpersReads(SMCWrapperObjC& wrapper) {
   }
   std::printf("%lld fan(s)\n", static_cast<long long>(count));
   for (std::int64_t fan = 0; fan < count; ++fan) {
+    SMCWrapperObjC::FanReadings readings;
+    if (Error error; !wrapper.readFan(fan, readings, &error)) {
+      std::fprintf(stderr, "zephro-smc: fan%lld: %s\n", static_cast<long long>(fan),
+                   error.fullDescription().c_str());
+      return 1;
+    }
     std::printf("fan%lld: actual=%.1f min=%.1f max=%.1f %s\n", static_cast<long long>(fan),
-                wrapper.fanSpeedForIndex(fan), wrapper.fanMinSpeedForIndex(fan),
-                wrapper.fanMaxSpeedForIndex(fan),
+                readings.actual, readings.minimum, readings.maximum,
                 wrapper.isFanUnderManualControlForIndex(fan) ? "FORCED" : "automatic");
   }
   return 0;
@@ -144,7 +150,12 @@ int runCommand(SMCWrapperObjC& wrapper, const std::vector<std::string>& command)
   if (verb == "write" && command.size() == 3) return writeKey(wrapper, command[1], command[2]);
   if (verb == "fans" && command.size() == 1) return showFansThroughTheHelpersReads(wrapper);
   if (verb == "temp" && command.size() == 1) {
-    std::printf("%.2f\n", wrapper.systemTemperature());
+    double celsius = 0.0;
+    if (Error error; !wrapper.readSystemTemperature(celsius, &error)) {
+      std::fprintf(stderr, "zephro-smc: %s\n", error.fullDescription().c_str());
+      return 1;
+    }
+    std::printf("%.2f\n", celsius);
     return 0;
   }
   std::fputs(kUsage, stderr);
@@ -162,6 +173,8 @@ int runOnBackend(const std::string& spec, const std::vector<std::string>& comman
                  backend.c_str());
     return 1;
   }
+  // What the helper would log at start-up: the driver, where, and what it can do.
+  if (command[0] == "fans") std::printf("%s\n", backend.c_str());
   return runCommand(*wrapper, command);
 }
 

@@ -1,12 +1,22 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace zephro::testing {
+
+// The folders the kernel's Apple SMC drivers make, as they make them.
+enum class SysfsLayout {
+  mainlineApplesmc,   // Intel Macs: applesmc's platform device applesmc.768
+  t2Applesmc,         // T2 Macs: the same attributes on the ACPI device APP0001:00
+  convertedApplesmc,  // applesmc on hwmon_device_register_with_info: fanN_target, pwmN_enable
+  macsmcReadOnly,     // Apple silicon: macsmc-hwmon as it loads by default
+  macsmcFanControl,   // macsmc-hwmon with its fan_control parameter
+  macsmcFanless,      // a fanless Apple silicon laptop: sensors only
+};
 
 struct FakeFan {
   int minRPM = 0;
@@ -19,91 +29,53 @@ struct FakeSensor {
   int millidegrees = 0;
 };
 
-inline std::string contentOf(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+[[nodiscard]] std::string contentOf(const std::filesystem::path& path);
+void putFile(const std::filesystem::path& path, const std::string& content);
 
-inline void putFile(const std::filesystem::path& path, const std::string& content) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-// A driver's attribute folder laid out as the kernel makes it, every value a line of
-// decimal text. applesmc puts its attributes on the platform device (fanN_output and
-// fanN_manual writable, the rest read-only, temperature labels the SMC's keys);
-// macsmc-hwmon on its hwmon device, fanN_target instead of output and manual.
-class FakeSysfsDevice {
+// One driver's folders under a sysfs root, made from the layout's description: every
+// attribute with the mode the driver gives it, the links /sys/class/hwmon has, labels as
+// the driver prints them. Plain files cannot refuse what a driver refuses on a write
+// (anything but a decimal integer, a speed out of range), so ruleBreaches() checks what
+// was written against those rules afterwards; a helper run as a non-root owner of the
+// tree meets the read-only modes as the driver's refusal.
+class FakeSysfs {
  public:
-  enum class Driver { applesmc, macsmc };
+  FakeSysfs(SysfsLayout layout, std::filesystem::path root, std::vector<FakeFan> fans,
+            std::vector<FakeSensor> sensors);
 
-  FakeSysfsDevice(std::filesystem::path directory, Driver driver, const std::vector<FakeFan>& fans,
-                  const std::vector<FakeSensor>& sensors)
-      : directory_(std::move(directory)) {
-    const bool applesmc = driver == Driver::applesmc;
-    set("name", applesmc ? "applesmc" : "macsmc_hwmon");
-    for (std::size_t i = 0; i < fans.size(); ++i) {
-      const auto fan = "fan" + std::to_string(i + 1) + "_";
-      set(fan + "label", applesmc ? "Fan " + std::to_string(i + 1) : "Exhaust");
-      set(fan + "input", std::to_string(fans[i].actualRPM));
-      set(fan + "min", std::to_string(fans[i].minRPM));
-      set(fan + "max", std::to_string(fans[i].maxRPM));
-      set(fan + (applesmc ? "output" : "target"), std::to_string(fans[i].actualRPM));
-      if (applesmc) set(fan + "manual", "0");
-    }
-    for (std::size_t i = 0; i < sensors.size(); ++i) {
-      const auto temp = "temp" + std::to_string(i + 1) + "_";
-      set(temp + "label", sensors[i].label);
-      set(temp + "input", std::to_string(sensors[i].millidegrees));
-    }
-  }
+  // The folder that holds the fans and sensors.
+  [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
+  [[nodiscard]] SysfsLayout layout() const { return layout_; }
+  // "applesmc" or "macsmc-hwmon".
+  [[nodiscard]] std::string driver() const;
+  // The attribute that forces fan N (1-based) on this layout, and its target.
+  [[nodiscard]] std::string forceAttribute(int fan) const;
+  [[nodiscard]] std::string targetAttribute(int fan) const;
 
-  [[nodiscard]] const std::filesystem::path& directory() const { return directory_; }
-  [[nodiscard]] std::string get(const std::string& name) const {
-    return contentOf(directory_ / name);
-  }
-  void set(const std::string& name, const std::string& value) const {
-    putFile(directory_ / name, value + "\n");
-  }
+  [[nodiscard]] std::string get(const std::string& name) const;
+  void set(const std::string& name, const std::string& value) const;
+  void setMode(const std::string& name, std::filesystem::perms mode) const;
+  // Every fan's value of one attribute, without the newline.
+  [[nodiscard]] std::vector<std::string> values(const std::string& suffix) const;
 
-  // Root may write to any file, whatever its mode, but nobody can open a directory for
-  // writing (EISDIR): the attribute stays present, and every write to it fails.
-  void makeUnwritable(const std::string& name) const {
-    std::filesystem::remove(directory_ / name);
-    std::filesystem::create_directory(directory_ / name);
-  }
-
-  // The firmware's part, which a fake cannot do by itself: a fan under manual control
-  // spins at its output; the others stay where the firmware keeps them.
-  void tick() const {
-    for (int fan = 1; std::filesystem::exists(directory_ / attribute(fan, "input")); ++fan) {
-      if (get(attribute(fan, "manual")) == "1\n") {
-        set(attribute(fan, "input"), trimmed(get(attribute(fan, "output"))));
-      }
-    }
-  }
-
-  // One item of every fan ("manual", "output"), without the newline.
-  [[nodiscard]] std::vector<std::string> fanValues(const std::string& item) const {
-    std::vector<std::string> values;
-    for (int fan = 1; std::filesystem::exists(directory_ / attribute(fan, "input")); ++fan) {
-      values.push_back(trimmed(get(attribute(fan, item))));
-    }
-    return values;
-  }
+  // The firmware's part, which a fake cannot do by itself: a forced fan spins at its
+  // target, the others where the firmware keeps them.
+  void tick() const;
+  // What was written that the driver would have refused; empty when nothing.
+  [[nodiscard]] std::vector<std::string> ruleBreaches() const;
+  // Hands the tree to a user, so that a helper running as that user meets the modes.
+  void giveTo(uid_t uid, gid_t gid) const;
 
  private:
-  static std::string attribute(int fan, const std::string& item) {
-    return "fan" + std::to_string(fan) + "_" + item;
-  }
-  static std::string trimmed(std::string text) {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-  }
+  void make(const std::vector<FakeFan>& fans, const std::vector<FakeSensor>& sensors);
+  void attribute(const std::string& name, const std::string& value, bool writable) const;
+  void link(const std::filesystem::path& hwmon) const;
+  [[nodiscard]] bool applesmc() const;
+  [[nodiscard]] int fanCount() const;
 
-  std::filesystem::path directory_;
+  SysfsLayout layout_;
+  std::filesystem::path root_;
+  std::filesystem::path folder_;
 };
 
 }  // namespace zephro::testing

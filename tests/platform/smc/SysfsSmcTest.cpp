@@ -15,9 +15,9 @@
 namespace zephro::smc {
 namespace {
 
-using testing::FakeSysfsDevice;
+using testing::FakeSysfs;
+using testing::SysfsLayout;
 using testing::TempDir;
-using Driver = FakeSysfsDevice::Driver;
 
 struct Reply {
   KernReturn status;
@@ -25,10 +25,10 @@ struct Reply {
 };
 
 // A MacBook Pro with two fans and the applesmc temperature keys in the driver's (sorted)
-// order.
-FakeSysfsDevice twoFanMac(const std::filesystem::path& directory) {
-  return {directory,
-          Driver::applesmc,
+// order, on the mainline driver.
+FakeSysfs twoFanMac(const std::filesystem::path& root) {
+  return {SysfsLayout::mainlineApplesmc,
+          root,
           {{2160, 6156, 2158}, {2000, 5700, 1998}},
           {{"TA0P", 28000}, {"TC0P", 55500}, {"Tp0T", 47750}, {"X", 90000}}};
 }
@@ -91,7 +91,7 @@ double decoded(const Reply& reply) {
 TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
   TempDir dir;
   const auto mac = twoFanMac(dir.path());
-  Smc smc(dir.path());
+  Smc smc(mac.folder());
   struct Case {
     const char* key;
     std::uint32_t type;
@@ -134,32 +134,14 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
   EXPECT_EQ(mac.get("fan2_output"), "3850\n");
   EXPECT_EQ(decoded(smc.read("F1Tg")), 3850.0);
   EXPECT_EQ(decoded(smc.read("F1Ac")), 1998.0);
-}
 
-TEST(SysfsSmc, ForceMaskWritesOnlyTheFansWhoseBitChanges) {
-  TempDir dir;
-  const auto mac = twoFanMac(dir.path());
-  Smc smc(dir.path());
-  // Written by hand without the newline every write of ours ends with.
-  testing::putFile(dir / "fan1_manual", "1");
-  EXPECT_EQ(loadBigEndian16(smc.read("FS! ").block.bytes), 0x0001);
-
-  EXPECT_EQ(smc.write("FS! ", bigEndian16(0x0003)), kIOReturnSuccess);
-  EXPECT_EQ(mac.get("fan1_manual"), "1");
-  EXPECT_EQ(mac.get("fan2_manual"), "1\n");
-  EXPECT_EQ(loadBigEndian16(smc.read("FS! ").block.bytes), 0x0003);
-
-  // Bits beyond the machine's fans are ignored; its own two are cleared.
-  EXPECT_EQ(smc.write("FS! ", bigEndian16(0xFFFC)), kIOReturnSuccess);
-  EXPECT_EQ(mac.fanValues("manual"), (std::vector<std::string>{"0", "0"}));
-}
-
-TEST(SysfsSmc, ReleasingTriesEveryFanAndAnswersTheFirstFailure) {
-  TempDir dir;
-  const auto mac = twoFanMac(dir.path());
-  Smc smc(dir.path());
+  // Bits beyond the machine's fans are ignored, and only changed bits are written.
+  EXPECT_EQ(smc.write("FS! ", bigEndian16(0xFFFD)), kIOReturnSuccess);
+  EXPECT_EQ(mac.values("manual"), (std::vector<std::string>{"1", "0"}));
+  // Releasing tries every fan and answers the first failure.
   mac.set("fan2_manual", "1");
-  mac.makeUnwritable("fan1_manual");
+  std::filesystem::remove(mac.folder() / "fan1_manual");
+  std::filesystem::create_directory(mac.folder() / "fan1_manual");
   EXPECT_EQ(smc.read("FS! ").status, errnoStatus(EISDIR));
   EXPECT_EQ(smc.write("FS! ", bigEndian16(0)), errnoStatus(EISDIR));
   EXPECT_EQ(mac.get("fan2_manual"), "0\n");
@@ -169,18 +151,20 @@ TEST(SysfsSmc, ReleasingTriesEveryFanAndAnswersTheFirstFailure) {
 // opener, a file far longer than any attribute.
 TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
   TempDir dir;
-  const auto mac = twoFanMac(dir / "device");
+  const auto mac = twoFanMac(dir.path());
+  const auto device = mac.folder();
   const auto outside = dir / "outside";
   testing::putFile(outside, "5000\n");
-  std::filesystem::remove(dir / "device/fan1_output");
-  std::filesystem::create_symlink(outside, dir / "device/fan1_output");
-  std::filesystem::remove(dir / "device/fan2_input");
-  ASSERT_EQ(::mkfifo((dir / "device/fan2_input").c_str(), 0600), 0);
+  std::filesystem::remove(device / "fan1_output");
+  std::filesystem::create_symlink(outside, device / "fan1_output");
+  std::filesystem::remove(device / "fan2_input");
+  ASSERT_EQ(::mkfifo((device / "fan2_input").c_str(), 0600), 0);
   mac.set("temp2_input", std::string(SysfsDirectory::kMaxAttributeSize, '5'));
-  Smc smc(dir / "device");
+  Smc smc(device);
 
   EXPECT_EQ(smc.read("F0Tg").status, errnoStatus(ELOOP));
-  EXPECT_EQ(smc.write("F0Tg", bigEndian16(encodeFpe2(3000))), errnoStatus(ELOOP));
+  // A link is no attribute the driver takes writes to.
+  EXPECT_EQ(smc.write("F0Tg", bigEndian16(encodeFpe2(3000))), kIOReturnNotPrivileged);
   EXPECT_EQ(testing::contentOf(outside), "5000\n");
   EXPECT_EQ(smc.read("F1Ac").status, errnoStatus(EINVAL));
   EXPECT_EQ(smc.read("TC0P").status, errnoStatus(EFBIG));
@@ -189,7 +173,6 @@ TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
 
 TEST(SysfsUserClient, OpensOnlyAFolderItCouldOpenAtStartUp) {
   TempDir dir;
-  const auto mac = twoFanMac(dir / "device");
   auto missing = makeUserClient("applesmc:" + (dir / "gone").string());
   EXPECT_EQ(missing->open(), 0U);
   EXPECT_EQ(missing->description(), "applesmc at " + (dir / "gone").string() +
@@ -198,71 +181,46 @@ TEST(SysfsUserClient, OpensOnlyAFolderItCouldOpenAtStartUp) {
   EXPECT_EQ(makeUserClient("auto:")->description(), "auto needs a sysfs root after ':'");
 
   // Fixed when made: a folder put in the old one's place afterwards is not the one driven.
-  Smc smc(dir / "device");
-  std::filesystem::rename(dir / "device", dir / "moved");
-  const FakeSysfsDevice impostor(dir / "device", Driver::applesmc, {{1, 2, 3}}, {});
+  const auto mac = twoFanMac(dir / "sys");
+  Smc smc(mac.folder());
+  std::filesystem::rename(dir / "sys", dir / "moved");
+  const FakeSysfs impostor(SysfsLayout::mainlineApplesmc, dir / "sys", {{1, 2, 3}}, {});
   EXPECT_EQ(decoded(smc.read("F0Ac")), 2158.0);
   EXPECT_EQ(smc.write("F0Tg", bigEndian16(encodeFpe2(3000))), kIOReturnSuccess);
-  EXPECT_EQ(testing::contentOf(dir / "moved/fan1_output"), "3000\n");
+  EXPECT_EQ(testing::contentOf(dir / "moved/devices/platform/applesmc.768/fan1_output"), "3000\n");
   EXPECT_EQ(impostor.get("fan1_output"), "3\n");
-  EXPECT_EQ(smc.client().description(), "applesmc at " + (dir / "device").string());
 }
 
-// Sysfs trees as the kernel lays them out, searched the way auto does.
-struct Layout {
-  const char* name;
-  // Each entry: a path under the root, and a link target (or "" for a folder of
-  // attributes named by `driver`).
-  std::vector<std::pair<std::string, std::string>> entries;
-  const char* expected;  // the description, with ROOT for the (resolved) root
-};
-
-void lay(const std::filesystem::path& root, const std::pair<std::string, std::string>& entry) {
-  const auto path = root / entry.first;
-  std::filesystem::create_directories(path.parent_path());
-  const auto& [where, target] = entry;
-  if (target == "applesmc" || target == "macsmc") {
-    const auto driver = target == "applesmc" ? Driver::applesmc : Driver::macsmc;
-    (void)FakeSysfsDevice(path, driver, {{1200, 6000, 1800}}, {{"TC0P", 40000}});
-  } else if (target.starts_with("name=")) {
-    testing::putFile(path / "name", target.substr(5) + "\n");
-  } else {
-    std::filesystem::create_directory_symlink(target, path);
-  }
-}
-
-TEST(SysfsDevice, AutoFindsTheFirstDriverWhereTheKernelPutsIt) {
-  const std::vector<Layout> layouts{
-      {"applesmc's platform device",
-       {{"devices/platform/applesmc.768", "applesmc"},
-        {"devices/platform/applesmc.768/hwmon/hwmon1/device", "../../../applesmc.768"},
-        {"class/hwmon/hwmon1", "../../devices/platform/applesmc.768/hwmon/hwmon1"}},
-       "applesmc at ROOT/devices/platform/applesmc.768"},
-      {"an applesmc hwmon device without a name of its own",
-       {{"devices/platform/smc/hwmon/hwmon0/device", "../.."},
-        {"devices/platform/smc", "applesmc"},
-        {"class/hwmon/hwmon0", "../../devices/platform/smc/hwmon/hwmon0"}},
-       "applesmc at ROOT/devices/platform/smc"},
-      {"macsmc-hwmon after a hwmon device of another driver",
-       {{"devices/virtual/thermal/hwmon0", "name=acpitz"},
-        {"class/hwmon/hwmon0", "../../devices/virtual/thermal/hwmon0"},
-        {"devices/platform/soc/smc/macsmc-hwmon/hwmon/hwmon10", "macsmc"},
-        {"class/hwmon/hwmon10", "../../devices/platform/soc/smc/macsmc-hwmon/hwmon/hwmon10"}},
-       "macsmc-hwmon at ROOT/devices/platform/soc/smc/macsmc-hwmon/hwmon/hwmon10"},
-      {"no Apple SMC",
-       {{"devices/virtual/thermal/hwmon0", "name=acpitz"},
-        {"class/hwmon/hwmon0", "../../devices/virtual/thermal/hwmon0"}},
-       "no applesmc or macsmc-hwmon device under ROOT"},
+// Every layout is found by auto where its driver put it, and says what it can do.
+TEST(SysfsDevice, AutoFindsEachDriverByWhatItsFoldersHold) {
+  struct Case {
+    SysfsLayout layout;
+    std::size_t fans;
+    const char* capabilities;
   };
-  for (const auto& layout : layouts) {
-    SCOPED_TRACE(layout.name);
+  for (const auto& c : std::initializer_list<Case>{
+           {SysfsLayout::mainlineApplesmc, 2, "2 fans, forced through fanN_manual"},
+           {SysfsLayout::t2Applesmc, 2, "2 fans, forced through fanN_manual"},
+           {SysfsLayout::convertedApplesmc, 1, "1 fan, forced through pwmN_enable"},
+           {SysfsLayout::macsmcReadOnly, 1, "1 fan, read-only"},
+           {SysfsLayout::macsmcFanControl, 2, "2 fans, forced through fanN_target"},
+           {SysfsLayout::macsmcFanless, 0, "no fans"}}) {
     TempDir dir;
     const auto root = std::filesystem::canonical(dir.path());
-    for (const auto& entry : layout.entries) lay(root, entry);
-    std::string expected = layout.expected;
-    expected.replace(expected.find("ROOT"), 4, root.string());
-    EXPECT_EQ(makeUserClient("auto:" + root.string())->description(), expected);
+    // Another driver's hwmon device comes first, as acpitz or coretemp would.
+    testing::putFile(root / "devices/virtual/thermal/hwmon0/name", "acpitz\n");
+    std::filesystem::create_directories(root / "class/hwmon");
+    std::filesystem::create_directory_symlink("../../devices/virtual/thermal/hwmon0",
+                                              root / "class/hwmon/hwmon0");
+    const FakeSysfs fake(c.layout, root, std::vector<testing::FakeFan>(c.fans, {1200, 6000, 1800}),
+                         {{"TC0P", 40000}});
+    SCOPED_TRACE(fake.folder().string());
+    EXPECT_EQ(makeUserClient("auto:" + root.string())->description(),
+              fake.driver() + " at " + fake.folder().string() + ": " + c.capabilities);
   }
+  TempDir empty;
+  EXPECT_EQ(makeUserClient("auto:" + empty.path().string())->description(),
+            "no applesmc or macsmc-hwmon device under " + empty.path().string());
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+#include "tests/platform/smc/FakeSysfs.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace zephro::testing {
+namespace {
+
+using std::filesystem::perms;
+
+constexpr perms kReadOnly = perms::owner_read | perms::group_read | perms::others_read;
+constexpr perms kWritable = kReadOnly | perms::owner_write;
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// What the drivers parse with kstrtoul/kstrtol: decimal digits, one trailing newline.
+bool decimal(const std::string& text, long& value) {
+  const auto number = trimmed(text);
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  return !number.empty() && error == std::errc{} && end == number.data() + number.size();
+}
+
+std::string numbered(const std::string& prefix, int number, const std::string& suffix) {
+  return prefix + std::to_string(number) + suffix;
+}
+
+}  // namespace
+
+std::string contentOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void putFile(const std::filesystem::path& path, const std::string& content) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+FakeSysfs::FakeSysfs(SysfsLayout layout, std::filesystem::path root, std::vector<FakeFan> fans,
+                     std::vector<FakeSensor> sensors)
+    : layout_(layout), root_(std::move(root)) {
+  make(fans, sensors);
+}
+
+bool FakeSysfs::applesmc() const {
+  return layout_ == SysfsLayout::mainlineApplesmc || layout_ == SysfsLayout::t2Applesmc ||
+         layout_ == SysfsLayout::convertedApplesmc;
+}
+
+std::string FakeSysfs::driver() const {
+  return applesmc() ? "applesmc" : "macsmc-hwmon";
+}
+
+std::string FakeSysfs::forceAttribute(int fan) const {
+  if (layout_ == SysfsLayout::convertedApplesmc) return numbered("pwm", fan, "_enable");
+  if (applesmc()) return numbered("fan", fan, "_manual");
+  return targetAttribute(fan);
+}
+
+std::string FakeSysfs::targetAttribute(int fan) const {
+  const bool output =
+      layout_ == SysfsLayout::mainlineApplesmc || layout_ == SysfsLayout::t2Applesmc;
+  return numbered("fan", fan, output ? "_output" : "_target");
+}
+
+// applesmc (drivers/hwmon/applesmc.c) makes its attributes on its own device:
+// applesmc_create_nodes gives each 0444, and 0200 more when it has a store function
+// (fanN_min, fanN_output, fanN_manual); "name" is info_group's, hwmon_device_register adds
+// an empty hwmonN below. On Intel Macs the device is platform_device_register_simple's
+// "applesmc" at APPLESMC_DATA_PORT 0x300, applesmc.768; the T2 patches move the same
+// attributes to the ACPI device APP0001:00 and read fanN_manual from the fan's mode key.
+// A driver converted to hwmon_device_register_with_info keeps "name" on the platform
+// device and puts the fans in hwmonN as fanN_target and pwmN_enable (1 manual, 2 auto).
+// macsmc-hwmon (drivers/hwmon/macsmc-hwmon.c) registers "macsmc_hwmon" with its attributes
+// in hwmonN, all 0444 but fanN_target, 0644 with fan_control (macsmc_hwmon_fan_is_visible).
+void FakeSysfs::make(const std::vector<FakeFan>& fans, const std::vector<FakeSensor>& sensors) {
+  std::filesystem::path device;
+  switch (layout_) {
+    case SysfsLayout::mainlineApplesmc:
+    case SysfsLayout::convertedApplesmc:
+      device = root_ / "devices/platform/applesmc.768";
+      break;
+    case SysfsLayout::t2Applesmc:
+      device = root_ / "devices/LNXSYSTM:00/LNXSYBUS:00/APP0001:00";
+      break;
+    default:
+      device = root_ / "devices/platform/soc/23e400000.smc/macsmc-hwmon";
+      break;
+  }
+  const auto hwmon = device / "hwmon/hwmon3";
+  std::filesystem::create_directories(hwmon);
+  link(hwmon);
+  const bool onDevice =
+      layout_ == SysfsLayout::mainlineApplesmc || layout_ == SysfsLayout::t2Applesmc;
+  folder_ = onDevice ? device : hwmon;
+  // A converted applesmc keeps info_group's "name" on the platform device too.
+  if (applesmc() && folder_ != device) putFile(device / "name", "applesmc\n");
+  attribute("name", applesmc() ? "applesmc" : "macsmc_hwmon", false);
+
+  const bool fanControl = layout_ != SysfsLayout::macsmcReadOnly;
+  for (int fan = 1; fan <= static_cast<int>(fans.size()); ++fan) {
+    const auto& values = fans[fan - 1];
+    attribute(numbered("fan", fan, "_label"), applesmc() ? "Exhaust" : "Fan " + std::to_string(fan),
+              false);
+    attribute(numbered("fan", fan, "_input"), std::to_string(values.actualRPM), false);
+    attribute(numbered("fan", fan, "_min"), std::to_string(values.minRPM), onDevice);
+    attribute(numbered("fan", fan, "_max"), std::to_string(values.maxRPM), false);
+    attribute(targetAttribute(fan), std::to_string(values.actualRPM), fanControl);
+    if (onDevice) attribute(numbered("fan", fan, "_safe"), std::to_string(values.maxRPM), false);
+    if (applesmc()) {
+      attribute(forceAttribute(fan), layout_ == SysfsLayout::convertedApplesmc ? "2" : "0", true);
+    }
+  }
+  for (int sensor = 1; sensor <= static_cast<int>(sensors.size()); ++sensor) {
+    attribute(numbered("temp", sensor, "_label"), sensors[sensor - 1].label, false);
+    attribute(numbered("temp", sensor, "_input"), std::to_string(sensors[sensor - 1].millidegrees),
+              false);
+  }
+}
+
+void FakeSysfs::attribute(const std::string& name, const std::string& value, bool writable) const {
+  set(name, value);
+  setMode(name, writable ? kWritable : kReadOnly);
+}
+
+// /sys/class/hwmon/hwmonN and the hwmon folder's "device", as hwmon_device_register makes them.
+void FakeSysfs::link(const std::filesystem::path& hwmon) const {
+  std::filesystem::create_directory_symlink("../..", hwmon / "device");
+  const auto classes = root_ / "class/hwmon";
+  std::filesystem::create_directories(classes);
+  std::filesystem::create_directory_symlink(std::filesystem::relative(hwmon, classes),
+                                            classes / hwmon.filename());
+}
+
+std::string FakeSysfs::get(const std::string& name) const {
+  return contentOf(folder_ / name);
+}
+
+// Written as its owner, whatever the file's mode.
+void FakeSysfs::set(const std::string& name, const std::string& value) const {
+  const auto path = folder_ / name;
+  const bool exists = std::filesystem::exists(path);
+  const auto mode = exists ? std::filesystem::status(path).permissions() : kReadOnly;
+  if (exists) std::filesystem::permissions(path, mode | perms::owner_write);
+  putFile(path, value + "\n");
+  std::filesystem::permissions(path, mode);
+}
+
+void FakeSysfs::setMode(const std::string& name, std::filesystem::perms mode) const {
+  std::filesystem::permissions(folder_ / name, mode);
+}
+
+int FakeSysfs::fanCount() const {
+  int count = 0;
+  while (std::filesystem::exists(folder_ / numbered("fan", count + 1, "_input"))) ++count;
+  return count;
+}
+
+std::vector<std::string> FakeSysfs::values(const std::string& suffix) const {
+  std::vector<std::string> found;
+  for (int fan = 1; fan <= fanCount(); ++fan) {
+    const auto name = suffix == "force"    ? forceAttribute(fan)
+                      : suffix == "target" ? targetAttribute(fan)
+                                           : numbered("fan", fan, "_" + suffix);
+    found.push_back(trimmed(get(name)));
+  }
+  return found;
+}
+
+void FakeSysfs::tick() const {
+  for (int fan = 1; fan <= fanCount(); ++fan) {
+    long target = 0;
+    long force = 0;
+    long minimum = 0;
+    (void)decimal(get(targetAttribute(fan)), target);
+    (void)decimal(get(forceAttribute(fan)), force);
+    (void)decimal(get(numbered("fan", fan, "_min")), minimum);
+    const bool forced = layout_ == SysfsLayout::convertedApplesmc ? force == 1
+                        : applesmc()                              ? (force & 1) != 0
+                                                                  : target >= minimum && target > 0;
+    if (forced) set(numbered("fan", fan, "_input"), std::to_string(target));
+  }
+}
+
+// applesmc_store_fan_speed: kstrtoul and below 0x4000; applesmc_store_fan_manual: kstrtoul;
+// hwmon's pwmN_enable: 1 or 2 here; macsmc_hwmon_write_fan: 0, or within [min, max].
+std::vector<std::string> FakeSysfs::ruleBreaches() const {
+  std::vector<std::string> breaches;
+  for (int fan = 1; fan <= fanCount(); ++fan) {
+    const auto target = targetAttribute(fan);
+    const auto force = forceAttribute(fan);
+    long value = 0;
+    long minimum = 0;
+    long maximum = 0;
+    (void)decimal(get(numbered("fan", fan, "_min")), minimum);
+    (void)decimal(get(numbered("fan", fan, "_max")), maximum);
+    if (!decimal(get(target), value)) {
+      breaches.push_back(target + " is not a decimal number: " + get(target));
+    } else if (applesmc() && value >= 0x4000) {
+      breaches.push_back(target + " is 0x4000 or more");
+    } else if (!applesmc() && value != 0 && (value < minimum || value > maximum)) {
+      breaches.push_back(target + " is outside [min, max] and not 0");
+    }
+    if (force != target && !decimal(get(force), value)) {
+      breaches.push_back(force + " is not a decimal number: " + get(force));
+    } else if (layout_ == SysfsLayout::convertedApplesmc && value != 1 && value != 2) {
+      breaches.push_back(force + " is neither 1 nor 2");
+    }
+  }
+  return breaches;
+}
+
+void FakeSysfs::giveTo(uid_t uid, gid_t gid) const {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
+    (void)::lchown(entry.path().c_str(), uid, gid);
+  }
+  (void)::lchown(root_.c_str(), uid, gid);
+}
+
+}  // namespace zephro::testing
