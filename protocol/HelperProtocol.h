@@ -22,6 +22,11 @@ inline constexpr std::int64_t kHelperNotAuthorized = static_cast<std::int32_t>(0
 // The helper is stopping and has handed the fans back; it changes them no more.
 inline constexpr std::int64_t kHelperStopping = static_cast<std::int32_t>(0xE00E4002);
 
+// The SMC's own errors cross with domain "SMCErrorDomain" and the IOKit status as code.
+// kIOReturnNotPrivileged from a change: the machine's fan driver lets no fan be forced.
+inline constexpr const char* kSMCErrorDomainName = "SMCErrorDomain";
+inline constexpr std::int64_t kReadOnlyFanStatus = static_cast<std::int32_t>(0xE00002C1);
+
 // The selectors of the four operations, as they cross the socket.
 namespace selector {
 inline constexpr const char* kGetFanInfo = "getFanInfoWithReply:";

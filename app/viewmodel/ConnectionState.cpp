@@ -6,9 +6,9 @@ ConnectionState ConnectionState::error(QString message) {
   return ConnectionState(Kind::error, std::move(message));
 }
 
-ConnectionState ConnectionState::notAuthorizedError(QString message) {
+ConnectionState ConnectionState::refused(Refusal refusal, QString message) {
   ConnectionState state(Kind::error, std::move(message));
-  state.notAuthorized_ = true;
+  state.refusal_ = refusal;
   return state;
 }
 

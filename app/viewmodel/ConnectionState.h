@@ -14,8 +14,8 @@ class ConnectionState {
   Q_PROPERTY(Kind kind READ kind CONSTANT)
   /// The text shown to the user in the error state; empty otherwise.
   Q_PROPERTY(QString message READ message CONSTANT)
-  /// An error state because the helper refused a change: this user may not change the fans.
-  Q_PROPERTY(bool notAuthorized READ notAuthorized CONSTANT)
+  /// Why the helper refused a change, in the error state of one; none otherwise.
+  Q_PROPERTY(Refusal refusal READ refusal CONSTANT)
 
  public:
   enum class Kind {
@@ -26,12 +26,20 @@ class ConnectionState {
   };
   Q_ENUM(Kind)
 
+  // Refusals the popover explains in words of its own, since trying again would not help.
+  enum class Refusal {
+    none,
+    notAuthorized,  // this user may not change the fans
+    readOnlyFans,   // the machine's fan driver only reads the fans
+  };
+  Q_ENUM(Refusal)
+
   // connecting, the state before the first poll.
   ConnectionState() = default;
 
   [[nodiscard]] static ConnectionState error(QString message);
-  // The error state of a change the helper refused to this user.
-  [[nodiscard]] static ConnectionState notAuthorizedError(QString message);
+  // The error state of a change the helper refused for a reason the popover explains.
+  [[nodiscard]] static ConnectionState refused(Refusal refusal, QString message);
   [[nodiscard]] static ConnectionState connecting() { return ConnectionState(Kind::connecting); }
   [[nodiscard]] static ConnectionState connected() { return ConnectionState(Kind::connected); }
   [[nodiscard]] static ConnectionState needsApproval() {
@@ -40,7 +48,7 @@ class ConnectionState {
 
   [[nodiscard]] Kind kind() const { return kind_; }
   [[nodiscard]] const QString& message() const { return message_; }
-  [[nodiscard]] bool notAuthorized() const { return notAuthorized_; }
+  [[nodiscard]] Refusal refusal() const { return refusal_; }
 
   // "connected", "error: <message>", ... as the headless monitor prints it.
   [[nodiscard]] QString description() const;
@@ -53,7 +61,7 @@ class ConnectionState {
 
   Kind kind_ = Kind::connecting;
   QString message_;
-  bool notAuthorized_ = false;
+  Refusal refusal_ = Refusal::none;
 };
 
 }  // namespace zephro

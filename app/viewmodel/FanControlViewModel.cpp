@@ -32,18 +32,25 @@ QString localizedDescription(const std::exception_ptr& error) {
   }
 }
 
-// The error state for a failed change: a refusal of the user's authorization says so.
+// The error state for a failed change: a refusal the user cannot overcome by trying again
+// says why.
 ConnectionState changeFailedState(const std::exception_ptr& error) {
+  using Refusal = ConnectionState::Refusal;
+  auto refusal = Refusal::none;
   try {
     std::rethrow_exception(error);
   } catch (const RemoteError& remote) {
-    if (remote.error().domain == kHelperErrorDomain &&
-        remote.error().code == kHelperNotAuthorized) {
-      return ConnectionState::notAuthorizedError(localizedDescription(error));
+    const auto& failure = remote.error();
+    if (failure.domain == kHelperErrorDomain && failure.code == kHelperNotAuthorized) {
+      refusal = Refusal::notAuthorized;
+    } else if (failure.domain == kSMCErrorDomainName && failure.code == kReadOnlyFanStatus) {
+      refusal = Refusal::readOnlyFans;
     }
   } catch (...) {
   }
-  return ConnectionState::error(localizedDescription(error));
+  const auto message = localizedDescription(error);
+  return refusal == Refusal::none ? ConnectionState::error(message)
+                                  : ConnectionState::refused(refusal, message);
 }
 
 QList<int> toList(const std::vector<int>& values) {

@@ -7,7 +7,8 @@
 
 namespace zephro::popover {
 
-// The kinds of the view model's connection state, for QML: ConnectionState.Connected, ...
+// The kinds of the view model's connection state and of its refusals, for QML:
+// ConnectionState.Connected, ConnectionState.NotAuthorized, ...
 // QML reaches no enum of a value type, and takes a lower-case name after a type's name
 // for a property, so the kinds are mirrored here under capitalised names.
 class ConnectionStateKinds : public QObject {
@@ -24,6 +25,14 @@ class ConnectionStateKinds : public QObject {
     NeedsApproval = static_cast<int>(Source::needsApproval),
   };
   Q_ENUM(Kind)
+
+  using SourceRefusal = zephro::ConnectionState::Refusal;
+  enum Refusal {
+    None = static_cast<int>(SourceRefusal::none),
+    NotAuthorized = static_cast<int>(SourceRefusal::notAuthorized),
+    ReadOnlyFans = static_cast<int>(SourceRefusal::readOnlyFans),
+  };
+  Q_ENUM(Refusal)
 };
 
 }  // namespace zephro::popover

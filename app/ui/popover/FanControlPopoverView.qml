@@ -189,15 +189,17 @@ Item {
 
         StateMessage {
             // A refused change is not a missing helper: enabling it again would not help.
-            readonly property bool notAuthorized: root.viewModel.connectionState.notAuthorized
+            readonly property int refusal: root.viewModel.connectionState.refusal
+            readonly property bool refused: refusal !== ConnectionState.None
 
             objectName: "error"
-            symbolName: notAuthorized ? "lock.fill" : "cable.connector.slash"
+            symbolName: refused ? "lock.fill" : "cable.connector.slash"
             symbolSize: 28
-            text: root.text(notAuthorized ? "popover_not_authorized_desc"
-                                          : "popover_enable_helper_desc")
-            actionText: notAuthorized ? "" : root.text(root.viewModel.isInstallingHelper
-                                                       ? "popover_enabling" : "popover_enable")
+            text: root.text(refusal === ConnectionState.NotAuthorized ? "popover_not_authorized_desc"
+                            : refusal === ConnectionState.ReadOnlyFans ? "popover_fans_read_only_desc"
+                            : "popover_enable_helper_desc")
+            actionText: refused ? "" : root.text(root.viewModel.isInstallingHelper
+                                                 ? "popover_enabling" : "popover_enable")
             actionEnabled: !root.viewModel.isInstallingHelper
             onActionClicked: root.viewModel.startInstallingHelper()
         }

@@ -305,12 +305,20 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
   EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
   EXPECT_FALSE(model.isApplyingChange());
 
-  // A change refused to this user is an error state of its own, so the popover can say why.
-  h.helper.setModeError = notAuthorized;
-  ASSERT_TRUE(awaitTask(model.setMaxMode()).errorAs<RemoteError>());
-  EXPECT_EQ(model.connectionState(),
-            ConnectionState::notAuthorizedError("Not authorized to change the fans."));
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  // Refusals that trying again cannot overcome are error states of their own, so the
+  // popover can say why.
+  using Refusal = ConnectionState::Refusal;
+  for (const auto& [error, refusal] :
+       {std::pair{notAuthorized, Refusal::notAuthorized},
+        std::pair{Error::withDescription("SMCErrorDomain", kReadOnlyFanStatus, "Read-only"),
+                  Refusal::readOnlyFans}}) {
+    h.helper.setModeError = error;
+    ASSERT_TRUE(awaitTask(model.setMaxMode()).errorAs<RemoteError>());
+    EXPECT_EQ(
+        model.connectionState(),
+        ConnectionState::refused(refusal, QString::fromStdString(error.localizedDescription())));
+    EXPECT_EQ(model.activeMode(), FanMode::manual);
+  }
 
   // A slider change does not throw: it shows the error only.
   model.showNeedsApproval();

@@ -47,9 +47,9 @@ class MachineHelper final : public HelperProtocol {
     const std::lock_guard lock(mutex_);
     broken_ = true;
   }
-  void refuseChanges() {
+  void refuseChanges(Error refusal) {
     const std::lock_guard lock(mutex_);
-    refusing_ = true;
+    refusal_ = std::move(refusal);
   }
   [[nodiscard]] int changeCount() const {
     const std::lock_guard lock(mutex_);
@@ -73,9 +73,8 @@ class MachineHelper final : public HelperProtocol {
                   SetFanModeReply reply) override {
     {
       const std::lock_guard lock(mutex_);
-      if (refusing_) {
-        reply(Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
-                                     "Not authorized to change the fans."));
+      if (refusal_) {
+        reply(refusal_);
         return;
       }
       ++count_;
@@ -104,7 +103,7 @@ class MachineHelper final : public HelperProtocol {
   mutable std::mutex mutex_;
   std::vector<FanInfoDTO> fans_;
   bool broken_ = false;
-  bool refusing_ = false;
+  std::optional<Error> refusal_;
   int count_ = 0;
   Change last_;
 };
@@ -204,8 +203,13 @@ void PopoverFixture::breakHelper() {
   parts_->helper.breakDown();
 }
 
-void PopoverFixture::refuseChanges() {
-  parts_->helper.refuseChanges();
+void PopoverFixture::refuseChanges(int refusal) {
+  const bool notAuthorized = refusal == static_cast<int>(ConnectionState::Refusal::notAuthorized);
+  parts_->helper.refuseChanges(
+      notAuthorized ? Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
+                                             "Not authorized to change the fans.")
+                    : Error::withDescription(kSMCErrorDomainName, kReadOnlyFanStatus,
+                                             "Failed to take fan 0 over from the firmware"));
 }
 
 void PopoverFixture::requireApproval() {

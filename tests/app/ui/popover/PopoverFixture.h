@@ -51,8 +51,9 @@ class PopoverFixture : public QObject {
   Q_INVOKABLE void poll();
   // The helper stops answering with fans: polls fail from now on.
   Q_INVOKABLE void breakHelper();
-  // The helper refuses every change from now on, as to a user who may not make one.
-  Q_INVOKABLE void refuseChanges();
+  // The helper refuses every change from now on, for a ConnectionState::Refusal: to a user
+  // who may not make one, or on a machine whose fan driver only reads.
+  Q_INVOKABLE void refuseChanges(int refusal);
   // What the launch check reports when the helper waits for the user's approval.
   Q_INVOKABLE void requireApproval();
   // Adds a preset of one percentage for all fans; returns its id.

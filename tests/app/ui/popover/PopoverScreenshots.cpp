@@ -64,6 +64,15 @@ bool connectedInManualMode(PopoverFixture& fixture) {
   return waitFor([&] { return model.fans().size() == 2 && model.fans()[1].currentRPM() > 4000; });
 }
 
+// Connected to two fans, then a change the helper refuses for a reason the popover explains.
+template <ConnectionState::Refusal refusal>
+bool refusedBy(PopoverFixture& fixture) {
+  if (!connectedWithFans(fixture, 2)) return false;
+  fixture.refuseChanges(static_cast<int>(refusal));
+  fixture.viewModel()->selectMode(FanControlViewModel::Mode::Max);
+  return waitFor([&] { return fixture.viewModel()->connectionState().refusal() == refusal; });
+}
+
 struct Scene {
   const char* name;
   std::function<bool(PopoverFixture&)> prepare;
@@ -92,14 +101,8 @@ std::vector<Scene> scenes() {
                return fixture.viewModel()->connectionState().kind() == ConnectionState::Kind::error;
              });
            }},
-      {.name = "not-authorized",
-       .prepare =
-           [](PopoverFixture& fixture) {
-             if (!connectedWithFans(fixture, 2)) return false;
-             fixture.refuseChanges();
-             fixture.viewModel()->selectMode(FanControlViewModel::Mode::Max);
-             return waitFor([&] { return fixture.viewModel()->connectionState().notAuthorized(); });
-           }},
+      {.name = "not-authorized", .prepare = refusedBy<ConnectionState::Refusal::notAuthorized>},
+      {.name = "fans-read-only", .prepare = refusedBy<ConnectionState::Refusal::readOnlyFans>},
       {.name = "connected", .prepare = connectedInManualMode},
       {.name = "connected-solid", .prepare = connectedInManualMode, .solid = true},
       {.name = "no-fans", .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); }},

@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import Zephro.Popover
 import Zephro.PopoverTest
 import Zephro.Ui
 import Zephro.ViewModel
@@ -116,15 +117,24 @@ PopoverTestCase {
         compare(subtitle.text, data.subtitle ? Localization.string(data.subtitle) : "Quiet")
     }
 
-    // A change the helper refuses to this user says who may make one, and offers no
-    // helper to enable: enabling it would not help.
-    function test_aRefusedChangeSaysWhoMayChangeTheFans() {
+    // A change the helper refuses for good says why, and offers no helper to enable:
+    // enabling it would not help.
+    function test_aRefusedChangeSaysWhy_data() {
+        return [
+            { tag: "not authorized", refusal: ConnectionState.NotAuthorized,
+              text: "popover_not_authorized_desc" },
+            { tag: "read-only fans", refusal: ConnectionState.ReadOnlyFans,
+              text: "popover_fans_read_only_desc" }
+        ]
+    }
+
+    function test_aRefusedChangeSaysWhy(data) {
         const created = connectedScene(2)
-        created.fixture.refuseChanges()
+        created.fixture.refuseChanges(data.refusal)
         click(created, "mode_popover_max")
         const section = item(created.view, "stateSection")
         tryVerify(() => section.item && section.item.objectName === "error")
-        compare(item(section.item, "text").text, Localization.string("popover_not_authorized_desc"))
+        compare(item(section.item, "text").text, Localization.string(data.text))
         verify(!item(section.item, "action").visible)
         compare(created.fixture.setModeCount, 0)
     }
