@@ -483,6 +483,16 @@ else
   echo "  (not run: it needs the nobody user and setpriv)"
 fi
 
+echo "== release archive"
+release=$work/debs/zephro-${version}-linux-${arch}.tar.xz
+check "the release archive holds only the application's files" eval \
+  '[ -z "$(tar -tJf "$release" | sed "s|^\./||" | grep -v -e "/$" -e "^$" -e "^bin/zephro$" -e "^bin/zephroctl$" -e "^share/zephro/" -e "^share/doc/zephro/")" ]'
+mkdir -p "$work/release" "$work/home" && tar -xJf "$release" -C "$work/release"
+check "--install-for-user lays it out in ~/.local/lib/zephro and links it" eval \
+  'HOME=$work/home "$work/release/bin/zephro" --install-for-user >/dev/null &&
+   [ "$(readlink "$work/home/.local/lib/zephro/current")" = "$version" ] &&
+   [ -f "$work/home/.local/lib/zephro/$version/zephro-manifest.json" ] && [ -L "$work/home/.local/bin/zephro" ]'
+
 echo "== release signing"
 # Keys made with the packaged zephro-codesign, as a release's would be. The same tree
 # relinks, and so re-signs, only the signed executables.
