@@ -7,9 +7,9 @@
 #include "app/core/HelperInstallError.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
-#include "tests/app/core/ScriptedHelper.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
+#include "tests/support/ScriptedHelper.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro {
@@ -71,142 +71,137 @@ void expectError(const std::optional<HelperInstallError>& error, Kind kind,
   EXPECT_EQ(error->what(), what);
 }
 
-TEST(HelperRegistration, FirstRegistrationOutcomes) {
-  {
-    // Needs approval: only "enabled" ends the wait early, so the one logged read is
-    // followed by all 15 rounds.
+// The status read before registering, the one logged after it, then every settling round.
+const int kAllSettleReads = 1 + 1 + HelperClientOptions{}.settleRounds;
+
+struct RegistrationCase {
+  const char* name;
+  std::vector<FakeServiceManager::Step> status;
+  std::vector<FakeServiceManager::Step> afterRegister;
+  std::optional<Error> registerError;
+  std::optional<Error> unregisterError;
+  bool forceRefresh = true;
+  std::optional<Kind> kind;  // none: no error
+  std::string what;
+  Lines log;
+  int statusReads = -1;  // -1: not checked
+  int registers = -1;
+  Lines firstCalls;
+};
+
+TEST(HelperRegistration, Outcomes) {
+  const std::string busy = "Unable to register the helper: Unit file busy.";
+  const RegistrationCase cases[] = {
+      // Only "enabled" ends the settling wait early.
+      {.name = "needs approval after registering",
+       .afterRegister = {{0, 3}, {2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .log = {"[Zephro] Helper registered with SMAppService. Status: 0"},
+       .statusReads = kAllSettleReads,
+       .registers = 1,
+       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
+                      "status=0", "status=0", "status=2"}},
+      {.name = "enabled within the settling wait",
+       .afterRegister = {{0, 2}, {1}},
+       .log = {"[Zephro] Helper registered with SMAppService. Status: 0"},
+       .statusReads = 4},
+      {.name = "never enabled: the last status goes into the error",
+       .status = {{3}},
+       .forceRefresh = false,
+       .kind = Kind::registrationFailed,
+       .what = "Unable to register the helper: Helper status: 3",
+       .log = {"[Zephro] Helper registered with SMAppService. Status: 3"},
+       .statusReads = kAllSettleReads},
+      {.name = "registration refused, then approval needed",
+       .afterRegister = {{2}},
+       .registerError = kRefused,
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .log = {"[Zephro] SMAppService failed to register: The administrator authentication was "
+               "dismissed."}},
+      {.name = "registration fails",
+       .registerError = kBusy,
+       .kind = Kind::registrationFailed,
+       .what = busy,
+       .log = {"[Zephro] SMAppService failed to register: Unit file busy."}},
+      {.name = "already enabled",
+       .status = {{1}},
+       .forceRefresh = false,
+       .log = {"[Zephro] Helper is already enabled via SMAppService."},
+       .registers = 0},
+      {.name = "switched off by the user",
+       .status = {{2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .log = {"[Zephro] Helper requires approval in Login Items."},
+       .registers = 0},
+      {.name = "unknown status",
+       .status = {{7}},
+       .kind = Kind::registrationFailed,
+       .what = "Unable to register the helper: Unknown helper status: 7",
+       .registers = 0},
+      {.name = "repair",
+       .status = {{1}},
+       .afterRegister = {{0, 2}, {1}},
+       .log = {kReinstalling, kReRegistered},
+       .statusReads = 4,
+       .registers = 1,
+       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
+                      "status=0", "status=0", "status=1"}},
+      {.name = "repair calls fail but the helper stays enabled",
+       .status = {{1}},
+       .registerError = kBusy,
+       .unregisterError = kBusy,
+       .log = {kReinstalling,
+               "[Zephro] SMAppService failed to unregister helper before repair: Unit file busy.",
+               "[Zephro] SMAppService failed to register after refresh: Unit file busy.",
+               kReRegistered}},
+      {.name = "repair needs approval",
+       .status = {{1}},
+       .afterRegister = {{2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .log = {kReinstalling}},
+      {.name = "repair registered but the status is slow: worth a try",
+       .status = {{1}},
+       .afterRegister = {{3}},
+       .log = {kReinstalling,
+               "[Zephro] Helper status still 3 after re-registration; proceeding optimistically."},
+       .statusReads = kAllSettleReads},
+      // Unregistered, then the registration failed: the helper is gone.
+      {.name = "repair unregistered but could not register",
+       .status = {{1}},
+       .afterRegister = {{0}},
+       .registerError = kBusy,
+       .kind = Kind::registrationFailed,
+       .what = busy,
+       .log = {kReinstalling,
+               "[Zephro] SMAppService failed to register after refresh: Unit file busy."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     Installation i;
-    i.services->scriptStatusAfterRegister({{0, 3}, {2}});
-    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
-    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 0"});
+    if (!c.status.empty()) i.services->scriptStatus(c.status);
+    if (!c.afterRegister.empty()) i.services->scriptStatusAfterRegister(c.afterRegister);
+    if (c.registerError) i.services->failRegister(c.registerError);
+    if (c.unregisterError) i.services->failUnregister(c.unregisterError);
+    const auto error = i.registerHelper(c.forceRefresh);
+    if (c.kind) {
+      expectError(error, *c.kind, c.what);
+      if (error && c.registerError && c.kind == Kind::registrationFailed) {
+        EXPECT_EQ(error->message(), c.registerError->localizedDescription());
+      }
+    } else {
+      EXPECT_FALSE(error) << error->what();
+    }
+    EXPECT_EQ(i.capture.lines(), c.log);
+    if (c.statusReads >= 0) EXPECT_EQ(i.services->statusReads(), c.statusReads);
+    if (c.registers >= 0) EXPECT_EQ(i.services->count("register"), c.registers);
     const auto calls = i.services->calls();
-    ASSERT_GE(calls.size(), 7u);
-    EXPECT_EQ(Lines(calls.begin(), calls.begin() + 7),
-              (Lines{"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
-                     "status=0", "status=0", "status=2"}));
-    EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
-  }
-  {
-    // Enabled within the settling wait: done, quietly.
-    Installation i;
-    i.services->scriptStatusAfterRegister({{0, 2}, {1}});
-    EXPECT_FALSE(i.registerHelper(true));
-    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 0"});
-    EXPECT_EQ(i.services->statusReads(), 4);
-  }
-  {
-    // Never enabled: the last status goes into the error.
-    Installation i;
-    i.services->scriptStatus({{3}});
-    expectError(i.registerHelper(false), Kind::registrationFailed,
-                "Unable to register the helper: Helper status: 3");
-    EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
-    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper registered with SMAppService. Status: 3"});
-  }
-  {
-    // Registration refused and the status then needs approval.
-    Installation i;
-    i.services->failRegister(kRefused);
-    i.services->scriptStatusAfterRegister({{2}});
-    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
-    EXPECT_EQ(i.capture.lines(),
-              Lines{"[Zephro] SMAppService failed to register: The administrator authentication "
-                    "was dismissed."});
-  }
-  {
-    Installation i;
-    i.services->failRegister(kBusy);
-    const auto error = i.registerHelper(true);
-    ASSERT_NO_FATAL_FAILURE(expectError(error, Kind::registrationFailed,
-                                        "Unable to register the helper: Unit file busy."));
-    EXPECT_EQ(error->message(), "Unit file busy.");
-    EXPECT_EQ(i.capture.lines(),
-              Lines{"[Zephro] SMAppService failed to register: Unit file busy."});
-  }
-}
-
-TEST(HelperRegistration, StatusesThatNeedNoRegistration) {
-  {
-    Installation i;
-    i.services->scriptStatus({{1}});
-    EXPECT_FALSE(i.registerHelper(false));
-    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper is already enabled via SMAppService."});
-    EXPECT_EQ(i.services->count("register"), 0);
-  }
-  {
-    // Switched off by the user: logged and thrown without registering.
-    Installation i;
-    i.services->scriptStatus({{2}});
-    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
-    EXPECT_EQ(i.capture.lines(), Lines{"[Zephro] Helper requires approval in Login Items."});
-    EXPECT_EQ(i.services->count("register"), 0);
-  }
-  {
-    Installation i;
-    i.services->scriptStatus({{7}});
-    expectError(i.registerHelper(true), Kind::registrationFailed,
-                "Unable to register the helper: Unknown helper status: 7");
-    EXPECT_TRUE(i.capture.lines().empty());
-    EXPECT_EQ(i.services->count("register"), 0);
-  }
-}
-
-TEST(HelperRegistration, RepairOutcomes) {
-  {
-    Installation i;
-    i.services->scriptStatus({{1}});
-    i.services->scriptStatusAfterRegister({{0, 2}, {1}});
-    EXPECT_FALSE(i.registerHelper(true));
-    EXPECT_EQ(i.capture.lines(), (Lines{kReinstalling, kReRegistered}));
-    EXPECT_EQ(i.services->calls(),
-              (Lines{"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
-                     "status=0", "status=0", "status=1"}));
-  }
-  {
-    // Both calls fail but the helper stays enabled: logged, and carried on.
-    Installation i;
-    i.services->scriptStatus({{1}});
-    i.services->failUnregister(kBusy);
-    i.services->failRegister(kBusy);
-    EXPECT_FALSE(i.registerHelper(true));
-    EXPECT_EQ(i.capture.lines(),
-              (Lines{kReinstalling,
-                     "[Zephro] SMAppService failed to unregister helper before repair: Unit file "
-                     "busy.",
-                     "[Zephro] SMAppService failed to register after refresh: Unit file busy.",
-                     kReRegistered}));
-  }
-  {
-    Installation i;
-    i.services->scriptStatus({{1}});
-    i.services->scriptStatusAfterRegister({{2}});
-    expectError(i.registerHelper(true), Kind::requiresApproval, kNeedsApproval);
-    EXPECT_EQ(i.capture.lines(), Lines{kReinstalling});
-  }
-  {
-    // The registration went through but the status is slow: worth a try.
-    Installation i;
-    i.services->scriptStatus({{1}});
-    i.services->scriptStatusAfterRegister({{3}});
-    EXPECT_FALSE(i.registerHelper(true));
-    EXPECT_EQ(i.capture.lines(),
-              (Lines{kReinstalling,
-                     "[Zephro] Helper status still 3 after re-registration; proceeding "
-                     "optimistically."}));
-    EXPECT_EQ(i.services->statusReads(), 1 + 1 + 15);
-  }
-  {
-    // Unregistered, then the registration failed: the helper is gone, which is a failure
-    // to report, not a success.
-    Installation i;
-    i.services->scriptStatus({{1}});
-    i.services->failRegister(kBusy);
-    i.services->scriptStatusAfterRegister({{0}});
-    expectError(i.registerHelper(true), Kind::registrationFailed,
-                "Unable to register the helper: Unit file busy.");
-    EXPECT_EQ(i.capture.lines(),
-              (Lines{kReinstalling,
-                     "[Zephro] SMAppService failed to register after refresh: Unit file busy."}));
+    ASSERT_GE(calls.size(), c.firstCalls.size());
+    EXPECT_EQ(Lines(calls.begin(), calls.begin() + std::ptrdiff_t(c.firstCalls.size())),
+              c.firstCalls);
   }
 }
 

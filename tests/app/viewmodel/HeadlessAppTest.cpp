@@ -9,10 +9,10 @@
 #include "app/viewmodel/StatusText.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
-#include "tests/app/core/ScriptedHelper.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/app/viewmodel/ViewModelFixture.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
+#include "tests/support/ScriptedHelper.h"
 
 namespace zephro {
 namespace {

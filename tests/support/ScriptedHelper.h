@@ -16,47 +16,58 @@
 namespace zephro::testing {
 
 // A helper whose answers a test scripts, served in-process on a temp socket: it can
-// answer at once, hold its replies until released (a hung helper that answers late), or
-// answer each call after a random delay from another thread.
+// answer at once, hold its replies (or only the mode changes) until released, answer
+// each call after a random delay from another thread, or act like a machine whose fans
+// take the speed of every accepted mode change.
 class ScriptedHelper final : public HelperProtocol {
  public:
   struct SetModeCall {
-    std::int64_t mode;
+    std::int64_t mode = -1;
     std::vector<std::int64_t> percentages;
   };
 
   void getFanInfo(FanInfoReply reply) override {
-    answer([this, reply = std::move(reply)] {
+    ++fanRequests;
+    answer(false, [this, reply = std::move(reply)] {
       const std::lock_guard lock(mutex_);
       reply(fans, fanError);
     });
   }
   void getSystemTemperature(TemperatureReply reply) override {
-    answer([this, reply = std::move(reply)] {
+    answer(false, [this, reply = std::move(reply)] {
       const std::lock_guard lock(mutex_);
       reply(celsius, temperatureError);
     });
   }
+  // A refused change is not recorded and changes nothing.
   void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
                   SetFanModeReply reply) override {
+    std::optional<Error> error;
     {
       const std::lock_guard lock(mutex_);
-      setModeCalls.push_back({mode, percentages});
+      error = setModeError;
+      if (!error) {
+        setModeCalls_.push_back({mode, percentages});
+        if (followModeChanges) follow(mode, percentages);
+      }
     }
-    answer([this, reply = std::move(reply)] {
-      const std::lock_guard lock(mutex_);
-      reply(setModeError);
+    answer(true, [this, error, reply = std::move(reply)] {
+      reply(error);
+      if (!error && onModeChange) onModeChange();
     });
   }
   void getVersion(VersionReply reply) override {
-    answer([this, reply = std::move(reply)] {
+    answer(false, [this, reply = std::move(reply)] {
       const std::lock_guard lock(mutex_);
       reply(version);
     });
   }
 
-  // Keep every reply from now on until releaseHeld().
-  void hold() { holding_ = true; }
+  // Keep every reply (or only the mode changes') from now on until releaseHeld().
+  void hold(bool modeChangesOnly = false) {
+    const std::lock_guard lock(mutex_);
+    holding_ = modeChangesOnly ? Holding::modeChanges : Holding::all;
+  }
   // Answers the held calls with what is scripted now, from the calling thread.
   void releaseHeld() {
     for (auto& reply : takeHeld()) reply();
@@ -74,24 +85,52 @@ class ScriptedHelper final : public HelperProtocol {
   // Answer each call after a random delay up to maxDelay, from a timer thread.
   void answerAfterRandomDelays(std::chrono::microseconds maxDelay) { maxDelay_ = maxDelay; }
 
-  std::vector<SetModeCall> recordedSetModeCalls() const {
+  // Changes the script while the server runs.
+  void update(const std::function<void(ScriptedHelper&)>& change) {
     const std::lock_guard lock(mutex_);
-    return setModeCalls;
+    change(*this);
+  }
+  [[nodiscard]] std::vector<SetModeCall> recordedSetModeCalls() const {
+    const std::lock_guard lock(mutex_);
+    return setModeCalls_;
   }
 
-  // The script; guarded by the mutex once the server runs (set them before).
+  // The script; set before the server runs, or through update().
   std::vector<FanInfoDTO> fans;
   std::optional<Error> fanError;
   double celsius = 0;
   std::optional<Error> temperatureError;
   std::optional<Error> setModeError;
   std::string version = kHelperProtocolVersion;
+  bool followModeChanges = false;
+  // Called after each accepted change is answered, on the answering thread.
+  std::function<void()> onModeChange;
+
+  std::atomic<int> fanRequests{0};
 
  private:
-  void answer(std::function<void()> reply) {
+  enum class Holding { none, modeChanges, all };
+
+  void follow(std::int64_t mode, const std::vector<std::int64_t>& percentages) {
+    const FanMode fanMode = mode == rawValue(FanMode::system) ? FanMode::system
+                            : mode == rawValue(FanMode::max)  ? FanMode::max
+                                                              : FanMode::manual;
+    for (std::size_t i = 0; i < fans.size(); ++i) {
+      const FanInfoDTO& fan = fans[i];
+      double rpm = fan.currentRPM();
+      if (fanMode == FanMode::max) rpm = fan.maxRPM();
+      if (fanMode == FanMode::manual && i < percentages.size()) {
+        rpm = fan.minRPM() +
+              (fan.maxRPM() - fan.minRPM()) * static_cast<double>(percentages[i]) / 100.0;
+      }
+      fans[i] = FanInfoDTO(fan.index(), rpm, fan.minRPM(), fan.maxRPM(), fanMode);
+    }
+  }
+
+  void answer(bool modeChange, std::function<void()> reply) {
     {
       const std::lock_guard lock(mutex_);
-      if (holding_) {
+      if (holding_ == Holding::all || (modeChange && holding_ == Holding::modeChanges)) {
         held_.push_back(std::move(reply));
         return;
       }
@@ -112,14 +151,14 @@ class ScriptedHelper final : public HelperProtocol {
   std::vector<std::function<void()>> takeHeld() {
     std::vector<std::function<void()>> held;
     const std::lock_guard lock(mutex_);
-    holding_ = false;
+    holding_ = Holding::none;
     held.swap(held_);
     return held;
   }
 
   mutable std::mutex mutex_;
-  std::vector<SetModeCall> setModeCalls;
-  std::atomic<bool> holding_{false};
+  std::vector<SetModeCall> setModeCalls_;
+  Holding holding_ = Holding::none;
   std::vector<std::function<void()>> held_;
   std::chrono::microseconds maxDelay_{0};
   std::mt19937 random_{12345};
