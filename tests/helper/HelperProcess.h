@@ -28,27 +28,51 @@ inline Lines linesOf(const std::string& text) {
   return lines;
 }
 
-// Runs argv with stdout to a file and stderr appended to another; -1 when it cannot.
-inline pid_t spawnProcess(const std::vector<std::string>& argv, const std::filesystem::path& out,
-                          const std::filesystem::path& err) {
+// Runs argv with stdout to a file, stderr appended to another and `environment` added to
+// ours; -1 when it cannot.
+inline pid_t spawnProcess(const Lines& argv, const std::filesystem::path& out,
+                          const std::filesystem::path& err, const Lines& environment = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
+  const auto pointers = [](const Lines& strings) {
+    std::vector<char*> list;
+    for (const auto& text : strings) list.push_back(const_cast<char*>(text.c_str()));
+    list.push_back(nullptr);
+    return list;
+  };
+  Lines env(environment);
+  for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
+  auto args = pointers(argv);
+  auto envp = pointers(env);
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
 
+// argv run as another user, the way a second local account (or a daemon that is not root)
+// would run it.
+inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
+  Lines prefixed{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
+                 "--regid=" + std::to_string(gid), "--clear-groups"};
+  prefixed.insert(prefixed.end(), argv.begin(), argv.end());
+  return prefixed;
+}
+
+// A program run to its end: its pid, exit status and output lines.
+struct ProgramRun {
+  pid_t pid = -1;
+  int exitStatus = -1;
+  Lines lines;
+};
+
 // The real com.zephro.helper with the --smc option a test gives, on a socket of the test's
 // own (passed as the program's $ZEPHRO_HELPER_SOCKET), with its log in a file, and the
-// signed test client to talk to it. Given a user, both run as that user (through setpriv),
-// so that a helper run by root meets file modes as a daemon that is not root would.
+// signed test client to talk to it. Given a user, both run as that user, so that a helper
+// run by root meets file modes as a daemon that is not root would. No system bus unless a
+// test gives one: polkit is out of reach, and the helper fails closed.
 class HelperProcess {
  public:
   static constexpr auto kWait = std::chrono::seconds(120);
@@ -56,36 +80,46 @@ class HelperProcess {
 
   HelperProcess(const std::filesystem::path& dir, std::string smc,
                 std::optional<std::pair<uid_t, gid_t>> user = std::nullopt)
-      : dir_(dir), log_(dir / "helper.log"), smc_(std::move(smc)) {
-    if (user) {
-      const auto id = [](auto value) { return std::to_string(value); };
-      asUser_ = {"/usr/bin/setpriv", "--reuid=" + id(user->first), "--regid=" + id(user->second),
-                 "--clear-groups"};
-    }
-  }
-  ~HelperProcess() {
-    if (pid_ > 0) stop(pid_, SIGTERM);
-  }
+      : dir_(dir),
+        log_(dir / "helper.log"),
+        smc_(std::move(smc)),
+        user_(user),
+        systemBus_("unix:path=" + (dir / "no-system-bus").string()) {}
+  ~HelperProcess() { stop(); }
   HelperProcess(const HelperProcess&) = delete;
   HelperProcess& operator=(const HelperProcess&) = delete;
 
+  void useSystemBus(std::string address) { systemBus_ = std::move(address); }
+
   // True once the listener runs; false when the helper exited first or never got there.
   [[nodiscard]] bool start() {
-    ::setenv("ZEPHRO_HELPER_SOCKET", (dir_ / "helper.sock").c_str(), 1);
+    const auto running = logStartingWith(kRunning).size();
     pid_ = spawnProcess(
-        withUser({HELPER_BINARY, "--smc", smc_, "--anchor-key", ZEPHRO_DEV_ANCHOR_KEY}),
-        "/dev/null", log_);
+        asHelpersUser({HELPER_BINARY, "--smc", smc_, "--anchor-key", ZEPHRO_DEV_ANCHOR_KEY}),
+        "/dev/null", log_,
+        {"ZEPHRO_HELPER_SOCKET=" + socket(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus_});
     int status = 0;
-    while (
-        waitForLog("[ZephroHelper] XPC listener is running.", 1, std::chrono::seconds(1)).empty()) {
-      if (pid_ < 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) return false;
+    while (waitForLog(kRunning, running + 1, std::chrono::seconds(1)).size() <= running) {
+      if (pid_ < 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
     }
     return true;
   }
 
+  void stop(int signal = SIGTERM) {
+    if (pid_ > 0) kill(pid_, signal);
+    pid_ = -1;
+  }
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+  [[nodiscard]] std::string socket() const { return (dir_ / "helper.sock").string(); }
+
+  [[nodiscard]] Lines log() const { return linesOf(contentOf(log_)); }
   [[nodiscard]] Lines logStartingWith(const std::string& prefix) const {
     Lines lines;
-    for (auto& line : linesOf(contentOf(log_))) {
+    for (auto& line : log()) {
       if (line.starts_with(prefix)) lines.push_back(line);
     }
     return lines;
@@ -100,50 +134,59 @@ class HelperProcess {
     return logStartingWith(prefix);
   }
 
-  // Runs the signed client's commands over one connection; its output lines.
-  [[nodiscard]] Lines client(const Lines& commands) const {
-    const pid_t pid = startClient(commands, "client");
+  // Runs a program to its end, as it is given (no user switch).
+  [[nodiscard]] ProgramRun run(const Lines& argv, const std::string& name = "client") const {
+    ProgramRun run;
+    run.pid = spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
     int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    return linesOf(contentOf(dir_ / "client.out"));
+    if (run.pid > 0) ::waitpid(run.pid, &status, 0);
+    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.lines = linesOf(contentOf(dir_ / (name + ".out")));
+    return run;
   }
 
-  // A client that ends its commands with "hold", so that it keeps the fans it forces until
-  // stopped; answers once it holds, with its lines in `lines`.
-  [[nodiscard]] pid_t holdingClient(Lines commands, Lines& lines) const {
+  // Runs the signed client's commands over one connection, as the helper's user.
+  [[nodiscard]] Lines client(const Lines& commands) const {
+    return run(clientArgv(commands)).lines;
+  }
+
+  // A signed client that ends its commands with "hold", so that it keeps the fans it forces
+  // until killed; answers once it holds, with its lines in `lines`.
+  [[nodiscard]] pid_t holdingClient(Lines commands, Lines& lines,
+                                    const std::string& name = "holder") const {
     commands.emplace_back("hold");
-    const pid_t pid = startClient(commands, "holder");
+    const auto out = dir_ / (name + ".out");
+    const pid_t pid = spawnProcess(clientArgv(commands), out, dir_ / (name + ".err"));
     const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (contentOf(dir_ / "holder.out").find("holding") == std::string::npos &&
+    while (contentOf(out).find("holding") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    lines = linesOf(contentOf(dir_ / "holder.out"));
+    lines = linesOf(contentOf(out));
     return pid;
   }
 
-  static void stop(pid_t pid, int signal = SIGKILL) {
+  static void kill(pid_t pid, int signal = SIGKILL) {
     ::kill(pid, signal);
     int status = 0;
     ::waitpid(pid, &status, 0);
   }
 
  private:
-  [[nodiscard]] Lines withUser(Lines argv) const {
-    argv.insert(argv.begin(), asUser_.begin(), asUser_.end());
-    return argv;
+  [[nodiscard]] Lines asHelpersUser(Lines argv) const {
+    return user_ ? asUser(user_->first, user_->second, std::move(argv)) : argv;
   }
-
-  [[nodiscard]] pid_t startClient(const Lines& commands, const std::string& name) const {
-    Lines argv{SIGNED_CLIENT, (dir_ / "helper.sock").string()};
+  [[nodiscard]] Lines clientArgv(const Lines& commands) const {
+    Lines argv{SIGNED_CLIENT, socket()};
     argv.insert(argv.end(), commands.begin(), commands.end());
-    return spawnProcess(withUser(argv), dir_ / (name + ".out"), dir_ / (name + ".err"));
+    return asHelpersUser(argv);
   }
 
-  Lines asUser_;
   std::filesystem::path dir_;
   std::filesystem::path log_;
   std::string smc_;
+  std::optional<std::pair<uid_t, gid_t>> user_;
+  std::string systemBus_;
   pid_t pid_ = -1;
 };
 

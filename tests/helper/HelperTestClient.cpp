@@ -4,7 +4,6 @@
 //   fans                     fans <mode>,<mode>...   (or: error <description>)
 //   temperature              temperature <celsius>   (or: error <description>)
 //   mode M P,P,...|none      ok                      (or: error <description>)
-//   garbage | oversized      closed | refused        (sends a broken frame)
 //   reconnect                reconnected             (closes the connection, opens another)
 //   hold                     holding                 (then waits, alive, until killed)
 //   exec-after-connect PROGRAM ARGS...
@@ -126,21 +125,6 @@ bool waitReadable(int fd) {
   return ::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) > 0;
 }
 
-// Sends a broken frame once the helper has accepted us, and reports how it ended.
-std::string sendBroken(const std::string& socket, bool oversized) {
-  std::string error;
-  auto fd = xpc::connectUnixSocket(socket, error);
-  if (!fd.valid()) return "transport " + error;
-  std::uint8_t buffer[4096];
-  if (!waitReadable(fd.get())) return "timeout";
-  if (::read(fd.get(), buffer, sizeof buffer) <= 0) return "refused";
-  const std::vector<std::uint8_t> garbage{0x00, 0x00, 0x00, 0x03, 0xff, 0xfe, 0xfd};
-  const std::vector<std::uint8_t> huge{0x7f, 0xff, 0xff, 0xff, 0xa0};
-  if (!xpc::writeAll(fd.get(), oversized ? huge : garbage, kWait)) return "closed";
-  if (!waitReadable(fd.get())) return "timeout";
-  return ::read(fd.get(), buffer, sizeof buffer) <= 0 ? "closed" : "answered";
-}
-
 // The next message on a raw connection; nothing once it ends or stays silent.
 std::optional<xpc::Message> receive(int fd, xpc::FrameDecoder& decoder) {
   std::uint8_t buffer[4096];
@@ -219,8 +203,6 @@ int main(int argc, char** argv) {
     } else if (command == "exec-after-connect" && i + 1 < argc) {
       session.reset();
       return execAfterConnect(socket, argv + i + 1);
-    } else if (command == "garbage" || command == "oversized") {
-      std::cout << sendBroken(socket, command == "oversized") << std::endl;
     } else {
       std::cerr << "unknown command " << command << "\n";
       return 2;

@@ -187,8 +187,8 @@ TEST(SysfsHelperDaemon, DrivesEveryDriverLayoutAndRefusesWhatItsDriverRefuses) {
               (Lines{"ok", "fans " + repeated("system", fans)}));
     EXPECT_EQ(fake.values("force"), mac.released);
     EXPECT_EQ(fake.ruleBreaches(), Lines{});
-    HelperProcess::stop(manual);
-    HelperProcess::stop(max);
+    HelperProcess::kill(manual);
+    HelperProcess::kill(max);
   }
 }
 
@@ -244,7 +244,7 @@ std::vector<std::filesystem::path> unitReadWritePaths() {
           fake.values("target") != Lines{"4000", "3700"}) {
         why = "the helper could not force the fans: " + (answer.empty() ? "" : answer[0]);
       }
-      HelperProcess::stop(holder);
+      HelperProcess::kill(holder);
     }
   }
   if (!why.empty()) fail(why + "\n" + contentOf(dir / "helper.log"));
