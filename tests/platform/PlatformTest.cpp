@@ -1,21 +1,83 @@
-#include "platform/journal/UnifiedLog.h"
-
+// The platform's small pieces: errors, child processes, the machine's model and the journal.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <systemd/sd-id128.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/error/Error.h"
+#include "platform/journal/UnifiedLog.h"
+#include "platform/posix/ChildProcess.h"
+#include "platform/systeminfo/SystemInfo.h"
 #include "tests/support/TempDir.h"
 
-namespace zephro::journal {
+namespace zephro {
 namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Error, DescriptionsPrintLikeFoundationWithOrWithoutUserInformation) {
+  const auto error =
+      Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+  EXPECT_EQ(error.fullDescription(),
+            "Error Domain=SMCErrorDomain Code=1 \"Could not open connection to AppleSMC.\" "
+            "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}");
+  EXPECT_EQ(error.localizedDescription(), "Could not open connection to AppleSMC.");
+
+  const Error bare{"HelperError", -3, {}};
+  EXPECT_EQ(bare.fullDescription(), "Error Domain=HelperError Code=-3 \"(null)\"");
+  EXPECT_EQ(bare.localizedDescription(),
+            "The operation couldn\u2019t be completed. (HelperError error -3.)");
+}
+
+TEST(ChildProcess, AnswersComeBackAndAChildThatHangsOrFailsIsKilledAtTheDeadline) {
+  const auto soon = [] { return std::chrono::steady_clock::now() + 200ms; };
+  const auto later = [] { return std::chrono::steady_clock::now() + 60s; };
+  EXPECT_EQ(proc::runInChild<int>(later(), [] { return 42; }), 42);
+  // The child's pid, not ours: the work ran in another process.
+  EXPECT_NE(proc::runInChild<pid_t>(later(), [] { return ::getpid(); }), ::getpid());
+  EXPECT_EQ(proc::runInChild<int>(later(), []() -> int { throw std::runtime_error("no"); }),
+            std::nullopt);
+  EXPECT_EQ(proc::runInChild<int>(soon(),
+                                  [] {
+                                    for (;;) ::pause();
+                                    return 0;
+                                  }),
+            std::nullopt);
+  // Every child was reaped: none is left to wait for.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(SystemInfo, ModelComesFromTheFirmwareOrIsUnknown) {
+  testing::TempDir dir;
+  const struct {
+    const char* content;
+    const char* model;
+    bool air;
+  } cases[] = {
+      {"MacBookAir8,1\n", "MacBookAir8,1", true},
+      {"MacBookPro16,1   \n", "MacBookPro16,1", false},
+      {"macbookair10,1", "macbookair10,1", true},
+      {"\n", "unknown", false},
+  };
+  for (const auto& [content, model, air] : cases) {
+    SCOPED_TRACE(content);
+    std::ofstream(dir / "product_name") << content;
+    EXPECT_EQ(SystemInfo::model(dir / "product_name"), model);
+    EXPECT_EQ(SystemInfo::isMacBookAir(SystemInfo::model(dir / "product_name")), air);
+  }
+  EXPECT_EQ(SystemInfo::model(dir / "missing"), "unknown");
+}
 
 struct ExportEntry {
   std::uint64_t monotonicUsec;
@@ -103,9 +165,12 @@ TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
       {"a file that is not a journal", 200, dir / "garbage.journal", {}},
   };
   for (const auto& [name, limit, file, lines] : cases) {
-    EXPECT_EQ(UnifiedLog::recentLogLines(limit, JournalSource::files({file}), pid), lines) << name;
+    EXPECT_EQ(
+        journal::UnifiedLog::recentLogLines(limit, journal::JournalSource::files({file}), pid),
+        lines)
+        << name;
   }
 }
 
 }  // namespace
-}  // namespace zephro::journal
+}  // namespace zephro
