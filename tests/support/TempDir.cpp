@@ -1,6 +1,8 @@
 #include "tests/support/TempDir.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +25,13 @@ std::filesystem::path sourcePath(const std::string& relative) {
 
 std::filesystem::path binaryPath(const std::string& relative) {
   return std::filesystem::path(ZEPHRO_BINARY_DIR) / relative;
+}
+
+std::string readFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 }  // namespace zephro::testing

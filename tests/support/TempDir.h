@@ -27,5 +27,7 @@ class TempDir {
 [[nodiscard]] std::filesystem::path sourcePath(const std::string& relative);
 // A file of the build tree, e.g. binaryPath("helper/com.zephro.helper").
 [[nodiscard]] std::filesystem::path binaryPath(const std::string& relative);
+// A file's bytes; empty when it cannot be read.
+[[nodiscard]] std::string readFile(const std::filesystem::path& file);
 
 }  // namespace zephro::testing

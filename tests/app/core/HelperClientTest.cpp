@@ -12,8 +12,8 @@
 #include "app/core/TimerThread.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
-#include "tests/support/ScriptedHelper.h"
 #include "tests/app/core/TaskRunner.h"
+#include "tests/support/ScriptedHelper.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro {

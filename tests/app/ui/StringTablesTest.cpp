@@ -2,6 +2,7 @@
 #include <QRegularExpression>
 
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -15,70 +16,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every key the application looks up, with the arguments its caller passes, in order:
-// 'i' an integer, '@' a text. Most take none.
-const std::map<std::string, std::string>& requiredKeys() {
-  static const std::map<std::string, std::string> keys = [] {
-    std::map<std::string, std::string> all{
-        {"popover_fan_index", "i"},
-        {"popover_update_available", "@"},
-        {"popover_downloading_update_progress", "i"},
-        {"popover_update_now", "@"},
-        {"preset_range_rpm", "ii"},
-        {"about_version", "@"},
-        {"intent_dialog_set_mode", "@"},
-        {"intent_dialog_status", "i@"},
-        {"intent_dialog_increase", "i"},
-        {"intent_dialog_decrease", "i"},
-        {"intent_error_preset_not_found", "@"},
-    };
-    for (const char* key :
-         {// Literal texts the popover uses as keys.
-          "Zephro",
-          // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one key split over two lines
-          "Approve Zephro's helper in System Settings → General → Login Items, then come back "
-          "here.",
-          // Popover.
-          "popover_mode_system", "popover_mode_manual", "popover_mode_max", "popover_auto",
-          "popover_manual", "popover_max", "popover_preset", "popover_selected",
-          "popover_not_selected", "popover_connecting_helper", "popover_repair_helper",
-          "popover_repairing", "popover_open_login_items", "popover_enable_helper_desc",
-          "popover_enable", "popover_enabling", "popover_no_fan", "popover_no_fan_air",
-          "popover_add_preset", "popover_options", "popover_language", "popover_send_feedback",
-          "popover_about", "popover_close", "popover_show_rpm", "popover_show_temp",
-          "popover_show_icon", "popover_launch_at_login", "popover_use_fahrenheit",
-          "popover_fine_tune", "popover_show_mode_symbols", "popover_disable_liquid_glass",
-          "popover_appearance",
-          // Update row.
-          "popover_check_for_updates", "popover_checking_for_updates", "popover_up_to_date",
-          "popover_downloading_update", "popover_update_failed", "popover_installing_update",
-          // Appearance control and language list.
-          "appearance_system", "appearance_light", "appearance_dark", "language_system",
-          // Preset manager window and its symbol picker.
-          "preset_sidebar_title", "preset_nothing_to_show", "preset_none_yet", "preset_new",
-          "preset_add", "preset_add_help", "preset_delete", "preset_delete_help",
-          "preset_delete_context", "preset_selected_a11y", "preset_name_label",
-          "preset_name_placeholder", "preset_icon_label", "preset_type_label", "preset_percentage",
-          "preset_rpm", "preset_value_label", "preset_range_percentage", "preset_save",
-          "symbol_category_airflow", "symbol_category_devices", "symbol_category_people",
-          "symbol_category_objects", "symbol_clear", "symbol_emoji",
-          // Onboarding and About windows.
-          "onboarding_fans_title", "onboarding_fans_subtitle", "onboarding_presets_title",
-          "onboarding_presets_subtitle", "onboarding_siri_title", "onboarding_siri_subtitle",
-          "onboarding_menubar_title", "onboarding_menubar_subtitle", "onboarding_page3_title",
-          "onboarding_page3_subtitle", "onboarding_back", "onboarding_continue", "about_copyright",
-          "about_author",
-          // Feedback window.
-          "feedback_title", "feedback_placeholder_bug", "feedback_placeholder_idea",
-          "feedback_placeholder_other", "feedback_email_placeholder", "feedback_disclaimer",
-          "feedback_sent_success", "feedback_sent_failure", "feedback_send",
-          // Automation actions.
-          "intent_error_app_not_ready", "intent_error_helper_unreachable"}) {
-      all.emplace(key, "");
-    }
-    return all;
-  }();
-  return keys;
+// The texts that take arguments, with the arguments their callers pass, in order: 'i' an
+// integer, '@' a text. Every other text takes none.
+const std::map<std::string, std::string> kArguments{
+    {"popover_fan_index", "i"},
+    {"popover_update_available", "@"},
+    {"popover_downloading_update_progress", "i"},
+    {"popover_update_now", "@"},
+    {"preset_range_rpm", "ii"},
+    {"about_version", "@"},
+    {"intent_dialog_set_mode", "@"},
+    {"intent_dialog_status", "i@"},
+    {"intent_dialog_increase", "i"},
+    {"intent_dialog_decrease", "i"},
+    {"intent_error_preset_not_found", "@"},
+};
+
+// The application's QML and C++ sources, one after another.
+std::string appSources() {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(testing::sourcePath("app"))) {
+    const auto extension = entry.path().extension();
+    if (extension != ".qml" && extension != ".cpp" && extension != ".h") continue;
+    all += testing::readFile(entry.path());
+  }
+  return all;
+}
+
+// Whether the sources name a key: quoted whole, or by a quoted prefix completed at run time
+// ("appearance_" + segment).
+bool named(const std::string& sources, const std::string& key) {
+  if (sources.find('"' + key + '"') != std::string::npos) return true;
+  for (auto cut = key.rfind('_'); cut != std::string::npos && cut > 0;
+       cut = key.rfind('_', cut - 1)) {
+    if (sources.find('"' + key.substr(0, cut + 1) + '"') != std::string::npos) return true;
+  }
+  return false;
 }
 
 // The arguments a text's placeholders consume, by position: "i@" for "%ld … %@", also when
@@ -134,8 +107,9 @@ TEST(StringTablesTest, PlaceholderCheckCatchesMismatches) {
   EXPECT_EQ(argumentKinds("%s"), "!");
 }
 
-// Each table must hold every required key, no other, with the placeholders its callers
-// fill; formatted with those arguments, nothing but escaped percent signs is left over.
+// English is the reference: it holds every key the sources look up and none they do not
+// name; every other language holds exactly its keys, with the placeholders the callers fill.
+// Formatted with those arguments, nothing but escaped percent signs is left over.
 TEST(StringTablesTest, EveryLanguageHasExactlyTheKeysAndPlaceholdersTheCallersUse) {
   const auto tables = shippedTables();
   std::set<std::string> languages;
@@ -144,22 +118,34 @@ TEST(StringTablesTest, EveryLanguageHasExactlyTheKeysAndPlaceholdersTheCallersUs
   }
   std::set<std::string> folders;
   for (const auto& [code, table] : tables) folders.insert(code);
-  EXPECT_EQ(folders, languages) << "one lproj folder per language, and no other";
+  ASSERT_EQ(folders, languages) << "one lproj folder per language, and no other";
 
-  const auto& required = requiredKeys();
+  const auto& reference = tables.at("en");
+  const std::string sources = appSources();
+  static const std::regex lookup(
+      R"re(\b(?:string|format|text|systemString)\(\s*(?:QStringLiteral\()?"([A-Za-z][a-z0-9]*(?:_[a-z0-9]+)+)")re");
+  for (auto it = std::sregex_iterator(sources.begin(), sources.end(), lookup);
+       it != std::sregex_iterator(); ++it) {
+    EXPECT_NE(reference.find((*it)[1].str()), nullptr) << "missing key " << (*it)[1];
+  }
+  for (const auto& [key, value] : reference.entries()) {
+    EXPECT_TRUE(named(sources, key)) << "key no source names: " << key;
+  }
   for (const auto& [code, table] : tables) {
     SCOPED_TRACE(code);
     EXPECT_FALSE(table.error().has_value())
         << "line " << table.error()->line << ": " << table.error()->message;
     for (const auto& [key, value] : table.entries()) {
-      EXPECT_TRUE(required.contains(key)) << "extra key " << key;
+      EXPECT_NE(reference.find(key), nullptr) << "extra key " << key;
     }
-    for (const auto& [key, kinds] : required) {
+    for (const auto& [key, referenceValue] : reference.entries()) {
       const std::string* value = table.find(key);
       if (value == nullptr) {
         ADD_FAILURE() << "missing key " << key;
         continue;
       }
+      const auto argument = kArguments.find(key);
+      const std::string kinds = argument == kArguments.end() ? "" : argument->second;
       EXPECT_FALSE(value->empty()) << key;
       EXPECT_EQ(argumentKinds(*value), kinds) << key << " = " << *value;
 

@@ -10,10 +10,8 @@
 #include <QRegularExpression>
 #include <QtQml/QQmlExtensionPlugin>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "tests/support/TempDir.h"
@@ -60,10 +58,7 @@ std::multimap<std::string, std::string> namesUsedInQml() {
   std::multimap<std::string, std::string> names;
   for (const auto& entry : fs::recursive_directory_iterator(testing::sourcePath("app"))) {
     if (entry.path().extension() != ".qml") continue;
-    std::ifstream in(entry.path());
-    std::stringstream content;
-    content << in.rdbuf();
-    const QString text = QString::fromStdString(content.str());
+    const QString text = QString::fromStdString(testing::readFile(entry.path()));
     const auto add = [&](const QRegularExpression& pattern, const QString& where) {
       auto matches = pattern.globalMatch(where);
       while (matches.hasNext()) {

@@ -3,32 +3,25 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QUuid>
-#include <chrono>
 #include <vector>
 
 #include "app/core/Detach.h"
-#include "app/core/HelperClient.h"
 #include "app/presets/Preset.h"
 #include "app/presets/PresetStore.h"
 #include "app/services/AppUpdateManager.h"
 #include "app/ui/LocalizationManager.h"
 #include "app/ui/popover/PopoverSettings.h"
 #include "app/viewmodel/FanControlViewModel.h"
-#include "app/viewmodel/WakeSource.h"
-#include "platform/defaults/UserDefaults.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/services/QuietUpdater.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
 #include "tests/support/ScriptedHelper.h"
-#include "tests/support/TempDir.h"
 
 namespace zephro::testing {
 
 struct PopoverFixture::Parts {
-  explicit Parts(PopoverFixture& owner)
-      : socket((dir / "helper.sock").string()),
-        defaults(QString::fromStdString((dir / "settings.json").string())),
-        server(socket, helper) {
+  explicit Parts(PopoverFixture& owner) : server(vm.socket, helper) {
     helper.celsius = 47.5;
     helper.followModeChanges = true;
     helper.onModeChange = [watched = QPointer<PopoverFixture>(&owner)] {
@@ -40,17 +33,7 @@ struct PopoverFixture::Parts {
           },
           Qt::QueuedConnection);
     };
-    HelperClientOptions clientOptions;
-    clientOptions.connectionFactory = HelperClientOptions::connectingTo(socket);
-    clientOptions.serviceManager = std::shared_ptr<ServiceManager>(&services, [](auto*) {});
-    clientOptions.settleInterval = std::chrono::milliseconds(1);
-    client = std::make_unique<HelperClient>(std::move(clientOptions));
-    FanControlViewModelOptions options;
-    options.pollInterval = std::chrono::milliseconds(20);
-    options.installPollInterval = std::chrono::milliseconds(20);
-    viewModel = std::make_unique<FanControlViewModel>(*client, defaults, services,
-                                                      std::make_unique<WakeSource>(), options);
-    settings = std::make_unique<PopoverSettings>(defaults, services);
+    settings = std::make_unique<PopoverSettings>(vm.defaults, services);
     updates = std::make_unique<AppUpdateManager>(
         [](std::shared_ptr<update::UserDriver> driver, update::UpdaterDelegate&) {
           return std::make_unique<QuietUpdater>(std::move(driver));
@@ -58,14 +41,10 @@ struct PopoverFixture::Parts {
         LocalizationManager::shared(), [](const QUrl&) {});
   }
 
-  TempDir dir;
-  std::string socket;
-  UserDefaults defaults;
   FakeServiceManager services;
+  ViewModelOnSocket vm{services};
   ScriptedHelper helper;
   InProcessHelperServer server;
-  std::unique_ptr<HelperClient> client;
-  std::unique_ptr<FanControlViewModel> viewModel;
   std::unique_ptr<PopoverSettings> settings;
   std::unique_ptr<AppUpdateManager> updates;
 };
@@ -75,11 +54,11 @@ PopoverFixture::PopoverFixture(QObject* parent)
 
 PopoverFixture::~PopoverFixture() {
   // A poll still on its way ends quietly once its view model is gone.
-  parts_->viewModel->stopRefreshing();
+  parts_->vm.viewModel->stopRefreshing();
 }
 
 FanControlViewModel* PopoverFixture::viewModel() const {
-  return parts_->viewModel.get();
+  return parts_->vm.viewModel.get();
 }
 PopoverSettings* PopoverFixture::settings() const {
   return parts_->settings.get();
@@ -89,7 +68,7 @@ AppUpdateManager* PopoverFixture::updateManager() const {
 }
 
 UserDefaults& PopoverFixture::defaults() const {
-  return parts_->defaults;
+  return parts_->vm.defaults;
 }
 int PopoverFixture::setModeCount() const {
   return static_cast<int>(parts_->helper.recordedSetModeCalls().size());
@@ -119,7 +98,7 @@ void PopoverFixture::serveFans(int count, double rpm, double minRPM, double maxR
 }
 
 void PopoverFixture::poll() {
-  detach(parts_->viewModel->refresh(), "Fixture poll");
+  detach(parts_->vm.viewModel->refresh(), "Fixture poll");
 }
 
 void PopoverFixture::breakHelper() {
@@ -141,24 +120,24 @@ void PopoverFixture::refuseChanges(int refusal) {
 }
 
 void PopoverFixture::requireApproval() {
-  parts_->viewModel->showNeedsApproval();
+  parts_->vm.viewModel->showNeedsApproval();
 }
 
 QString PopoverFixture::addPreset(const QString& name, int percentage, const QString& symbol) {
   Preset preset{QUuid::createUuid(), name, PresetMode::percentage, percentage,
                 symbol.isEmpty() ? std::nullopt : std::optional<QString>(symbol)};
-  parts_->viewModel->presetStore().add(preset);
+  parts_->vm.viewModel->presetStore().add(preset);
   return preset.idText();
 }
 
 QString PopoverFixture::addRPMPreset(const QString& name, int rpm) {
   const Preset preset{QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt};
-  parts_->viewModel->presetStore().add(preset);
+  parts_->vm.viewModel->presetStore().add(preset);
   return preset.idText();
 }
 
 void PopoverFixture::deletePreset(const QString& id) {
-  if (const auto uuid = uuidFromText(id)) parts_->viewModel->presetStore().deletePreset(*uuid);
+  if (const auto uuid = uuidFromText(id)) parts_->vm.viewModel->presetStore().deletePreset(*uuid);
 }
 
 bool PopoverFixture::loginItemEnabled() const {
