@@ -4,7 +4,6 @@
 #include <QTcpServer>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 
 #include "app/services/telemetry/CrashReport.h"
 #include "app/services/telemetry/TelemetryContext.h"
@@ -24,13 +23,6 @@ using testing::TempDir;
 
 constexpr auto kFlushed = "Flushed pending crash report.";
 constexpr auto kNotFlushed = "Failed to flush crash report; will retry next launch.";
-
-std::string contentOf(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::vector<std::string> keysOf(const nlohmann::ordered_json& record) {
   std::vector<std::string> keys;
@@ -87,7 +79,7 @@ TEST(CrashReport, IsSentAtTheNextLaunchAndRemovedOnlyOnA2xxAnswer) {
     Launch launch;
     recordCrash("std::runtime_error", "The fans are on fire.", {"frame 0", "frame 1"},
                 launch.settings);
-    const std::string stored = contentOf(launch.crashFile());
+    const std::string stored = testing::readFile(launch.crashFile());
     launch.server.answerPosts(QStringLiteral("/telemetry/crash"), answer.status);
     const log::Capture capture;
     launch.flush();
@@ -111,7 +103,7 @@ TEST(CrashReport, IsOneRecordInItsKeyOrderAndTheLastCrashWins) {
   Launch launch;
   recordCrash("first", "unknown", {}, launch.settings);
   recordCrash("std::logic_error", "unknown", {"a", "b"}, launch.settings);
-  const auto crash = nlohmann::ordered_json::parse(contentOf(launch.crashFile()));
+  const auto crash = nlohmann::ordered_json::parse(testing::readFile(launch.crashFile()));
   EXPECT_EQ(keysOf(crash),
             (std::vector<std::string>{"kind", "name", "reason", "callStack", "context", "ts"}));
   EXPECT_EQ(crash["kind"], "crash");
@@ -132,7 +124,7 @@ TEST(CrashReport, AFileThatIsNotJsonIsNeverSentNorRemoved) {
     const log::Capture capture;
     for (int launches = 0; launches < 2; ++launches) launch.flush();
     EXPECT_TRUE(launch.server.posted(QStringLiteral("/telemetry/crash")).isEmpty());
-    EXPECT_EQ(contentOf(launch.crashFile()), content);
+    EXPECT_EQ(testing::readFile(launch.crashFile()), content);
     EXPECT_TRUE(capture.lines().empty());
   }
 }
@@ -159,7 +151,7 @@ TEST(CrashReport, AnUncaughtExceptionLeavesAPendingCrashTheNextLaunchSends) {
     EXPECT_EQ(crasher.exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(crasher.exitCode(), SIGABRT);
 
-    const auto stored = nlohmann::json::parse(contentOf(launch.crashFile()));
+    const auto stored = nlohmann::json::parse(testing::readFile(launch.crashFile()));
     EXPECT_EQ(stored["name"], crash.name);
     EXPECT_EQ(stored["reason"], crash.reason);
     EXPECT_FALSE(stored["callStack"].empty());

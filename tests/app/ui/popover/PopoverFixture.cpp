@@ -90,6 +90,7 @@ QVariantList PopoverFixture::lastPercentages() const {
 
 void PopoverFixture::serveFans(int count, double rpm, double minRPM, double maxRPM) {
   std::vector<FanInfoDTO> fans;
+  fans.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) fans.emplace_back(i, rpm, minRPM, maxRPM, FanMode::system);
   parts_->helper.update([&](ScriptedHelper& helper) {
     helper.fans = std::move(fans);
