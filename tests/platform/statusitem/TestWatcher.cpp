@@ -79,25 +79,14 @@ void TestWatcher::setHostRegistered(bool registered) {
 
 void TestWatcher::addRegistration(Registration registration) {
   registrations_.append(std::move(registration));
-  emit adaptor_->StatusNotifierItemRegistered(registrations_.back().service);
 }
 
 TestWatcherAdaptor::TestWatcherAdaptor(TestWatcher& watcher)
     : QDBusAbstractAdaptor(&watcher), watcher_(watcher) {}
 
-QStringList TestWatcherAdaptor::registeredItems() const {
-  QStringList items;
-  for (const auto& registration : watcher_.registrations()) items.append(registration.service);
-  return items;
-}
-
 void TestWatcherAdaptor::RegisterStatusNotifierItem(const QString& service,
                                                     const QDBusMessage& message) {
   watcher_.addRegistration({service, message.service()});
-}
-
-void TestWatcherAdaptor::RegisterStatusNotifierHost(const QString&) {
-  watcher_.setHostRegistered(true);
 }
 
 }  // namespace zephro::statusitem::testing

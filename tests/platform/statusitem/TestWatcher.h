@@ -45,7 +45,7 @@ class HostProbe : public QObject {
 
 class TestWatcherAdaptor;
 
-// The tray's side of the protocol, as a panel runs it: the watcher that items register
+// The tray's side of the protocol, as far as items use it: the watcher that items register
 // with and that tells them whether a host draws them.
 class TestWatcher : public QObject {
   Q_OBJECT
@@ -80,23 +80,16 @@ class TestWatcher : public QObject {
 class TestWatcherAdaptor : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-  Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
   Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-  Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
  public:
   explicit TestWatcherAdaptor(TestWatcher& watcher);
 
-  [[nodiscard]] QStringList registeredItems() const;
   [[nodiscard]] bool isHostRegistered() const { return watcher_.isHostRegistered(); }
-  [[nodiscard]] int protocolVersion() const { return 0; }
 
   Q_SLOT void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message);
-  Q_SLOT void RegisterStatusNotifierHost(const QString& service);
 
  signals:
-  void StatusNotifierItemRegistered(const QString& service);
-  void StatusNotifierItemUnregistered(const QString& service);
   void StatusNotifierHostRegistered();
   void StatusNotifierHostUnregistered();
 
