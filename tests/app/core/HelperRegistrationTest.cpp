@@ -208,13 +208,12 @@ TEST(HelperRegistration, Outcomes) {
 TEST(HelperLaunchCheck, ACurrentHelperIsLeftAloneAnOlderOneRefreshed) {
   {
     Installation i;
-    ScriptedHelper helper;
-    helper.version = "1.0.1";
+    ScriptedHelper helper;  // answers with the client's own protocol version
     InProcessHelperServer server(i.socket, helper);
     const auto check = awaitTask(i.client->verifyHelperAtLaunch());
     ASSERT_TRUE(check.succeeded()) << check.errorText();
-    EXPECT_EQ(i.capture.lines(),
-              Lines{"[Zephro] Helper healthy (version 1.0.1) \u2014 leaving it alone."});
+    EXPECT_EQ(i.capture.lines(), Lines{std::string("[Zephro] Helper healthy (version ") +
+                                       kHelperProtocolVersion + ") \u2014 leaving it alone."});
     EXPECT_TRUE(i.services->calls().empty()) << "nothing registered";
     EXPECT_TRUE(i.client->hasConnection()) << "no connection dropped";
   }
@@ -226,9 +225,9 @@ TEST(HelperLaunchCheck, ACurrentHelperIsLeftAloneAnOlderOneRefreshed) {
     i.services->scriptStatus({{1}});
     const auto check = awaitTask(i.client->verifyHelperAtLaunch());
     ASSERT_TRUE(check.succeeded()) << check.errorText();
-    EXPECT_EQ(i.capture.lines(),
-              (Lines{"[Zephro] Helper version 1.0.0 != 1.0.1 \u2014 refreshing binary.",
-                     kReinstalling, kReRegistered}));
+    EXPECT_EQ(i.capture.lines(), (Lines{std::string("[Zephro] Helper version 1.0.0 != ") +
+                                            kHelperProtocolVersion + " \u2014 refreshing binary.",
+                                        kReinstalling, kReRegistered}));
     EXPECT_EQ(i.services->count("unregister"), 1);
     EXPECT_EQ(i.services->count("register"), 1);
     // The repair dropped the connection: the next call reaches the new helper afresh.

@@ -58,7 +58,8 @@ TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
   ASSERT_TRUE(testing::spinUntil(
       [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
   EXPECT_TRUE(h.vm.viewModel->isRefreshing());
-  EXPECT_TRUE(capture.contains("[Zephro] Helper healthy (version 1.0.1) \u2014 leaving it alone."));
+  EXPECT_TRUE(capture.contains(std::string("[Zephro] Helper healthy (version ") +
+                               kHelperProtocolVersion + ") \u2014 leaving it alone."));
 
   h.vm.defaults.setBool("useFahrenheit", true);
   EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
