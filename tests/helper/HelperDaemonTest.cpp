@@ -104,6 +104,18 @@ TEST_F(HelperDaemon, ServesTheSignedApplicationAndHandsBackWhatAKilledHelperLeft
             Lines{"[ZephroHelper] Starting: returning the fans to system control."});
   EXPECT_EQ(firmware(), kReleased);
   HelperProcess::kill(holder);
+
+  // The unit's ExecStopPost does the same once a helper is gone, however it ended.
+  const auto again = helper.holdingClient({"mode", "2", "none"}, held, "again");
+  helper.stop(SIGKILL);
+  EXPECT_EQ(firmware(), kForced);
+  EXPECT_EQ(helper.run({HELPER_BINARY, "--smc", smc_, "--release-fans"}, "release").exitStatus, 0);
+  EXPECT_NE(contentOf(dir / "release.err")
+                .find("[ZephroHelper] The helper has stopped: returning the fans to system "
+                      "control."),
+            std::string::npos);
+  EXPECT_EQ(firmware(), kReleased);
+  HelperProcess::kill(again);
 }
 
 TEST_F(HelperDaemon, FansGoBackWhenTheLastClientToForceThemDies) {
