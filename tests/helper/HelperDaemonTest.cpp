@@ -187,7 +187,8 @@ TEST_F(HelperDaemon, RefusesUnsignedForeignAndHugeClientsBeforeAnyOperation) {
   EXPECT_EQ(client(SIGNED_CLIENT, {"fans"}).lines, Lines{"fans system,system"});
 }
 
-// Clients of other users reach the socket through the test's folder.
+// Clients of other users reach the socket, and copies of the clients, through the test's
+// folder.
 struct HelperPeople : HelperDaemon {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "runs clients as other users, which needs root";
@@ -196,6 +197,9 @@ struct HelperPeople : HelperDaemon {
                                                  perms::group_exec | perms::others_read |
                                                  perms::others_exec);
   }
+  const std::string signedClient = copyForOthers(SIGNED_CLIENT, dir / "bin");
+  const std::string unsignedClient = copyForOthers(UNSIGNED_CLIENT, dir / "bin");
+  const std::string erasePreload = copyForOthers(ERASE_PRELOAD, dir / "bin");
 };
 
 TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolkit) {
@@ -211,19 +215,19 @@ TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolk
   const Case cases[] = {
       {"the application as the helper's user",
        0,
-       {SIGNED_CLIENT, sock, "mode", "2", "none", "fans", "mode", "0", "none"},
+       {signedClient, sock, "mode", "2", "none", "fans", "mode", "0", "none"},
        {"ok", "fans max,max", "ok"},
        0},
       {"the application as another user",
        kNobody,
-       {SIGNED_CLIENT, sock, "fans", "temperature", "mode", "2", "none", "mode", "0", "none"},
+       {signedClient, sock, "fans", "temperature", "mode", "2", "none", "mode", "0", "none"},
        {"fans system,system", "temperature", kNotAuthorized, kNotAuthorized},
        2},
-      {"an unsigned client", kNobody, {UNSIGNED_CLIENT, sock, "fans"}, {"transport 4099"}, 0},
+      {"an unsigned client", kNobody, {unsignedClient, sock, "fans"}, {"transport 4099"}, 0},
       {"the application with a preload that erases itself",
        kNobody,
-       {"/usr/bin/env", std::string("LD_PRELOAD=") + ERASE_PRELOAD,
-        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0", SIGNED_CLIENT, sock, "fans", "mode",
+       {"/usr/bin/env", "LD_PRELOAD=" + erasePreload,
+        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0", signedClient, sock, "fans", "mode",
         "2", "none"},
        {"fans system,system", kNotAuthorized},
        1},
@@ -255,7 +259,7 @@ TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolk
   // application. Whichever program the check saw, the child changes nothing.
   const auto out = dir / "exec.out";
   const pid_t execed = spawnProcess(
-      asOther(kNobody, {UNSIGNED_CLIENT, sock, "exec-after-connect", SIGNED_CLIENT, sock, "hold"}),
+      asOther(kNobody, {unsignedClient, sock, "exec-after-connect", signedClient, sock, "hold"}),
       out, dir / "exec.err");
   const auto deadline = std::chrono::steady_clock::now() + HelperProcess::kWait;
   const auto said = [&](const std::string& line) {
@@ -359,9 +363,9 @@ TEST_F(HelperPeople, PolkitDecidesForOtherUsersAndAnAdministratorsRuleWidensIt) 
   ASSERT_TRUE(helper.start());
   const std::string sock = helper.socket();
   // The rule names nobody; another account without a session gets polkit's default.
-  EXPECT_EQ(helper.run(asOther(kNobody, {SIGNED_CLIENT, sock, "mode", "2", "none", "fans"})).lines,
+  EXPECT_EQ(helper.run(asOther(kNobody, {signedClient, sock, "mode", "2", "none", "fans"})).lines,
             (Lines{"ok", "fans max,max"}));
-  const auto other = helper.run(asOther(kDaemon, {SIGNED_CLIENT, sock, "mode", "0", "none"}));
+  const auto other = helper.run(asOther(kDaemon, {signedClient, sock, "mode", "0", "none"}));
   EXPECT_EQ(other.lines, Lines{kNotAuthorized});
   EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Refused"),
             Lines{refusedLine(other.pid, kDaemon)});

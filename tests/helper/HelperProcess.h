@@ -61,6 +61,21 @@ inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
   return prefixed;
 }
 
+// A copy of a build-tree file in `folder`, where another user can reach it even when the
+// build tree sits in a folder only its owner may enter.
+inline std::string copyForOthers(const std::filesystem::path& file,
+                                 const std::filesystem::path& folder) {
+  using std::filesystem::perms;
+  constexpr auto kReachable = perms::owner_all | perms::group_read | perms::group_exec |
+                              perms::others_read | perms::others_exec;
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, kReachable);
+  const auto copy = folder / file.filename();
+  std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, kReachable);
+  return copy.string();
+}
+
 // A program run to its end: its pid, exit status and output lines.
 struct ProgramRun {
   pid_t pid = -1;
@@ -84,7 +99,10 @@ class HelperProcess {
         log_(dir / "helper.log"),
         smc_(std::move(smc)),
         user_(user),
-        systemBus_("unix:path=" + (dir / "no-system-bus").string()) {}
+        systemBus_("unix:path=" + (dir / "no-system-bus").string()),
+        helper_(user ? copyForOthers(HELPER_BINARY, dir / "bin") : HELPER_BINARY),
+        anchor_(user ? copyForOthers(ZEPHRO_DEV_ANCHOR_KEY, dir / "bin") : ZEPHRO_DEV_ANCHOR_KEY),
+        client_(user ? copyForOthers(SIGNED_CLIENT, dir / "bin") : SIGNED_CLIENT) {}
   ~HelperProcess() { stop(); }
   HelperProcess(const HelperProcess&) = delete;
   HelperProcess& operator=(const HelperProcess&) = delete;
@@ -95,8 +113,7 @@ class HelperProcess {
   [[nodiscard]] bool start() {
     const auto running = logStartingWith(kRunning).size();
     pid_ = spawnProcess(
-        asHelpersUser({HELPER_BINARY, "--smc", smc_, "--anchor-key", ZEPHRO_DEV_ANCHOR_KEY}),
-        "/dev/null", log_,
+        asHelpersUser({helper_, "--smc", smc_, "--anchor-key", anchor_}), "/dev/null", log_,
         {"ZEPHRO_HELPER_SOCKET=" + socket(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus_});
     int status = 0;
     while (waitForLog(kRunning, running + 1, std::chrono::seconds(1)).size() <= running) {
@@ -177,7 +194,7 @@ class HelperProcess {
     return user_ ? asUser(user_->first, user_->second, std::move(argv)) : argv;
   }
   [[nodiscard]] Lines clientArgv(const Lines& commands) const {
-    Lines argv{SIGNED_CLIENT, socket()};
+    Lines argv{client_, socket()};
     argv.insert(argv.end(), commands.begin(), commands.end());
     return asHelpersUser(argv);
   }
@@ -187,6 +204,10 @@ class HelperProcess {
   std::string smc_;
   std::optional<std::pair<uid_t, gid_t>> user_;
   std::string systemBus_;
+  // Copies another user can reach, when the processes run as one.
+  std::string helper_;
+  std::string anchor_;
+  std::string client_;
   pid_t pid_ = -1;
 };
 
