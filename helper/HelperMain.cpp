@@ -108,12 +108,7 @@ bool releaseForcedFans(const std::shared_ptr<smc::UserClient>& client, const std
                                     std::make_shared<ThreadSleeper>(), &error);
   if (!smc || !anyFanForced(*smc)) return true;
   log::write(line);
-  if (const auto failure = releaseAllFans(*smc, smc->fanCount())) {
-    log::write("[ZephroHelper] Returning the fans to system control failed: " +
-               failure->fullDescription());
-    return false;
-  }
-  return true;
+  return returnAllFans(*smc);
 }
 
 // SIGTERM, SIGINT and SIGHUP hand forced fans back first, then stop the listener,

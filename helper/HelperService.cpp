@@ -30,6 +30,10 @@ const char* modeName(std::int64_t mode) {
   return "max";
 }
 
+void logHandBackFailure(const Error& failure) {
+  logLine("Returning the fans to system control failed: " + failure.fullDescription());
+}
+
 // The process at the other end of an accepted connection, pinned.
 struct Caller {
   polkit::Subject subject;
@@ -128,6 +132,12 @@ std::optional<Error> releaseAllFans(SMCWrapperObjC& smc, std::int64_t fanCount) 
   return std::nullopt;
 }
 
+bool returnAllFans(SMCWrapperObjC& smc) {
+  const auto failure = releaseAllFans(smc, smc.fanCount());
+  if (failure) logHandBackFailure(*failure);
+  return !failure;
+}
+
 HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor,
                              polkit::Authority& authority, uid_t ownUser)
     : opener_(std::move(openSMC)),
@@ -142,14 +152,14 @@ HelperService::HelperService(SMCOpener openSMC, codesign::TrustAnchor anchor,
 
 bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connection) {
   const auto token = codesign::auditTokenOfPeer(connection.socketFd());
-  const auto pid = std::to_string(token.pid);
+  const auto refuse = [&token](const std::string& why) {
+    logLine("Rejected connection from pid " + std::to_string(token.pid) + ": " + why);
+    return false;
+  };
+  constexpr const char* kUnresolved = "could not resolve caller's code.";
   // A process started after the connection was accepted cannot be the one that
   // connected: its pid was reused (kernels without SO_PEERPIDFD pin by pid).
-  const bool startedLater = token.pidfd && token.startTime > connection.acceptedAt();
-  if (!token.pidfd || startedLater) {
-    logLine("Rejected connection from pid " + pid + ": could not resolve caller's code.");
-    return false;
-  }
+  if (!token.pidfd || token.startTime > connection.acceptedAt()) return refuse(kUnresolved);
   std::unique_ptr<codesign::Requirement> requirement;
   if (codesign::requirementCreateWithString(kClientRequirement, requirement) !=
           codesign::errSecSuccess ||
@@ -159,20 +169,14 @@ bool HelperService::shouldAcceptNewConnection(xpc::IncomingConnection& connectio
   }
   const codesign::CheckLimits limits{.deadline = connection.deadline()};
   const auto outcome = checkCode(token, *requirement, anchor_, limits);
-  if (!outcome.resolved) {
-    logLine("Rejected connection from pid " + pid + ": could not resolve caller's code.");
-    return false;
-  }
+  if (!outcome.resolved) return refuse(kUnresolved);
   if (outcome.status == codesign::errSecCSCancelled) {
-    logLine("Rejected connection from pid " + pid + ": code check did not finish in time.");
-    return false;
+    return refuse("code check did not finish in time.");
   }
   if (outcome.status != codesign::errSecSuccess) {
-    logLine("Rejected connection from pid " + pid + ": failed code requirement check (status " +
-            std::to_string(outcome.status) + ").");
-    return false;
+    return refuse("failed code requirement check (status " + std::to_string(outcome.status) + ").");
   }
-  logLine("Accepted XPC connection from pid " + pid + ".");
+  logLine("Accepted XPC connection from pid " + std::to_string(token.pid) + ".");
   connection.setExportedObject(
       exportedHelper(std::make_shared<ClientSession>(*this, callerFor(token))));
   connection.resume();
@@ -393,11 +397,11 @@ std::optional<Error> HelperService::driveManually(SMCWrapperObjC& smc, std::int6
 void HelperService::returnFansToSystem() {
   Error error;
   auto* smc = openSMC(error);
-  const std::optional<Error> failure = smc ? releaseAllFans(*smc, smc->fanCount()) : error;
-  if (failure) {
-    logLine("Returning the fans to system control failed: " + failure->fullDescription());
+  if (!smc) {
+    logHandBackFailure(error);
     return;
   }
+  if (!returnAllFans(*smc)) return;
   currentMode_ = FanMode::system;
   lease_.end();
 }

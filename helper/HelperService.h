@@ -119,5 +119,8 @@ class HelperService final : public HelperProtocol, public xpc::ListenerDelegate 
 [[nodiscard]] bool anyFanForced(SMCWrapperObjC& smc);
 // Every fan back to the firmware, as a system request does.
 [[nodiscard]] std::optional<Error> releaseAllFans(SMCWrapperObjC& smc, std::int64_t fanCount);
+// releaseAllFans for every fan the SMC counts; false, with a line that says so, when it
+// failed.
+bool returnAllFans(SMCWrapperObjC& smc);
 
 }  // namespace zephro
