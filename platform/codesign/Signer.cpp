@@ -9,18 +9,18 @@
 #include <vector>
 
 #include "platform/codesign/SignatureTrailer.h"
-#include "platform/posix/FileDescriptor.h"
 #include "platform/log/Format.h"
+#include "platform/posix/FileDescriptor.h"
 
 namespace zephro::codesign {
 namespace {
 
-[[noreturn]] void fail(const std::filesystem::path& path, const std::string& what) {
+[[noreturn]] void throwFor(const std::filesystem::path& path, const std::string& what) {
   throw std::runtime_error(path.string() + ": " + what);
 }
 
 [[noreturn]] void failErrno(const std::filesystem::path& path, const std::string& what) {
-  fail(path, what + ": " + format::errorText(errno));
+  throwFor(path, what + ": " + format::errorText(errno));
 }
 
 // The length of the file without the signature it carries, if any.
@@ -30,7 +30,7 @@ std::uint64_t unsignedLength(const std::filesystem::path& path, int fd, std::uin
   const OSStatus status = readTrailer(fd, existing, contentLength);
   if (status == errSecSuccess) return contentLength;
   if (status == errSecCSUnsigned) return fileSize;
-  fail(path, "carries a damaged or unknown signature; rebuild it before signing");
+  throwFor(path, "carries a damaged or unknown signature; rebuild it before signing");
 }
 
 void writeAll(const std::filesystem::path& path, int fd, const std::uint8_t* data,
@@ -86,20 +86,21 @@ void signFile(const std::filesystem::path& path, const std::string& identifier,
   if (!in) failErrno(path, "cannot open");
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) failErrno(path, "cannot stat");
-  if (!S_ISREG(info.st_mode)) fail(path, "not a regular file");
+  if (!S_ISREG(info.st_mode)) throwFor(path, "not a regular file");
 
   const std::uint64_t contentLength =
       unsignedLength(path, in.get(), static_cast<std::uint64_t>(info.st_size));
   SignatureTrailer::Digest digest{};
-  if (digestContent(in.get(), contentLength, digest) != errSecSuccess) fail(path, "cannot read");
+  if (digestContent(in.get(), contentLength, digest) != errSecSuccess)
+    throwFor(path, "cannot read");
 
   SignatureTrailer trailer{identifier, certificate, {}};
   trailer.codeSignature = teamKey.sign(trailer.codeMessage(contentLength, digest));
   const auto bytes = trailer.serialize();
 
   TemporaryFile temporary(path.string() + ".signing");
-  const FileDescriptor out(::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                            info.st_mode & 07777));
+  const FileDescriptor out(::open(temporary.path().c_str(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777));
   if (!out) failErrno(temporary.path(), "cannot create");
   copyContent(path, in.get(), out.get(), contentLength);
   writeAll(temporary.path(), out.get(), bytes.data(), bytes.size());

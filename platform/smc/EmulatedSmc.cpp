@@ -14,8 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::uint32_t kKeyFNum = packFourCharCode("FNum");
-constexpr std::uint32_t kKeyForceMask = packFourCharCode("FS! ");
 constexpr std::uint32_t kKeyFtst = packFourCharCode("Ftst");
 constexpr std::uint8_t kReadOnly = kAttributeReadable;
 constexpr std::uint8_t kReadWrite = kAttributeReadable | kAttributeWritable;

@@ -29,6 +29,10 @@ inline constexpr std::uint32_t kTypeUi8 = packFourCharCode("ui8 ");
 inline constexpr std::uint32_t kTypeUi16 = packFourCharCode("ui16");
 inline constexpr std::uint32_t kTypeUi32 = packFourCharCode("ui32");
 
+// Keys every machine answers: the fan count and the mask of forced fans.
+inline constexpr std::uint32_t kKeyFNum = packFourCharCode("FNum");
+inline constexpr std::uint32_t kKeyForceMask = packFourCharCode("FS! ");
+
 static_assert(packFourCharCode("FNum") == 0x464E756D);
 static_assert(packFourCharCode("FS! ") == 0x46532120);
 static_assert(packFourCharCode("ui16") == 0x75693136);

@@ -12,8 +12,6 @@
 namespace zephro::smc {
 namespace {
 
-constexpr std::uint32_t kKeyFNum = packFourCharCode("FNum");
-constexpr std::uint32_t kKeyForceMask = packFourCharCode("FS! ");
 constexpr std::uint8_t kReadable = 0x80;
 constexpr std::uint8_t kWritable = 0x40;
 // applesmc refuses a speed of 0x4000 or more (applesmc_store_fan_speed); other drivers get

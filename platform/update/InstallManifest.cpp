@@ -19,10 +19,6 @@ namespace fs = std::filesystem;
 // Ten thousand entries with long paths stay far below this.
 constexpr std::uintmax_t kMaxManifestSize = std::uintmax_t{8} * 1024 * 1024;
 
-Error installationError(std::string description) {
-  return updateError(UpdateErrorCode::installation, std::move(description));
-}
-
 // A path inside the tree: relative, with no empty, "." or ".." component.
 bool isInsidePath(std::string_view path) {
   if (path.empty() || path.front() == '/') return false;

@@ -28,10 +28,6 @@ constexpr const char* kApplicationPaths[] = {"bin/zephro", "bin/zephroctl", "sha
                                              "share/doc/zephro"};
 constexpr const char* kLinkedPrograms[] = {"zephro", "zephroctl"};
 
-Error installationError(std::string description) {
-  return updateError(UpdateErrorCode::installation, std::move(description));
-}
-
 std::string errnoText() {
   return format::errorText(errno);
 }

@@ -30,4 +30,8 @@ enum class UpdateErrorCode : std::int64_t {
                                 std::move(description));
 }
 
+[[nodiscard]] inline Error installationError(std::string description) {
+  return updateError(UpdateErrorCode::installation, std::move(description));
+}
+
 }  // namespace zephro::update

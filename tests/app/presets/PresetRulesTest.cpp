@@ -8,7 +8,7 @@
 namespace zephro {
 namespace {
 
-FanInfoDTO fan(double minRPM, double maxRPM) {
+FanInfoDTO idleFan(double minRPM, double maxRPM) {
   return {0, minRPM, minRPM, maxRPM, FanMode::system};
 }
 
@@ -56,17 +56,17 @@ TEST(PresetRules, ValuesAreCheckedAgainstTheBoundsOfTheirMode) {
 }
 
 TEST(PresetRules, RpmBoundsComeFromTheFans) {
-  const std::vector<FanInfoDTO> two{fan(1200, 5800), fan(1000, 6200)};
+  const std::vector<FanInfoDTO> two{idleFan(1200, 5800), idleFan(1000, 6200)};
   EXPECT_EQ(rpmBounds(two), (ValueBounds{1000, 6200}));
   EXPECT_EQ(rpmBounds({}), (ValueBounds{0, 6000}));
   EXPECT_EQ(valueBounds(PresetMode::percentage, two), (ValueBounds{25, 100}));
 
-  const std::vector<FanInfoDTO> fractional{fan(1299.9, 5899.99)};
+  const std::vector<FanInfoDTO> fractional{idleFan(1299.9, 5899.99)};
   EXPECT_EQ(rpmBounds(fractional), (ValueBounds{1299, 5899})) << "truncated, not rounded";
 
   // A fan reporting no usable number must neither crash nor widen the range.
   const double nan = std::nan("");
-  const std::vector<FanInfoDTO> broken{fan(nan, INFINITY), fan(1500, 5000)};
+  const std::vector<FanInfoDTO> broken{idleFan(nan, INFINITY), idleFan(1500, 5000)};
   EXPECT_EQ(rpmBounds(broken), (ValueBounds{1500, 5000}));
 }
 

@@ -19,7 +19,7 @@ using testing::FakeSysfs;
 using testing::SysfsLayout;
 using testing::TempDir;
 
-struct Reply {
+struct Answer {
   KernReturn status;
   SMCParamBlock block;
 };
@@ -40,7 +40,7 @@ class Smc {
     EXPECT_EQ(client_.open(), SysfsUserClient::kConnectionHandle);
   }
 
-  Reply send(std::uint8_t command, std::string_view key, std::uint32_t size = 0,
+  Answer send(std::uint8_t command, std::string_view key, std::uint32_t size = 0,
              std::array<std::uint8_t, 4> bytes = {}) {
     SMCParamBlock input{};
     input.key = packFourCharCode(key);
@@ -52,14 +52,14 @@ class Smc {
     std::memcpy(in.data(), &input, in.size());
     const auto status = client_.callStructMethod(SysfsUserClient::kConnectionHandle,
                                                  kSelectorHandleParamBlock, in, out);
-    Reply reply{status, {}};
+    Answer reply{status, {}};
     std::memcpy(&reply.block, out.data(), out.size());
     return reply;
   }
 
-  Reply info(std::string_view key) { return send(kCommandReadKeyInfo, key); }
+  Answer info(std::string_view key) { return send(kCommandReadKeyInfo, key); }
   // As the helper reads: the key's information first, then its value in that size.
-  Reply read(std::string_view key) {
+  Answer read(std::string_view key) {
     const auto keyInfo = info(key).block.keyInfo;
     auto reply = send(kCommandReadValue, key, keyInfo.dataSize);
     reply.block.keyInfo.dataType = keyInfo.dataType;
@@ -81,7 +81,7 @@ std::array<std::uint8_t, 4> bigEndian16(std::uint16_t value) {
   return bytes;
 }
 
-double decoded(const Reply& reply) {
+double decoded(const Answer& reply) {
   const auto type = reply.block.keyInfo.dataType;
   if (type == kTypeFlt) return decodeFlt(reply.block.bytes);
   if (type == kTypeSp78) return decodeSp78(reply.block.bytes);
