@@ -11,13 +11,17 @@
 namespace zephro {
 namespace {
 
+using namespace std::chrono_literals;
+using namespace testing;
+using smc::Command;
+using smc::kIOReturnError;
 using smc::kIOReturnNotFound;
 using smc::kIOReturnNotPrivileged;
-using testing::EmulatedMachine;
-using testing::shippedMachine;
-using Bytes = std::vector<std::uint8_t>;
+using Delays = std::vector<std::chrono::milliseconds>;
 
-constexpr const char* kOpenLine = "[SMCWrapperObjC] initWithError called, connection: 10755";
+std::string wrapperLine(const std::string& text) {
+  return "[SMCWrapperObjC] " + text;
+}
 
 smc::MachineProfile bareMachine() {
   auto profile = shippedMachine("macbookpro16-1");
@@ -25,7 +29,7 @@ smc::MachineProfile bareMachine() {
   return profile;
 }
 
-// Forwards to an emulated client and counts what the wrapper does with its handle.
+// Forwards to an emulated client and counts how often the wrapper closes its handle.
 class CountingClient final : public smc::UserClient {
  public:
   CountingClient(std::unique_ptr<smc::UserClient> inner, int& closes)
@@ -55,19 +59,16 @@ TEST(SMCWrapperObjC, OpensTheClientOrReportsWhyNot) {
       std::make_unique<CountingClient>(std::make_unique<smc::EmulatedUserClient>(smc), closes),
       std::make_shared<RecordingSleeper>());
   ASSERT_NE(wrapper, nullptr);
-  EXPECT_EQ(capture.lines(), std::vector<std::string>{kOpenLine});
+  EXPECT_TRUE(capture.contains(wrapperLine("initWithError called, connection: 10755")));
   wrapper.reset();
   EXPECT_EQ(closes, 1);
 
-  capture.clear();
   Error error;
   EXPECT_EQ(SMCWrapperObjC::create(smc::makeUserClient(""), nullptr, &error), nullptr);
   EXPECT_EQ(error,
             Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC."));
   EXPECT_EQ(SMCWrapperObjC::create(smc::makeUserClient("emulated:nosuchmac"), nullptr), nullptr);
   EXPECT_EQ(SMCWrapperObjC::create(nullptr, nullptr), nullptr);
-  EXPECT_EQ(
-      capture.linesStartingWith("[SMCWrapperObjC] initWithError called, connection: 0").size(), 3U);
 }
 
 TEST(SMCWrapperObjC, PrimitivesExchangeBlocksWithTheSmcsOwnSizeAndType) {
@@ -92,75 +93,55 @@ TEST(SMCWrapperObjC, PrimitivesExchangeBlocksWithTheSmcsOwnSizeAndType) {
   machine.smc->clearCallLog();
   EXPECT_EQ(smc.SMCWriteKey(record), 0);
   EXPECT_EQ(machine.smc->fanTarget(0), 1500.0);
-  EXPECT_EQ(machine.callsTo("F0Tg"),
-            (std::vector<std::pair<int, smc::KernReturn>>{{9, 0}, {6, 0}}));
+  EXPECT_EQ(machine.callsTo("F0Tg"), (Calls{{9, 0}, {6, 0}}));
   record.key = smc::packFourCharCode("F0Mx");
   EXPECT_EQ(smc.SMCWriteKey(record), kIOReturnNotPrivileged);
 
   // A key's information is asked once, and so is a key the SMC does not have; a lookup
   // that failed otherwise is asked again.
   machine.smc->clearCallLog();
-  machine.smc->injectFault("F1Ac", smc::Command::readKeyInfo, smc::kIOReturnError, 1);
+  machine.smc->injectFault("F1Ac", Command::readKeyInfo, kIOReturnError, 1);
   for (int round = 0; round < 3; ++round) {
     (void)smc.SMCReadKey("F0Tg", value);
     (void)smc.SMCReadKey("F1Ac", value);
     EXPECT_EQ(smc.SMCReadKey("F7Ac", value), kIOReturnNotFound);
   }
-  EXPECT_EQ(machine.callsTo("F0Tg"),
-            (std::vector<std::pair<int, smc::KernReturn>>{{5, 0}, {5, 0}, {5, 0}}));
-  EXPECT_EQ(machine.callsTo("F1Ac"), (std::vector<std::pair<int, smc::KernReturn>>{
-                                         {9, smc::kIOReturnError}, {9, 0}, {5, 0}, {5, 0}}));
-  EXPECT_EQ(machine.callsTo("F7Ac"),
-            (std::vector<std::pair<int, smc::KernReturn>>{{9, kIOReturnNotFound}}));
+  EXPECT_EQ(machine.callsTo("F0Tg"), (Calls{{5, 0}, {5, 0}, {5, 0}}));
+  EXPECT_EQ(machine.callsTo("F1Ac"), (Calls{{9, kIOReturnError}, {9, 0}, {5, 0}, {5, 0}}));
+  EXPECT_EQ(machine.callsTo("F7Ac"), (Calls{{9, kIOReturnNotFound}}));
 }
 
-TEST(SMCWrapperObjC, ReadFloatKeyDecodesEachTypeAndReadsAnythingElseAsZero) {
+TEST(SMCWrapperObjC, FloatKeysAreReadAndWrittenByTheKeysType) {
   EmulatedMachine machine(bareMachine());
-  machine.smc->addKey("Tfp2", "fpe2", Bytes{0x17, 0x70}, false);
-  machine.smc->addKey("Tsp1", "sp78", Bytes{0x2D, 0x80}, false);
-  machine.smc->addKey("Tflt", "flt ", testing::fltBytes(61.25F), false);
-  machine.smc->addKey("Tu16", "ui16", Bytes{0x17, 0x70}, false);
-
   auto& smc = *machine.wrapper;
-  EXPECT_EQ(smc.readFloatKey("Tfp2"), 1500.0);
-  EXPECT_EQ(smc.readFloatKey("Tsp1"), 45.5);
-  EXPECT_EQ(smc.readFloatKey("Tflt"), 61.25);
-  EXPECT_EQ(smc.readFloatKey("Tu16"), 0.0);
-  EXPECT_EQ(smc.readFloatKey("Tnone"), 0.0);
-}
-
-TEST(SMCWrapperObjC, WriteFloatKeyEncodesByTheKeysTypeAndLogsIt) {
-  EmulatedMachine machine(bareMachine());
-  machine.smc->addKey("Tsp7", "sp78", Bytes{}, true);
-  machine.smc->addKey("Tflt", "flt ", Bytes(4), true);
-  machine.smc->addKey("Xu16", "ui16", Bytes{0x12, 0x34}, true);
-  machine.smc->addKey("Xu32", "ui32", Bytes{0x12, 0x34, 0x56, 0x78}, true);
-  auto& smc = *machine.wrapper;
+  const struct {
+    const char* key;
+    const char* type;
+    Bytes before;
+    double read;
+    double written;
+    Bytes after;
+  } cases[] = {
+      {"Tfp2", "fpe2", {0x17, 0x70}, 1500.0, 1500.0, {0x17, 0x70}},
+      {"Tsp7", "sp78", {0x2D, 0x80}, 45.5, 200.0, {0x7F, 0xFF}},
+      {"Tflt", "flt ", fltBytes(61.25F), 61.25, 2317.5, fltBytes(2317.5F)},
+      // Other types read as zero and are written as fpe2, the rest staying as read.
+      {"Xu16", "ui16", {0x17, 0x70}, 0.0, 1500.0, {0x17, 0x70}},
+      {"Xu32", "ui32", {0x12, 0x34, 0x56, 0x78}, 0.0, 1.0, {0x00, 0x04, 0x56, 0x78}},
+  };
   log::Capture capture;
-
-  Error error{"untouched", 0, {}};
-  EXPECT_TRUE(smc.writeFloatKey("F0Tg", 1500.0, &error));
-  EXPECT_EQ(error.domain, "untouched");
-  EXPECT_EQ(machine.valueOf("F0Tg"), (Bytes{0x17, 0x70}));
-  EXPECT_TRUE(smc.writeFloatKey("Tsp7", 200.0, nullptr));
-  EXPECT_EQ(machine.valueOf("Tsp7"), (Bytes{0x7F, 0xFF}));
-  EXPECT_TRUE(smc.writeFloatKey("Tflt", 2317.5, nullptr));
-  EXPECT_EQ(smc.readFloatKey("Tflt"), 2317.5);
-  EXPECT_TRUE(smc.writeFloatKey("Xu16", 1500.0, nullptr));
-  EXPECT_EQ(machine.valueOf("Xu16"), (Bytes{0x17, 0x70}));
-  EXPECT_TRUE(smc.writeFloatKey("Xu32", 1.0, nullptr));
-  EXPECT_EQ(machine.valueOf("Xu32"), (Bytes{0x00, 0x04, 0x56, 0x78})) << "the rest stays as read";
-
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{
-                                 "[SMCWrapperObjC] writeFloatKey: 'F0Tg' type=fpe2, value=1500.0",
-                                 "[SMCWrapperObjC] writeFloatKey: 'Tsp7' type=sp78, value=200.0",
-                                 "[SMCWrapperObjC] writeFloatKey: 'Tflt' type=flt, value=2317.5",
-                                 // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines
-                                 "[SMCWrapperObjC] writeFloatKey: 'Xu16' has unknown dataType "
-                                 "0x75693136, trying fpe2 encoding",
-                                 "[SMCWrapperObjC] writeFloatKey: 'Xu32' has unknown dataType "
-                                 "0x75693332, trying fpe2 encoding",
-                             }));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    machine.smc->addKey(c.key, c.type, c.before, true);
+    EXPECT_EQ(smc.readFloatKey(c.key), c.read);
+    Error error{"untouched", 0, {}};
+    EXPECT_TRUE(smc.writeFloatKey(c.key, c.written, &error));
+    EXPECT_EQ(error.domain, "untouched");
+    EXPECT_EQ(machine.valueOf(c.key), c.after);
+  }
+  EXPECT_EQ(smc.readFloatKey("Tnone"), 0.0);
+  EXPECT_TRUE(capture.contains(
+      wrapperLine("writeFloatKey: 'Xu16' has unknown dataType 0x75693136, trying fpe2 encoding")));
 }
 
 TEST(SMCWrapperObjC, WriteFloatKeyFallsBackToFpe2WhenTheKeyCannotBeRead) {
@@ -169,34 +150,25 @@ TEST(SMCWrapperObjC, WriteFloatKeyFallsBackToFpe2WhenTheKeyCannotBeRead) {
   log::Capture capture;
 
   // Unreadable but writable: the fallback record goes through.
-  machine.smc->injectFault("F0Tg", smc::Command::readValue, smc::kIOReturnError, 1);
+  machine.smc->injectFault("F0Tg", Command::readValue, kIOReturnError, 1);
   Error error;
   EXPECT_TRUE(smc.writeFloatKey("F0Tg", 3000.0, &error));
   EXPECT_EQ(machine.smc->fanTarget(0), 3000.0);
-  EXPECT_EQ(capture.lines(),
-            std::vector<std::string>{
-                "[SMCWrapperObjC] writeFloatKey: Cannot read key 'F0Tg' to detect format (result: "
-                "-536870212). Attempting fpe2 fallback."});
+  EXPECT_TRUE(capture.contains(
+      wrapperLine("writeFloatKey: Cannot read key 'F0Tg' to detect format (result: -536870212). "
+                  "Attempting fpe2 fallback.")));
 
   // Absent: the fallback fails too, with the status of its write.
-  capture.clear();
   machine.smc->removeKey("F0Tg");
   EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, &error));
   EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotFound,
                                           "Failed to write F0Tg (fpe2 fallback, read failed)"));
-  EXPECT_EQ(capture.lines().size(), 1U);
   EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, nullptr));
 
   // Readable but the write is refused.
-  capture.clear();
   EXPECT_FALSE(smc.writeFloatKey("F1Mx", 3000.0, &error));
   EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotPrivileged,
                                           "Failed to write F1Mx"));
-  EXPECT_EQ(
-      capture.lines(),
-      (std::vector<std::string>{
-          "[SMCWrapperObjC] writeFloatKey: 'F1Mx' type=fpe2, value=3000.0",
-          "[SMCWrapperObjC] writeFloatKey: SMCWriteKey failed for 'F1Mx' (result: -536870207)"}));
 }
 
 TEST(SMCWrapperObjC, FanReadsUseTheFansKeysAndNeverLeaveFourCharacters) {
@@ -237,9 +209,9 @@ TEST(SMCWrapperObjC, SystemTemperatureTakesTheFirstPlausibleSensorInOrder) {
 
   EmulatedMachine machine(profile);
   auto& smc = *machine.wrapper;
-  machine.smc->addKey("Te05", "flt ", testing::fltBytes(0.0F), false);
-  machine.smc->addKey("Tp01", "flt ", testing::fltBytes(9.9F), false);
-  machine.smc->addKey("Tp05", "flt ", testing::fltBytes(150.0F), false);
+  machine.smc->addKey("Te05", "flt ", fltBytes(0.0F), false);
+  machine.smc->addKey("Tp01", "flt ", fltBytes(9.9F), false);
+  machine.smc->addKey("Tp05", "flt ", fltBytes(150.0F), false);
   machine.smc->addKey("Tp09", "ui16", Bytes{0x00, 0x40}, false);
   machine.smc->addKey("Tp0D", "sp78", Bytes{0x0A, 0x1A}, false);  // 10.1
   machine.smc->addKey("TC0P", "sp78", Bytes{0x32, 0x00}, false);
@@ -254,6 +226,250 @@ TEST(SMCWrapperObjC, SystemTemperatureTakesTheFirstPlausibleSensorInOrder) {
   EmulatedMachine intel(shippedMachine("macbookpro16-1"));
   EXPECT_NEAR(intel.wrapper->systemTemperature(), intel.smc->dieTemperature() + 4.0, 0.01)
       << "TC0D comes before TC0P";
+}
+
+TEST(FanOverride, TakesAnIntelFanOverWithOneWaitForTheFirmware) {
+  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
+  machine.smc->setKeyBytes("FS! ", Bytes{0x00, 0x01});
+  log::Capture capture;
+  Error error{"untouched", 0, {}};
+  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(1, 4000.0, 200, &error));
+  EXPECT_EQ(error.domain, "untouched");
+  EXPECT_EQ(machine.sleeper->requests(), Delays{200ms});
+  EXPECT_EQ(machine.smc->forceMask(), 0x0003);
+  EXPECT_EQ(machine.smc->modeValue(1), 1);
+  EXPECT_EQ(machine.smc->fanTarget(1), 4000.0);
+  EXPECT_TRUE(capture.contains(wrapperLine("=== Wake Override complete for Fan 1 ===")));
+}
+
+TEST(FanOverride, UnlocksAppleSiliconAndHandsTheFanBack) {
+  EmulatedMachine machine(shippedMachine("macbookpro18-1"));
+  log::Capture capture;
+  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3500.0, 200, nullptr));
+  EXPECT_TRUE(capture.contains(wrapperLine("Detected mode key format: F%dmd (lowercase)")));
+  EXPECT_EQ(machine.smc->ftst(), 1);
+  EXPECT_TRUE(machine.smc->isFanForced(0));
+  EXPECT_EQ(machine.smc->fanTarget(0), 3500.0);
+
+  Error error{"untouched", 0, {}};
+  EXPECT_TRUE(machine.wrapper->releaseFanOverrideForIndex(0, &error));
+  EXPECT_EQ(error.domain, "untouched");
+  EXPECT_EQ(machine.smc->ftst(), 0);
+  EXPECT_EQ(machine.smc->forceMask(), 0);
+  // The lower-case mode key is found, and the locked daemon has taken it back at once.
+  EXPECT_FALSE(machine.wrapper->isFanUnderManualControlForIndex(0));
+  EXPECT_TRUE(capture.contains(wrapperLine(
+      "isFanUnderManualControl fan 0: FS!(readable=1 mask=0x0000) modeKey=3 -> SYSTEM")));
+
+  // Clear-all locks the machine again too.
+  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(1, 5000.0, 200, nullptr));
+  EXPECT_TRUE(machine.wrapper->clearAllForceBitsWithError(nullptr));
+  EXPECT_EQ(machine.smc->ftst(), 0);
+  EXPECT_FALSE(machine.smc->isFanForced(1));
+}
+
+TEST(FanOverride, KeepsTryingAModeKeyTheDaemonHoldsThenWritesTheTargetAnyway) {
+  EmulatedMachine machine(shippedMachine("macmini9-1"));
+  log::Capture capture;
+  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 4000.0, 200, nullptr));
+  EXPECT_EQ(machine.writesTo("F0Md"), 60);
+  Delays expected(60, 100ms);
+  expected.push_back(200ms);
+  EXPECT_EQ(machine.sleeper->requests(), expected);
+  EXPECT_TRUE(capture.contains(
+      wrapperLine("Phase3: WARNING \u2014 failed to set manual mode after 60 retries")));
+  EXPECT_EQ(machine.smc->fanTarget(0), 4000.0);
+  EXPECT_EQ(machine.smc->forceMask(), 0x0001) << "left half-forced: bit set, mode rejected";
+  EXPECT_FALSE(machine.smc->isFanForced(0));
+}
+
+TEST(FanOverride, SkipsWhatTheMachineDoesNotHave) {
+  // Already manual: no mode write at all.
+  EmulatedMachine manual(shippedMachine("macbookpro16-1"));
+  manual.smc->setKeyBytes("F0Md", Bytes{1});
+  manual.smc->clearCallLog();
+  ASSERT_TRUE(manual.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
+  EXPECT_EQ(manual.writesTo("F0Md"), 0);
+
+  // No mode key at all: the sequence goes on without one, and without its retries.
+  auto profile = shippedMachine("macbookpro16-1");
+  profile.modeKeyFormat.reset();
+  EmulatedMachine bare(profile);
+  log::Capture capture;
+  ASSERT_TRUE(bare.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
+  EXPECT_TRUE(capture.contains(
+      wrapperLine("WARNING: Neither F0Md nor F0md is readable \u2014 no mode key found")));
+  EXPECT_EQ(bare.sleeper->requests(), Delays{200ms});
+  EXPECT_TRUE(bare.smc->isFanForced(0)) << "the bit alone forces a fan without mode keys";
+
+  // An unreadable force mask is rebuilt from scratch: ui16, only this fan's bit, the
+  // rest zero. A readable one keeps the bytes it had. (A wide mask key shows both.)
+  EmulatedMachine lost(shippedMachine("macbookpro16-1"));
+  lost.smc->removeKey("FS! ");
+  lost.smc->addKey("FS! ", "hex_", Bytes{0x00, 0x01, 0xAB, 0xCD}, true);
+  ASSERT_TRUE(lost.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
+  EXPECT_EQ(lost.valueOf("FS! "), (Bytes{0x00, 0x01, 0xAB, 0xCD}));
+  lost.smc->injectFault("FS! ", Command::readValue, kIOReturnError, 1);
+  ASSERT_TRUE(lost.wrapper->setFanSpeedWithWakeOverrideForIndex(1, 3000.0, 200, nullptr));
+  EXPECT_EQ(lost.valueOf("FS! "), (Bytes{0x00, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(lost.smc->forceMask(), 0x0002);
+}
+
+TEST(FanOverride, FailsOnlyWhenTheTargetWriteFailsTwice) {
+  EmulatedMachine once(shippedMachine("macbookpro16-1"));
+  once.smc->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
+  ASSERT_TRUE(once.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
+  EXPECT_EQ(once.sleeper->requests(), (Delays{200ms, 100ms}));
+  EXPECT_EQ(once.smc->fanTarget(0), 3000.0);
+
+  EmulatedMachine twice(shippedMachine("macbookpro16-1"));
+  twice.smc->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
+  twice.smc->injectFault("F0Tg", Command::writeValue, kIOReturnNotPrivileged, 1);
+  log::Capture capture;
+  Error error;
+  EXPECT_FALSE(twice.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, &error));
+  EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotPrivileged,
+                                          "Failed to write F0Tg"));
+  EXPECT_EQ(twice.writesTo("F0Tg"), 2);
+  EXPECT_TRUE(capture.contains(wrapperLine("Phase5: Retry result: FAIL")));
+  EXPECT_TRUE(capture.linesStartingWith(wrapperLine("Phase6:")).empty()) << "no verification";
+  EXPECT_EQ(twice.smc->forceMask(), 0x0001) << "nothing is rolled back";
+}
+
+TEST(FanOverride, ManualControlTestLooksAtTheBitThenTheModeKey) {
+  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
+  const struct {
+    Bytes mask;
+    std::uint8_t mode;
+    std::int64_t fan;
+    bool manual;
+  } cases[] = {
+      {{0x00, 0x01}, 3, 0, true},
+      {{0x00, 0x00}, 1, 0, true},
+      {{0x00, 0x00}, 3, 0, false},
+      {{0x00, 0x00}, 1, 7, false},
+      // Indices without a bit of their own never borrow another fan's.
+      {{0xFF, 0xFF}, 1, 32, false},
+      {{0xFF, 0xFF}, 1, -1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fan);
+    machine.smc->setKeyBytes("FS! ", c.mask);
+    machine.smc->setKeyBytes("F0Md", Bytes{c.mode});
+    EXPECT_EQ(machine.wrapper->isFanUnderManualControlForIndex(c.fan), c.manual);
+  }
+  // A set bit is enough: the mode key is not read.
+  machine.smc->setKeyBytes("FS! ", Bytes{0x00, 0x01});
+  machine.smc->clearCallLog();
+  EXPECT_TRUE(machine.wrapper->isFanUnderManualControlForIndex(0));
+  EXPECT_TRUE(machine.callsTo("F0Md").empty());
+
+  EmulatedMachine fanless(shippedMachine("macbookair10-1"));
+  EXPECT_FALSE(fanless.wrapper->isFanUnderManualControlForIndex(0));
+}
+
+TEST(FanOverride, ReleaseAndClearAllHandFansBack) {
+  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
+  auto& smc = *machine.wrapper;
+  ASSERT_TRUE(smc.setFanSpeedWithWakeOverrideForIndex(0, 5000.0, 200, nullptr));
+  ASSERT_TRUE(smc.setFanSpeedWithWakeOverrideForIndex(1, 5000.0, 200, nullptr));
+  EXPECT_EQ(machine.smc->forceMask(), 0x0003);
+
+  log::Capture capture;
+  EXPECT_TRUE(smc.releaseFanOverrideForIndex(0, nullptr));
+  EXPECT_EQ(machine.smc->forceMask(), 0x0002);
+  EXPECT_EQ(machine.smc->modeValue(0), 0);
+  EXPECT_EQ(machine.smc->modeValue(1), 1);
+  EXPECT_TRUE(capture.contains(wrapperLine("Released override for fan 0, FS! =0x0002")));
+
+  // Release answers YES even when every write fails.
+  machine.smc->setKeyBytes("FS! ", Bytes{0x00, 0x03});
+  machine.smc->setKeyBytes("F0Md", Bytes{1});
+  machine.smc->injectFault("FS! ", Command::writeValue, kIOReturnError);
+  machine.smc->injectFault("F0Md", Command::writeValue, kIOReturnError);
+  Error error{"untouched", 0, {}};
+  EXPECT_TRUE(smc.releaseFanOverrideForIndex(0, &error));
+  EXPECT_EQ(error.domain, "untouched");
+  EXPECT_EQ(machine.smc->forceMask(), 0x0003);
+
+  // Clear-all stops at an unwritable mask before touching any mode key.
+  machine.smc->clearCallLog();
+  EXPECT_FALSE(smc.clearAllForceBitsWithError(&error));
+  EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnError,
+                                          "Failed to clear FS!  force bitmask"));
+  EXPECT_EQ(machine.writesTo("F0Md") + machine.writesTo("F1Md"), 0);
+
+  machine.smc->clearFaults();
+  EXPECT_TRUE(smc.clearAllForceBitsWithError(&error));
+  EXPECT_EQ(machine.smc->forceMask(), 0);
+  EXPECT_EQ(machine.smc->modeValue(0), 0);
+  EXPECT_EQ(machine.smc->modeValue(1), 0);
+  EXPECT_FALSE(machine.smc->isFanForced(1));
+}
+
+TEST(FanOverride, ForceBitAndManualModeSwitches) {
+  EmulatedMachine machine(shippedMachine("macpro7-1"));
+  auto& smc = *machine.wrapper;
+  const struct {
+    std::int64_t fan;
+    bool on;
+    std::uint32_t mask;
+  } switches[] = {{2, true, 0x0004}, {0, true, 0x0005}, {2, false, 0x0001}};
+  for (const auto& s : switches) {
+    EXPECT_TRUE(smc.setForceBitForFanIndex(s.fan, s.on, nullptr));
+    EXPECT_EQ(machine.smc->forceMask(), s.mask) << s.fan;
+    EXPECT_EQ(machine.smc->modeValue(s.fan), s.on ? 1 : 0) << s.fan;
+  }
+  EXPECT_TRUE(machine.smc->isFanForced(0));
+
+  // An unreadable mask starts from zero.
+  machine.smc->injectFault("FS! ", Command::readValue, kIOReturnError, 1);
+  machine.smc->injectFault("FS! ", Command::writeValue, kIOReturnNotPrivileged, 1);
+  log::Capture capture;
+  Error error;
+  EXPECT_FALSE(smc.setForceBitForFanIndex(1, true, &error));
+  EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotPrivileged,
+                                          "Failed to write FS!  force bit for fan 1"));
+  EXPECT_TRUE(capture.contains(wrapperLine("Writing FS!  new mask: 0x0002 (fan 1 FORCE_ON)")));
+
+  // Manual mode writes a fresh mask without reading the old one, and logs nothing; the
+  // key's type is known from before.
+  capture.clear();
+  machine.smc->clearCallLog();
+  EXPECT_TRUE(smc.setManualMode(true, 3, nullptr));
+  EXPECT_EQ(machine.smc->forceMask(), 0x0007);
+  EXPECT_EQ(machine.callsTo("FS! "), (Calls{{6, 0}}));
+  EXPECT_EQ(machine.smc->modeValue(2), 1);
+  EXPECT_EQ(machine.smc->modeValue(3), 0);
+  EXPECT_TRUE(smc.setManualMode(false, 3, nullptr));
+  EXPECT_EQ(machine.smc->forceMask(), 0x0000);
+  EXPECT_EQ(machine.smc->modeValue(0), 0);
+  EXPECT_TRUE(smc.setManualMode(true, std::numeric_limits<std::int64_t>::max(), nullptr));
+  EXPECT_EQ(machine.smc->forceMask(), 0xFFFF);
+  EXPECT_TRUE(capture.lines().empty());
+
+  // Nothing written succeeds: NO.
+  machine.smc->injectFault("FS! ", Command::writeValue, kIOReturnError);
+  machine.smc->injectFault("F0Md", Command::writeValue, kIOReturnError);
+  EXPECT_FALSE(smc.setManualMode(true, 1, nullptr));
+  EXPECT_TRUE(smc.setManualMode(true, 2, nullptr)) << "F1Md took the write";
+}
+
+TEST(FanOverride, FanIndicesWithoutAForceBitTouchNoOtherFan) {
+  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
+  auto& smc = *machine.wrapper;
+  for (const std::int64_t fan :
+       {std::int64_t{-1}, std::int64_t{32}, std::numeric_limits<std::int64_t>::min()}) {
+    EXPECT_FALSE(smc.setFanSpeedWithWakeOverrideForIndex(fan, 3000.0, 200, nullptr)) << fan;
+    EXPECT_EQ(machine.smc->forceMask(), 0) << fan;
+    EXPECT_TRUE(smc.releaseFanOverrideForIndex(fan, nullptr));
+    EXPECT_TRUE(smc.setForceBitForFanIndex(fan, true, nullptr));
+    EXPECT_EQ(machine.smc->forceMask(), 0) << fan;
+  }
+  // A negative delay is no wait at all.
+  machine.sleeper->clear();
+  EXPECT_TRUE(smc.setFanSpeedWithWakeOverrideForIndex(0, 3000.0, -5, nullptr));
+  EXPECT_EQ(machine.sleeper->requests(), Delays{0ms});
 }
 
 }  // namespace
