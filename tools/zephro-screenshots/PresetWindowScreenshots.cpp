@@ -16,7 +16,7 @@
 #include "app/settings/AppearanceMode.h"
 #include "app/ui/LocalizationManager.h"
 #include "tests/app/ui/popover/PopoverFixture.h"
-#include "tests/support/ScreenshotMain.h"
+#include "tools/zephro-screenshots/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 
@@ -90,7 +90,7 @@ bool render(const Scene& scene, zephro::Appearance appearance, const QString& pa
   if (!editor) return false;
   scene.prepare(fixture, *editor);
   waitFor([&] { return controller.window().isExposed(); });
-  zephro::testing::settle(400);
+  zephro::screenshots::settle(400);
   const QImage image = controller.window().grabWindow();
   return !image.isNull() && image.save(path);
 }
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   const std::vector<Scene> all = scenes();
   QStringList names;
   for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
-  return zephro::testing::runScreenshots(
+  return zephro::screenshots::runScreenshots(
       argc, argv, QStringLiteral("presets"), names,
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         return render(all.at(static_cast<std::size_t>(scene)), appearance, path);

@@ -16,10 +16,11 @@
 #include "app/presets/PresetStore.h"
 #include "app/settings/AppearanceMode.h"
 #include "tests/app/ui/popover/PopoverFixture.h"
-#include "tests/support/ScreenshotMain.h"
+#include "tools/zephro-screenshots/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_PopoverTestPlugin)
+Q_IMPORT_QML_PLUGIN(Zephro_ScreenshotsPlugin)
 
 namespace {
 
@@ -135,7 +136,7 @@ bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearanc
   view.setInitialProperties({{"fixture", QVariant::fromValue(&fixture)},
                              {"isMacBookAir", scene.isMacBookAir},
                              {"maxHeight", scene.maxHeight}});
-  view.setSource(QUrl(QStringLiteral("qrc:/qt/qml/Zephro/PopoverTest/ScreenshotScene.qml")));
+  view.setSource(QUrl(QStringLiteral("qrc:/qt/qml/Zephro/Screenshots/ScreenshotScene.qml")));
   if (view.status() != QQuickView::Ready) {
     for (const auto& error : view.errors())
       std::fprintf(stderr, "%s\n", qPrintable(error.toString()));
@@ -152,7 +153,7 @@ bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearanc
   if (auto* bar = view.rootObject()->findChild<QObject*>(QStringLiteral("scrollBar"))) {
     bar->setProperty("active", true);
   }
-  zephro::testing::settle(300);
+  zephro::screenshots::settle(300);
   const QImage image = view.grabWindow();
   return !image.isNull() && image.save(path);
 }
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
   for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
   // One engine for every picture, made once the application exists.
   std::unique_ptr<QQmlEngine> engine;
-  return zephro::testing::runScreenshots(
+  return zephro::screenshots::runScreenshots(
       argc, argv, QStringLiteral("popover"), names,
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         if (!engine) {

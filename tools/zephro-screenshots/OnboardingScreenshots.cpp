@@ -4,14 +4,14 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QTemporaryDir>
 
 #include "app/settings/AppearanceMode.h"
 #include "app/ui/about/AboutWindowController.h"
 #include "app/ui/onboarding/OnboardingPage.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "platform/defaults/UserDefaults.h"
-#include "tests/support/ScreenshotMain.h"
-#include "tests/support/TempDir.h"
+#include "tools/zephro-screenshots/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
 Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
@@ -21,22 +21,22 @@ namespace {
 constexpr int kPages = static_cast<int>(zephro::kOnboardingPages.size());
 
 QImage onboardingPage(QQmlEngine& engine, int page) {
-  const zephro::testing::TempDir dir;
-  zephro::UserDefaults defaults(QString::fromStdString((dir / "defaults.json").string()));
+  const QTemporaryDir dir;
+  zephro::UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
   zephro::OnboardingWindowController controller(engine, defaults);
   if (!controller.show()) return {};
   for (int step = 0; step < page; ++step) {
     QMetaObject::invokeMethod(controller.content(), "goForward");
   }
   // Long enough for the texts to settle and the clip to show a moment from its middle.
-  zephro::testing::settle(2500);
+  zephro::screenshots::settle(2500);
   return controller.window().grabWindow();
 }
 
 QImage about(QQmlEngine& engine) {
   zephro::AboutWindowController controller(engine);
   if (!controller.show()) return {};
-  zephro::testing::settle(400);
+  zephro::screenshots::settle(400);
   return controller.window().grabWindow();
 }
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   QStringList names;
   for (int page = 0; page < kPages; ++page) names.append(QStringLiteral("page%1").arg(page + 1));
   names.append(QStringLiteral("about"));
-  return zephro::testing::runScreenshots(
+  return zephro::screenshots::runScreenshots(
       argc, argv, QStringLiteral("onboarding"), names,
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         QGuiApplication::setPalette(zephro::paletteFor(appearance));

@@ -6,7 +6,7 @@
 
 #include "app/settings/AppearanceMode.h"
 
-namespace zephro::testing {
+namespace zephro::screenshots {
 
 // Draws one scene (by its index in the list) in one appearance into the file at path;
 // false when it could not.
@@ -21,4 +21,4 @@ int runScreenshots(int argc, char** argv, const QString& prefix, const QStringLi
 // Turns the event loop for the given time, so layouts and animations settle.
 void settle(int milliseconds);
 
-}  // namespace zephro::testing
+}  // namespace zephro::screenshots

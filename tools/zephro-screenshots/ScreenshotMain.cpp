@@ -1,4 +1,4 @@
-#include "tests/support/ScreenshotMain.h"
+#include "tools/zephro-screenshots/ScreenshotMain.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -9,11 +9,11 @@
 #include "app/ui/LocalizationManager.h"
 #include "tests/support/QuickTestSetup.h"
 
-namespace zephro::testing {
+namespace zephro::screenshots {
 
 int runScreenshots(int argc, char** argv, const QString& prefix, const QStringList& scenes,
                    const DrawScene& draw) {
-  useStableRendering();
+  testing::useStableRendering();
   const QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
   const QGuiApplication app(argc, argv);
@@ -46,4 +46,4 @@ void settle(int milliseconds) {
   while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-}  // namespace zephro::testing
+}  // namespace zephro::screenshots

@@ -9,7 +9,7 @@
 
 #include "app/services/feedback/FeedbackWindowController.h"
 #include "app/settings/AppearanceMode.h"
-#include "tests/support/ScreenshotMain.h"
+#include "tools/zephro-screenshots/ScreenshotMain.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_FeedbackPlugin)
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   const std::vector<Scene> all = scenes();
   QStringList names;
   for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
-  return zephro::testing::runScreenshots(
+  return zephro::screenshots::runScreenshots(
       argc, argv, QStringLiteral("feedback"), names,
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         QGuiApplication::setPalette(zephro::paletteFor(appearance));
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         zephro::FeedbackWindowController controller(engine);
         if (!controller.show()) return false;
         all.at(static_cast<std::size_t>(scene)).prepare(*controller.content());
-        zephro::testing::settle(400);
+        zephro::screenshots::settle(400);
         const QImage image = controller.window().grabWindow();
         return !image.isNull() && image.save(path);
       });
