@@ -1,70 +1,35 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
-#include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <limits>
-#include <string>
 #include <system_error>
 
 #include "platform/log/Log.h"
-#include "platform/smc/EmulatedSmc.h"
-#include "platform/smc/FourCharCode.h"
-#include "platform/smc/ValueCodec.h"
+#include "tests/platform/smc/SmcCalls.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::smc {
 namespace {
 
 using namespace std::chrono_literals;
-using zephro::testing::binaryPath;
-using zephro::testing::sourcePath;
+using namespace testing;
+using zephro::testing::readFile;
 using zephro::testing::TempDir;
 
-MachineProfile machine(const std::string& name) {
-  return MachineProfile::load(sourcePath("platform/smc/machines/" + name + ".json"));
-}
-
-struct Reply {
-  KernReturn status;
-  SMCParamBlock block;
-};
-
-Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key, std::uint32_t size = 0,
-           std::array<std::uint8_t, 4> bytes = {}) {
-  SMCParamBlock input{};
-  input.key = packFourCharCode(key);
-  input.data8 = command;
-  input.keyInfo.dataSize = size;
-  std::copy(bytes.begin(), bytes.end(), input.bytes.begin());
-  SMCParamBlock output{};
-  const KernReturn status = smc.execute(input, output);
-  return {status, output};
-}
-
-void write(EmulatedSmc& smc, std::string_view key, std::uint32_t size,
-           std::array<std::uint8_t, 4> bytes) {
-  ASSERT_EQ(send(smc, kCommandWriteValue, key, size, bytes).status, kIOReturnSuccess) << key;
-}
-
-std::array<std::uint8_t, 4> fpe2(double rpm) {
-  std::array<std::uint8_t, 4> bytes{};
-  storeBigEndian16(encodeFpe2(rpm), bytes);
-  return bytes;
-}
-
-using Bytes = std::array<std::uint8_t, 4>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-std::uint16_t fpe2Bytes(double value) {
-  const auto bytes = fpe2(value);
-  return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+MachineProfile machine(const std::string& name) {
+  return MachineProfile::load(
+      zephro::testing::sourcePath("platform/smc/machines/" + name + ".json"));
+}
+
+EmulatedSmc emulated(const std::string& name = "macbookpro16-1",
+                     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>()) {
+  return EmulatedSmc(machine(name), std::nullopt, std::move(clock));
 }
 
 TEST(FourCharCode, PacksFirstCharacterHighestAndNeverReadsPastAShortText) {
@@ -80,34 +45,28 @@ TEST(FourCharCode, PacksFirstCharacterHighestAndNeverReadsPastAShortText) {
 }
 
 TEST(ValueCodec, Fpe2RoundsTowardZeroAndClampsToItsRange) {
-  const Bytes raw{0x17, 0x70};
-  EXPECT_EQ(decodeFpe2(raw), 1500.0);
-  EXPECT_EQ(fpe2Bytes(1500.0), 0x1770);
-  EXPECT_EQ(fpe2Bytes(1500.9), 0x1773);
-  EXPECT_EQ(fpe2Bytes(20000.0), 0xFFFF);
-  EXPECT_EQ(fpe2Bytes(-5.0), 0x0000);
-  EXPECT_EQ(fpe2Bytes(0.24), 0x0000);
+  EXPECT_EQ(decodeFpe2(Bytes{0x17, 0x70}), 1500.0);
   EXPECT_EQ(decodeFpe2(Bytes{0xFF, 0xFF}), 16383.75);
+  const std::pair<double, std::uint16_t> cases[] = {
+      {1500.0, 0x1770}, {1500.9, 0x1773}, {20000.0, 0xFFFF}, {-5.0, 0},
+      {0.24, 0},        {kNaN, 0},        {kInf, 0xFFFF},    {-kInf, 0}};
+  for (const auto& [rpm, raw] : cases) {
+    EXPECT_EQ(encodeFpe2(rpm), raw) << rpm;
+    EXPECT_EQ(fpe2(rpm), be16(raw)) << rpm;
+  }
 }
 
 TEST(ValueCodec, Sp78IsSignedAndClampsBothWays) {
   EXPECT_EQ(decodeSp78(Bytes{0x2D, 0x80}), 45.5);
   EXPECT_EQ(decodeSp78(Bytes{0xFF, 0x00}), -1.0);
-  EXPECT_EQ(encodeSp78(200.0), 0x7FFF);
-  EXPECT_EQ(encodeSp78(-200.0), 0x8000);
-  // Truncation toward zero, not toward minus infinity.
-  EXPECT_EQ(encodeSp78(-0.001), 0x0000);
-  EXPECT_EQ(encodeSp78(45.5), 0x2D80);
+  // -0.001 truncates toward zero, not toward minus infinity.
+  const std::pair<double, std::uint16_t> cases[] = {
+      {200.0, 0x7FFF}, {-200.0, 0x8000}, {-0.001, 0},    {45.5, 0x2D80},
+      {kNaN, 0},       {kInf, 0x7FFF},   {-kInf, 0x8000}};
+  for (const auto& [celsius, raw] : cases) EXPECT_EQ(encodeSp78(celsius), raw) << celsius;
 }
 
-TEST(ValueCodec, NonFiniteValuesHaveDefinedEncodings) {
-  EXPECT_EQ(encodeFpe2(kNaN), 0);
-  EXPECT_EQ(encodeFpe2(kInf), 0xFFFF);
-  EXPECT_EQ(encodeFpe2(-kInf), 0);
-  EXPECT_EQ(encodeSp78(kNaN), 0);
-  EXPECT_EQ(encodeSp78(kInf), 0x7FFF);
-  EXPECT_EQ(encodeSp78(-kInf), 0x8000);
-
+TEST(ValueCodec, FltOverflowsToInfinityAndKeepsNaN) {
   Bytes bytes{};
   storeFlt(1e300, bytes);
   EXPECT_EQ(decodeFlt(bytes), kInf);
@@ -118,21 +77,18 @@ TEST(ValueCodec, NonFiniteValuesHaveDefinedEncodings) {
 }
 
 TEST(EmulatedSmc, AnswersParameterBlocksLikeFirmware) {
-  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, std::make_shared<ManualClock>());
+  auto smc = emulated();
+  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataSize, 1U);
+  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataType, kTypeUi8);
+  EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
+  EXPECT_EQ(info(smc, "F1Mx").block.keyInfo.dataType, kTypeFpe2);
+  EXPECT_EQ(decoded(read(smc, "F1Mx")), 6100.0);
 
-  const auto info = send(smc, kCommandReadKeyInfo, "FNum");
-  EXPECT_EQ(info.status, kIOReturnSuccess);
-  EXPECT_EQ(info.block.keyInfo.dataSize, 1U);
-  EXPECT_EQ(info.block.keyInfo.dataType, kTypeUi8);
-  EXPECT_EQ(send(smc, kCommandReadValue, "FNum", 1).block.bytes[0], 2);
-  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "F1Mx").block.keyInfo.dataType, kTypeFpe2);
-  EXPECT_EQ(decodeFpe2(send(smc, kCommandReadValue, "F1Mx", 2).block.bytes), 6100.0);
-
-  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "Ftst").status, kIOReturnNotFound);
+  EXPECT_EQ(info(smc, "Ftst").status, kIOReturnNotFound);
   EXPECT_EQ(send(smc, kCommandWriteValue, "ZZZZ", 1).status, kIOReturnNotFound);
   // Read-only keys refuse writes and keep their value.
-  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Mx", 2, fpe2(9000)).status, kIOReturnNotPrivileged);
-  EXPECT_EQ(smc.key("F0Mx")->value()[0], fpe2(5600)[0]);
+  EXPECT_EQ(write(smc, "F0Mx", fpe2(9000)), kIOReturnNotPrivileged);
+  EXPECT_EQ(decodeFpe2(smc.key("F0Mx")->value()), 5600.0);
   // A block whose size disagrees with the key's is refused, as is an unknown command.
   EXPECT_EQ(send(smc, kCommandReadValue, "F0Tg", 4).status, kIOReturnBadArgument);
   EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 1, fpe2(3000)).status, kIOReturnBadArgument);
@@ -146,12 +102,10 @@ TEST(EmulatedSmc, UserClientChecksConnectionSelectorAndBlockSizes) {
   auto smc = std::make_shared<EmulatedSmc>(machine("macbookpro16-1"), std::nullopt,
                                            std::make_shared<ManualClock>());
   EmulatedUserClient client(smc);
-  SMCParamBlock block{};
-  block.key = packFourCharCode("FNum");
-  block.data8 = kCommandReadKeyInfo;
-  std::array<std::byte, 80> in{};
+  const SMCParamBlock block = paramBlock(kCommandReadKeyInfo, "FNum", 0, {});
+  std::array<std::byte, kParamBlockSize> in{};
   std::memcpy(in.data(), &block, in.size());
-  std::array<std::byte, 80> out{};
+  std::array<std::byte, kParamBlockSize> out{};
 
   const auto handle = EmulatedUserClient::kConnectionHandle;
   EXPECT_EQ(client.callStructMethod(handle, 2, in, out), kIOReturnNotOpen);
@@ -173,7 +127,7 @@ TEST(EmulatedSmc, UserClientChecksConnectionSelectorAndBlockSizes) {
 
 TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   auto clock = std::make_shared<ManualClock>();
-  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, clock);
+  auto smc = emulated("macbookpro16-1", clock);
   const double idle = smc.fanActual(0);
   const double idleTemperature = smc.dieTemperature();
   EXPECT_GE(idle, 2000.0);
@@ -181,13 +135,13 @@ TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   EXPECT_NEAR(smc.fanTarget(0), idle, 0.25) << "the firmware starts out at its own target";
 
   // The bit alone does not take the fan over while the mode key says automatic.
-  write(smc, "FS! ", 2, {0x00, 0x01});
-  write(smc, "F0Tg", 2, fpe2(5000));
+  set(smc, "FS! ", be16(1));
+  set(smc, "F0Tg", fpe2(5000));
   clock->advance(1s);
   EXPECT_FALSE(smc.isFanForced(0));
   EXPECT_NEAR(smc.fanActual(0), idle, 1.0);
 
-  write(smc, "F0Md", 1, {1});
+  set(smc, "F0Md", {1});
   EXPECT_TRUE(smc.isFanForced(0));
   clock->advance(1s);
   EXPECT_NEAR(smc.fanActual(0), std::min(5000.0, idle + 1500.0), 1.0) << "ramps 1500 RPM/s";
@@ -196,31 +150,30 @@ TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   EXPECT_NEAR(decodeFpe2(smc.key("F0Ac")->value()), 5000.0, 0.5);
   clock->advance(120s);
   EXPECT_LT(smc.dieTemperature(), idleTemperature - 1.0);
-  const auto sensor = smc.key("TC0P");
-  EXPECT_NEAR(decodeSp78(sensor->value()), smc.dieTemperature(), 1.0 / 256 + 1e-9);
+  EXPECT_NEAR(decodeSp78(smc.key("TC0P")->value()), smc.dieTemperature(), 1.0 / 256 + 1e-9);
   EXPECT_FALSE(smc.isFanForced(1));
 
   // Handed back, the fan returns to the firmware's curve.
-  write(smc, "FS! ", 2, {0, 0});
-  write(smc, "F0Md", 1, {0});
+  set(smc, "FS! ", be16(0));
+  set(smc, "F0Md", {0});
   clock->advance(600s);
   EXPECT_NEAR(smc.fanActual(0), idle, 50.0);
 }
 
 TEST(EmulatedSmc, ThermalDaemonTakesModeKeysBackUnlessUnlocked) {
-  EmulatedSmc laptop(machine("macbookpro18-1"), std::nullopt, std::make_shared<ManualClock>());
+  auto laptop = emulated("macbookpro18-1");
   EXPECT_EQ(laptop.modeValue(0), 3);
-  write(laptop, "F0md", 1, {1});
+  set(laptop, "F0md", {1});
   EXPECT_EQ(laptop.modeValue(0), 3);
-  write(laptop, "Ftst", 1, {1});
+  set(laptop, "Ftst", {1});
   EXPECT_EQ(laptop.ftst(), 1);
-  write(laptop, "F0md", 1, {1});
+  set(laptop, "F0md", {1});
   EXPECT_EQ(laptop.modeValue(0), 1);
-  EXPECT_EQ(send(laptop, kCommandReadKeyInfo, "F0Md").status, kIOReturnNotFound);
-  EXPECT_EQ(send(laptop, kCommandReadKeyInfo, "F0Tg").block.keyInfo.dataType, kTypeFlt);
+  EXPECT_EQ(info(laptop, "F0Md").status, kIOReturnNotFound);
+  EXPECT_EQ(info(laptop, "F0Tg").block.keyInfo.dataType, kTypeFlt);
 
-  EmulatedSmc mini(machine("macmini9-1"), std::nullopt, std::make_shared<ManualClock>());
-  write(mini, "F0Md", 1, {1});
+  auto mini = emulated("macmini9-1");
+  set(mini, "F0Md", {1});
   EXPECT_EQ(mini.modeValue(0), 3);
   EXPECT_EQ(mini.ftst(), std::nullopt);
 }
@@ -248,17 +201,15 @@ TEST(MachineProfile, RejectsProfilesTheEmulatorCouldNotRun) {
 }
 
 TEST(EmulatedSmc, InjectedFaultsFailOnceOrAlways) {
-  EmulatedSmc smc(machine("macbookpro16-1"), std::nullopt, std::make_shared<ManualClock>());
+  auto smc = emulated();
   smc.injectFault("F0Ac", Command::readValue, kIOReturnError, 1);
   smc.injectFault("F0Tg", Command::writeValue, kIOReturnNotPrivileged);
-  EXPECT_EQ(send(smc, kCommandReadKeyInfo, "F0Ac").status, kIOReturnSuccess);
-  EXPECT_EQ(send(smc, kCommandReadValue, "F0Ac", 2).status, kIOReturnError);
-  EXPECT_EQ(send(smc, kCommandReadValue, "F0Ac", 2).status, kIOReturnSuccess);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 2, fpe2(3000)).status, kIOReturnNotPrivileged);
-  }
+  EXPECT_EQ(info(smc, "F0Ac").status, kIOReturnSuccess);
+  EXPECT_EQ(read(smc, "F0Ac").status, kIOReturnError);
+  EXPECT_EQ(read(smc, "F0Ac").status, kIOReturnSuccess);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(write(smc, "F0Tg", fpe2(3000)), kIOReturnNotPrivileged);
   smc.clearFaults();
-  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 2, fpe2(3000)).status, kIOReturnSuccess);
+  set(smc, "F0Tg", fpe2(3000));
   EXPECT_EQ(smc.fanTarget(0), 3000.0);
 }
 
@@ -270,17 +221,17 @@ TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesAndSurvivesARestart) {
   EXPECT_TRUE(std::filesystem::exists(state)) << "written at once so others see the same start";
   EmulatedSmc inspector(machine("macbookpro16-1"), state, clock);
 
-  write(*helper, "FS! ", 2, {0x00, 0x02});
-  write(*helper, "F1Md", 1, {1});
-  write(*helper, "F1Tg", 2, fpe2(6000));
+  set(*helper, "FS! ", be16(2));
+  set(*helper, "F1Md", {1});
+  set(*helper, "F1Tg", fpe2(6000));
   helper->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
   EXPECT_EQ(inspector.forceMask(), 0x0002);
   EXPECT_EQ(inspector.modeValue(1), 1);
   EXPECT_EQ(inspector.fanTarget(1), 6000.0);
   EXPECT_TRUE(inspector.isFanForced(1));
   // A fault injected in one process strikes in the other, and only once.
-  EXPECT_EQ(send(inspector, kCommandWriteValue, "F0Tg", 2, fpe2(2500)).status, kIOReturnError);
-  EXPECT_EQ(send(*helper, kCommandWriteValue, "F0Tg", 2, fpe2(2500)).status, kIOReturnSuccess);
+  EXPECT_EQ(write(inspector, "F0Tg", fpe2(2500)), kIOReturnError);
+  EXPECT_EQ(write(*helper, "F0Tg", fpe2(2500)), kIOReturnSuccess);
 
   helper.reset();
   clock->advance(30s);
@@ -288,7 +239,6 @@ TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesAndSurvivesARestart) {
   EXPECT_TRUE(restarted.isFanForced(1));
   EXPECT_EQ(restarted.fanTarget(0), 2500.0);
   EXPECT_NEAR(restarted.fanActual(1), 6000.0, 0.5) << "time kept running while nobody looked";
-
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
   }
@@ -297,17 +247,18 @@ TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesAndSurvivesARestart) {
 TEST(EmulatedSmc, IgnoresAStateFileItCannotUse) {
   TempDir dir;
   const auto state = dir / "smc.json";
-  { std::ofstream(state) << "{ not json"; }
+  std::ofstream(state) << "{ not json";
+  const std::string ignored = "[EmulatedSmc] Ignoring unreadable state file " + state.string();
   log::Capture capture;
   EmulatedSmc smc(machine("macbookpro16-1"), state, std::make_shared<ManualClock>());
-  EXPECT_TRUE(capture.contains("[EmulatedSmc] Ignoring unreadable state file " + state.string()));
+  EXPECT_TRUE(capture.contains(ignored));
   EXPECT_EQ(smc.forceMask(), 0);
-  write(smc, "FS! ", 2, {0x00, 0x01});
+  set(smc, "FS! ", be16(1));
 
   // Another machine's state is refused whole.
   capture.clear();
   EmulatedSmc other(machine("macpro7-1"), state, std::make_shared<ManualClock>());
-  EXPECT_TRUE(capture.contains("[EmulatedSmc] Ignoring unreadable state file " + state.string()));
+  EXPECT_TRUE(capture.contains(ignored));
   EXPECT_EQ(other.forceMask(), 0);
 }
 
@@ -318,7 +269,7 @@ TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
     std::string suffix, thrown, logged;
   };
   const std::string loop = "@: Too many levels of symbolic links";
-  const std::vector<Case> cases = {
+  const Case cases[] = {
       {"", "", "[EmulatedSmc] Ignoring unreadable state file @"},
       {".lock", "cannot open " + loop, ""},
       {".tmp." + std::to_string(getpid()), "",
@@ -327,15 +278,14 @@ TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
   for (const auto& c : cases) {
     TempDir dir;
     const auto state = dir / "smc.json";
-    const auto victim = dir / "victim";
     const auto linked = state.string() + c.suffix;
     const auto at = [&linked](std::string text) {
       if (const auto mark = text.find('@'); mark != std::string::npos)
         text.replace(mark, 1, linked);
       return text;
     };
-    { std::ofstream(victim) << "someone else's"; }
-    std::filesystem::create_symlink(victim, linked);
+    std::ofstream(dir / "victim") << "someone else's";
+    std::filesystem::create_symlink(dir / "victim", linked);
     log::Capture capture;
     std::string thrown;
     try {
@@ -346,30 +296,27 @@ TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
       thrown = error.what();
     }
     EXPECT_EQ(thrown, at(c.thrown));
-    std::ifstream in(victim);
-    std::string content;
-    std::getline(in, content);
-    EXPECT_EQ(content, "someone else's") << linked;
+    EXPECT_EQ(readFile(dir / "victim"), "someone else's") << linked;
   }
 }
 
 TEST(UserClientFactory, OpensOnlyAnEmulatedMachineItCanLoad) {
-  const auto openFailure = [](std::string_view spec) {
-    auto client = makeUserClient(spec);
-    EXPECT_EQ(client->open(), 0U) << spec;
-    return client->description();
-  };
-  EXPECT_EQ(openFailure(""), "no SMC backend configured");
-  EXPECT_EQ(openFailure("nosuch:x"), "unknown SMC backend 'nosuch:x'");
-  EXPECT_EQ(openFailure("emulated:nosuchmac"), "machine profile 'nosuchmac' not found");
-  EXPECT_EQ(openFailure("emulated:macbookpro16-1,speed=2"),
-            "unknown emulated SMC option 'speed=2'");
-
   TempDir dir;
   const auto broken = dir / "broken.json";
   std::ofstream(broken) << "{}";
-  EXPECT_EQ(openFailure("emulated:" + broken.string()),
-            "machine profile " + broken.string() + ": \"model\" is missing");
+  const std::pair<std::string, std::string> failures[] = {
+      {"", "no SMC backend configured"},
+      {"nosuch:x", "unknown SMC backend 'nosuch:x'"},
+      {"emulated:nosuchmac", "machine profile 'nosuchmac' not found"},
+      {"emulated:macbookpro16-1,speed=2", "unknown emulated SMC option 'speed=2'"},
+      {"emulated:" + broken.string(),
+       "machine profile " + broken.string() + ": \"model\" is missing"},
+  };
+  for (const auto& [spec, why] : failures) {
+    auto client = makeUserClient(spec);
+    EXPECT_EQ(client->open(), 0U) << spec;
+    EXPECT_EQ(client->description(), why);
+  }
 
   const auto state = dir / "state.json";
   auto client = makeUserClient("emulated:macmini9-1,state=" + state.string());
@@ -384,18 +331,14 @@ struct Run {
   std::string output;
 };
 
-Run toolWith(const std::string& arguments) {
-  const std::string command =
-      binaryPath("tools/zephro-smc/zephro-smc").string() + " " + arguments + " 2>&1";
+Run tool(const std::string& arguments) {
+  const auto command = zephro::testing::binaryPath("tools/zephro-smc/zephro-smc").string() + " " +
+                       arguments + " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string output;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  std::array<char, 256> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
   return {::pclose(pipe), output};
-}
-
-Run tool(const std::filesystem::path& state, const std::string& arguments) {
-  return toolWith("--machine macbookpro16-1 --state '" + state.string() + "' " + arguments);
 }
 
 // Two processes on one state file see each other's writes: the tool stands in for
@@ -404,24 +347,23 @@ TEST(ZephroSmcTool, SharesTheMachineWithAnotherProcessThroughTheStateFile) {
   TempDir dir;
   const auto state = dir / "smc.json";
   EmulatedSmc helper(machine("macbookpro16-1"), state);
+  const auto on = "--machine macbookpro16-1 --state '" + state.string() + "' ";
 
-  EXPECT_EQ(tool(state, "write 'FS! ' 0x0002").status, 0);
-  EXPECT_EQ(tool(state, "write F1Md 0x01").status, 0);
-  EXPECT_EQ(tool(state, "write F1Tg 4000").status, 0);
+  for (const char* write : {"write 'FS! ' 0x0002", "write F1Md 0x01", "write F1Tg 4000"}) {
+    EXPECT_EQ(tool(on + write).status, 0) << write;
+  }
   EXPECT_EQ(helper.forceMask(), 0x0002);
   EXPECT_TRUE(helper.isFanForced(1));
   EXPECT_EQ(helper.fanTarget(1), 4000.0);
 
   helper.injectFault("F0Mn", Command::readValue, kIOReturnError);
-  const auto read = tool(state, "read F0Mn");
-  EXPECT_NE(read.status, 0);
-  EXPECT_EQ(read.output, "zephro-smc: cannot read 'F0Mn' (status -536870212)\n");
-  const auto fans = tool(state, "fans").output;
+  const auto failed = tool(on + "read F0Mn");
+  EXPECT_NE(failed.status, 0);
+  EXPECT_EQ(failed.output, "zephro-smc: cannot read 'F0Mn' (status -536870212)\n");
+  const auto fans = tool(on + "fans").output;
   EXPECT_NE(fans.find("fan1: actual="), std::string::npos) << fans;
   EXPECT_NE(fans.find("min=2000.0 max=6100.0 bit=1 mode=1 FORCED"), std::string::npos) << fans;
-
-  const auto wrong = tool(state, "write F0Mx 1");
-  EXPECT_EQ(wrong.output,
+  EXPECT_EQ(tool(on + "write F0Mx 1").output,
             "zephro-smc: Error Domain=SMCErrorDomain Code=-536870207 \"Failed to write F0Mx\" "
             "UserInfo={NSLocalizedDescription=Failed to write F0Mx}\n");
 }
@@ -430,17 +372,17 @@ TEST(ZephroSmcTool, SharesTheMachineWithAnotherProcessThroughTheStateFile) {
 // helper reads, so it works the same on every backend.
 TEST(ZephroSmcTool, OpensAnyBackendTheHelperCanRun) {
   TempDir dir;
-  const auto state = dir / "smc.json";
-  const auto fans = toolWith("--smc emulated:macbookpro16-1,state=" + state.string() + " fans");
+  const auto fans =
+      tool("--smc emulated:macbookpro16-1,state=" + (dir / "smc.json").string() + " fans");
   EXPECT_EQ(fans.status, 0);
   EXPECT_NE(fans.output.find("\n2 fan(s)\nfan0: "), std::string::npos) << fans.output;
   EXPECT_NE(fans.output.find("min=2000.0 max=6100.0 automatic"), std::string::npos) << fans.output;
 
-  const auto unknown = toolWith("--smc nosuch temp");
+  const auto unknown = tool("--smc nosuch temp");
   EXPECT_NE(unknown.status, 0);
   EXPECT_EQ(unknown.output,
             "zephro-smc: Could not open connection to AppleSMC. (unknown SMC backend 'nosuch')\n");
-  EXPECT_EQ(toolWith("--smc auto --machine macbookpro16-1 fans").status >> 8, 2)
+  EXPECT_EQ(tool("--smc auto --machine macbookpro16-1 fans").status >> 8, 2)
       << "one controller at a time";
 }
 

@@ -1,28 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <array>
 #include <cerrno>
-#include <cstring>
-#include <string>
 
-#include "platform/smc/FourCharCode.h"
-#include "platform/smc/SysfsUserClient.h"
-#include "platform/smc/ValueCodec.h"
 #include "tests/platform/smc/FakeSysfs.h"
+#include "tests/platform/smc/SmcCalls.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::smc {
 namespace {
 
-using testing::FakeSysfs;
-using testing::SysfsLayout;
-using testing::TempDir;
-
-struct Answer {
-  KernReturn status;
-  SMCParamBlock block;
-};
+using namespace testing;
+using zephro::testing::FakeSysfs;
+using zephro::testing::readFile;
+using zephro::testing::SysfsLayout;
+using zephro::testing::TempDir;
 
 // A MacBook Pro with two fans and the applesmc temperature keys in the driver's (sorted)
 // order, on the mainline driver.
@@ -33,65 +25,16 @@ FakeSysfs twoFanMac(const std::filesystem::path& root) {
           {{"TA0P", 28000}, {"TC0P", 55500}, {"Tp0T", 47750}, {"X", 90000}}};
 }
 
-class Smc {
- public:
-  explicit Smc(const std::filesystem::path& directory)
-      : client_({SysfsDriver::applesmc, directory}) {
-    EXPECT_EQ(client_.open(), SysfsUserClient::kConnectionHandle);
-  }
-
-  Answer send(std::uint8_t command, std::string_view key, std::uint32_t size = 0,
-             std::array<std::uint8_t, 4> bytes = {}) {
-    SMCParamBlock input{};
-    input.key = packFourCharCode(key);
-    input.data8 = command;
-    input.keyInfo.dataSize = size;
-    std::copy(bytes.begin(), bytes.end(), input.bytes.begin());
-    std::array<std::byte, kParamBlockSize> in{};
-    std::array<std::byte, kParamBlockSize> out{};
-    std::memcpy(in.data(), &input, in.size());
-    const auto status = client_.callStructMethod(SysfsUserClient::kConnectionHandle,
-                                                 kSelectorHandleParamBlock, in, out);
-    Answer reply{status, {}};
-    std::memcpy(&reply.block, out.data(), out.size());
-    return reply;
-  }
-
-  Answer info(std::string_view key) { return send(kCommandReadKeyInfo, key); }
-  // As the helper reads: the key's information first, then its value in that size.
-  Answer read(std::string_view key) {
-    const auto keyInfo = info(key).block.keyInfo;
-    auto reply = send(kCommandReadValue, key, keyInfo.dataSize);
-    reply.block.keyInfo.dataType = keyInfo.dataType;
-    return reply;
-  }
-  KernReturn write(std::string_view key, std::array<std::uint8_t, 4> bytes) {
-    return send(kCommandWriteValue, key, info(key).block.keyInfo.dataSize, bytes).status;
-  }
-
-  SysfsUserClient& client() { return client_; }
-
- private:
-  SysfsUserClient client_;
-};
-
-std::array<std::uint8_t, 4> bigEndian16(std::uint16_t value) {
-  std::array<std::uint8_t, 4> bytes{};
-  storeBigEndian16(value, bytes);
-  return bytes;
-}
-
-double decoded(const Answer& reply) {
-  const auto type = reply.block.keyInfo.dataType;
-  if (type == kTypeFlt) return decodeFlt(reply.block.bytes);
-  if (type == kTypeSp78) return decodeSp78(reply.block.bytes);
-  return decodeFpe2(reply.block.bytes);
+SysfsUserClient opened(const std::filesystem::path& directory) {
+  SysfsUserClient client({SysfsDriver::applesmc, directory});
+  EXPECT_EQ(client.open(), SysfsUserClient::kConnectionHandle);
+  return client;
 }
 
 TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
   TempDir dir;
   const auto mac = twoFanMac(dir.path());
-  Smc smc(mac.folder());
+  auto smc = opened(mac.folder());
   struct Case {
     const char* key;
     std::uint32_t type;
@@ -105,45 +48,45 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
                                                    {"TC0P", kTypeSp78, 0x80, 55.5},
                                                    {"Tp0T", kTypeSp78, 0x80, 47.75}}) {
     SCOPED_TRACE(c.key);
-    const auto info = smc.info(c.key);
-    ASSERT_EQ(info.status, kIOReturnSuccess);
-    EXPECT_EQ(info.block.keyInfo.dataType, c.type);
-    EXPECT_EQ(info.block.keyInfo.dataSize, 2U);
-    EXPECT_EQ(info.block.keyInfo.dataAttributes, c.attributes);
-    const auto read = smc.read(c.key);
-    EXPECT_EQ(read.status, kIOReturnSuccess);
-    EXPECT_EQ(decoded(read), c.value);
+    const auto keyInfo = info(smc, c.key);
+    ASSERT_EQ(keyInfo.status, kIOReturnSuccess);
+    EXPECT_EQ(keyInfo.block.keyInfo.dataType, c.type);
+    EXPECT_EQ(keyInfo.block.keyInfo.dataSize, 2U);
+    EXPECT_EQ(keyInfo.block.keyInfo.dataAttributes, c.attributes);
+    const auto value = read(smc, c.key);
+    EXPECT_EQ(value.status, kIOReturnSuccess);
+    EXPECT_EQ(decoded(value), c.value);
   }
-  EXPECT_EQ(smc.info("FNum").block.keyInfo.dataType, kTypeUi8);
-  EXPECT_EQ(smc.read("FNum").block.bytes[0], 2);
-  EXPECT_EQ(smc.info("FS! ").block.keyInfo.dataType, kTypeUi16);
+  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataType, kTypeUi8);
+  EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
+  EXPECT_EQ(info(smc, "FS! ").block.keyInfo.dataType, kTypeUi16);
 
   // No third fan, no mode or unlock keys, no sensor whose label is not a key.
   for (const char* key : {"F2Ac", "F0Md", "F0md", "Ftst", "X\0\0\0", "TC0D", "Fxyz"}) {
-    EXPECT_EQ(smc.info(key).status, kIOReturnNotFound) << key;
+    EXPECT_EQ(info(smc, key).status, kIOReturnNotFound) << key;
   }
-  EXPECT_EQ(smc.write("F0Mn", bigEndian16(encodeFpe2(3000))), kIOReturnNotPrivileged);
-  EXPECT_EQ(smc.write("FNum", {9}), kIOReturnNotPrivileged);
+  EXPECT_EQ(write(smc, "F0Mn", fpe2(3000)), kIOReturnNotPrivileged);
+  EXPECT_EQ(write(smc, "FNum", {9}), kIOReturnNotPrivileged);
   EXPECT_EQ(mac.get("fan1_min"), "2160\n");
-  EXPECT_EQ(smc.send(kCommandReadValue, "F0Ac", 4).status, kIOReturnBadArgument);
-  EXPECT_EQ(smc.send(kCommandWriteValue, "F0Tg", 1).status, kIOReturnBadArgument);
-  EXPECT_EQ(smc.send(7, "F0Ac", 2).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(smc, kCommandReadValue, "F0Ac", 4).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 1).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(smc, 7, "F0Ac", 2).status, kIOReturnBadArgument);
 
   // Whole RPM, as the driver takes them; the actual speed stays the firmware's.
-  EXPECT_EQ(smc.write("F1Tg", bigEndian16(encodeFpe2(3850.75))), kIOReturnSuccess);
+  EXPECT_EQ(write(smc, "F1Tg", fpe2(3850.75)), kIOReturnSuccess);
   EXPECT_EQ(mac.get("fan2_output"), "3850\n");
-  EXPECT_EQ(decoded(smc.read("F1Tg")), 3850.0);
-  EXPECT_EQ(decoded(smc.read("F1Ac")), 1998.0);
+  EXPECT_EQ(decoded(read(smc, "F1Tg")), 3850.0);
+  EXPECT_EQ(decoded(read(smc, "F1Ac")), 1998.0);
 
   // Bits beyond the machine's fans are ignored, and only changed bits are written.
-  EXPECT_EQ(smc.write("FS! ", bigEndian16(0xFFFD)), kIOReturnSuccess);
+  EXPECT_EQ(write(smc, "FS! ", be16(0xFFFD)), kIOReturnSuccess);
   EXPECT_EQ(mac.values("manual"), (std::vector<std::string>{"1", "0"}));
   // Releasing tries every fan and answers the first failure.
   mac.set("fan2_manual", "1");
   std::filesystem::remove(mac.folder() / "fan1_manual");
   std::filesystem::create_directory(mac.folder() / "fan1_manual");
-  EXPECT_EQ(smc.read("FS! ").status, errnoStatus(EISDIR));
-  EXPECT_EQ(smc.write("FS! ", bigEndian16(0)), errnoStatus(EISDIR));
+  EXPECT_EQ(read(smc, "FS! ").status, errnoStatus(EISDIR));
+  EXPECT_EQ(write(smc, "FS! ", be16(0)), errnoStatus(EISDIR));
   EXPECT_EQ(mac.get("fan2_manual"), "0\n");
 }
 
@@ -153,22 +96,21 @@ TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
   TempDir dir;
   const auto mac = twoFanMac(dir.path());
   const auto device = mac.folder();
-  const auto outside = dir / "outside";
-  testing::putFile(outside, "5000\n");
+  zephro::testing::putFile(dir / "outside", "5000\n");
   std::filesystem::remove(device / "fan1_output");
-  std::filesystem::create_symlink(outside, device / "fan1_output");
+  std::filesystem::create_symlink(dir / "outside", device / "fan1_output");
   std::filesystem::remove(device / "fan2_input");
   ASSERT_EQ(::mkfifo((device / "fan2_input").c_str(), 0600), 0);
   mac.set("temp2_input", std::string(SysfsDirectory::kMaxAttributeSize, '5'));
-  Smc smc(device);
+  auto smc = opened(device);
 
-  EXPECT_EQ(smc.read("F0Tg").status, errnoStatus(ELOOP));
+  EXPECT_EQ(read(smc, "F0Tg").status, errnoStatus(ELOOP));
   // A link is no attribute the driver takes writes to.
-  EXPECT_EQ(smc.write("F0Tg", bigEndian16(encodeFpe2(3000))), kIOReturnNotPrivileged);
-  EXPECT_EQ(testing::contentOf(outside), "5000\n");
-  EXPECT_EQ(smc.read("F1Ac").status, errnoStatus(EINVAL));
-  EXPECT_EQ(smc.read("TC0P").status, errnoStatus(EFBIG));
-  EXPECT_EQ(smc.read("Tp0T").status, kIOReturnSuccess);
+  EXPECT_EQ(write(smc, "F0Tg", fpe2(3000)), kIOReturnNotPrivileged);
+  EXPECT_EQ(readFile(dir / "outside"), "5000\n");
+  EXPECT_EQ(read(smc, "F1Ac").status, errnoStatus(EINVAL));
+  EXPECT_EQ(read(smc, "TC0P").status, errnoStatus(EFBIG));
+  EXPECT_EQ(read(smc, "Tp0T").status, kIOReturnSuccess);
 }
 
 TEST(SysfsUserClient, OpensOnlyAFolderItCouldOpenAtStartUp) {
@@ -182,12 +124,12 @@ TEST(SysfsUserClient, OpensOnlyAFolderItCouldOpenAtStartUp) {
 
   // Fixed when made: a folder put in the old one's place afterwards is not the one driven.
   const auto mac = twoFanMac(dir / "sys");
-  Smc smc(mac.folder());
+  auto smc = opened(mac.folder());
   std::filesystem::rename(dir / "sys", dir / "moved");
   const FakeSysfs impostor(SysfsLayout::mainlineApplesmc, dir / "sys", {{1, 2, 3}}, {});
-  EXPECT_EQ(decoded(smc.read("F0Ac")), 2158.0);
-  EXPECT_EQ(smc.write("F0Tg", bigEndian16(encodeFpe2(3000))), kIOReturnSuccess);
-  EXPECT_EQ(testing::contentOf(dir / "moved/devices/platform/applesmc.768/fan1_output"), "3000\n");
+  EXPECT_EQ(decoded(read(smc, "F0Ac")), 2158.0);
+  EXPECT_EQ(write(smc, "F0Tg", fpe2(3000)), kIOReturnSuccess);
+  EXPECT_EQ(readFile(dir / "moved/devices/platform/applesmc.768/fan1_output"), "3000\n");
   EXPECT_EQ(impostor.get("fan1_output"), "3\n");
 }
 
@@ -208,11 +150,12 @@ TEST(SysfsDevice, AutoFindsEachDriverByWhatItsFoldersHold) {
     TempDir dir;
     const auto root = std::filesystem::canonical(dir.path());
     // Another driver's hwmon device comes first, as acpitz or coretemp would.
-    testing::putFile(root / "devices/virtual/thermal/hwmon0/name", "acpitz\n");
+    zephro::testing::putFile(root / "devices/virtual/thermal/hwmon0/name", "acpitz\n");
     std::filesystem::create_directories(root / "class/hwmon");
     std::filesystem::create_directory_symlink("../../devices/virtual/thermal/hwmon0",
                                               root / "class/hwmon/hwmon0");
-    const FakeSysfs fake(c.layout, root, std::vector<testing::FakeFan>(c.fans, {1200, 6000, 1800}),
+    const FakeSysfs fake(c.layout, root,
+                         std::vector<zephro::testing::FakeFan>(c.fans, {1200, 6000, 1800}),
                          {{"TC0P", 40000}});
     SCOPED_TRACE(fake.folder().string());
     EXPECT_EQ(makeUserClient("auto:" + root.string())->description(),

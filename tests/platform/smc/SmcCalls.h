@@ -1,0 +1,97 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "platform/smc/EmulatedSmc.h"
+#include "platform/smc/FourCharCode.h"
+#include "platform/smc/SysfsUserClient.h"
+#include "platform/smc/ValueCodec.h"
+
+namespace zephro::smc::testing {
+
+using Bytes = std::array<std::uint8_t, 4>;
+
+struct Reply {
+  KernReturn status;
+  SMCParamBlock block;
+};
+
+inline SMCParamBlock paramBlock(std::uint8_t command, std::string_view key, std::uint32_t size,
+                                Bytes bytes) {
+  SMCParamBlock block{};
+  block.key = packFourCharCode(key);
+  block.data8 = command;
+  block.keyInfo.dataSize = size;
+  std::copy(bytes.begin(), bytes.end(), block.bytes.begin());
+  return block;
+}
+
+inline Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key,
+                  std::uint32_t size = 0, Bytes bytes = {}) {
+  SMCParamBlock out{};
+  const KernReturn status = smc.execute(paramBlock(command, key, size, bytes), out);
+  return {status, out};
+}
+
+// Through the struct method, as the helper calls an open client.
+inline Reply send(SysfsUserClient& client, std::uint8_t command, std::string_view key,
+                  std::uint32_t size = 0, Bytes bytes = {}) {
+  const SMCParamBlock input = paramBlock(command, key, size, bytes);
+  std::array<std::byte, kParamBlockSize> in{};
+  std::array<std::byte, kParamBlockSize> out{};
+  std::memcpy(in.data(), &input, in.size());
+  Reply reply{client.callStructMethod(SysfsUserClient::kConnectionHandle, kSelectorHandleParamBlock,
+                                      in, out),
+              {}};
+  std::memcpy(&reply.block, out.data(), out.size());
+  return reply;
+}
+
+template <typename Smc>
+Reply info(Smc& smc, std::string_view key) {
+  return send(smc, kCommandReadKeyInfo, key);
+}
+
+// As the helper reads: the key's information first, then its value in that size.
+template <typename Smc>
+Reply read(Smc& smc, std::string_view key) {
+  const auto keyInfo = info(smc, key).block.keyInfo;
+  auto reply = send(smc, kCommandReadValue, key, keyInfo.dataSize);
+  reply.block.keyInfo.dataType = keyInfo.dataType;
+  return reply;
+}
+
+template <typename Smc>
+KernReturn write(Smc& smc, std::string_view key, Bytes bytes) {
+  return send(smc, kCommandWriteValue, key, info(smc, key).block.keyInfo.dataSize, bytes).status;
+}
+
+template <typename Smc>
+void set(Smc& smc, std::string_view key, Bytes bytes) {
+  EXPECT_EQ(write(smc, key, bytes), kIOReturnSuccess) << key;
+}
+
+inline Bytes be16(std::uint16_t value) {
+  Bytes bytes{};
+  storeBigEndian16(value, bytes);
+  return bytes;
+}
+
+inline Bytes fpe2(double rpm) {
+  return be16(encodeFpe2(rpm));
+}
+
+// A read's value in the type the key announced.
+inline double decoded(const Reply& reply) {
+  const auto type = reply.block.keyInfo.dataType;
+  if (type == kTypeFlt) return decodeFlt(reply.block.bytes);
+  if (type == kTypeSp78) return decodeSp78(reply.block.bytes);
+  return decodeFpe2(reply.block.bytes);
+}
+
+}  // namespace zephro::smc::testing
