@@ -2,23 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "app/core/TimerThread.h"
 #include "protocol/HelperProtocol.h"
 
 namespace zephro::testing {
 
 // A helper whose answers a test scripts, served in-process on a temp socket: it can
-// answer at once, hold its replies (or only the mode changes) until released, answer
-// each call after a random delay from another thread, or act like a machine whose fans
-// take the speed of every accepted mode change.
+// answer at once, hold its replies (or only the mode changes) until released, or act like
+// a machine whose fans take the speed of every accepted mode change.
 class ScriptedHelper final : public HelperProtocol {
  public:
   struct SetModeCall {
@@ -82,9 +78,6 @@ class ScriptedHelper final : public HelperProtocol {
     const std::lock_guard lock(mutex_);
     return held_.size();
   }
-  // Answer each call after a random delay up to maxDelay, from a timer thread.
-  void answerAfterRandomDelays(std::chrono::microseconds maxDelay) { maxDelay_ = maxDelay; }
-
   // Changes the script while the server runs.
   void update(const std::function<void(ScriptedHelper&)>& change) {
     const std::lock_guard lock(mutex_);
@@ -135,16 +128,6 @@ class ScriptedHelper final : public HelperProtocol {
         return;
       }
     }
-    if (maxDelay_.count() > 0) {
-      std::chrono::microseconds delay{0};
-      {
-        const std::lock_guard lock(mutex_);
-        delay = std::chrono::microseconds(
-            std::uniform_int_distribution<long>(0, maxDelay_.count())(random_));
-      }
-      delayed_.schedule(delay, std::move(reply));
-      return;
-    }
     reply();
   }
 
@@ -160,9 +143,6 @@ class ScriptedHelper final : public HelperProtocol {
   std::vector<SetModeCall> setModeCalls_;
   Holding holding_ = Holding::none;
   std::vector<std::function<void()>> held_;
-  std::chrono::microseconds maxDelay_{0};
-  std::mt19937 random_{12345};
-  TimerThread delayed_;
 };
 
 }  // namespace zephro::testing

@@ -11,8 +11,6 @@
 namespace zephro {
 namespace {
 
-using namespace std::chrono_literals;
-
 // Counts constructions and destructions; a second destruction only counts.
 struct Counted {
   Counted() { ++made; }
@@ -22,7 +20,6 @@ struct Counted {
   Counted& operator=(Counted&&) = delete;
   ~Counted() { ++destroyed; }
 
-  int id = 0;
   static inline int made = 0;
   static inline int destroyed = 0;
 };
@@ -34,16 +31,9 @@ struct Aggregate {
 // Resumed from the event loop, like a call to the helper.
 template <typename T>
 QCoro::Task<> takes(T /*argument*/) {
-  co_await QCoro::sleepFor(0ms);
+  co_await QCoro::sleepFor(std::chrono::milliseconds(0));
 }
 
-QCoro::Task<> closureInline() {
-  co_await takes([counted = Counted()] { return counted.id; });
-}
-QCoro::Task<> closureMadeFirst() {
-  auto task = takes([counted = Counted()] { return counted.id; });
-  co_await task;
-}
 QCoro::Task<> aggregateInline() {
   co_await takes(Aggregate{});
 }
@@ -65,18 +55,13 @@ int destroyedAgain(QCoro::Task<> (*coroutine)()) {
 }
 
 TEST(CoAwaitTemporaries, ArgumentsBuiltBeforeTheCoAwaitAreDestroyedOnce) {
-  EXPECT_EQ(destroyedAgain(closureMadeFirst), 0);
   EXPECT_EQ(destroyedAgain(aggregateMadeFirst), 0);
-}
-
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
-// A compiler that no longer does this fails here: the rule then has no reason left.
-TEST(CoAwaitTemporaries, Gcc12DestroysAggregateTemporariesInsideCoAwaitTwice) {
-  EXPECT_GT(destroyedAgain(closureInline), 0);
+  // A compiler that no longer does this fails here: the rule then has no reason left.
   EXPECT_GT(destroyedAgain(aggregateInline), 0);
   EXPECT_EQ(destroyedAgain(vectorInline), 0) << "a temporary made by a constructor";
-}
 #endif
+}
 
 }  // namespace
 }  // namespace zephro

@@ -1,3 +1,5 @@
+// The helper client against an in-process helper on a temp socket, and the helper's
+// registration through the scripted service manager.
 #include "app/core/HelperClient.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
+#include "tests/platform/servicemanager/FakeServiceManager.h"
 #include "tests/support/ScriptedHelper.h"
 #include "tests/support/TempDir.h"
 
@@ -20,35 +23,51 @@ namespace zephro {
 namespace {
 
 using namespace std::chrono_literals;
+using Kind = HelperInstallError::Kind;
 using Lines = std::vector<std::string>;
 using testing::awaitTask;
+using testing::FakeServiceManager;
 using testing::ScriptedHelper;
 using testing::spinUntil;
 
 const Error kSmcError =
     Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
 
-// A client on a temp socket that counts the connections it makes.
+// A client on a temp socket with the scripted service manager and a shrunk settling wait;
+// it counts the connections it makes.
 struct ClientOnSocket {
   explicit ClientOnSocket(std::chrono::milliseconds callTimeout = 15s,
-                          std::chrono::milliseconds versionTimeout = 3s)
+                          std::chrono::milliseconds versionTimeout = 300ms)
       : socket((dir / "helper.sock").string()) {
     HelperClientOptions options;
+    options.serviceManager = services;
     options.connectionFactory = [this] {
       ++connectionsMade;
       return xpc::Connection::toSocketPath(socket);
     };
     options.callTimeout = callTimeout;
     options.versionTimeout = versionTimeout;
+    options.settleInterval = 1ms;
     client = std::make_unique<HelperClient>(std::move(options));
+  }
+
+  // registerHelper's exception, if it threw one.
+  std::optional<HelperInstallError> registerHelper(bool forceRefresh) const {
+    try {
+      client->registerHelper(forceRefresh);
+      return std::nullopt;
+    } catch (const HelperInstallError& error) {
+      return error;
+    }
   }
 
   zephro::testing::TempDir dir;
   std::string socket;
+  std::shared_ptr<FakeServiceManager> services = std::make_shared<FakeServiceManager>();
   std::atomic<int> connectionsMade{0};
   std::unique_ptr<HelperClient> client;
+  log::Capture capture;
 };
-
 TEST(HelperClient, AnswersEachOperationFromTheHelper) {
   ClientOnSocket c;
   ScriptedHelper helper;
@@ -56,7 +75,6 @@ TEST(HelperClient, AnswersEachOperationFromTheHelper) {
                  FanInfoDTO(1, 2400.5, 2160, 5940, FanMode::manual)};
   helper.celsius = 47.25;
   InProcessHelperServer server(c.socket, helper);
-  log::Capture capture;
 
   const auto fans = awaitTask(c.client->fetchFanInfo());
   ASSERT_TRUE(fans.succeeded()) << fans.errorText();
@@ -77,7 +95,7 @@ TEST(HelperClient, AnswersEachOperationFromTheHelper) {
   EXPECT_TRUE(calls[1].percentages.empty());
 
   EXPECT_EQ(c.connectionsMade, 1) << "every call shares the one connection";
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(c.capture.lines().empty());
 }
 
 TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
@@ -89,7 +107,6 @@ TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
   helper.temperatureError = kSmcError;
   helper.setModeError = kSmcError;
   InProcessHelperServer server(c.socket, helper);
-  log::Capture capture;
 
   const auto fans = awaitTask(c.client->fetchFanInfo());
   ASSERT_TRUE(fans.errorAs<RemoteError>());
@@ -103,7 +120,7 @@ TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
   EXPECT_EQ(mode.errorAs<RemoteError>()->error(), kSmcError);
 
   EXPECT_EQ(
-      capture.lines(),
+      c.capture.lines(),
       (Lines{"[Zephro] Helper returned error: Error Domain=HelperError Code=0 \"fanCount is 0\" "
              "UserInfo={NSLocalizedDescription=fanCount is 0}",
              "[Zephro] Helper returned error: Error Domain=SMCErrorDomain Code=1 \"Could not "
@@ -118,11 +135,10 @@ TEST(HelperClient, AMachineWithoutFansHasAnEmptyFanList) {
   ScriptedHelper helper;
   helper.fanError = Error::withDescription("HelperError", 0, "fanCount is 0");
   InProcessHelperServer server(c.socket, helper);
-  log::Capture capture;
   const auto none = awaitTask(c.client->fetchFanInfo());
   ASSERT_TRUE(none.succeeded());
   EXPECT_TRUE(none.value->empty());
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_TRUE(c.capture.lines().empty());
 
   helper.fanError = Error::withDescription("HelperError", -2, "fanCount is -2");
   EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).errorText(), "fanCount is -2");
@@ -130,7 +146,6 @@ TEST(HelperClient, AMachineWithoutFansHasAnEmptyFanList) {
 
 TEST(HelperClient, AMissingHelperFailsAtOnceAndOnlyTheReadsLog) {
   ClientOnSocket c;  // nothing listens on the socket
-  log::Capture capture;
 
   const auto fans = awaitTask(c.client->fetchFanInfo());
   const auto transport = fans.errorAs<RemoteError>();
@@ -145,7 +160,7 @@ TEST(HelperClient, AMissingHelperFailsAtOnceAndOnlyTheReadsLog) {
   ASSERT_TRUE(mode.errorAs<RemoteError>());
 
   // Only the two reads log, each with the error's full description.
-  EXPECT_EQ(capture.lines(),
+  EXPECT_EQ(c.capture.lines(),
             (Lines{"[Zephro] XPC Error in fetchFanInfo: " + transport->error().fullDescription(),
                    "[Zephro] XPC Error in fetchSystemTemperature: " +
                        celsius.errorAs<RemoteError>()->error().fullDescription()}));
@@ -158,7 +173,6 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   ScriptedHelper helper;
   helper.hold();
   InProcessHelperServer server(c.socket, helper);
-  log::Capture capture;
 
   // The ticker runs only while awaitTask turns the loop for the outstanding call: a call
   // that blocked the main thread would let at most one (coalesced) tick through.
@@ -188,7 +202,7 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   EXPECT_EQ(version.errorText(), "The helper did not respond.");
   // Long before its own time-out, and not as a transport error.
   const auto dropped = awaitTask(std::move(fans), 60s);
-  ASSERT_TRUE(dropped.finished);
+  ASSERT_TRUE(dropped.error);
   EXPECT_EQ(dropped.errorText(), "The helper did not respond.");
   ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
 
@@ -198,7 +212,7 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
   EXPECT_EQ(c.connectionsMade, 2);
   EXPECT_EQ(resumptions, 1);
-  EXPECT_TRUE(capture.lines().empty()) << "a time-out logs nothing";
+  EXPECT_TRUE(c.capture.lines().empty()) << "a time-out logs nothing";
 }
 
 // Never answers, and tells its calls of its end only when the test says so, as a real
@@ -250,53 +264,198 @@ TEST(HelperClient, ATimeOutOnAReplacedConnectionLeavesTheNewOneAlone) {
   EXPECT_TRUE(awaitTask(std::move(version)).errorAs<RemoteError>());
 }
 
-// Thousands of replies racing their time-outs through the real connection: every caller
-// is resumed exactly once, on the main thread, with the value, "did not respond", or a
-// transport error (each time-out drops its connection, and the helper may refuse the
-// quick reconnections that follow).
-TEST(HelperClient, RepliesRacingTimeOutsResumeEachCallerOnce) {
-  constexpr int kCalls = 2000;
-  ClientOnSocket c(2ms);
-  ScriptedHelper helper;
-  helper.celsius = 51.5;
-  helper.answerAfterRandomDelays(4ms);
-  InProcessHelperServer server(c.socket, helper);
+const std::string kNeedsApproval = "Zephro needs approval in Login Items to run its helper.";
+const std::string kReinstalling =
+    "[Zephro] Reinstalling enabled helper to refresh to the current binary.";
+const std::string kReRegistered = "[Zephro] Helper re-registered via SMAppService.";
+const std::string kUnreachable =
+    "[Zephro] Helper unreachable at launch \u2014 attempting install/repair.";
 
-  struct Tally {
-    std::vector<int> resumed = std::vector<int>(kCalls, 0);
-    int values = 0;
-    int timeouts = 0;
-    int transportErrors = 0;
-    int other = 0;
-    int offMainThread = 0;
-  };
-  auto tally = std::make_shared<Tally>();
-  const auto call = [](HelperClient& client, std::shared_ptr<Tally> tally, int i) -> QCoro::Task<> {
-    try {
-      const double celsius = co_await client.fetchSystemTemperature();
-      celsius == 51.5 ? ++tally->values : ++tally->other;
-    } catch (const HelperInstallError&) {
-      ++tally->timeouts;
-    } catch (const RemoteError&) {
-      ++tally->transportErrors;
-    } catch (...) {
-      ++tally->other;
-    }
-    if (QThread::currentThread() != QCoreApplication::instance()->thread()) ++tally->offMainThread;
-    ++tally->resumed[i];
-  };
-  for (int i = 0; i < kCalls; ++i) detach(call(*c.client, tally, i), "race call");
-  const auto ended = [&tally] {
-    return tally->values + tally->timeouts + tally->transportErrors + tally->other;
-  };
-  ASSERT_TRUE(spinUntil([&] { return ended() >= kCalls; }));
-  // Late replies may still be arriving: give them the chance to misbehave.
-  spinUntil([] { return false; }, 100ms);
+// The status read before registering, the one logged after it, then every settling round.
+const int kAllSettleReads = 1 + 1 + HelperClientOptions{}.settleRounds;
 
-  EXPECT_EQ(ended(), kCalls);
-  EXPECT_EQ(tally->other, 0);
-  EXPECT_EQ(tally->offMainThread, 0);
-  for (int i = 0; i < kCalls; ++i) ASSERT_EQ(tally->resumed[i], 1) << "call " << i;
+struct RegistrationCase {
+  const char* name;
+  std::vector<FakeServiceManager::Step> status;
+  std::vector<FakeServiceManager::Step> afterRegister;
+  std::optional<Error> registerError;
+  std::optional<Error> unregisterError;
+  bool forceRefresh = true;
+  std::optional<Kind> kind;  // none: no error
+  std::string what;
+  std::string line;      // the line the case is known by; "" for none
+  int statusReads = -1;  // -1: not checked
+  int registers = -1;
+  Lines firstCalls;
+};
+
+TEST(HelperRegistration, Outcomes) {
+  const Error refused = Error::withDescription("com.zephro.servicemanager", 4,
+                                               "The administrator authentication was dismissed.");
+  const Error busy = Error::withDescription("com.zephro.servicemanager", 6, "Unit file busy.");
+  const std::string cannotRegister = "Unable to register the helper: Unit file busy.";
+  const RegistrationCase cases[] = {
+      // Only "enabled" ends the settling wait early.
+      {.name = "needs approval after registering",
+       .afterRegister = {{0, 3}, {2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .line = "[Zephro] Helper registered with SMAppService. Status: 0",
+       .statusReads = kAllSettleReads,
+       .registers = 1,
+       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
+                      "status=0", "status=0", "status=2"}},
+      {.name = "enabled within the settling wait",
+       .afterRegister = {{0, 2}, {1}},
+       .statusReads = 4},
+      {.name = "never enabled: the last status goes into the error",
+       .status = {{3}},
+       .forceRefresh = false,
+       .kind = Kind::registrationFailed,
+       .what = "Unable to register the helper: Helper status: 3",
+       .line = "[Zephro] Helper registered with SMAppService. Status: 3",
+       .statusReads = kAllSettleReads},
+      {.name = "registration refused, then approval needed",
+       .afterRegister = {{2}},
+       .registerError = refused,
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .line = "[Zephro] SMAppService failed to register: The administrator authentication was "
+               "dismissed."},
+      {.name = "registration fails",
+       .registerError = busy,
+       .kind = Kind::registrationFailed,
+       .what = cannotRegister,
+       .line = "[Zephro] SMAppService failed to register: Unit file busy."},
+      {.name = "already enabled",
+       .status = {{1}},
+       .forceRefresh = false,
+       .line = "[Zephro] Helper is already enabled via SMAppService.",
+       .registers = 0},
+      {.name = "switched off by the user",
+       .status = {{2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .line = "[Zephro] Helper requires approval in Login Items.",
+       .registers = 0},
+      {.name = "unknown status",
+       .status = {{7}},
+       .kind = Kind::registrationFailed,
+       .what = "Unable to register the helper: Unknown helper status: 7",
+       .registers = 0},
+      {.name = "repair",
+       .status = {{1}},
+       .afterRegister = {{0, 2}, {1}},
+       .line = kReRegistered,
+       .statusReads = 4,
+       .registers = 1,
+       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
+                      "status=0", "status=0", "status=1"}},
+      {.name = "repair calls fail but the helper stays enabled",
+       .status = {{1}},
+       .registerError = busy,
+       .unregisterError = busy,
+       .line = "[Zephro] SMAppService failed to unregister helper before repair: Unit file busy."},
+      {.name = "repair needs approval",
+       .status = {{1}},
+       .afterRegister = {{2}},
+       .kind = Kind::requiresApproval,
+       .what = kNeedsApproval,
+       .line = kReinstalling},
+      {.name = "repair registered but the status is slow: worth a try",
+       .status = {{1}},
+       .afterRegister = {{3}},
+       .line = "[Zephro] Helper status still 3 after re-registration; proceeding optimistically.",
+       .statusReads = kAllSettleReads},
+      // Unregistered, then the registration failed: the helper is gone.
+      {.name = "repair unregistered but could not register",
+       .status = {{1}},
+       .afterRegister = {{0}},
+       .registerError = busy,
+       .kind = Kind::registrationFailed,
+       .what = cannotRegister,
+       .line = "[Zephro] SMAppService failed to register after refresh: Unit file busy."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClientOnSocket i;
+    if (!c.status.empty()) i.services->scriptStatus(c.status);
+    if (!c.afterRegister.empty()) i.services->scriptStatusAfterRegister(c.afterRegister);
+    if (c.registerError) i.services->failRegister(c.registerError);
+    if (c.unregisterError) i.services->failUnregister(c.unregisterError);
+    const auto error = i.registerHelper(c.forceRefresh);
+    EXPECT_EQ(error ? std::optional(error->kind()) : std::nullopt, c.kind);
+    EXPECT_EQ(error ? std::string(error->what()) : "", c.what);
+    EXPECT_TRUE(c.line.empty() || i.capture.contains(c.line)) << c.line;
+    EXPECT_TRUE(c.statusReads < 0 || i.services->statusReads() == c.statusReads);
+    EXPECT_TRUE(c.registers < 0 || i.services->count("register") == c.registers);
+    const auto calls = i.services->calls();
+    ASSERT_GE(calls.size(), c.firstCalls.size());
+    EXPECT_EQ(Lines(calls.begin(), calls.begin() + std::ptrdiff_t(c.firstCalls.size())),
+              c.firstCalls);
+  }
+}
+
+TEST(HelperLaunchCheck, ACurrentHelperIsLeftAloneAnOlderOneRefreshed) {
+  for (const std::string version : {kHelperProtocolVersion, "1.0.0"}) {
+    SCOPED_TRACE(version);
+    const bool current = version == kHelperProtocolVersion;
+    ClientOnSocket i;
+    ScriptedHelper helper;
+    helper.version = version;
+    InProcessHelperServer server(i.socket, helper);
+    i.services->scriptStatus({{1}});
+    const auto check = awaitTask(i.client->verifyHelperAtLaunch());
+    ASSERT_TRUE(check.succeeded()) << check.errorText();
+    EXPECT_TRUE(i.capture.contains(
+        current ? "[Zephro] Helper healthy (version " + version + ") \u2014 leaving it alone."
+                : "[Zephro] Helper version 1.0.0 != " + std::string(kHelperProtocolVersion) +
+                      " \u2014 refreshing binary."));
+    EXPECT_EQ(i.services->calls().empty(), current) << "only an older helper is registered";
+    // A repair drops the connection: the next call reaches the new helper afresh.
+    EXPECT_EQ(i.client->hasConnection(), current);
+    ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
+    EXPECT_EQ(i.connectionsMade, current ? 1 : 2);
+  }
+}
+
+TEST(HelperLaunchCheck, AnUnreachableOrSilentHelperIsInstalled) {
+  {
+    // Not running at all; first launch on a clean machine needs approval.
+    ClientOnSocket i;
+    i.services->scriptStatusAfterRegister({{2}});
+    const auto check = awaitTask(i.client->verifyHelperAtLaunch());
+    ASSERT_TRUE(check.errorAs<HelperInstallError>());
+    EXPECT_EQ(check.errorAs<HelperInstallError>()->kind(), Kind::requiresApproval);
+    EXPECT_TRUE(i.capture.contains(kUnreachable));
+  }
+  {
+    // Answers nothing within the (shrunk) version time-out.
+    ClientOnSocket i;
+    ScriptedHelper helper;
+    helper.hold();
+    InProcessHelperServer server(i.socket, helper);
+    i.services->scriptStatus({{1}});
+    ASSERT_TRUE(awaitTask(i.client->verifyHelperAtLaunch()).succeeded());
+    EXPECT_TRUE(i.capture.contains(kUnreachable));
+    EXPECT_EQ(i.services->count("register"), 1);
+  }
+  HelperClient withoutServiceManager(HelperClientOptions{});
+  EXPECT_EQ(awaitTask(withoutServiceManager.registerHelperInBackground(true)).errorText(),
+            "Unable to register the helper: no service manager is configured");
+}
+
+TEST(HelperLaunchCheck, TheMainLoopKeepsTurningDuringARegistration) {
+  ClientOnSocket i;
+  i.services->scriptStatusAfterRegister({{1}});
+  // The registration holds its thread until the main loop has turned (or a guard passed).
+  std::atomic<bool> turned{false};
+  i.services->onRegister([&turned] {
+    for (int waited = 0; !turned && waited < 120000; ++waited) std::this_thread::sleep_for(1ms);
+  });
+  QTimer::singleShot(0, [&turned] { turned = true; });
+  ASSERT_TRUE(awaitTask(i.client->registerHelperInBackground(true)).succeeded());
+  EXPECT_TRUE(turned);
 }
 
 }  // namespace

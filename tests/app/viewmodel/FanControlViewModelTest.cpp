@@ -6,9 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <limits>
 
-#include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
+#include "app/viewmodel/FanPercentage.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
@@ -122,16 +123,11 @@ TEST(FanControlViewModel, PollFailuresAreToleratedOnceThenShown) {
   h.helper.fanError = kSmcError;
   ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
   EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-}
 
-TEST(FanControlViewModel, NeedsApprovalSurvivesFailingPollsUntilOneSucceeds) {
-  Harness h(twoFans(FanMode::system));
-  h.helper.fanError = kSmcError;
-  auto& model = h.model();
+  // An approval prompt says more than failing polls, until one succeeds.
   model.showNeedsApproval();
   for (int poll = 0; poll < 3; ++poll) ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
   EXPECT_EQ(model.connectionState(), ConnectionState::needsApproval());
-
   h.helper.fanError.reset();
   ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
   EXPECT_EQ(model.connectionState(), ConnectionState::connected());
@@ -394,57 +390,62 @@ TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolli
   EXPECT_EQ(installing.count(), 2);
 }
 
+// Whatever the registration says, the readiness polls decide: five failing polls end in
+// the error state, a good one connects.
 TEST(FanControlViewModel, AnInstallFailureIsLoggedAndReadinessDecides) {
   Harness h(twoFans(FanMode::system));
-  h.services.scriptStatus({{static_cast<int>(ServiceStatus::notRegistered)}});
-  h.services.failRegister(Error::withDescription("com.zephro.servicemanager", 6, "pkexec failed."));
+  h.helper.fanError = kSmcError;
   auto& model = h.model();
   const log::Capture capture;
 
   ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
   EXPECT_TRUE(capture.contains(
-      "[Zephro] Helper install reported: Unable to register the helper: pkexec failed."));
+      "[Zephro] Helper install reported: Unable to register the helper: Helper status: 0"));
+  EXPECT_EQ(model.connectionState().kind(), Kind::error);
+  EXPECT_EQ(h.helper.fanRequests, 5);
+  EXPECT_FALSE(model.isInstallingHelper());
+
+  // An enabled helper is registered again, so that the current binary runs.
+  h.helper.fanError.reset();
+  h.services.scriptStatus({{static_cast<int>(ServiceStatus::enabled)}});
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_EQ(h.services.count("unregister"), 1);
   EXPECT_EQ(model.connectionState(), ConnectionState::connected());
   EXPECT_FALSE(model.isInstallingHelper());
 }
 
-TEST(FanControlViewModel, AHelperThatNeverAnswersEndsTheInstallInTheErrorState) {
-  FakeServiceManager services;
-  services.scriptStatus({{static_cast<int>(ServiceStatus::enabled)}});
-  ViewModelOnSocket vm(services);  // nothing listens on its socket
-  auto& model = *vm.viewModel;
-  const log::Capture capture;
-
-  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
-  EXPECT_EQ(model.connectionState().kind(), Kind::error);
-  EXPECT_FALSE(model.isInstallingHelper());
-  // Five polls, each one asking for the fans once.
-  EXPECT_EQ(capture.linesStartingWith("[Zephro] XPC Error in fetchFanInfo: ").size(), 5u);
-  EXPECT_TRUE(
-      capture.contains("[Zephro] Reinstalling enabled helper to refresh to the current binary."));
-}
-
 TEST(FanControlViewModel, MenuBarSettingsAndLaunchAtLogin) {
-  FakeServiceManager services;
-  testing::TempDir dir;
-  UserDefaults defaults(QString::fromStdString((dir / "settings.json").string()));
-  defaults.setBool("showIconInMenuBar", false);
-  HelperClient client(HelperClientOptions{});
-  FanControlViewModel model(client, defaults, services, std::make_unique<WakeSource>());
-
-  // Nothing else in the menu bar: the icon is turned back on at start.
-  EXPECT_TRUE(defaults.boolValue("showIconInMenuBar"));
+  Harness h;
+  h.vm.defaults.setBool("showIconInMenuBar", false);
+  // Nothing else in the menu bar: a new view model turns the icon back on.
+  const FanControlViewModel model(*h.vm.client, h.vm.defaults, h.services,
+                                  std::make_unique<WakeSource>());
+  EXPECT_TRUE(h.vm.defaults.boolValue("showIconInMenuBar"));
   QSignalSpy textVisible(&model, &FanControlViewModel::isMenuBarTextVisibleChanged);
-  defaults.setBool("showTempInMenuBar", true);
+  h.vm.defaults.setBool("showTempInMenuBar", true);
   EXPECT_TRUE(model.isMenuBarTextVisible());
-  defaults.setBool("showTempInMenuBar", false);
+  h.vm.defaults.setBool("showTempInMenuBar", false);
   EXPECT_FALSE(model.property("isMenuBarTextVisible").toBool());
   EXPECT_EQ(textVisible.count(), 2);
 
-  model.setLaunchAtLogin(true);
-  EXPECT_EQ(services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
-  model.setLaunchAtLogin(false);
-  EXPECT_NE(services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
+  h.model().setLaunchAtLogin(true);
+  EXPECT_EQ(h.services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
+}
+
+// (+10 at 95 % and -10 at 30 % are shown above, through the view model.)
+TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const auto fan = [](double current, double minimum, double maximum) {
+    return FanInfoDTO(0, current, minimum, maximum, FanMode::system);
+  };
+  EXPECT_EQ(fanPercentage(fan(nan, 1200, 6000)), 25);
+  EXPECT_EQ(fanPercentage(fan(3000, nan, 6000)), 25);
+  EXPECT_EQ(fanPercentage(fan(1e300, 0, 1e-300)), std::numeric_limits<int>::max());
+
+  const std::vector<FanInfoDTO> at30 = {fan(1600, 1000, 3000), fan(4000, 4000, 4000)};
+  EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::max()),
+            (std::vector<int>{100, 100}));
+  EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::min()), (std::vector<int>{25, 25}));
 }
 
 }  // namespace

