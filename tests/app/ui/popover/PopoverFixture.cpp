@@ -141,8 +141,4 @@ void PopoverFixture::deletePreset(const QString& id) {
   if (const auto uuid = uuidFromText(id)) parts_->vm.viewModel->presetStore().deletePreset(*uuid);
 }
 
-bool PopoverFixture::loginItemEnabled() const {
-  return parts_->services.mainAppService().status() == static_cast<int>(ServiceStatus::enabled);
-}
-
 }  // namespace zephro::testing

@@ -62,8 +62,6 @@ class PopoverFixture : public QObject {
   // Adds a preset of one speed for all fans; returns its id.
   Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm);
   Q_INVOKABLE void deletePreset(const QString& id);
-  // The login item's status as the service manager reports it.
-  Q_INVOKABLE bool loginItemEnabled() const;
 
  signals:
   void helperCalled();
