@@ -27,18 +27,17 @@ constexpr uid_t kNobody = 65534;
 constexpr uid_t kDaemon = 1;
 const std::string kNotAuthorized = "error " + notAuthorizedError().fullDescription();
 
-std::string exitLine(pid_t pid) {
-  return "[ZephroHelper] Client pid " + std::to_string(pid) +
-         " that forced the fans has exited; returning them to system control.";
-}
-
 std::string refusedLine(pid_t pid, uid_t uid) {
   return "[ZephroHelper] Refused fan change from pid " + std::to_string(pid) + " (uid " +
          std::to_string(uid) + "): not authorized.";
 }
 
-Lines asOther(uid_t uid, Lines argv) {
-  return asUser(uid, uid, std::move(argv));
+std::string rejectedLine(pid_t pid, const std::string& why) {
+  return "[ZephroHelper] Rejected connection from pid " + std::to_string(pid) + ": " + why + ".";
+}
+
+bool holds(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 struct HelperDaemon : ::testing::Test {
@@ -48,9 +47,7 @@ struct HelperDaemon : ::testing::Test {
     std::string state;
     for (std::int64_t fan = 0; fan < smc->fanCount(); ++fan) {
       SMCKeyValue mode;
-      // Appended rather than "F" + ...: GCC 12 warns falsely (-Wrestrict) on the latter.
-      const auto key = std::string("F").append(std::to_string(fan)).append("Md");
-      const auto read = smc->SMCReadKey(key, mode);
+      const auto read = smc->SMCReadKey(fanKeyName("F%dMd", fan), mode);
       state.append("fan").append(std::to_string(fan));
       state.append(smc->isFanUnderManualControlForIndex(fan) ? " forced" : " free");
       state.append(read == 0 && mode.bytes[0] != 0 ? " manual; " : " auto; ");
@@ -58,17 +55,13 @@ struct HelperDaemon : ::testing::Test {
     return state;
   }
   [[nodiscard]] std::string waitForFirmware(const std::string& expected) const {
-    const auto deadline = std::chrono::steady_clock::now() + HelperProcess::kWait;
-    while (firmware() != expected && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(20ms);
-    }
+    waitUntil([&] { return firmware() == expected; });
     return firmware();
   }
   // One client's commands over one connection.
-  [[nodiscard]] ProgramRun client(const char* binary, Lines commands) const {
-    Lines argv{binary, helper.socket()};
-    argv.insert(argv.end(), commands.begin(), commands.end());
-    return helper.run(argv);
+  [[nodiscard]] ProgramRun client(const std::string& binary, Lines commands) const {
+    commands.insert(commands.begin(), {binary, helper.socket()});
+    return helper.run(commands);
   }
 
   TempDir dir;
@@ -76,87 +69,7 @@ struct HelperDaemon : ::testing::Test {
   HelperProcess helper{dir.path(), smc_};
 };
 
-TEST_F(HelperDaemon, ServesTheSignedApplicationAndHandsBackWhatAKilledHelperLeftForced) {
-  ASSERT_TRUE(helper.start());
-  const auto first =
-      client(SIGNED_CLIENT, {"version", "fans", "mode", "2", "none", "fans", "mode", "7", "none"});
-  EXPECT_EQ(first.exitStatus, 0);
-  const auto unknownMode =
-      "error " + Error::withDescription("HelperError", 7, "Unknown fan mode 7").fullDescription();
-  EXPECT_EQ(first.lines,
-            (Lines{"version 1.0.1", "fans system,system", "ok", "fans max,max", unknownMode}));
-  const auto log = helper.logStartingWith("[ZephroHelper] ");
-  ASSERT_GE(log.size(), 3U);
-  EXPECT_EQ(log[0], "[ZephroHelper] Starting privileged helper.");
-  EXPECT_EQ(log[1], "[ZephroHelper] XPC listener is running.");
-  EXPECT_EQ(
-      helper.logStartingWith("[ZephroHelper] Accepted"),
-      Lines{"[ZephroHelper] Accepted XPC connection from pid " + std::to_string(first.pid) + "."});
-
-  // A helper killed outright hands nothing back, but a fresh one holds no lease: it
-  // hands the fans back before it listens.
-  Lines held;
-  const auto holder = helper.holdingClient({"mode", "2", "none"}, held);
-  helper.stop(SIGKILL);
-  EXPECT_EQ(firmware(), kForced);
-  ASSERT_TRUE(helper.start());
-  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Starting:"),
-            Lines{"[ZephroHelper] Starting: returning the fans to system control."});
-  EXPECT_EQ(firmware(), kReleased);
-  HelperProcess::kill(holder);
-
-  // The unit's ExecStopPost does the same once a helper is gone, however it ended.
-  const auto again = helper.holdingClient({"mode", "2", "none"}, held, "again");
-  helper.stop(SIGKILL);
-  EXPECT_EQ(firmware(), kForced);
-  EXPECT_EQ(helper.run({HELPER_BINARY, "--smc", smc_, "--release-fans"}, "release").exitStatus, 0);
-  EXPECT_NE(contentOf(dir / "release.err")
-                .find("[ZephroHelper] The helper has stopped: returning the fans to system "
-                      "control."),
-            std::string::npos);
-  EXPECT_EQ(firmware(), kReleased);
-  HelperProcess::kill(again);
-}
-
-TEST_F(HelperDaemon, FansGoBackWhenTheLastClientToForceThemDies) {
-  ASSERT_TRUE(helper.start());
-  // Reconnecting is not leaving; a system request ends the lease; a later forcing request
-  // moves it to its client.
-  Lines held;
-  HelperProcess::kill(helper.holdingClient({"mode", "2", "none", "mode", "0", "none"}, held, "a"));
-  const auto first = helper.holdingClient({"mode", "1", "60,60", "reconnect", "fans"}, held, "b");
-  EXPECT_EQ(held, (Lines{"ok", "reconnected", "fans manual,manual", "holding"}));
-  const auto second = helper.holdingClient({"mode", "1", "40,40"}, held, "c");
-  HelperProcess::kill(first);
-  EXPECT_EQ(firmware(), kForced);
-  HelperProcess::kill(second);
-  // Lines are written in order, so once the second client's is there, a line for either
-  // of the others would be there too.
-  EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid"), Lines{exitLine(second)});
-  EXPECT_EQ(waitForFirmware(kReleased), kReleased);
-}
-
-TEST_F(HelperDaemon, StoppingTheHelperHandsForcedFansBack) {
-  for (const int signal : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(signal);
-    ASSERT_TRUE(helper.start());
-    Lines held;
-    const auto holder = helper.holdingClient({"mode", "2", "none"}, held);
-    EXPECT_EQ(firmware(), kForced);
-    helper.stop(signal);
-    EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Stopping"),
-              Lines{"[ZephroHelper] Stopping: returning the fans to system control."});
-    EXPECT_EQ(firmware(), kReleased);
-    HelperProcess::kill(holder);
-    std::filesystem::remove(dir / "helper.log");
-  }
-  // With nothing forced there is nothing to hand back and nothing to say.
-  ASSERT_TRUE(helper.start());
-  helper.stop();
-  EXPECT_TRUE(helper.logStartingWith("[ZephroHelper] Stopping").empty());
-}
-
-TEST_F(HelperDaemon, RefusesUnsignedForeignAndHugeClientsBeforeAnyOperation) {
+TEST_F(HelperDaemon, ServesTheSignedApplicationAndRefusesOtherCodeBeforeAnyOperation) {
   ASSERT_TRUE(helper.start());
   // An unsigned client grown far past any real executable (sparse, so it costs no disk)
   // and given a signed client's trailer.
@@ -173,18 +86,102 @@ TEST_F(HelperDaemon, RefusesUnsignedForeignAndHugeClientsBeforeAnyOperation) {
   }
   std::filesystem::permissions(huge, std::filesystem::perms::owner_all);
 
-  Lines rejected;
-  for (const auto& [binary, status] : {std::pair<std::string, int>{UNSIGNED_CLIENT, -67062},
-                                       {FOREIGN_CLIENT, -67050},
-                                       {huge.string(), -67061}}) {
-    const auto run = client(binary.c_str(), {"mode", "2", "none"});
-    EXPECT_EQ(run.lines, Lines{"transport 4099"}) << binary;
-    rejected.push_back("[ZephroHelper] Rejected connection from pid " + std::to_string(run.pid) +
-                       ": failed code requirement check (status " + std::to_string(status) + ").");
+  // Refused clients' calls fail on the closed connection; the signed client comes last.
+  const Lines refused(5, "transport 4099");
+  const struct {
+    std::string binary;
+    Lines output;
+    std::string rejection;
+  } cases[] = {
+      {UNSIGNED_CLIENT, refused, "failed code requirement check (status -67062)"},
+      {FOREIGN_CLIENT, refused, "failed code requirement check (status -67050)"},
+      {huge.string(), refused, "failed code requirement check (status -67061)"},
+      {SIGNED_CLIENT,
+       {"version 1.0.1", "fans system,system", "ok", "fans max,max",
+        "error " +
+            Error::withDescription("HelperError", 7, "Unknown fan mode 7").fullDescription()},
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.binary);
+    const auto run =
+        client(c.binary, {"version", "fans", "mode", "2", "none", "fans", "mode", "7", "none"});
+    EXPECT_EQ(run.lines, c.output);
+    if (c.rejection.empty()) {
+      EXPECT_TRUE(holds(helper.log(), "[ZephroHelper] Accepted XPC connection from pid " +
+                                          std::to_string(run.pid) + "."));
+    } else {
+      EXPECT_TRUE(holds(helper.log(), rejectedLine(run.pid, c.rejection)));
+      EXPECT_EQ(firmware(), kReleased);
+    }
   }
-  EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Rejected"), rejected);
-  EXPECT_TRUE(helper.logStartingWith("[ZephroHelper] setFanMode").empty());
-  EXPECT_EQ(client(SIGNED_CLIENT, {"fans"}).lines, Lines{"fans system,system"});
+}
+
+TEST_F(HelperDaemon, FansGoBackWhenTheLastClientToForceThemDies) {
+  ASSERT_TRUE(helper.start());
+  // Reconnecting is not leaving; a system request ends the lease; a later forcing request
+  // moves it to its client.
+  Lines held;
+  endProcess(helper.holdingClient({"mode", "2", "none", "mode", "0", "none"}, held, "a"));
+  const auto first = helper.holdingClient({"mode", "1", "60,60", "reconnect", "fans"}, held, "b");
+  EXPECT_EQ(held, (Lines{"ok", "reconnected", "fans manual,manual", "holding"}));
+  const auto second = helper.holdingClient({"mode", "1", "40,40"}, held, "c");
+  endProcess(first);
+  EXPECT_EQ(firmware(), kForced);
+  endProcess(second);
+  // Lines are written in order, so once the second client's is there, a line for either
+  // of the others would be there too.
+  EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid"),
+            Lines{"[ZephroHelper] Client pid " + std::to_string(second) +
+                  " that forced the fans has exited; returning them to system control."});
+  EXPECT_EQ(waitForFirmware(kReleased), kReleased);
+}
+
+TEST_F(HelperDaemon, HowEverTheHelperEndsTheFansItForcedGoBackWithALine) {
+  const auto release = [&] {
+    endProcess(spawnProcess({HELPER_BINARY, "--smc", smc_, "--release-fans"}, "/dev/null",
+                            helper.logFile()),
+               0);
+  };
+  const auto restart = [&] { ASSERT_TRUE(helper.start()); };
+  const struct {
+    const char* how;
+    int signal;
+    std::function<void()> then;
+    const char* line;
+  } ends[] = {
+      {"stopped", SIGTERM, [] {}, "Stopping: returning the fans to system control."},
+      {"interrupted", SIGINT, [] {}, "Stopping: returning the fans to system control."},
+      // A killed helper hands nothing back, but a fresh one holds no lease: it hands the
+      // fans back before it listens.
+      {"killed and started again", SIGKILL, restart,
+       "Starting: returning the fans to system control."},
+      // The unit's ExecStopPost.
+      {"killed, then --release-fans", SIGKILL, release,
+       "The helper has stopped: returning the fans to system control."},
+  };
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.how);
+    std::filesystem::remove(helper.logFile());
+    ASSERT_TRUE(helper.start());
+    Lines held;
+    const auto holder = helper.holdingClient({"mode", "2", "none"}, held);
+    EXPECT_EQ(firmware(), kForced);
+    helper.stop(end.signal);
+    if (end.signal == SIGKILL) {
+      EXPECT_EQ(firmware(), kForced);
+    }
+    end.then();
+    EXPECT_TRUE(holds(helper.log(), std::string("[ZephroHelper] ") + end.line));
+    EXPECT_EQ(firmware(), kReleased);
+    endProcess(holder);
+    helper.stop();
+  }
+  // With nothing forced there is nothing to hand back and nothing to say.
+  std::filesystem::remove(helper.logFile());
+  ASSERT_TRUE(helper.start());
+  helper.stop();
+  EXPECT_TRUE(helper.logStartingWith("[ZephroHelper] Stopping").empty());
 }
 
 // Clients of other users reach the socket, and copies of the clients, through the test's
@@ -197,6 +194,9 @@ struct HelperPeople : HelperDaemon {
                                                  perms::group_exec | perms::others_read |
                                                  perms::others_exec);
   }
+  [[nodiscard]] ProgramRun runAs(uid_t uid, Lines argv) const {
+    return helper.run(asUser(uid, uid, std::move(argv)));
+  }
   const std::string signedClient = copyForOthers(SIGNED_CLIENT, dir / "bin");
   const std::string unsignedClient = copyForOthers(UNSIGNED_CLIENT, dir / "bin");
   const std::string erasePreload = copyForOthers(ERASE_PRELOAD, dir / "bin");
@@ -205,72 +205,55 @@ struct HelperPeople : HelperDaemon {
 TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolkit) {
   ASSERT_TRUE(helper.start());
   const std::string sock = helper.socket();
-  struct Case {
+  const struct {
     const char* name;
     uid_t uid;
     Lines argv;
     Lines output;
-    std::size_t refusals;  // one line each
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"the application as the helper's user",
        0,
        {signedClient, sock, "mode", "2", "none", "fans", "mode", "0", "none"},
-       {"ok", "fans max,max", "ok"},
-       0},
+       {"ok", "fans max,max", "ok"}},
       {"the application as another user",
        kNobody,
        {signedClient, sock, "fans", "temperature", "mode", "2", "none", "mode", "0", "none"},
-       {"fans system,system", "temperature", kNotAuthorized, kNotAuthorized},
-       2},
-      {"an unsigned client", kNobody, {unsignedClient, sock, "fans"}, {"transport 4099"}, 0},
+       {"fans system,system", "temperature", kNotAuthorized, kNotAuthorized}},
       {"the application with a preload that erases itself",
        kNobody,
        {"/usr/bin/env", "LD_PRELOAD=" + erasePreload,
         "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0", signedClient, sock, "fans", "mode",
         "2", "none"},
-       {"fans system,system", kNotAuthorized},
-       1},
+       {"fans system,system", kNotAuthorized}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto refusedBefore = helper.logStartingWith("[ZephroHelper] Refused").size();
-    auto run = helper.run(asOther(c.uid, c.argv));
+    auto run = runAs(c.uid, c.argv);
     // The emulated machine's temperature moves; only the reading's presence matters.
     for (auto& line : run.lines) {
       if (line.starts_with("temperature ")) line = "temperature";
     }
     EXPECT_EQ(run.lines, c.output);
-    const auto refused = helper.logStartingWith("[ZephroHelper] Refused");
-    ASSERT_EQ(refused.size(), refusedBefore + c.refusals);
-    if (c.refusals > 0) {
-      EXPECT_EQ(refused.back(), refusedLine(run.pid, c.uid));
-    }
+    EXPECT_EQ(holds(helper.log(), refusedLine(run.pid, c.uid)), holds(c.output, kNotAuthorized));
     EXPECT_EQ(firmware(), kReleased);
   }
   // polkit was out of reach, and the helper said so.
-  const auto why = helper.logStartingWith("[ZephroHelper] Cannot ask polkit");
-  ASSERT_FALSE(why.empty());
-  EXPECT_TRUE(why[0].starts_with(
-      "[ZephroHelper] Cannot ask polkit whether uid 65534 may change the fans (no system bus: "))
-      << why[0];
+  EXPECT_TRUE(helper
+                  .logStartingWith("[ZephroHelper] Cannot ask polkit whether uid 65534 may "
+                                   "change the fans (no system bus: ")
+                  .size() > 0);
 
   // A program that connects, then leaves the socket to a child and becomes the signed
   // application. Whichever program the check saw, the child changes nothing.
   const auto out = dir / "exec.out";
-  const pid_t execed = spawnProcess(
-      asOther(kNobody, {unsignedClient, sock, "exec-after-connect", signedClient, sock, "hold"}),
-      out, dir / "exec.err");
-  const auto deadline = std::chrono::steady_clock::now() + HelperProcess::kWait;
-  const auto said = [&](const std::string& line) {
-    const auto lines = linesOf(contentOf(out));
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
-  while (!said("refused") && !said(kNotAuthorized) && !said("ok") && !said("closed") &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
-  HelperProcess::kill(execed);
+  const pid_t execed =
+      spawnProcess(asUser(kNobody, kNobody,
+                          {unsignedClient, sock, "exec-after-connect", signedClient, sock, "hold"}),
+                   out, dir / "exec.err");
+  const auto said = [&](const std::string& line) { return holds(linesOf(contentOf(out)), line); };
+  waitUntil(
+      [&] { return said("refused") || said(kNotAuthorized) || said("ok") || said("closed"); });
+  endProcess(execed);
   EXPECT_TRUE(said("refused") || said(kNotAuthorized)) << contentOf(out);
   EXPECT_EQ(firmware(), kReleased);
 }
@@ -282,7 +265,7 @@ class PrivatePolkit {
   explicit PrivatePolkit(const TempDir& dir) : dir_(dir) {}
   ~PrivatePolkit() {
     for (const pid_t pid : {polkitd_, bus_}) {
-      if (pid > 0) HelperProcess::kill(pid);
+      if (pid > 0) endProcess(pid);
     }
   }
   PrivatePolkit(const PrivatePolkit&) = delete;
@@ -295,24 +278,23 @@ class PrivatePolkit {
       if (::access(tool, X_OK) != 0) return std::string(tool) + " is missing";
     }
     address_ = "unix:path=" + (dir_ / "system_bus_socket").string();
-    std::ofstream(dir_ / "bus.conf")
-        << "<busconfig><type>system</type><listen>" << address_
-        << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-           "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-           "</policy></busconfig>\n";
+    putFile(dir_ / "bus.conf",
+            "<busconfig><type>system</type><listen>" + address_ +
+                "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+                "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                "</policy></busconfig>\n");
     bus_ = spawnProcess(
         {"/usr/bin/dbus-daemon", "--nofork", "--config-file=" + (dir_ / "bus.conf").string()},
         "/dev/null", dir_ / "bus.log");
     const auto actions = dir_ / "actions";
     const auto rules = dir_ / "rules";
+    putFile(rules / "50-zephro-test.rules",
+            "polkit.addRule(function(action, subject) {\n"
+            "  if (action.id == \"com.zephro.helper.control\" && subject.user == \"nobody\")\n"
+            "    return polkit.Result.YES;\n"
+            "});\n");
     std::filesystem::create_directories(actions);
-    std::filesystem::create_directories(rules);
     std::filesystem::copy_file(CONTROL_POLICY, actions / "com.zephro.helper.policy");
-    std::ofstream(rules / "50-zephro-test.rules")
-        << "polkit.addRule(function(action, subject) {\n"
-           "  if (action.id == \"com.zephro.helper.control\" && subject.user == \"nobody\")\n"
-           "    return polkit.Result.YES;\n"
-           "});\n";
     for (const auto& folder : {actions, rules}) {
       std::filesystem::permissions(folder, std::filesystem::perms::all,
                                    std::filesystem::perm_options::add);
@@ -324,24 +306,23 @@ class PrivatePolkit {
                       "exec /usr/lib/polkit-1/polkitd --no-debug",
                       actions.string(), rules.string()},
                      "/dev/null", dir_ / "polkitd.log", {"DBUS_SYSTEM_BUS_ADDRESS=" + address_});
-    const auto deadline = std::chrono::steady_clock::now() + HelperProcess::kWait;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(polkitd_, &status, WNOHANG) == polkitd_) {
-        polkitd_ = -1;
-        return "polkitd did not start: " + contentOf(dir_ / "polkitd.log");
-      }
-      const auto probe = dir_ / "probe.out";
-      const pid_t busctl =
+    const auto probe = dir_ / "probe.out";
+    bool exited = false;
+    const bool named = waitUntil([&] {
+      exited = exited || ::waitpid(polkitd_, nullptr, WNOHANG) == polkitd_;
+      endProcess(
           spawnProcess({"/usr/bin/busctl", "--address=" + address_, "call", "org.freedesktop.DBus",
                         "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner", "s",
                         "org.freedesktop.PolicyKit1"},
-                       probe, "/dev/null");
-      ::waitpid(busctl, &status, 0);
-      if (contentOf(probe) == "b true\n") return {};
-      std::this_thread::sleep_for(50ms);
+                       probe, "/dev/null"),
+          0);
+      return exited || contentOf(probe) == "b true\n";
+    });
+    if (exited) {
+      polkitd_ = -1;
+      return "polkitd did not start: " + contentOf(dir_ / "polkitd.log");
     }
-    return "polkitd did not take its name on the bus";
+    return named ? "" : "polkitd did not take its name on the bus";
   }
   [[nodiscard]] const std::string& address() const { return address_; }
 
@@ -363,9 +344,9 @@ TEST_F(HelperPeople, PolkitDecidesForOtherUsersAndAnAdministratorsRuleWidensIt) 
   ASSERT_TRUE(helper.start());
   const std::string sock = helper.socket();
   // The rule names nobody; another account without a session gets polkit's default.
-  EXPECT_EQ(helper.run(asOther(kNobody, {signedClient, sock, "mode", "2", "none", "fans"})).lines,
+  EXPECT_EQ(runAs(kNobody, {signedClient, sock, "mode", "2", "none", "fans"}).lines,
             (Lines{"ok", "fans max,max"}));
-  const auto other = helper.run(asOther(kDaemon, {signedClient, sock, "mode", "0", "none"}));
+  const auto other = runAs(kDaemon, {signedClient, sock, "mode", "0", "none"});
   EXPECT_EQ(other.lines, Lines{kNotAuthorized});
   EXPECT_EQ(helper.logStartingWith("[ZephroHelper] Refused"),
             Lines{refusedLine(other.pid, kDaemon)});
@@ -393,18 +374,14 @@ TEST_F(HelperPeople, AStopHandsTheFansBackWhileAConnectionIsStuckInItsCheck) {
 
   // The check's child, caught and stopped.
   pid_t checker = -1;
-  const auto deadline = std::chrono::steady_clock::now() + HelperProcess::kWait;
-  while (checker < 0 && std::chrono::steady_clock::now() < deadline) {
+  waitUntil([&] {
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(helper.pid()) + "/task")) {
       std::istringstream children(contentOf(task.path() / "children"));
-      if (pid_t child = 0; children >> child) {
-        ::kill(child, SIGSTOP);
-        checker = child;
-        break;
-      }
+      if (children >> checker) return ::kill(checker, SIGSTOP) == 0;
     }
-  }
+    return false;
+  });
   ASSERT_GT(checker, 0) << "the check's child was never seen";
   ::kill(helper.pid(), SIGTERM);
   EXPECT_EQ(waitForFirmware(kReleased), kReleased);
@@ -414,20 +391,17 @@ TEST_F(HelperPeople, AStopHandsTheFansBackWhileAConnectionIsStuckInItsCheck) {
   const auto log = helper.log();
   const auto stopping = std::find(log.begin(), log.end(),
                                   "[ZephroHelper] Stopping: returning the fans to system control.");
-  const auto gaveUp = std::find(log.begin(), log.end(),
-                                "[ZephroHelper] Rejected connection from pid " +
-                                    std::to_string(stuck) + ": code check did not finish in time.");
-  EXPECT_LT(stopping, gaveUp);
+  EXPECT_LT(stopping, std::find(log.begin(), log.end(),
+                                rejectedLine(stuck, "code check did not finish in time")));
   helper.stop();
-  HelperProcess::kill(stuck);
-  HelperProcess::kill(holder);
+  endProcess(stuck);
+  endProcess(holder);
 }
 
 TEST(HelperExecutable, EmbedsAndPrintsItsInformationPropertyList) {
   TempDir dir;
   const HelperProcess helper(dir.path(), "");
-  const auto info = helper.run({HELPER_BINARY, "--print-info"});
-  EXPECT_EQ(info.exitStatus, 0);
+  EXPECT_EQ(helper.run({HELPER_BINARY, "--print-info"}).exitStatus, 0);
   const auto plist = contentOf(dir / "client.out");
   EXPECT_EQ(plist, contentOf(sourcePath("helper/Info.plist")));
   EXPECT_NE(plist.find(std::string("<string>") + kClientRequirement + "</string>"),

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,6 +21,20 @@
 namespace zephro::testing {
 
 using Lines = std::vector<std::string>;
+
+// Generous: the helper and its clients run under the sanitizers on a slow, shared machine.
+inline constexpr auto kProcessWait = std::chrono::seconds(120);
+
+// Turns until the condition holds or the wait is over; the condition's last answer.
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::seconds wait = kProcessWait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 inline Lines linesOf(const std::string& text) {
   Lines lines;
@@ -52,6 +67,14 @@ inline pid_t spawnProcess(const Lines& argv, const std::filesystem::path& out,
   return pid;
 }
 
+// Signals a process and reaps it; its exit status, or -1 when it did not exit.
+inline int endProcess(pid_t pid, int signal = SIGKILL) {
+  if (signal != 0) ::kill(pid, signal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // argv run as another user, the way a second local account (or a daemon that is not root)
 // would run it.
 inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
@@ -76,7 +99,6 @@ inline std::string copyForOthers(const std::filesystem::path& file,
   return copy.string();
 }
 
-// A program run to its end: its pid, exit status and output lines.
 struct ProgramRun {
   pid_t pid = -1;
   int exitStatus = -1;
@@ -90,13 +112,11 @@ struct ProgramRun {
 // test gives one: polkit is out of reach, and the helper fails closed.
 class HelperProcess {
  public:
-  static constexpr auto kWait = std::chrono::seconds(120);
   static constexpr const char* kRunning = "[ZephroHelper] XPC listener is running.";
 
   HelperProcess(const std::filesystem::path& dir, std::string smc,
                 std::optional<std::pair<uid_t, gid_t>> user = std::nullopt)
       : dir_(dir),
-        log_(dir / "helper.log"),
         smc_(std::move(smc)),
         user_(user),
         systemBus_("unix:path=" + (dir / "no-system-bus").string()),
@@ -113,27 +133,28 @@ class HelperProcess {
   [[nodiscard]] bool start() {
     const auto running = logStartingWith(kRunning).size();
     pid_ = spawnProcess(
-        asHelpersUser({helper_, "--smc", smc_, "--anchor-key", anchor_}), "/dev/null", log_,
+        asHelpersUser({helper_, "--smc", smc_, "--anchor-key", anchor_}), "/dev/null", logFile(),
         {"ZEPHRO_HELPER_SOCKET=" + socket(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus_});
-    int status = 0;
-    while (waitForLog(kRunning, running + 1, std::chrono::seconds(1)).size() <= running) {
-      if (pid_ < 0 || ::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-      }
-    }
-    return true;
+    bool exited = pid_ < 0;
+    waitUntil([&] {
+      exited = exited || ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+      return exited || logStartingWith(kRunning).size() > running;
+    });
+    if (exited) pid_ = -1;
+    return !exited;
   }
 
+  // Ends the helper with the signal and waits until it is gone.
   void stop(int signal = SIGTERM) {
-    if (pid_ > 0) kill(pid_, signal);
+    if (pid_ > 0) endProcess(pid_, signal);
     pid_ = -1;
   }
 
   [[nodiscard]] pid_t pid() const { return pid_; }
   [[nodiscard]] std::string socket() const { return (dir_ / "helper.sock").string(); }
+  [[nodiscard]] std::filesystem::path logFile() const { return dir_ / "helper.log"; }
 
-  [[nodiscard]] Lines log() const { return linesOf(contentOf(log_)); }
+  [[nodiscard]] Lines log() const { return linesOf(contentOf(logFile())); }
   [[nodiscard]] Lines logStartingWith(const std::string& prefix) const {
     Lines lines;
     for (auto& line : log()) {
@@ -141,13 +162,9 @@ class HelperProcess {
     }
     return lines;
   }
-  // Waits until the log holds `count` lines that start with `prefix`.
-  [[nodiscard]] Lines waitForLog(const std::string& prefix, std::size_t count = 1,
-                                 std::chrono::seconds wait = kWait) const {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (logStartingWith(prefix).size() < count && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+  // Waits until the log holds a line that starts with `prefix`.
+  [[nodiscard]] Lines waitForLog(const std::string& prefix) const {
+    waitUntil([&] { return !logStartingWith(prefix).empty(); });
     return logStartingWith(prefix);
   }
 
@@ -155,9 +172,7 @@ class HelperProcess {
   [[nodiscard]] ProgramRun run(const Lines& argv, const std::string& name = "client") const {
     ProgramRun run;
     run.pid = spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
-    int status = 0;
-    if (run.pid > 0) ::waitpid(run.pid, &status, 0);
-    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (run.pid > 0) run.exitStatus = endProcess(run.pid, 0);
     run.lines = linesOf(contentOf(dir_ / (name + ".out")));
     return run;
   }
@@ -174,19 +189,9 @@ class HelperProcess {
     commands.emplace_back("hold");
     const auto out = dir_ / (name + ".out");
     const pid_t pid = spawnProcess(clientArgv(commands), out, dir_ / (name + ".err"));
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (contentOf(out).find("holding") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    waitUntil([&] { return contentOf(out).find("holding") != std::string::npos; });
     lines = linesOf(contentOf(out));
     return pid;
-  }
-
-  static void kill(pid_t pid, int signal = SIGKILL) {
-    ::kill(pid, signal);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
   }
 
  private:
@@ -200,7 +205,6 @@ class HelperProcess {
   }
 
   std::filesystem::path dir_;
-  std::filesystem::path log_;
   std::string smc_;
   std::optional<std::pair<uid_t, gid_t>> user_;
   std::string systemBus_;

@@ -11,10 +11,10 @@
 //                            and asks for max: refused | ok | error <description>
 // A transport failure prints "transport <code>", a missing answer "timeout".
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -31,98 +31,74 @@
 namespace {
 
 using namespace zephro;
+using Answer = std::function<void(std::string)>;
 
 constexpr auto kWait = std::chrono::seconds(60);
 
-const char* modeName(FanMode mode) {
-  switch (mode) {
-    case FanMode::system:
-      return "system";
-    case FanMode::manual:
-      return "manual";
-    case FanMode::max:
-      return "max";
-  }
-  return "?";
+std::string errorOr(const std::optional<Error>& error, const std::string& line) {
+  return error ? "error " + error->fullDescription() : line;
 }
 
-std::vector<std::int64_t> percentagesFrom(const std::string& text) {
-  std::vector<std::int64_t> values;
-  std::stringstream stream(text);
-  std::string item;
-  while (std::getline(stream, item, ',')) values.push_back(std::stoll(item));
-  return values;
-}
-
-// One line per call: whichever of reply and transport error comes first.
 class Session {
  public:
   explicit Session(const std::string& socket) : connection_(xpc::Connection::toSocketPath(socket)) {
     connection_->resume();
     proxy_ = remoteHelperProxy(connection_, [this](const Error& error) {
-      answer("transport " + std::to_string(error.code));
+      answer_("transport " + std::to_string(error.code));
     });
   }
   ~Session() { connection_->invalidate(); }
 
-  std::string version() {
-    return call(
-        [this] { proxy_->getVersion([this](const std::string& v) { answer("version " + v); }); });
-  }
-
-  std::string fans() {
-    return call([this] {
-      proxy_->getFanInfo(
-          [this](const std::vector<FanInfoDTO>& fans, const std::optional<Error>& error) {
-            if (error) return answer("error " + error->fullDescription());
-            std::string modes;
-            for (const auto& fan : fans) {
-              if (!modes.empty()) modes += ',';
-              modes += modeName(fan.mode());
-            }
-            answer("fans " + modes);
-          });
-    });
-  }
-
-  std::string temperature() {
-    return call([this] {
-      proxy_->getSystemTemperature([this](double celsius, const std::optional<Error>& error) {
-        if (error) return answer("error " + error->fullDescription());
-        std::ostringstream line;
-        line << "temperature " << celsius;
-        answer(line.str());
-      });
-    });
-  }
-
-  std::string mode(std::int64_t mode, std::vector<std::int64_t> percentages) {
-    return call([&] {
-      proxy_->setFanMode(mode, percentages, [this](std::optional<Error> error) {
-        answer(error ? "error " + error->fullDescription() : "ok");
-      });
-    });
+  // Whichever of the reply and a transport error comes first.
+  std::string call(const std::function<void(HelperProtocol&, const Answer&)>& send) {
+    promise_ = std::promise<std::string>();
+    auto future = promise_.get_future();
+    send(*proxy_, answer_);
+    return future.wait_for(kWait) == std::future_status::ready ? future.get() : "timeout";
   }
 
  private:
-  template <typename Send>
-  std::string call(Send send) {
-    promise_ = std::promise<std::string>();
-    auto future = promise_.get_future();
-    send();
-    if (future.wait_for(kWait) != std::future_status::ready) return "timeout";
-    return future.get();
-  }
-  void answer(std::string line) { promise_.set_value(std::move(line)); }
-
   std::shared_ptr<xpc::Connection> connection_;
   std::shared_ptr<HelperProtocol> proxy_;
   std::promise<std::string> promise_;
+  Answer answer_ = [this](std::string line) { promise_.set_value(std::move(line)); };
 };
 
-bool waitReadable(int fd) {
-  pollfd entry{fd, POLLIN, 0};
-  return ::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) > 0;
+std::string command(Session& session, const std::string& name, const std::string& mode,
+                    const std::string& percentages) {
+  if (name == "version") {
+    return session.call([](HelperProtocol& helper, const Answer& answer) {
+      helper.getVersion([answer](const std::string& version) { answer("version " + version); });
+    });
+  }
+  if (name == "fans") {
+    return session.call([](HelperProtocol& helper, const Answer& answer) {
+      helper.getFanInfo([answer](const std::vector<FanInfoDTO>& fans, const auto& error) {
+        constexpr const char* kNames[] = {"system", "manual", "max"};
+        std::string modes;
+        for (const auto& fan : fans) {
+          modes += (modes.empty() ? "" : ",") + std::string(kNames[rawValue(fan.mode())]);
+        }
+        answer(errorOr(error, "fans " + modes));
+      });
+    });
+  }
+  if (name == "temperature") {
+    return session.call([](HelperProtocol& helper, const Answer& answer) {
+      helper.getSystemTemperature([answer](double celsius, const auto& error) {
+        std::ostringstream line;
+        line << "temperature " << celsius;
+        answer(errorOr(error, line.str()));
+      });
+    });
+  }
+  std::vector<std::int64_t> values;
+  std::stringstream list(percentages == "none" ? "" : percentages);
+  for (std::string item; std::getline(list, item, ',');) values.push_back(std::stoll(item));
+  return session.call([&](HelperProtocol& helper, const Answer& answer) {
+    helper.setFanMode(std::stoll(mode), values,
+                      [answer](const auto& error) { answer(errorOr(error, "ok")); });
+  });
 }
 
 // The next message on a raw connection; nothing once it ends or stays silent.
@@ -130,7 +106,10 @@ std::optional<xpc::Message> receive(int fd, xpc::FrameDecoder& decoder) {
   std::uint8_t buffer[4096];
   for (;;) {
     if (auto payload = decoder.next()) return xpc::Message::fromCbor(*payload);
-    if (!waitReadable(fd)) return std::nullopt;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) {
+      return std::nullopt;
+    }
     const auto got = ::read(fd, buffer, sizeof buffer);
     if (got <= 0) return std::nullopt;
     decoder.feed({buffer, static_cast<std::size_t>(got)});
@@ -153,20 +132,15 @@ int execAfterConnect(const std::string& socket, char** program) {
     return 1;
   }
   xpc::FrameDecoder decoder;
-  if (!receive(fd.get(), decoder)) {
-    std::cout << "refused" << std::endl;
-    ::_exit(0);
+  std::string line = "refused";
+  if (receive(fd.get(), decoder)) {
+    const auto invoke = xpc::Message::invoke(
+        1, selector::kSetFanMode, nlohmann::json::array({2, archive::archiveNumberArray({})}));
+    if (!xpc::writeAll(fd.get(), xpc::encodeFrame(invoke.toCbor()), kWait)) ::_exit(1);
+    const auto reply = receive(fd.get(), decoder);
+    line = reply ? errorOr(archive::decodeOptionalError(reply->arguments.at(0)), "ok") : "closed";
   }
-  const auto invoke = xpc::Message::invoke(
-      1, selector::kSetFanMode, nlohmann::json::array({2, archive::archiveNumberArray({})}));
-  if (!xpc::writeAll(fd.get(), xpc::encodeFrame(invoke.toCbor()), kWait)) ::_exit(1);
-  const auto reply = receive(fd.get(), decoder);
-  if (!reply) {
-    std::cout << "closed" << std::endl;
-    ::_exit(0);
-  }
-  const auto failure = archive::decodeOptionalError(reply->arguments.at(0));
-  std::cout << (failure ? "error " + failure->fullDescription() : "ok") << std::endl;
+  std::cout << line << std::endl;
   ::_exit(0);
 }
 
@@ -180,31 +154,24 @@ int main(int argc, char** argv) {
   const std::string socket = argv[1];
   auto session = std::make_unique<Session>(socket);
   for (int i = 2; i < argc; ++i) {
-    const std::string command = argv[i];
-    if (command == "version") {
-      std::cout << session->version() << std::endl;
-    } else if (command == "fans") {
-      std::cout << session->fans() << std::endl;
-    } else if (command == "temperature") {
-      std::cout << session->temperature() << std::endl;
-    } else if (command == "mode" && i + 2 < argc) {
-      const auto mode = std::stoll(argv[++i]);
-      const std::string list = argv[++i];
-      std::cout << session->mode(
-                       mode, list == "none" ? std::vector<std::int64_t>{} : percentagesFrom(list))
-                << std::endl;
-    } else if (command == "reconnect") {
-      session.reset();
+    const std::string name = argv[i];
+    if (name == "reconnect") {
+      session = nullptr;
       session = std::make_unique<Session>(socket);
       std::cout << "reconnected" << std::endl;
-    } else if (command == "hold") {
+    } else if (name == "hold") {
       std::cout << "holding" << std::endl;
       for (;;) ::pause();
-    } else if (command == "exec-after-connect" && i + 1 < argc) {
-      session.reset();
+    } else if (name == "exec-after-connect" && i + 1 < argc) {
+      session = nullptr;
       return execAfterConnect(socket, argv + i + 1);
+    } else if (name == "mode" && i + 2 < argc) {
+      std::cout << command(*session, name, argv[i + 1], argv[i + 2]) << std::endl;
+      i += 2;
+    } else if (name == "version" || name == "fans" || name == "temperature") {
+      std::cout << command(*session, name, "", "") << std::endl;
     } else {
-      std::cerr << "unknown command " << command << "\n";
+      std::cerr << "unknown command " << name << "\n";
       return 2;
     }
   }

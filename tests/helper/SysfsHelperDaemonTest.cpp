@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error/Error.h"
 #include "tests/helper/HelperProcess.h"
 #include "tests/platform/smc/FakeSysfs.h"
 #include "tests/support/TempDir.h"
@@ -20,9 +21,9 @@ namespace {
 
 constexpr const char* kBackend = "[ZephroHelper] SMC backend: ";
 
-std::string smcError(long code, const std::string& description) {
-  return "error Error Domain=SMCErrorDomain Code=" + std::to_string(code) + " \"" + description +
-         "\" UserInfo={NSLocalizedDescription=" + description + "}";
+std::string smcError(long code, const std::string& description,
+                     const std::string& domain = "SMCErrorDomain") {
+  return "error " + Error::withDescription(domain, code, description).fullDescription();
 }
 
 // kIOReturnNotPrivileged, and errnoStatus of EACCES and EISDIR.
@@ -59,27 +60,28 @@ const std::vector<FakeSensor> kIntelSensors{
 const std::vector<FakeSensor> kAppleSiliconSensors{
     {"Battery Hotspot", 30500}, {"NAND Flash Temperature", 41500}, {"WiFi/BT Module Temp", 38000}};
 
+Mac intelMac(const char* name, SysfsLayout layout) {
+  return {name,
+          layout,
+          {{2000, 6000, 2100}, {1800, 5600, 1900}},
+          kIntelSensors,
+          "2 fans, forced through fanN_manual",
+          "temperature 47.75",
+          {"4000", "3700"},
+          {"6000", "5600"},
+          {"1", "1"},
+          {"0", "0"}};
+}
+
+Mac refusingMac(Mac mac, std::string refusal) {
+  mac.half = mac.max = mac.forced = mac.released = {};
+  mac.refusal = std::move(refusal);
+  return mac;
+}
+
 const std::vector<Mac> kMacs{
-    {"Intel MacBook Pro, mainline applesmc",
-     SysfsLayout::mainlineApplesmc,
-     {{2000, 6000, 2100}, {1800, 5600, 1900}},
-     kIntelSensors,
-     "2 fans, forced through fanN_manual",
-     "temperature 47.75",
-     {"4000", "3700"},
-     {"6000", "5600"},
-     {"1", "1"},
-     {"0", "0"}},
-    {"T2 MacBook Pro, patched applesmc",
-     SysfsLayout::t2Applesmc,
-     {{2000, 6000, 2100}, {1800, 5600, 1900}},
-     kIntelSensors,
-     "2 fans, forced through fanN_manual",
-     "temperature 47.75",
-     {"4000", "3700"},
-     {"6000", "5600"},
-     {"1", "1"},
-     {"0", "0"}},
+    intelMac("Intel MacBook Pro, mainline applesmc", SysfsLayout::mainlineApplesmc),
+    intelMac("T2 MacBook Pro, patched applesmc", SysfsLayout::t2Applesmc),
     {"applesmc on hwmon's standard attributes",
      SysfsLayout::convertedApplesmc,
      {{1200, 6500, 1250}},
@@ -90,17 +92,17 @@ const std::vector<Mac> kMacs{
      {"6500"},
      {"1"},
      {"2"}},
-    {"Apple silicon Mac mini, macsmc-hwmon as it loads",
-     SysfsLayout::macsmcReadOnly,
-     {{1000, 4900, 1750}},
-     kAppleSiliconSensors,
-     "1 fan, read-only",
-     "temperature 41.5",
-     {},
-     {},
-     {},
-     {},
-     smcError(kReadOnly, kNotTakenOver)},
+    refusingMac({"Apple silicon Mac mini, macsmc-hwmon as it loads",
+                 SysfsLayout::macsmcReadOnly,
+                 {{1000, 4900, 1750}},
+                 kAppleSiliconSensors,
+                 "1 fan, read-only",
+                 "temperature 41.5",
+                 {},
+                 {},
+                 {},
+                 {}},
+                smcError(kReadOnly, kNotTakenOver)),
     {"Apple silicon MacBook Pro, macsmc-hwmon with fan_control",
      SysfsLayout::macsmcFanControl,
      {{2317, 5800, 2400}, {2317, 5800, 2450}},
@@ -111,32 +113,26 @@ const std::vector<Mac> kMacs{
      {"5800", "5800"},
      {"4058", "4058"},
      {"0", "0"}},
-    {"fanless Apple silicon MacBook Air",
-     SysfsLayout::macsmcFanless,
-     {},
-     kAppleSiliconSensors,
-     "no fans",
-     "temperature 41.5",
-     {},
-     {},
-     {},
-     {},
-     "error Error Domain=HelperError Code=0 \"fanCount is 0\" UserInfo={NSLocalizedDescription="
-     "fanCount is 0}"},
-    {"Intel MacBook Pro whose fanN_manual cannot be written",
-     SysfsLayout::mainlineApplesmc,
-     {{2000, 6000, 2100}, {1800, 5600, 1900}},
-     kIntelSensors,
-     "2 fans, forced through fanN_manual",
-     "temperature 47.75",
-     {},
-     {},
-     {},
-     {},
-     smcError(kAccessDenied, kNotTakenOver),
-     [](const FakeSysfs& fake) {
-       fake.setMode("fan1_manual", std::filesystem::perms::owner_read);
-     }},
+    refusingMac({"fanless Apple silicon MacBook Air",
+                 SysfsLayout::macsmcFanless,
+                 {},
+                 kAppleSiliconSensors,
+                 "no fans",
+                 "temperature 41.5",
+                 {},
+                 {},
+                 {},
+                 {}},
+                smcError(0, "fanCount is 0", "HelperError")),
+    [] {
+      auto mac = refusingMac(intelMac("Intel MacBook Pro whose fanN_manual cannot be written",
+                                      SysfsLayout::mainlineApplesmc),
+                             smcError(kAccessDenied, kNotTakenOver));
+      mac.spoil = [](const FakeSysfs& fake) {
+        fake.setMode("fan1_manual", std::filesystem::perms::owner_read);
+      };
+      return mac;
+    }(),
 };
 
 // Run by root, the helper and its client run as nobody, the owner of the tree, so that
@@ -187,8 +183,8 @@ TEST(SysfsHelperDaemon, DrivesEveryDriverLayoutAndRefusesWhatItsDriverRefuses) {
               (Lines{"ok", "fans " + repeated("system", fans)}));
     EXPECT_EQ(fake.values("force"), mac.released);
     EXPECT_EQ(fake.ruleBreaches(), Lines{});
-    HelperProcess::kill(manual);
-    HelperProcess::kill(max);
+    endProcess(manual);
+    endProcess(max);
   }
 }
 
@@ -244,7 +240,7 @@ std::vector<std::filesystem::path> unitReadWritePaths() {
           fake.values("target") != Lines{"4000", "3700"}) {
         why = "the helper could not force the fans: " + (answer.empty() ? "" : answer[0]);
       }
-      HelperProcess::kill(holder);
+      endProcess(holder);
     }
   }
   if (!why.empty()) fail(why + "\n" + contentOf(dir / "helper.log"));
