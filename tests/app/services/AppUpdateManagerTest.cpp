@@ -1,34 +1,18 @@
 #include "app/services/AppUpdateManager.h"
 
 #include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QSignalSpy>
-
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
 
 #include "app/services/ApplicationUpdater.h"
 #include "app/ui/LocalizationManager.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/log/Log.h"
-#include "platform/update/ArchiveSigner.h"
 #include "platform/update/Base64.h"
 #include "tests/app/core/TaskRunner.h"
-#include "tests/platform/update/TestArchive.h"
-#include "tests/support/LocalHttpServer.h"
-#include "tests/support/TempDir.h"
-
-void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
+#include "tests/platform/update/TestFeed.h"
 
 namespace zephro {
 
@@ -78,10 +62,7 @@ update::AppcastItem item(const std::string& version, bool informational = false)
   update::AppcastItem item;
   item.versionString = item.displayVersionString = version;
   item.infoURL = "https://zephro.example/releases/" + version;
-  update::AppcastItem::Enclosure archive;
-  archive.url = "https://zephro.example/Zephro-" + version + ".tar.xz";
-  archive.length = 1000;
-  item.enclosure = archive;
+  item.enclosure = {"https://zephro.example/Zephro-" + version + ".tar.xz", 1000, "", ""};
   item.informationalUpdate = informational;
   return item;
 }
@@ -381,38 +362,25 @@ TEST_F(AppUpdateManagerTest, AfterTheManagerIsGoneTheUpdaterStillGetsItsReplies)
 
 // Sets an environment variable for as long as it lives.
 struct ScopedVariable {
-  ScopedVariable(const char* name, const std::string& value)
-      : name(name),
-        old(std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt) {
-    ::setenv(name, value.c_str(), 1);
+  ScopedVariable(const char* name, const std::string& value) : name(name), old(qgetenv(name)) {
+    qputenv(name, QByteArray::fromStdString(value));
   }
-  ~ScopedVariable() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+  ~ScopedVariable() { old.isNull() ? qunsetenv(name) : qputenv(name, old); }
   const char* name;
-  const std::optional<std::string> old;
+  const QByteArray old;
 };
 
 // The updater the application makes, run from this test's own build tree with a
 // configured feed on this machine: download, verification and extraction need no install
 // tree, and only the installation refuses, saying where to update instead.
 TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhereToUpdate) {
-  testing::LocalHttpServer server;
-  const auto keys = codesign::KeyPair::generate();
-  const auto archive = dir / "Zephro-2.0.tar.gz";
-  update::testing::writeArchive(archive, update::testing::ArchiveFormat::tarGz,
-                                update::testing::releaseTree("2.0"));
-  const auto signedArchive = update::signArchive(archive, keys.secret);
-  server.serve("/Zephro-2.0.tar.gz", QByteArray::fromStdString(update::testing::readText(archive)));
-  server.serve("/appcast.xml",
-               QByteArray::fromStdString(
-                   R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">)"
-                   "<channel><item><sparkle:version>2.0</sparkle:version><enclosure url=\"" +
-                   server.url("/Zephro-2.0.tar.gz").toString().toStdString() + "\" " +
-                   signedArchive.enclosureAttributes() + "/></item></channel></rss>"));
+  update::testing::TestFeed feed(dir.path());
+  feed.publish(update::testing::releaseTree("2.0"));
   update::testing::writeText(
       dir / "Info.json",
       R"({"CFBundleVersion": "1.0", "SUEnableAutomaticChecks": false, "SUFeedURL": ")" +
-          server.url("/appcast.xml").toString().toStdString() + R"(", "SUPublicEDKey": ")" +
-          update::encodeBase64(keys.publicKey) + R"("})");
+          feed.url() + R"(", "SUPublicEDKey": ")" + update::encodeBase64(feed.publicKey()) +
+          R"("})");
   const ScopedVariable info("ZEPHRO_BUNDLE_INFO", (dir / "Info.json").string());
   const ScopedVariable cache("XDG_CACHE_HOME", (dir / "cache").string());
   const ScopedVariable data("XDG_DATA_HOME", (dir / "data").string());
@@ -424,11 +392,8 @@ TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhe
                                       [&quitRequested](auto) { quitRequested = true; });
       },
       localization);
-  ASSERT_EQ(updates.state(), AppUpdateState::idle());
-
   const auto checked = [&updates] {
     updates.checkForUpdates();
-    EXPECT_EQ(updates.state(), AppUpdateState::checking());
     EXPECT_TRUE(testing::spinUntil([&] {
       const auto kind = updates.state().kind();
       return kind == AppUpdateState::Kind::readyToInstall || kind == AppUpdateState::Kind::error;
@@ -437,7 +402,6 @@ TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhe
   };
   EXPECT_EQ(checked(), AppUpdateState::readyToInstall("2.0"));
 
-  const log::Capture capture;
   updates.installUpdate();
   const auto buildTree =
       std::filesystem::canonical(QCoreApplication::applicationFilePath().toStdString())
@@ -445,10 +409,6 @@ TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhe
   const std::string message = "Zephro runs from the build tree " + buildTree.string() +
                               "; update it by building a newer version there.";
   EXPECT_EQ(updates.state(), AppUpdateState::error(QString::fromStdString(message)));
-  EXPECT_EQ(capture.lines(),
-            std::vector<std::string>{
-                "[Zephro] Update failed: Error Domain=ZephroUpdateErrorDomain Code=4005 \"" +
-                message + "\" UserInfo={NSLocalizedDescription=" + message + "}"});
   EXPECT_FALSE(quitRequested);
   // The error ends the installation, not the updater: the next check gets as far again.
   EXPECT_EQ(checked(), AppUpdateState::readyToInstall("2.0"));

@@ -8,17 +8,15 @@ namespace zephro::update {
 namespace {
 
 std::string feed(const std::string& items, const std::string& prefix = "sparkle") {
-  return R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:)" +
-         prefix + R"(="http://www.andymatuschak.org/xml-namespaces/sparkle">
-<channel><title>Zephro</title>)" +
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\" xmlns:" + prefix +
+         "=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n<channel><title>Zephro"
+         "</title>" +
          items + "</channel></rss>";
 }
 
 AppcastItem item(std::string version, std::optional<AppcastItem::Enclosure> enclosure = {}) {
   AppcastItem result;
-  result.versionString = version;
-  result.displayVersionString = std::move(version);
+  result.versionString = result.displayVersionString = std::move(version);
   result.enclosure = std::move(enclosure);
   return result;
 }
@@ -41,20 +39,17 @@ TEST(AppcastTest, ReadsVersionsFromElementsOrFromTheEnclosure) {
                  type="application/zip" sparkle:version="11"
                  sparkle:shortVersionString="0.8.1"/>
     </item>)";
-  AppcastItem first;
+  AppcastItem first =
+      item("12", AppcastItem::Enclosure{"https://zephro.example/Zephro-0.9.tar.xz", 123456,
+                                        "application/x-xz", "c2lnbmF0dXJl"});
   first.title = "Zephro 0.9";
-  first.versionString = "12";
   first.displayVersionString = "0.9";
   first.infoURL = "https://zephro.example/0.9";
   first.minimumSystemVersion = "6.1";
-  first.enclosure = AppcastItem::Enclosure{"https://zephro.example/Zephro-0.9.tar.xz", 123456,
-                                           "application/x-xz", "c2lnbmF0dXJl"};
-  AppcastItem second;
+  AppcastItem second = item("11", AppcastItem::Enclosure{"https://zephro.example/Zephro-0.8.1.zip",
+                                                         0, "application/zip", ""});
   second.title = "Zephro 0.8.1";
-  second.versionString = "11";
   second.displayVersionString = "0.8.1";
-  second.enclosure =
-      AppcastItem::Enclosure{"https://zephro.example/Zephro-0.8.1.zip", 0, "application/zip", ""};
   const std::vector<AppcastItem> expected{first, second};
 
   EXPECT_EQ(parseAppcast(feed(items)), expected);
@@ -87,12 +82,8 @@ TEST(AppcastTest, InformationOnlyAndUnusableItems) {
 }
 
 TEST(AppcastTest, BrokenFeedsSayWhere) {
-  struct Case {
-    std::string xml;
-    std::string message;
-  };
   const std::string prefix = "The update feed could not be parsed: ";
-  const std::vector<Case> cases{
+  const std::pair<std::string, std::string> cases[] = {
       {"", prefix + "no element found (line 1, column 1)."},
       {"<rss>\n<channel>\n  <item>\n  </channel>", prefix + "mismatched tag (line 4, column 5)."},
       {"<rss><channel><item><title>a &nbsp; b</title></item></channel></rss>",
@@ -106,12 +97,12 @@ TEST(AppcastTest, BrokenFeedsSayWhere) {
       {std::string(kMaxAppcastSize + 1, ' '),
        "The update feed is larger than 4 MiB; it was not read."},
   };
-  for (const Case& c : cases) {
+  for (const auto& [xml, message] : cases) {
     try {
-      (void)parseAppcast(c.xml);
-      ADD_FAILURE() << "parsed: " << c.message;
+      (void)parseAppcast(xml);
+      ADD_FAILURE() << "parsed: " << message;
     } catch (const AppcastError& error) {
-      EXPECT_EQ(std::string(error.what()), c.message);
+      EXPECT_EQ(std::string(error.what()), message);
     }
   }
   // A feed of the largest size is read.
@@ -121,45 +112,32 @@ TEST(AppcastTest, BrokenFeedsSayWhere) {
 }
 
 TEST(AppcastTest, VersionsCompareByRunsOfDigitsLettersAndSeparators) {
-  struct Case {
-    std::string older;
-    std::string newer;
-  };
-  const std::vector<Case> ordered{
+  const std::pair<std::string, std::string> ordered[] = {
       {"1.9", "1.10"},    {"1.0", "1.1"},      {"0.0.1", "0.1"},   {"1.0", "1.0.1"},
       {"1.0", "1.0.0"},   {"1.0b1", "1.0"},    {"1.0a1", "1.0b1"}, {"1.0b2", "1.0b10"},
       {"1.0b1", "1.0.1"}, {"1.0rc1", "1.0.0"}, {"9", "10"},        {"2", "18446744073709551616"},
       {"1.a", "1.0"},     {"1a", "1.a"},       {"a.1", "a1"},
   };
-  for (const Case& c : ordered) {
-    EXPECT_EQ(compareVersions(c.older, c.newer), std::strong_ordering::less)
-        << c.older << " < " << c.newer;
-    EXPECT_EQ(compareVersions(c.newer, c.older), std::strong_ordering::greater)
-        << c.newer << " > " << c.older;
+  for (const auto& [older, newer] : ordered) {
+    EXPECT_EQ(compareVersions(older, newer), std::strong_ordering::less) << older << " < " << newer;
+    EXPECT_EQ(compareVersions(newer, older), std::strong_ordering::greater) << newer;
   }
-  const std::vector<Case> same{{"1.0", "1.0"}, {"007", "7"}, {"1.0-1", "1.0.1"}, {"", ""}};
-  for (const Case& c : same) {
-    EXPECT_EQ(compareVersions(c.older, c.newer), std::strong_ordering::equal)
-        << c.older << " == " << c.newer;
+  for (const auto& [a, b] : {std::pair{"1.0", "1.0"}, {"007", "7"}, {"1.0-1", "1.0.1"}, {"", ""}}) {
+    EXPECT_EQ(compareVersions(a, b), std::strong_ordering::equal) << a << " == " << b;
   }
 }
 
 TEST(AppcastTest, BestItemIsTheNewestAboveTheRunningVersion) {
   const AppcastItem::Enclosure archive{"https://zephro.example/z.zip", 1, "", ""};
-  AppcastItem news = item("13");
-  news.title = "news";
   const std::vector<AppcastItem> items{item("9", archive), item("12", archive),
                                        item("10", archive)};
-
-  EXPECT_EQ(bestItem(items, "9"), item("12", archive));
-  EXPECT_EQ(bestItem(items, "11"), item("12", archive));
-  EXPECT_EQ(bestItem(items, "12"), std::nullopt);
-  EXPECT_EQ(bestItem(items, "12.1"), std::nullopt);
+  for (const auto* running : {"9", "11"}) EXPECT_EQ(bestItem(items, running), items[1]);
+  for (const auto* running : {"12", "12.1"}) EXPECT_EQ(bestItem(items, running), std::nullopt);
   EXPECT_EQ(bestItem({}, "1"), std::nullopt);
   // Information-only items are offered too: the driver shows them.
   std::vector<AppcastItem> withNews = items;
-  withNews.push_back(news);
-  EXPECT_EQ(bestItem(withNews, "12"), news);
+  withNews.push_back(item("13"));
+  EXPECT_EQ(bestItem(withNews, "12"), withNews.back());
   // Of equal versions, the first in the feed.
   AppcastItem twin = item("12", archive);
   twin.title = "twin";

@@ -4,7 +4,6 @@
 
 #include "platform/bundle/Bundle.h"
 #include "platform/update/Base64.h"
-#include "tests/support/TempDir.h"
 
 namespace zephro::update {
 namespace {

@@ -3,76 +3,28 @@
 #include "platform/update/FeedUpdater.h"
 
 #include <gtest/gtest.h>
-#include <sodium.h>
 
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "platform/log/Log.h"
 #include "platform/update/TreeInstaller.h"
 #include "tests/app/core/TaskRunner.h"
-#include "tests/platform/update/TestArchive.h"
-#include "tests/support/LocalHttpServer.h"
-#include "tests/support/TempDir.h"
+#include "tests/platform/update/TestFeed.h"
 
 namespace zephro::update {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readText;
+using testing::readFile;
+using testing::releaseTree;
 using testing::writeText;
-using zephro::testing::LocalHttpServer;
-using zephro::testing::TempDir;
 using Events = std::vector<std::string>;
-
-struct Signer {
-  Signer() {
-    EXPECT_GE(sodium_init(), 0);
-    crypto_sign_keypair(publicKey.data(), secretKey.data());
-  }
-  [[nodiscard]] std::string sign(const QByteArray& data) const {
-    std::array<unsigned char, crypto_sign_BYTES> signature{};
-    crypto_sign_detached(signature.data(), nullptr,
-                         reinterpret_cast<const unsigned char*>(data.constData()),
-                         static_cast<unsigned long long>(data.size()), secretKey.data());
-    return QByteArray(reinterpret_cast<const char*>(signature.data()), signature.size())
-        .toBase64()
-        .toStdString();
-  }
-  std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> publicKey{};
-  std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secretKey{};
-};
-
-// A gzipped tar of the entries, as served.
-QByteArray tarball(const TempDir& dir, const std::vector<testing::TestEntry>& entries) {
-  const auto file = dir / "made.tar.gz";
-  testing::writeArchive(file, testing::ArchiveFormat::tarGz, entries);
-  return QByteArray::fromStdString(readText(file));
-}
-
-std::string feedWith(const std::string& items) {
-  return R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-<channel><title>Zephro</title>)" +
-         items + "</channel></rss>";
-}
-
-std::string item(const std::string& version, const std::string& url, const std::string& signature,
-                 std::size_t length) {
-  return "<item><title>Zephro " + version + "</title><sparkle:version>" + version +
-         "</sparkle:version><sparkle:shortVersionString>" + version +
-         "</sparkle:shortVersionString><enclosure url=\"" + url + "\" length=\"" +
-         std::to_string(length) + "\" type=\"application/octet-stream\"" +
-         (signature.empty() ? "" : " sparkle:edSignature=\"" + signature + "\"") + "/></item>";
-}
 
 // Every file, link and folder below `root` with its content, link target or "/".
 std::map<std::string, std::string> snapshot(const fs::path& root) {
@@ -81,13 +33,15 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
     const auto relative = entry.path().lexically_relative(root).string();
     if (entry.is_symlink()) {
       entries[relative] = "-> " + fs::read_symlink(entry.path()).string();
-    } else if (entry.is_directory()) {
-      entries[relative] = "/";
     } else {
-      entries[relative] = readText(entry.path());
+      entries[relative] = entry.is_directory() ? "/" : readFile(entry.path());
     }
   }
   return entries;
+}
+
+bool has(const Events& events, const std::string& event) {
+  return std::find(events.begin(), events.end(), event) != events.end();
 }
 
 std::string failureLine(int code, const std::string& message) {
@@ -96,7 +50,7 @@ std::string failureLine(int code, const std::string& message) {
          "}";
 }
 
-// Records every callback in order and answers as a user who wants every update. A test
+// Records the callbacks in order and answers as a user who wants every update. A test
 // can hold the install reply, or make a callback throw as a broken driver would.
 class RecordingDriver final : public UserDriver {
  public:
@@ -107,7 +61,6 @@ class RecordingDriver final : public UserDriver {
   std::function<void(const std::string& event)> onEvent;
 
   void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> reply) override {
-    record("permission");
     reply({false, false});
   }
   void showUserInitiatedUpdateCheck(std::function<void()>) override { record("checking"); }
@@ -144,14 +97,12 @@ class RecordingDriver final : public UserDriver {
     }
   }
   void showInstallingUpdate(bool, std::function<void()>) override { record("installing"); }
-  void showUpdateInstalledAndRelaunched(bool, std::function<void()> acknowledgement) override {
-    acknowledgement();
-  }
+  void showUpdateInstalledAndRelaunched(bool, std::function<void()>) override {}
   void dismissUpdateInstallation() override {}
   void showUpdateInFocus() override {}
 
  private:
-  void record(std::string event) {
+  void record(const std::string& event) {
     events.push_back(event);
     if (onEvent) onEvent(event);
   }
@@ -163,19 +114,6 @@ class NoReleaseNotes final : public UpdaterDelegate {
 };
 
 struct UpdaterFixture : ::testing::Test {
-  // Publishes the archive as `version`, signed as `signature` says, and a feed that offers it.
-  void publish(const QByteArray& archive, const std::string& signature, bool announceLength = true,
-               const std::string& version = "2.0") {
-    server.serve("/zephro.tar.gz", archive, announceLength);
-    server.serve("/appcast.xml", QByteArray::fromStdString(feedWith(item(
-                                     version, server.url("/zephro.tar.gz").toString().toStdString(),
-                                     signature, static_cast<std::size_t>(archive.size())))));
-  }
-  void publish(const std::vector<testing::TestEntry>& tree) {
-    const auto archive = tarball(dir, tree);
-    publish(archive, signer.sign(archive));
-  }
-
   // Zephro 1.0 installed in `home` by the first install, which the updater then owns.
   fs::path userInstall(const fs::path& home) const {
     const fs::path release = dir / "release";
@@ -187,51 +125,48 @@ struct UpdaterFixture : ::testing::Test {
     return home / ".local/bin/zephro";
   }
 
-  std::unique_ptr<FeedUpdater> makeUpdater(std::string runningVersion = "1.0",
-                                           fs::path executable = {}) {
+  // A fresh start of the updater, remembering nothing of earlier feeds.
+  std::unique_ptr<FeedUpdater> makeUpdater(const fs::path& executable,
+                                           std::string runningVersion = "1.0") {
+    fs::remove(dir / "updater.json");
+    launched.clear();
     Configuration configuration;
-    configuration.feedURL = server.url("/appcast.xml").toString().toStdString();
-    configuration.publicEDKey.assign(signer.publicKey.begin(), signer.publicKey.end());
+    configuration.feedURL = feed.url();
+    configuration.publicEDKey = feed.publicKey();
     configuration.automaticChecks = false;
     UpdaterHost host;
     host.runningVersion = std::move(runningVersion);
-    host.executable = executable.empty() ? dir / "build/app/zephro" : executable;
+    host.executable = executable;
     host.workDirectory = dir / "work";
     host.stateFile = dir / "updater.json";
-    host.quit = [this](std::function<void()> afterQuit) {
-      quits.emplace_back("quit");
-      afterQuit();
-    };
+    host.quit = [](const std::function<void()>& afterQuit) { afterQuit(); };
     host.launch = [this](const std::vector<std::string>& argv) { launched = argv; };
     auto updater = std::make_unique<FeedUpdater>(configuration, host, driver, delegate);
     EXPECT_EQ(updater->start(), std::nullopt);
     return updater;
   }
 
-  // Checks as the user and waits until the updater can check again.
+  // Checks as the user and waits until it ends ready for the next check, or in a relaunch.
   Events check(FeedUpdater& updater) {
     driver->events.clear();
     driver->received = 0;
     updater.checkForUpdates();
     EXPECT_FALSE(updater.canCheckForUpdates());
-    // It ends ready for the next check, or in a relaunch.
     EXPECT_TRUE(zephro::testing::spinUntil(
         [&] { return updater.canCheckForUpdates() || !launched.empty(); }));
     return driver->events;
   }
 
-  TempDir dir;
-  LocalHttpServer server;
-  Signer signer;
+  zephro::testing::TempDir dir;
+  testing::TestFeed feed{dir.path()};
   std::shared_ptr<RecordingDriver> driver = std::make_shared<RecordingDriver>();
   NoReleaseNotes delegate;
-  std::vector<std::string> quits;
   std::vector<std::string> launched;
 };
 
 TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplaced) {
-  const auto archive = tarball(dir, testing::releaseTree("2.0"));
-  publish(archive, signer.sign(archive));
+  const auto [archive, attributes] = feed.pack(releaseTree("2.0"));
+  feed.publish(archive, attributes);
   const fs::path base = fs::canonical(dir.path());
   // Each laid out in a folder of its own: the executable, and the refusal (none: installed).
   writeText(base / "~/.local/bin/zephro", "old");
@@ -263,101 +198,104 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplaced) {
     writeText(folder / ".local/share/keyrings/login.keyring", "secret");
     writeText(tree.string() + ".previous/sentinel", "not the updater's");
     const auto before = snapshot(folder);
-    fs::remove(dir / "updater.json");
-    launched.clear();
     const log::Capture capture;
 
-    auto updater = makeUpdater("1.0", c.executable);
+    auto updater = makeUpdater(c.executable);
     Events expected{
         "checking",   "found 2.0 by user", "download", "length " + std::to_string(archive.size()),
         "extracting", "extracted",         "ready",    "installing"};
-    if (c.refusal.empty()) {
+    if (!c.refusal.empty()) {
+      expected.push_back("error " + c.refusal);
       EXPECT_EQ(check(*updater), expected);
-      const fs::path root = tree.parent_path();
-      EXPECT_EQ(launched, std::vector<std::string>{(root / "current/bin/zephro").string()});
-      EXPECT_EQ(readText(c.executable), "new");
-      // The next launch removes the version it replaced, and nothing else.
-      const auto relaunched = Installation::of(launched.front());
-      ASSERT_EQ(relaunched.kind, Installation::Kind::managed);
-      EXPECT_EQ(removeReplacedVersion(relaunched), std::nullopt);
-      EXPECT_FALSE(fs::exists(root / "1.0"));
-      EXPECT_EQ(readText(folder / ".local/share/keyrings/login.keyring"), "secret");
-      EXPECT_EQ(readText(tree.string() + ".previous/sentinel"), "not the updater's");
+      EXPECT_TRUE(capture.contains(failureLine(4005, c.refusal)));
+      EXPECT_TRUE(launched.empty());
+      EXPECT_EQ(snapshot(folder), before);
       continue;
     }
-    expected.push_back("error " + c.refusal);
     EXPECT_EQ(check(*updater), expected);
-    EXPECT_TRUE(capture.contains(failureLine(4005, c.refusal)));
-    EXPECT_TRUE(launched.empty());
-    EXPECT_EQ(snapshot(folder), before);
+    const fs::path root = tree.parent_path();
+    EXPECT_EQ(launched, std::vector<std::string>{(root / "current/bin/zephro").string()});
+    EXPECT_EQ(readFile(c.executable), "new");
+    // The next launch removes the version it replaced, and nothing else.
+    const auto relaunched = Installation::of(launched.front());
+    ASSERT_EQ(relaunched.kind, Installation::Kind::managed);
+    EXPECT_EQ(removeReplacedVersion(relaunched), std::nullopt);
+    EXPECT_FALSE(fs::exists(root / "1.0"));
+    EXPECT_EQ(readFile(folder / ".local/share/keyrings/login.keyring"), "secret");
+    EXPECT_EQ(readFile(tree.string() + ".previous/sentinel"), "not the updater's");
   }
 }
 
-TEST_F(UpdaterFixture, ASignedArchiveMustHoldTheVersionOffered) {
+TEST_F(UpdaterFixture, ARefusedUpdateIsNeverInstalled) {
   const fs::path executable = userInstall(dir / "home");
-  const fs::path root = dir / "home/.local/lib/zephro";
   const std::string offered = " that the feed offers; it was refused.";
   const struct {
     std::vector<testing::TestEntry> tree;
     std::string message;
+    bool tampered = false;
   } cases[] = {
-      {testing::releaseTree("0.9"),
+      // A changed byte: never opened, let alone extracted.
+      {releaseTree("2.0"), "The update's signature is not valid; the archive was not opened.",
+       true},
+      {releaseTree("0.9"),
        "The update holds version 0.9 (build 0.9), older than the running build 1.0; it was "
        "refused as a downgrade."},
-      {testing::releaseTree("1.5"),
+      {releaseTree("1.5"),
        "The update holds version 1.5 (build 1.5), not version 2.0 (build 2.0)" + offered},
-      {testing::releaseTree("2.0", "new", "2.0 beta"),
+      {releaseTree("2.0", "new", "2.0 beta"),
        "The update holds version 2.0 beta (build 2.0), not version 2.0 (build 2.0)" + offered},
       {{testing::TestEntry::file("bin/zephro", "new")},
        "The update holds no share/zephro/Info.json with its version; it was refused."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    fs::remove(dir / "updater.json");
-    publish(c.tree);
-    auto updater = makeUpdater("1.0", executable);
+    auto [archive, attributes] = feed.pack(c.tree);
+    if (c.tampered)
+      archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 1);
+    feed.publish(archive, attributes);
+    auto updater = makeUpdater(executable);
     const auto events = check(*updater);
     EXPECT_EQ(events.back(), "error " + c.message);
-    EXPECT_EQ(std::find(events.begin(), events.end(), "ready"), events.end());
+    EXPECT_EQ(has(events, "extracting"), !c.tampered);
+    EXPECT_FALSE(has(events, "ready"));
     EXPECT_FALSE(fs::exists(dir / "work/staged"));
-    EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
-    EXPECT_EQ(readText(executable), "old");
+    EXPECT_EQ(fs::read_symlink(dir / "home/.local/lib/zephro/current"), "1.0");
+    EXPECT_EQ(readFile(executable), "old");
   }
 }
 
 TEST_F(UpdaterFixture, WhatIsExtractedIsTheArchiveThatWasVerified) {
   const fs::path executable = userInstall(dir / "home");
-  const auto archive = tarball(dir, testing::releaseTree("2.0"));
-  publish(archive, signer.sign(archive), /*announceLength=*/false);
+  const auto [archive, attributes] = feed.pack(releaseTree("2.0"));
+  feed.publish(archive, attributes, "2.0", /*announceLength=*/false);
   // Once the signature holds, the file on disk is replaced by another of the same version.
-  const auto swapped = tarball(dir, testing::releaseTree("2.0", "swapped"));
+  const auto swapped = feed.pack(releaseTree("2.0", "swapped")).first;
   driver->onEvent = [&](const std::string& event) {
     if (event != "extracting") return;
     std::ofstream(dir / "work/zephro.tar.gz", std::ios::binary | std::ios::trunc)
         << swapped.toStdString();
   };
-  auto updater = makeUpdater("1.0", executable);
+  auto updater = makeUpdater(executable);
   EXPECT_EQ(check(*updater), (Events{"checking", "found 2.0 by user", "download", "extracting",
                                      "extracted", "ready", "installing"}));
   EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
-  EXPECT_EQ(readText(executable), "new");
+  EXPECT_EQ(readFile(executable), "new");
 }
 
 TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
   const fs::path executable = userInstall(dir / "home");
-  publish(testing::releaseTree("2.0"));
+  feed.publish(releaseTree("2.0"));
   const std::string message = "The update stopped: the driver broke.";
   // Thrown inside the download, and from the install reply the user gives later.
   for (const std::string step : {"download", "installing"}) {
     SCOPED_TRACE(step);
-    fs::remove(dir / "updater.json");
     driver->installWhenReady = false;
     driver->onEvent = [&, thrown = false](const std::string& event) mutable {
       if (event != step || std::exchange(thrown, true)) return;
       throw std::runtime_error("the driver broke");
     };
     const log::Capture capture;
-    auto updater = makeUpdater("1.0", executable);
+    auto updater = makeUpdater(executable);
     auto events = check(*updater);
     if (driver->heldReply) {
       std::exchange(driver->heldReply, nullptr)(UserUpdateChoice::install);
@@ -369,49 +307,21 @@ TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
     EXPECT_EQ(check(*updater).back(), "ready");
     driver->heldReply = nullptr;
   }
-  EXPECT_EQ(readText(executable), "old");
-}
-
-TEST_F(UpdaterFixture, AnArchiveWhoseSignatureDoesNotHoldIsNeverExtracted) {
-  const auto archive = tarball(dir, testing::releaseTree("2.0"));
-  Signer stranger;
-  auto tampered = archive;
-  tampered[tampered.size() / 2] = static_cast<char>(tampered[tampered.size() / 2] ^ 0x01);
-  const struct {
-    const char* what;
-    QByteArray served;
-    std::string signature;
-  } cases[] = {
-      {"tampered", tampered, signer.sign(archive)},
-      {"another key", archive, stranger.sign(archive)},
-      {"no signature", archive, ""},
-  };
-  for (const auto& [what, served, signature] : cases) {
-    SCOPED_TRACE(what);
-    publish(served, signature);
-    fs::remove(dir / "updater.json");
-    auto updater = makeUpdater();
-    const auto events = check(*updater);
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().rfind("error ", 0), 0U) << events.back();
-    EXPECT_EQ(std::find(events.begin(), events.end(), "extracting"), events.end());
-    EXPECT_FALSE(fs::exists(dir / "work/staged"));
-  }
+  EXPECT_EQ(readFile(executable), "old");
 }
 
 TEST_F(UpdaterFixture, OlderFeedsAreRefused) {
-  const auto archive = tarball(dir, testing::releaseTree("2.0"));
-  publish(archive, signer.sign(archive), true, "2.0");
+  const auto [archive, attributes] = feed.pack(releaseTree("2.0"));
+  feed.publish(archive, attributes);
   // The running version is the newest: nothing to do.
-  EXPECT_EQ(check(*makeUpdater("2.0")), (Events{"checking", "up to date"}));
+  EXPECT_EQ(check(*makeUpdater(dir / "zephro", "2.0")), (Events{"checking", "up to date"}));
 
   // Once 3.0 was offered, a feed that goes back to 2.0 is an old feed replayed.
-  const auto three = tarball(dir, testing::releaseTree("3.0"));
-  publish(three, signer.sign(three), true, "3.0");
+  feed.publish(releaseTree("3.0"), "3.0");
   driver->installWhenReady = false;
-  auto updater = makeUpdater();
+  auto updater = makeUpdater(dir / "zephro");
   EXPECT_EQ(check(*updater).back(), "ready");
-  publish(archive, signer.sign(archive), true, "2.0");
+  feed.publish(archive, attributes);
   EXPECT_EQ(check(*updater).back(),
             "error The feed offers version 2.0, older than version 3.0 it offered before; it "
             "was refused.");

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <array>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -18,22 +18,9 @@ void check(archive* writer, int status) {
   if (status < ARCHIVE_WARN) throw std::runtime_error(archive_error_string(writer));
 }
 
-mode_t fileType(TestEntry::Type type) {
-  switch (type) {
-    case TestEntry::Type::folder:
-      return AE_IFDIR;
-    case TestEntry::Type::symlink:
-      return AE_IFLNK;
-    case TestEntry::Type::characterDevice:
-      return AE_IFCHR;
-    case TestEntry::Type::fifo:
-      return AE_IFIFO;
-    case TestEntry::Type::file:
-    case TestEntry::Type::hardlink:
-      return AE_IFREG;
-  }
-  return AE_IFREG;
-}
+// Indexed by TestEntry::Type; a hard link is written as a file naming the one it shares.
+constexpr std::array<mode_t, 6> kFileTypes{AE_IFREG, AE_IFDIR, AE_IFLNK,
+                                           AE_IFREG, AE_IFCHR, AE_IFIFO};
 
 }  // namespace
 
@@ -61,7 +48,7 @@ void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
                                                                               &archive_entry_free);
     archive_entry* const e = entry.get();
     archive_entry_set_pathname(e, item.path.c_str());
-    archive_entry_set_filetype(e, fileType(item.type));
+    archive_entry_set_filetype(e, kFileTypes.at(static_cast<std::size_t>(item.type)));
     archive_entry_set_perm(e, item.permissions);
     archive_entry_set_mtime(e, 1700000000, 0);
     if (item.type == TestEntry::Type::symlink) archive_entry_set_symlink(e, item.link.c_str());
@@ -89,13 +76,8 @@ std::vector<TestEntry> releaseTree(const std::string& version, const std::string
 }
 
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& file) {
-  const std::string text = readText(file);
+  const std::string text = readFile(file);
   return {text.begin(), text.end()};
-}
-
-std::string readText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void writeText(const std::filesystem::path& file, const std::string& text) {

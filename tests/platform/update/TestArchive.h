@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace zephro::update::testing {
+
+using zephro::testing::readFile;
 
 // One entry of an archive made for a test.
 struct TestEntry {
@@ -25,15 +29,10 @@ struct TestEntry {
   static TestEntry folder(std::string path) {
     return {std::move(path), Type::folder, "", "", 0755};
   }
-  static TestEntry symlink(std::string path, std::string target) {
-    return {std::move(path), Type::symlink, "", std::move(target), 0777};
+  static TestEntry linkTo(std::string path, std::string target, Type type = Type::symlink) {
+    return {std::move(path), type, "", std::move(target), type == Type::symlink ? 0777U : 0644U};
   }
-  static TestEntry hardlink(std::string path, std::string target) {
-    return {std::move(path), Type::hardlink, "", std::move(target), 0644};
-  }
-  static TestEntry special(std::string path, Type type) {
-    return {std::move(path), type, "", "", 0644};
-  }
+  static TestEntry special(std::string path, Type type) { return {std::move(path), type, "", ""}; }
 };
 
 enum class ArchiveFormat { tarGz, tarXz, zip };
@@ -48,7 +47,6 @@ void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
                                                  const std::string& program = "new",
                                                  const std::string& shortVersion = "");
 
-[[nodiscard]] std::string readText(const std::filesystem::path& file);
 [[nodiscard]] std::vector<std::uint8_t> readBytes(const std::filesystem::path& file);
 void writeText(const std::filesystem::path& file, const std::string& text);
 

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "TestArchive.h"
-#include "tests/support/TempDir.h"
 
 namespace zephro::update {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readText;
+using testing::readFile;
 using testing::writeText;
 
 class TreeInstallerTest : public ::testing::Test {
@@ -26,11 +25,9 @@ class TreeInstallerTest : public ::testing::Test {
 
   UserInstall installed(const std::string& version) const {
     auto result = installForUser(release(version) / "bin/zephro", layout);
-    if (const Error* error = std::get_if<Error>(&result)) {
-      ADD_FAILURE() << error->localizedDescription();
-      return {};
-    }
-    return std::get<UserInstall>(result);
+    EXPECT_TRUE(std::holds_alternative<UserInstall>(result));
+    return std::holds_alternative<UserInstall>(result) ? std::get<UserInstall>(result)
+                                                       : UserInstall{};
   }
 
   zephro::testing::TempDir dir;
@@ -45,8 +42,8 @@ TEST_F(TreeInstallerTest, FirstInstallLaysOutOnlyTheApplicationAndLinksItWhereNa
   EXPECT_EQ(first.tree, root / "1.0");
   EXPECT_EQ(first.linked, std::vector<fs::path>{layout.binDir / "zephro"});
   EXPECT_EQ(first.leftAlone, std::vector<fs::path>{layout.binDir / "zephroctl"});
-  EXPECT_EQ(readText(layout.binDir / "zephro"), "1.0");
-  EXPECT_EQ(readText(layout.binDir / "zephroctl"), "someone else's");
+  EXPECT_EQ(readFile(layout.binDir / "zephro"), "1.0");
+  EXPECT_EQ(readFile(layout.binDir / "zephroctl"), "someone else's");
   EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
   EXPECT_FALSE(fs::exists(root / "1.0/share/keyrings"));
 
@@ -82,12 +79,12 @@ TEST_F(TreeInstallerTest, ReplacedVersionLosesOnlyWhatItsManifestLists) {
   const auto running = Installation::of(layout.binDir / "zephro");
   ASSERT_EQ(running.manifest->replaces, "1.0");
   ASSERT_EQ(removeReplacedVersion(running), std::nullopt);
-  EXPECT_EQ(readText(root / "1.0/notes.txt"), "mine");
-  EXPECT_EQ(readText(dir / "elsewhere/Info.json"), "not the updater's");
+  EXPECT_EQ(readFile(root / "1.0/notes.txt"), "mine");
+  EXPECT_EQ(readFile(dir / "elsewhere/Info.json"), "not the updater's");
   EXPECT_FALSE(fs::exists(root / "1.0/bin"));
   EXPECT_FALSE(fs::exists(root / "1.0" / InstallManifest::kFileName));
   EXPECT_EQ(InstallManifest::load(root / "2.0")->replaces, std::nullopt);
-  EXPECT_EQ(readText(layout.binDir / "zephro"), "2.0");
+  EXPECT_EQ(readFile(layout.binDir / "zephro"), "2.0");
 }
 
 TEST_F(TreeInstallerTest, WhatTheUpdaterDidNotMakeIsNeverReplaced) {
@@ -100,7 +97,7 @@ TEST_F(TreeInstallerTest, WhatTheUpdaterDidNotMakeIsNeverReplaced) {
   EXPECT_EQ(inTheWay->localizedDescription(),
             (root / "2.0").string() +
                 " is in the way: the updater did not install it. Nothing was changed.");
-  EXPECT_EQ(readText(root / "2.0/bin/zephro"), "someone's own 2.0");
+  EXPECT_EQ(readFile(root / "2.0/bin/zephro"), "someone's own 2.0");
   EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
   EXPECT_TRUE(fs::exists(staged / "bin/zephro"));
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <string>
+#include <utility>
+
+#include "platform/codesign/Keys.h"
+#include "platform/update/ArchiveSigner.h"
+#include "tests/platform/update/TestArchive.h"
+#include "tests/support/LocalHttpServer.h"
+
+namespace zephro::update::testing {
+
+// Releases published on a local HTTP server: a feed of one item and its archive, signed
+// by a key made for the test as the release tool signs them.
+class TestFeed {
+ public:
+  explicit TestFeed(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+  // The tree as a gzipped tar, with the enclosure attributes the release tool gives it.
+  [[nodiscard]] std::pair<QByteArray, std::string> pack(const std::vector<TestEntry>& tree) const {
+    const auto file = folder_ / "made.tar.gz";
+    writeArchive(file, ArchiveFormat::tarGz, tree);
+    return {QByteArray::fromStdString(readFile(file)),
+            signArchive(file, keys.secret).enclosureAttributes()};
+  }
+
+  void publish(const QByteArray& archive, const std::string& attributes,
+               const std::string& version = "2.0", bool announceLength = true) {
+    const QString path = QStringLiteral("/zephro.tar.gz");
+    server.serve(path, archive, announceLength);
+    server.serve(QStringLiteral("/appcast.xml"),
+                 QByteArray::fromStdString(
+                     R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">)"
+                     "<channel><item><sparkle:version>" +
+                     version + "</sparkle:version><enclosure url=\"" +
+                     server.url(path).toString().toStdString() + "\" " + attributes +
+                     "/></item></channel></rss>"));
+  }
+  void publish(const std::vector<TestEntry>& tree, const std::string& version = "2.0") {
+    const auto [archive, attributes] = pack(tree);
+    publish(archive, attributes, version);
+  }
+
+  [[nodiscard]] std::string url() const {
+    return server.url(QStringLiteral("/appcast.xml")).toString().toStdString();
+  }
+  [[nodiscard]] std::vector<std::uint8_t> publicKey() const {
+    return {keys.publicKey.begin(), keys.publicKey.end()};
+  }
+
+  codesign::KeyPair keys = codesign::KeyPair::generate();
+  zephro::testing::LocalHttpServer server;
+
+ private:
+  std::filesystem::path folder_;
+};
+
+}  // namespace zephro::update::testing
