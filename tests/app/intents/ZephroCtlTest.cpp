@@ -51,7 +51,6 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
       {{"mode", "Night"}, 0, "Zephro is now set to Night.\n", ""},
       {{"mode", night.idText().toLower()}, 0, "Zephro is now set to Night.\n", ""},
       {{"mode", "owl"}, 0, "Zephro is now set to Night Owl.\n", ""},
-      {{"mode", "Boost"}, 0, "Zephro is now set to Max.\n", ""},
       {{"mode", "Day"}, 3, "", "The preset “Day” no longer exists.\n"},
       {{"mode", "nig"},
        2,

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QSignalSpy>
 #include <chrono>
@@ -60,9 +59,8 @@ SingleInstance::Claim launch(const QString& name, const QStringList& arguments) 
     QDBusConnection::disconnectFromBus(name);
     return result;
   });
-  while (claim.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-    QCoreApplication::processEvents();
-  }
+  testing::spinUntil(
+      [&] { return claim.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
   return claim.get();
 }
 
