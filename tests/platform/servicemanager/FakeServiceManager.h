@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
+#include <type_traits>
 
 #include "platform/servicemanager/ServiceManager.h"
 
@@ -55,55 +52,44 @@ class FakeServiceManager final : public ServiceManager {
 
   // The daemon's status from now on, starting at the script's first step.
   void scriptStatus(std::vector<Step> steps) {
-    const std::lock_guard lock(mutex_);
-    scriptSteps(std::move(steps));
+    locked([&] { scriptSteps(std::move(steps)); });
   }
   // The script that replaces the current one when registerService() is called
   // (successfully or not); none leaves the current one running.
   void scriptStatusAfterRegister(std::vector<Step> steps) {
-    const std::lock_guard lock(mutex_);
-    afterRegister_ = std::move(steps);
+    locked([&] { afterRegister_ = std::move(steps); });
   }
   void failRegister(std::optional<Error> error) {
-    const std::lock_guard lock(mutex_);
-    registerError_ = std::move(error);
+    locked([&] { registerError_ = std::move(error); });
   }
   void failUnregister(std::optional<Error> error) {
-    const std::lock_guard lock(mutex_);
-    unregisterError_ = std::move(error);
+    locked([&] { unregisterError_ = std::move(error); });
   }
   // Runs inside registerService(), before it answers.
   void onRegister(std::function<void()> hook) {
-    const std::lock_guard lock(mutex_);
-    registerHook_ = std::move(hook);
+    locked([&] { registerHook_ = std::move(hook); });
   }
 
   // "daemonService:<plist>", "status=<n>", "register", "unregister", "openSettings".
   [[nodiscard]] std::vector<std::string> calls() const {
-    const std::lock_guard lock(mutex_);
-    return calls_;
+    return locked([&] { return calls_; });
   }
   [[nodiscard]] int count(const std::string& call) const {
-    const std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count(calls_.begin(), calls_.end(), call));
+    return locked([&] { return static_cast<int>(std::ranges::count(calls_, call)); });
   }
   [[nodiscard]] int statusReads() const {
-    const std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [](const auto& call) {
-      return call.rfind("status=", 0) == 0;
-    }));
+    return locked([&] {
+      return static_cast<int>(std::ranges::count_if(
+          calls_, [](const auto& call) { return call.starts_with("status="); }));
+    });
   }
 
   [[nodiscard]] std::unique_ptr<Service> daemonService(const std::string& plistName) override {
-    const std::lock_guard lock(mutex_);
-    calls_.push_back("daemonService:" + plistName);
+    record("daemonService:" + plistName);
     return std::make_unique<Daemon>(*this);
   }
   [[nodiscard]] Service& mainAppService() override { return loginItem; }
-  void openSystemSettingsLoginItems() override {
-    const std::lock_guard lock(mutex_);
-    calls_.emplace_back("openSettings");
-  }
+  void openSystemSettingsLoginItems() override { record("openSettings"); }
 
   FakeService loginItem;
 
@@ -116,9 +102,8 @@ class FakeServiceManager final : public ServiceManager {
       return manager_.registerDaemon();
     }
     [[nodiscard]] std::optional<Error> unregisterService() override {
-      const std::lock_guard lock(manager_.mutex_);
-      manager_.calls_.emplace_back("unregister");
-      return manager_.unregisterError_;
+      manager_.record("unregister");
+      return manager_.locked([&] { return manager_.unregisterError_; });
     }
 
    private:
@@ -137,15 +122,19 @@ class FakeServiceManager final : public ServiceManager {
     return status;
   }
 
+  template <typename F>
+  std::invoke_result_t<F> locked(F&& f) const {
+    const std::lock_guard lock(mutex_);
+    return f();
+  }
+  void record(std::string call) {
+    locked([&] { calls_.push_back(std::move(call)); });
+  }
+
   std::optional<Error> registerDaemon() {
-    std::function<void()> hook;
-    {
-      const std::lock_guard lock(mutex_);
-      calls_.emplace_back("register");
-      hook = registerHook_;
-    }
+    record("register");
     // Outside the lock: a hook may block until the test lets it go.
-    if (hook) hook();
+    if (const auto hook = locked([&] { return registerHook_; })) hook();
     const std::lock_guard lock(mutex_);
     if (afterRegister_) scriptSteps(std::move(*afterRegister_));
     afterRegister_.reset();

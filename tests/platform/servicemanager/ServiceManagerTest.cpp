@@ -2,12 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <deque>
 #include <fstream>
-#include <functional>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -27,19 +24,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using Argv = std::vector<std::string>;
-
-std::string read(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::readFile;
 
 // Until the file holds the text; false when the guard passed first. Generous: what writes
 // it runs on its own, on a loaded machine.
-bool waitForText(const std::filesystem::path& file, const std::string& text) {
+bool waitForText(const fs::path& file, const std::string& text) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (read(file).find(text) == std::string::npos) {
+  while (readFile(file).find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -67,7 +58,7 @@ TEST(ProcessCommandRunner, StartsDetachedProcessesInTheirOwnSession) {
   const auto started = runner.startDetached(launch);
   ASSERT_GT(started.pid, 0) << started.error;
   ASSERT_TRUE(waitForText(launch.outputFile, "done"));
-  std::istringstream fields(read(launch.outputFile));
+  std::istringstream fields(readFile(launch.outputFile));
   std::string probe;
   pid_t parent = 0;
   pid_t session = 0;
@@ -76,22 +67,22 @@ TEST(ProcessCommandRunner, StartsDetachedProcessesInTheirOwnSession) {
   EXPECT_NE(parent, getpid()) << "the process must not be this process's child";
   EXPECT_NE(session, getsid(0)) << "it must be in a session of its own";
 
-  const auto missing = runner.startDetached({{"/nonexistent/zephro-helper"}, {}, {}});
-  EXPECT_EQ(missing.pid, -1);
-  EXPECT_EQ(missing.error, "could not start /nonexistent/zephro-helper: No such file or directory");
-  const auto notInPath = runner.startDetached({{"zephro-no-such-program"}, {}, {}});
-  EXPECT_EQ(notInPath.error, "zephro-no-such-program was not found");
-  const auto notExecutable = runner.startDetached({{launch.outputFile.string()}, {}, {}});
-  EXPECT_EQ(notExecutable.pid, -1);
-  EXPECT_EQ(notExecutable.error,
-            "could not start " + launch.outputFile.string() + ": Permission denied");
-
-  // A link in the log's place is not written through.
+  // The last case: a link in the log's place is not written through.
   const auto linked = dir / "linked.log";
-  std::filesystem::create_symlink(launch.outputFile, linked);
-  const auto throughLink = runner.startDetached({{"sh", "-c", "echo written"}, {}, linked});
-  EXPECT_EQ(throughLink.pid, -1);
-  EXPECT_EQ(throughLink.error, linked.string() + ": Too many levels of symbolic links");
+  fs::create_symlink(launch.outputFile, linked);
+  const auto log = launch.outputFile.string();
+  const std::pair<DetachedLaunch, std::string> failures[] = {
+      {{{"/nonexistent/zephro-helper"}, {}, {}},
+       "could not start /nonexistent/zephro-helper: No such file or directory"},
+      {{{"zephro-no-such-program"}, {}, {}}, "zephro-no-such-program was not found"},
+      {{{log}, {}, {}}, "could not start " + log + ": Permission denied"},
+      {{{"sh", "-c", "echo written"}, {}, linked},
+       linked.string() + ": Too many levels of symbolic links"}};
+  for (const auto& [failing, error] : failures) {
+    const auto started = runner.startDetached(failing);
+    EXPECT_EQ(started.pid, -1) << error;
+    EXPECT_EQ(started.error, error);
+  }
 }
 
 TEST(AutostartLoginItem, EnabledExactlyWhileTheEntryIsPresentAndNotHidden) {
@@ -102,18 +93,20 @@ TEST(AutostartLoginItem, EnabledExactlyWhileTheEntryIsPresentAndNotHidden) {
 
   ASSERT_FALSE(item.registerService());
   EXPECT_EQ(item.status(), 1);
-  const auto entry = read(file);
-  EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
-  EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
-  EXPECT_NE(entry.find("\nExec=/opt/zephro/bin/zephro\n"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(file.string() + ".new"));
+  const auto entry = readFile(file);
+  for (const char* line :
+       {"[Desktop Entry]\n", "\nType=Application\n", "\nExec=/opt/zephro/bin/zephro\n"})
+    EXPECT_NE(entry.find(line), std::string::npos) << line;
+  EXPECT_FALSE(fs::exists(file.string() + ".new"));
 
   // A desktop records the user's "off" as Hidden=true; only the main group counts.
-  std::ofstream(file) << "[Desktop Entry]\nExec=zephro\n Hidden = true \n";
-  EXPECT_EQ(item.status(), 0);
-  std::ofstream(file) << "[Desktop Entry]\nExec=zephro\nHidden=false\n"
-                      << "[Desktop Action Quit]\nHidden=true\n";
-  EXPECT_EQ(item.status(), 1);
+  const std::pair<const char*, int> entries[] = {
+      {"[Desktop Entry]\nExec=zephro\n Hidden = true \n", 0},
+      {"[Desktop Entry]\nHidden=false\n[Desktop Action Quit]\nHidden=true\n", 1}};
+  for (const auto& [text, status] : entries) {
+    std::ofstream(file) << text;
+    EXPECT_EQ(item.status(), status) << text;
+  }
 
   // Registering again turns a hidden entry back on.
   std::ofstream(file) << "[Desktop Entry]\nHidden=true\n";
@@ -122,7 +115,7 @@ TEST(AutostartLoginItem, EnabledExactlyWhileTheEntryIsPresentAndNotHidden) {
 
   ASSERT_FALSE(item.unregisterService());
   EXPECT_EQ(item.status(), 0);
-  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_FALSE(fs::exists(file));
   const auto error = item.unregisterService();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, kServiceErrorNotRegistered);
@@ -139,12 +132,14 @@ TEST(AutostartLoginItem, AnUnwritableDirectoryIsAnErrorNotACrash) {
 }
 
 TEST(AutostartLoginItem, ExecValuesAreQuotedAndEscaped) {
-  EXPECT_EQ(desktopExecQuoted("/usr/bin/zephro"), "/usr/bin/zephro");
-  EXPECT_EQ(desktopExecQuoted("/home/me/My Apps/zephro"), "\"/home/me/My Apps/zephro\"");
-  EXPECT_EQ(desktopExecQuoted("/opt/100%/zephro"), "/opt/100%%/zephro");
   // Inside quotes $ takes a backslash, and the entry's own escaping doubles it.
-  EXPECT_EQ(desktopExecQuoted("/a b/$x"), "\"/a b/\\\\$x\"");
-  EXPECT_EQ(desktopExecQuoted("/a b/c\\d"), "\"/a b/c\\\\\\\\d\"");
+  const std::pair<const char*, const char*> cases[] = {
+      {"/usr/bin/zephro", "/usr/bin/zephro"},
+      {"/home/me/My Apps/zephro", "\"/home/me/My Apps/zephro\""},
+      {"/opt/100%/zephro", "/opt/100%%/zephro"},
+      {"/a b/$x", "\"/a b/\\\\$x\""},
+      {"/a b/c\\d", "\"/a b/c\\\\\\\\d\""}};
+  for (const auto& [path, quoted] : cases) EXPECT_EQ(desktopExecQuoted(path), quoted);
 }
 
 // Answers systemctl and pkexec from a script and records what was run or started.
@@ -182,7 +177,7 @@ class ScriptedRunner final : public CommandRunner {
   std::vector<Argv> commands_;
 };
 
-void installFakeTool(const std::filesystem::path& dir, const std::string& name) {
+void installFakeTool(const fs::path& dir, const std::string& name) {
   const auto path = dir / name;
   std::ofstream(path) << "#!/bin/sh\n";
   chmod(path.c_str(), 0755);
@@ -212,9 +207,9 @@ TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot
   runner->detached = {-1, "xfce4-session-settings: Permission denied"};
   opener("XFCE").open();
   const std::string prefix = "[Zephro] Could not open the startup applications settings: ";
+  const auto unknown = prefix + "no settings tool is known for this desktop.";
   EXPECT_EQ(capture.lines(),
-            (std::vector<std::string>{prefix + "no settings tool is known for this desktop.",
-                                      prefix + "no settings tool is known for this desktop.",
+            (std::vector<std::string>{unknown, unknown,
                                       prefix + "xfce4-session-settings: Permission denied"}));
 }
 
@@ -257,13 +252,13 @@ TEST(ServiceManagerFactory, SelectsTheBackendFromTheOptionOrTheVariable) {
 TEST(ServiceManagerFactory, AnInstalledTreeFindsItsHelperProfileAndAnchorBesideTheExecutable) {
   const testing::TempDir root;
   const auto prefix = root.path() / "usr";
-  const std::filesystem::path helper = prefix / "libexec" / "zephro" / "com.zephro.helper";
+  const fs::path helper = prefix / "libexec" / "zephro" / "com.zephro.helper";
   const auto share = prefix / "share" / "zephro";
-  std::filesystem::create_directories(helper.parent_path());
-  std::filesystem::create_directories(share / "machines");
+  fs::create_directories(helper.parent_path());
+  fs::create_directories(share / "machines");
   const auto profile = share / "machines" / "macbookpro16-1.json";
   for (const auto& file : {helper, profile, share / "anchor.pub"}) std::ofstream(file) << "x";
-  std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+  fs::permissions(helper, fs::perms::owner_all);
 
   const auto paths = ApplicationPaths::forExecutable(prefix / "bin" / "zephro");
   EXPECT_EQ(firstExisting(paths.helperCandidates), helper);
@@ -278,15 +273,15 @@ TEST(ServiceManagerFactory, AnInstalledTreeFindsItsHelperProfileAndAnchorBesideT
   EXPECT_EQ(development->layout().helperExecutable, helper);
 }
 
-void touch(const std::filesystem::path& file) {
-  std::filesystem::create_directories(file.parent_path());
+void touch(const fs::path& file) {
+  fs::create_directories(file.parent_path());
   std::ofstream(file) << "[Unit]\n";
 }
 
 struct Fixture {
   testing::TempDir dir;
-  std::filesystem::path units = dir / "resources" / "systemd";
-  std::filesystem::path script = dir / "zephro-helper-units";
+  fs::path units = dir / "resources" / "systemd";
+  fs::path script = dir / "zephro-helper-units";
   std::shared_ptr<ScriptedRunner> runner = std::make_shared<ScriptedRunner>();
 
   Fixture() {
@@ -336,7 +331,7 @@ TEST(SystemdServiceManager, AsksSystemdAboutTheSocketAndChangesUnitsThroughPolki
 
 TEST(SystemdServiceManager, UnitsMissingFromThePackageReadAsNotFound) {
   Fixture f;
-  std::filesystem::remove(f.units / "com.zephro.helper.service");
+  fs::remove(f.units / "com.zephro.helper.service");
   auto service = f.service();
   EXPECT_EQ(service.status(), 3);
   const auto error = service.registerService();
@@ -348,41 +343,42 @@ TEST(SystemdServiceManager, UnitsMissingFromThePackageReadAsNotFound) {
 }
 
 TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
-  // Each case: what pkexec answered, and what registering and the status then report.
-  const auto attempt = [](CommandResult pkexec) {
+  // Dismissed: until systemd shows the units the status reads as "requires approval",
+  // which is what the registration's caller acts on.
+  const struct {
+    CommandResult pkexec;
+    std::string description;
+    int status;
+  } cases[] = {
+      {{126, ""}, "The administrator authentication was dismissed.", 2},
+      {{127, "Error executing command as another user: Not authorized\n"},
+       "Not authorized to manage the helper (Error executing command as another user: Not "
+       "authorized).",
+       0},
+      {{3, "zephro-helper-units: /x/com.zephro.helper.socket is missing\n"},
+       "The helper's units could not be changed (exit status 3): zephro-helper-units: "
+       "/x/com.zephro.helper.socket is missing",
+       0},
+      {{-1, "could not start pkexec: No such file or directory"},
+       "could not start pkexec: No such file or directory",
+       0},
+  };
+  for (const auto& c : cases) {
     Fixture f;
-    f.runner->answer("pkexec", std::move(pkexec));
+    f.runner->answer("pkexec", c.pkexec);
     f.runner->answer("systemctl", {4, "not-found\n"});
     auto service = f.service();
     EXPECT_EQ(service.status(), 0);
     const auto error = service.registerService();
-    return std::pair{error.value_or(Error{}), service.status()};
-  };
-  // Dismissed: until systemd shows the units the status reads as "requires approval",
-  // which is what the registration's caller acts on.
-  auto [error, status] = attempt({126, ""});
-  EXPECT_EQ(error.localizedDescription(), "The administrator authentication was dismissed.");
-  EXPECT_EQ(status, 2);
-
-  std::tie(error, status) =
-      attempt({127, "Error executing command as another user: Not authorized\n"});
-  EXPECT_EQ(error.code, kServiceErrorNotAuthorized);
-  EXPECT_EQ(error.localizedDescription(),
-            "Not authorized to manage the helper (Error executing command as another user: Not "
-            "authorized).");
-  EXPECT_EQ(status, 0);
-
-  std::tie(error, status) =
-      attempt({3, "zephro-helper-units: /x/com.zephro.helper.socket is missing\n"});
-  EXPECT_EQ(error.localizedDescription(),
-            "The helper's units could not be changed (exit status 3): zephro-helper-units: "
-            "/x/com.zephro.helper.socket is missing");
-  std::tie(error, status) = attempt({-1, "could not start pkexec: No such file or directory"});
-  EXPECT_EQ(error.localizedDescription(), "could not start pkexec: No such file or directory");
+    ASSERT_TRUE(error) << c.description;
+    EXPECT_EQ(error->localizedDescription(), c.description);
+    EXPECT_EQ(service.status(), c.status) << c.description;
+    EXPECT_EQ(error->code == kServiceErrorNotAuthorized, c.pkexec.exitCode == 127);
+  }
 }
 
 pid_t recordedPid(const DevelopmentLayout& layout) {
-  const auto text = read(layout.registrationFile());
+  const auto text = readFile(layout.registrationFile());
   if (text.rfind("pid=", 0) != 0) return -1;
   return static_cast<pid_t>(std::stol(text.substr(4)));
 }
@@ -420,7 +416,7 @@ TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsI
   const pid_t first = recordedPid(h.layout);
   ASSERT_GT(first, 0);
   EXPECT_FALSE(gone(first));
-  EXPECT_TRUE(std::filesystem::exists(h.layout.socketPath));
+  EXPECT_TRUE(fs::exists(h.layout.socketPath));
   // The socket is bound a moment before the helper writes that it listens.
   EXPECT_TRUE(waitForText(h.layout.helperLogFile(), "[ZephroHelper] XPC listener is running."));
 
@@ -437,7 +433,7 @@ TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsI
   ASSERT_FALSE(again.unregisterService());
   EXPECT_TRUE(gone(second));
   EXPECT_EQ(service.status(), 0);
-  EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << "the helper removes its socket";
+  EXPECT_FALSE(fs::exists(h.layout.socketPath)) << "the helper removes its socket";
   const auto error = service.unregisterService();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, kServiceErrorNotRegistered);
@@ -495,7 +491,7 @@ TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone)
     std::function<void(const DevelopmentHelper&)> plant;
     std::string why;
   };
-  const auto privateDir = [](const std::filesystem::path& dir) {
+  const auto privateDir = [](const fs::path& dir) {
     EXPECT_EQ(mkdir(dir.c_str(), 0700), 0) << dir;
   };
   std::vector<Case> cases = {
@@ -506,7 +502,7 @@ TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone)
        "has mode 0755, not 0700"},
       {[&](auto& h) {
          privateDir(h.dir / "elsewhere");
-         std::filesystem::create_symlink(h.dir / "elsewhere", h.layout.runtimeDir);
+         fs::create_symlink(h.dir / "elsewhere", h.layout.runtimeDir);
        },
        "is a symbolic link"},
       {[](auto& h) { std::ofstream(h.layout.runtimeDir) << "pid=1\n"; }, "is not a directory"},
@@ -532,7 +528,7 @@ TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone)
                                                    h.layout.runtimeDir.string() + " " + c.why +
                                                    "; refusing to use it.");
     }
-    EXPECT_FALSE(std::filesystem::exists(h.layout.socketPath)) << c.why << ": nothing started";
+    EXPECT_FALSE(fs::exists(h.layout.socketPath)) << c.why << ": nothing started";
   }
 }
 
@@ -565,10 +561,11 @@ struct UnitsRoot {
   fs::path script = root / "zephro-helper-units";
 
   UnitsRoot() {
-    for (const auto& dir : {shipped, target, bin}) fs::create_directories(dir);
-    for (const auto& dir : {root / "share", root / "share/zephro", shipped}) {
+    fs::create_directories(target);
+    fs::create_directories(bin);
+    fs::create_directories(shipped);
+    for (const auto& dir : {root / "share", root / "share/zephro", shipped})
       fs::permissions(dir, fs::perms(0755));
-    }
     write(shipped / kSocket, "[Socket]\nListenStream=/run/com.zephro.helper.sock\n",
           fs::perms(0644));
     // Installed world-readable whatever its mode here.
@@ -577,7 +574,7 @@ struct UnitsRoot {
     write(bin / "systemctl", "#!/bin/sh\necho \"$*\" >> '" + systemctlLog.string() + "'\n",
           fs::perms(0755));
 
-    auto text = read(testing::sourcePath("platform/servicemanager/zephro-helper-units.in"));
+    auto text = readFile(testing::sourcePath("platform/servicemanager/zephro-helper-units.in"));
     replaceAll(text, "@ZEPHRO_UNITS_PATH@", bin.string() + ":/usr/bin:/bin");
     replaceAll(text, "@ZEPHRO_UNIT_SOURCE_DIR@", shipped.string());
     replaceAll(text, "@ZEPHRO_UNIT_TARGET_DIR@", target.string());
@@ -591,12 +588,8 @@ struct UnitsRoot {
   [[nodiscard]] bool untouched() const { return fs::is_empty(target) && !fs::exists(systemctlLog); }
 };
 
-bool isRoot() {
-  return geteuid() == 0;
-}
-
 TEST(HelperUnitsScript, InstallsTheShippedUnitsWorldReadableAndRemovesThem) {
-  if (!isRoot()) GTEST_SKIP() << "the shipped units must belong to root";
+  if (geteuid() != 0) GTEST_SKIP() << "the shipped units must belong to root";
   const UnitsRoot r;
   const auto installed = r.run({"install"});
   ASSERT_EQ(installed.exitCode, 0) << installed.output;
@@ -607,9 +600,9 @@ TEST(HelperUnitsScript, InstallsTheShippedUnitsWorldReadableAndRemovesThem) {
     EXPECT_TRUE(S_ISREG(info.st_mode)) << unit;
     EXPECT_EQ(info.st_mode & 07777, 0644U) << unit;
     EXPECT_EQ(info.st_uid, 0U) << unit;
-    EXPECT_EQ(read(r.target / unit), read(r.shipped / unit)) << unit;
+    EXPECT_EQ(readFile(r.target / unit), readFile(r.shipped / unit)) << unit;
   }
-  EXPECT_EQ(read(r.systemctlLog),
+  EXPECT_EQ(readFile(r.systemctlLog),
             "daemon-reload\n"
             "stop com.zephro.helper.service\n"
             "unmask com.zephro.helper.socket com.zephro.helper.service\n"
@@ -620,14 +613,14 @@ TEST(HelperUnitsScript, InstallsTheShippedUnitsWorldReadableAndRemovesThem) {
   const auto removed = r.run({"remove"});
   ASSERT_EQ(removed.exitCode, 0) << removed.output;
   EXPECT_TRUE(fs::is_empty(r.target));
-  EXPECT_EQ(read(r.systemctlLog),
+  EXPECT_EQ(readFile(r.systemctlLog),
             "disable --now com.zephro.helper.socket\n"
             "stop com.zephro.helper.service\n"
             "daemon-reload\n");
 }
 
 TEST(HelperUnitsScript, RefusesUnitsThatAnyoneButRootCouldHaveWritten) {
-  if (!isRoot()) GTEST_SKIP() << "handing a unit to another user needs root";
+  if (geteuid() != 0) GTEST_SKIP() << "handing a unit to another user needs root";
   // Each case spoils the shipped units, then names what is refused (under the root) and why.
   struct Case {
     std::function<void(const UnitsRoot&)> spoil;
@@ -688,7 +681,7 @@ TEST(HelperUnitsScript, TakesNoPathsOrOtherArguments) {
 
 // The usage refusal of the built script is the template's, checked above.
 TEST(HelperUnitsScript, TheBuiltScriptLooksWhereTheApplicationDoes) {
-  const auto text = read(testing::binaryPath("platform/servicemanager/zephro-helper-units"));
+  const auto text = readFile(testing::binaryPath("platform/servicemanager/zephro-helper-units"));
   EXPECT_EQ(text.find("@ZEPHRO_"), std::string::npos) << "every placeholder is filled in";
   const auto paths = ApplicationPaths::forExecutable("/opt/elsewhere/bin/zephro");
   EXPECT_NE(text.find("\nshipped='" + paths.systemdUnitDir.string() + "'\n"), std::string::npos);
