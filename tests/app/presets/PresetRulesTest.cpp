@@ -5,8 +5,12 @@
 #include <cmath>
 #include <vector>
 
+#include "app/presets/PresetPercentages.h"
+
 namespace zephro {
 namespace {
+
+using Percentages = std::vector<std::int64_t>;
 
 FanInfoDTO idleFan(double minRPM, double maxRPM) {
   return {0, minRPM, minRPM, maxRPM, FanMode::system};
@@ -14,6 +18,10 @@ FanInfoDTO idleFan(double minRPM, double maxRPM) {
 
 QString repeated(const QString& piece, int times) {
   return piece.repeated(times);
+}
+
+Preset preset(PresetMode mode, std::int64_t value) {
+  return {QUuid::createUuid(), "P", mode, value, std::nullopt};
 }
 
 TEST(PresetRules, NameIsTrimmedAndCountedInUserPerceivedCharacters) {
@@ -68,6 +76,25 @@ TEST(PresetRules, RpmBoundsComeFromTheFans) {
   const double nan = std::nan("");
   const std::vector<FanInfoDTO> broken{idleFan(nan, INFINITY), idleFan(1500, 5000)};
   EXPECT_EQ(rpmBounds(broken), (ValueBounds{1500, 5000}));
+}
+
+// Percentage presets and clamping at either end are checked through the view model.
+TEST(PresetPercentages, RpmPresetsBecomeEachFansShareOfItsOwnRange) {
+  const std::vector<FanInfoDTO> one{idleFan(1200, 5800)};
+  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 3500), one), Percentages{50});
+
+  // Exactly 62.5 % rounds away from zero to 63 (not to the even 62); 62.375 % to 62.
+  const std::vector<FanInfoDTO> eighths{idleFan(1000, 1800)};
+  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 1500), eighths), Percentages{63});
+  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 1499), eighths), Percentages{62});
+
+  // No usable range: equal or inverted bounds, or numbers that are not numbers.
+  const std::vector<FanInfoDTO> unusable{idleFan(2000, 2000), idleFan(3000, 1000),
+                                         idleFan(std::nan(""), 5000)};
+  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 2500), unusable), (Percentages{25, 25, 25}));
+  const auto extremes = preset(PresetMode::rpm, std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(presetPercentages(extremes, one), Percentages{25});
+  EXPECT_TRUE(presetPercentages(preset(PresetMode::rpm, 3000), {}).empty());
 }
 
 }  // namespace

@@ -59,12 +59,9 @@ struct Window {
   PresetWindowController controller{engine};
 };
 
-TEST(PresetWindowController, IsAFloatingResizableWindowInTheMiddleOfTheScreen) {
+TEST(PresetWindowController, FloatsInTheMiddleOfTheScreenOnEveryDesktop) {
   Window window;
   const QQuickView& view = window.controller.window();
-  EXPECT_EQ(view.title(), "Zephro");
-  EXPECT_EQ(view.size(), QSize(680, 460));
-  EXPECT_EQ(view.minimumSize(), QSize(640, 430));
   EXPECT_TRUE(view.flags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(view.flags().testFlag(Qt::WindowCloseButtonHint));
   EXPECT_FALSE(view.flags().testFlag(Qt::WindowMinimizeButtonHint));
@@ -89,9 +86,6 @@ TEST(PresetWindowController, ShowingAgainBringsTheSameContentForward) {
   ASSERT_NE(content, nullptr);
   PresetEditor* editor = window.editor();
   ASSERT_NE(editor, nullptr);
-  // Opening selects nothing, even with a preset stored.
-  EXPECT_FALSE(editor->isEditing());
-
   editor->startNew(QStringLiteral("New Preset"));
   editor->setEditingName(QStringLiteral("Draft"));
   view.close();

@@ -6,27 +6,18 @@ import Zephro.PopoverTest
 import Zephro.Ui
 
 // The preset manager as a person uses it, each case checking what the store then holds.
-TestCase {
+PopoverTestCase {
     id: testCase
 
     name: "PresetManager"
-    visible: true
     width: 680
     height: 460
-    when: windowShown
-
-    Component {
-        id: sceneComponent
-
+    sceneComponent: Component {
         PresetManagerScene {}
     }
 
     function initTestCase() {
         Localization.language = "en"
-    }
-
-    function scene() {
-        return createTemporaryObject(sceneComponent, testCase)
     }
 
     // A scene whose helper has two fans of 1200 to 5800 RPM, once the view model has them.
@@ -38,30 +29,30 @@ TestCase {
         return created
     }
 
-    // The item with that name, once the layouts above it have placed it.
-    function item(parent, name) {
-        const found = findChild(parent, name)
-        verify(found, "no item named " + name)
-        for (let up = found; up; up = up.parent)
-            verify(waitForItemPolished(up), "still laying out " + name)
-        return found
+    // A stored preset, selected in the sidebar.
+    function selected(created, name, value, mode) {
+        const id = mode === "rpm" ? created.fixture.addRPMPreset(name, value)
+                                  : created.fixture.addPreset(name, value)
+        mouseClick(item(created.view, "row_" + id))
+        return id
     }
 
-    function click(created, name) {
-        const target = item(created.view, name)
-        verify(target.visible && target.enabled, name + " cannot be clicked")
-        mouseClick(target)
-    }
-
-    // The icon chooser, a popup rather than an item of the view.
-    function pickerOf(created) {
+    // The icon chooser, a popup rather than an item of the view, once it is open.
+    function openPicker(created) {
+        click(created, "iconButton")
         const picker = findChild(created.view, "symbolPicker")
         verify(picker, "no icon chooser")
+        tryCompare(picker, "opened", true)
         return picker
     }
 
     function presets(created) {
         return created.store.presets
+    }
+
+    function saved(created, index) {
+        const preset = presets(created)[index]
+        return [preset.name, preset.mode, preset.value, preset.symbol]
     }
 
     // Replaces a field's text as typing would.
@@ -73,24 +64,25 @@ TestCase {
             keyClick(character)
     }
 
-    function test_firstOpeningShowsBothEmptyStates() {
-        const created = scene()
-        compare(item(created.view, "sidebarEmptyText").visible, true)
-        compare(item(created.view, "sidebarEmptyText").text, "No presets yet")
-        compare(item(created.view, "detailEmpty").visible, true)
-        compare(item(created.view, "detailEmptyText").text, Localization.string("preset_none_yet"))
-        compare(item(created.view, "newPresetButton").text, "New Preset")
-        compare(item(created.view, "removeButton").enabled, false)
-        compare(presets(created).length, 0)
+    function deleteFromContextMenu(row) {
+        mouseClick(row, row.width / 2, row.height / 2, Qt.RightButton)
+        tryCompare(row.contextMenu, "opened", true)
+        mouseClick(row.contextMenu.itemAt(0))
     }
 
-    function test_openingSelectsNothingWhenPresetsExist() {
+    function test_openingSelectsNothing_data() {
+        return [{ tag: "no presets", presets: 0 }, { tag: "one preset", presets: 1 }]
+    }
+
+    function test_openingSelectsNothing(data) {
         const created = scene()
-        created.fixture.addPreset("Quiet", 35)
+        for (let i = 0; i < data.presets; ++i)
+            created.fixture.addPreset("Quiet", 35)
         compare(item(created.view, "detailEmpty").visible, true)
         compare(findChild(created.view, "editorPane"), null)
-        compare(item(created.view, "sidebarEmptyText").visible, false)
-        compare(item(created.view, "sidebarRows").count, 1)
+        compare(item(created.view, "removeButton").enabled, false)
+        compare(item(created.view, "sidebarEmptyText").visible, data.presets === 0)
+        compare(item(created.view, "sidebarRows").count, data.presets)
     }
 
     function test_newPresetIsPrefilledAndSavesAtOnce() {
@@ -98,83 +90,74 @@ TestCase {
         click(created, "newPresetButton")
         const pane = item(created.view, "editorPane")
         compare(item(pane, "nameField").text, "New Preset")
-        compare(item(pane, "editorHeading").text, "New Preset")
-        compare(created.view.editor.editingMode, "percentage")
         compare(item(pane, "valueField").text, "50")
         compare(item(created.view, "row_unsaved").isSelected, true)
         compare(item(created.view, "row_unsaved").valueText, "50%")
         compare(presets(created).length, 0)
 
         click(created, "saveButton")
-        compare(presets(created).length, 1)
-        const saved = presets(created)[0]
-        compare([saved.name, saved.mode, saved.value, saved.symbol], ["New Preset", "percentage", 50, ""])
-        compare(created.view.editor.selectedPresetID, saved.id)
+        compare(saved(created, 0), ["New Preset", "percentage", 50, ""])
+        compare(created.view.editor.selectedPresetID, presets(created)[0].id)
         compare(created.view.editor.isCreatingNew, false)
         compare(findChild(created.view, "row_unsaved"), null)
     }
 
-    function test_blankNameIsRefused() {
-        const created = scene()
+    // What is typed is shown as typed, refused with its reason until it is corrected, and
+    // then saved with Return.
+    function test_typedInputIsCheckedBeforeSaving_data() {
+        return [
+            { tag: "blank name", field: "nameField", bad: "   ", rowName: "New Preset",
+              error: "Name cannot be empty.", good: "Night", saved: ["Night", "percentage", 50, ""] },
+            { tag: "RPM above the fans' range", field: "valueField", rpm: true, bad: "6000",
+              rowName: "New Preset", error: "RPM must be between 1200 and 5800.", good: "2500",
+              saved: ["New Preset", "rpm", 2500, ""] }
+        ]
+    }
+
+    function test_typedInputIsCheckedBeforeSaving(data) {
+        const created = sceneWithFans()
         click(created, "addButton")
-        const field = item(created.view, "nameField")
-        type(field, "   ")
-        compare(created.view.editor.editingName, "   ")
+        if (data.rpm)
+            click(created, "segment_rpm")
+        const field = item(created.view, data.field)
+        type(field, data.bad)
+        compare(field.text, data.bad)
         compare(item(created.view, "errorRow").visible, true)
-        compare(item(created.view, "errorMessage").text, "Name cannot be empty.")
-        compare(item(created.view, "row_unsaved").presetName, "New Preset")
+        compare(item(created.view, "errorMessage").text, data.error)
+        compare(item(created.view, "row_unsaved").presetName, data.rowName)
         compare(item(created.view, "saveButton").enabled, false)
         keyClick(Qt.Key_Return)
         created.view.editor.save()
         compare(presets(created).length, 0)
 
-        type(field, "Night")
+        type(field, data.good)
         compare(item(created.view, "errorRow").visible, false)
-        compare(item(created.view, "row_unsaved").presetName, "Night")
         keyClick(Qt.Key_Return)
-        compare(presets(created).length, 1)
-        compare(presets(created)[0].name, "Night")
+        compare(saved(created, 0), data.saved)
     }
 
-    function test_changingTheKindResetsAValueOutsideItsRange() {
-        const created = sceneWithFans()
-        const id = created.fixture.addPreset("Seventy", 70)
-        created.fixture.addRPMPreset("Steady", 2000)
-        mouseClick(item(created.view, "row_" + id))
-        compare(created.view.editor.editingValue, 70)
-
-        click(created, "segment_rpm")
-        compare(created.view.editor.editingMode, "rpm")
-        compare(created.view.editor.editingValue, 1200)
-        compare(item(created.view, "rangeHint").text, "Between 1200 and 5800 RPM")
-        compare(item(created.view, "valueUnit").text, "RPM")
-        click(created, "saveButton")
-        compare([presets(created)[0].mode, presets(created)[0].value], ["rpm", 1200])
-
-        mouseClick(item(created.view, "row_" + presets(created)[1].id))
-        compare(created.view.editor.editingValue, 2000)
-        click(created, "segment_percentage")
-        compare(created.view.editor.editingValue, 50)
-        click(created, "saveButton")
-        compare([presets(created)[1].mode, presets(created)[1].value], ["percentage", 50])
+    function test_changingTheKindResetsAValueOutsideItsRange_data() {
+        return [
+            { tag: "70 % to RPM", mode: "percentage", value: 70, to: "rpm", reset: 1200,
+              unit: "RPM", hint: "Between 1200 and 5800 RPM" },
+            { tag: "2000 RPM to percentage", mode: "rpm", value: 2000, to: "percentage",
+              reset: 50 }
+        ]
     }
 
-    function test_typedValueIsCheckedAgainstTheBounds() {
+    function test_changingTheKindResetsAValueOutsideItsRange(data) {
         const created = sceneWithFans()
-        click(created, "addButton")
-        click(created, "segment_rpm")
-        const field = item(created.view, "valueField")
-        type(field, "6000")
-        compare(created.view.editor.editingValue, 6000)
-        compare(item(created.view, "errorMessage").text, "RPM must be between 1200 and 5800.")
-        compare(item(created.view, "saveButton").enabled, false)
-        keyClick(Qt.Key_Return)
-        compare(presets(created).length, 0)
-
-        type(field, "2500")
-        keyClick(Qt.Key_Return)
-        compare(presets(created).length, 1)
-        compare([presets(created)[0].mode, presets(created)[0].value], ["rpm", 2500])
+        selected(created, "Kind", data.value, data.mode)
+        compare(created.view.editor.editingValue, data.value)
+        click(created, "segment_" + data.to)
+        compare(created.view.editor.editingMode, data.to)
+        compare(created.view.editor.editingValue, data.reset)
+        if (data.hint) {
+            compare(item(created.view, "rangeHint").text, data.hint)
+            compare(item(created.view, "valueUnit").text, data.unit)
+        }
+        click(created, "saveButton")
+        compare(saved(created, 0), ["Kind", data.to, data.reset, ""])
     }
 
     function test_stepperMovesByItsStepWithinTheBounds_data() {
@@ -192,9 +175,7 @@ TestCase {
     function test_stepperMovesByItsStepWithinTheBounds(data) {
         const created = sceneWithFans()
         const editor = created.view.editor
-        const id = data.mode === "rpm" ? created.fixture.addRPMPreset("Stepped", data.from)
-                                       : created.fixture.addPreset("Stepped", data.from)
-        mouseClick(item(created.view, "row_" + id))
+        selected(created, "Stepped", data.from, data.mode)
         for (const direction of data.steps) {
             // An arrow that would leave the range is disabled; stepping there stays put.
             const arrow = item(created.view, direction > 0 ? "stepUp" : "stepDown")
@@ -222,11 +203,8 @@ TestCase {
 
     function test_emojiInputIsNormalised(data) {
         const created = scene()
-        const id = created.fixture.addPreset("Icons", 60)
-        mouseClick(item(created.view, "row_" + id))
-        click(created, "iconButton")
-        const picker = pickerOf(created)
-        tryCompare(picker, "opened", true)
+        selected(created, "Icons", 60)
+        const picker = openPicker(created)
         mouseClick(item(picker.contentItem, "symbolEmoji"))
         verify(picker.emojiInput.activeFocus)
         picker.emojiInput.insert(0, data.input)
@@ -240,11 +218,9 @@ TestCase {
         compare(presets(created)[0].symbol, data.symbol)
 
         // Clearing takes the icon away again, and the input with it.
-        click(created, "iconButton")
-        tryCompare(picker, "opened", true)
+        openPicker(created)
         mouseClick(item(picker.contentItem, "symbolClear"))
         compare(picker.emojiInput.text, "")
-        compare(created.view.editor.editingSymbol, "")
         picker.close()
         click(created, "saveButton")
         compare(presets(created)[0].symbol, "")
@@ -252,38 +228,32 @@ TestCase {
 
     function test_unchangedSaveDoesNothingAndAnIconChangeSaves() {
         const created = scene()
-        const id = created.fixture.addPreset("Quiet", 35)
+        selected(created, "Quiet", 35)
         const writes = createTemporaryObject(signalSpyComponent, testCase,
                                              { target: created.store, signalName: "presetsChanged" })
-        mouseClick(item(created.view, "row_" + id))
         compare(item(created.view, "saveButton").enabled, false)
         created.view.editor.save()
         keyClick(Qt.Key_Return)
         compare(writes.count, 0)
 
-        click(created, "iconButton")
-        const picker = pickerOf(created)
-        tryCompare(picker, "opened", true)
+        const picker = openPicker(created)
         const flame = item(picker.contentItem, "symbol_flame")
         mouseClick(flame)
         compare(flame.isChosen, true)
         compare(picker.opened, true)
         picker.close()
-        compare(item(created.view, "saveButton").enabled, true)
         click(created, "saveButton")
         compare(writes.count, 1)
-        compare([presets(created)[0].name, presets(created)[0].symbol], ["Quiet", "flame"])
+        compare(saved(created, 0), ["Quiet", "percentage", 35, "flame"])
         compare(item(created.view, "saveButton").enabled, false)
     }
 
     function test_deletingTheSelectedThenTheLastPreset() {
         const created = scene()
         const first = created.fixture.addPreset("First", 40)
-        const second = created.fixture.addPreset("Second", 80)
-        mouseClick(item(created.view, "row_" + second))
+        selected(created, "Second", 80)
         click(created, "removeButton")
         compare(presets(created).length, 1)
-        compare(presets(created)[0].id, first)
         compare(created.view.editor.selectedPresetID, first)
         compare(item(created.view, "nameField").text, "First")
 
@@ -296,26 +266,15 @@ TestCase {
 
     function test_contextMenuDeletesOrCancels() {
         const created = scene()
-        const first = created.fixture.addPreset("First", 40)
-        const second = created.fixture.addPreset("Second", 80)
-        mouseClick(item(created.view, "row_" + first))
-
+        const first = selected(created, "First", 40)
         // Deleting a row that is not selected leaves the selection alone.
-        const row = item(created.view, "row_" + second)
-        mouseClick(row, row.width / 2, row.height / 2, Qt.RightButton)
-        const menu = row.contextMenu
-        tryCompare(menu, "opened", true)
-        mouseClick(menu.itemAt(0))
+        deleteFromContextMenu(item(created.view, "row_" + created.fixture.addPreset("Second", 80)))
         compare(presets(created).length, 1)
         compare(created.view.editor.selectedPresetID, first)
 
         // The unsaved row's delete action cancels the new preset and goes back to the first.
         click(created, "addButton")
-        const unsaved = item(created.view, "row_unsaved")
-        mouseClick(unsaved, unsaved.width / 2, unsaved.height / 2, Qt.RightButton)
-        const unsavedMenu = unsaved.contextMenu
-        tryCompare(unsavedMenu, "opened", true)
-        mouseClick(unsavedMenu.itemAt(0))
+        deleteFromContextMenu(item(created.view, "row_unsaved"))
         compare(created.view.editor.isCreatingNew, false)
         compare(created.view.editor.selectedPresetID, first)
         compare(presets(created).length, 1)

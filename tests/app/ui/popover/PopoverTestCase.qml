@@ -3,7 +3,8 @@ import QtTest
 import Zephro.Popover
 import Zephro.PopoverTest
 
-// A test case over fresh popover scenes, with the waits every popover test needs.
+// A test case over fresh scenes of the popover (or another view over its fixture), with the
+// waits every such test needs.
 TestCase {
     id: testCase
 
@@ -13,13 +14,12 @@ TestCase {
     height: 1200
     when: windowShown
 
-    Component {
-        id: sceneComponent
-
+    // What each test starts from: a popover still waiting for its helper, unless a test case
+    // of another view over the same fixture says otherwise.
+    property Component sceneComponent: Component {
         PopoverTestScene {}
     }
 
-    // A popover still waiting for its helper.
     function scene() {
         return createTemporaryObject(sceneComponent, testCase)
     }
