@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <deque>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -143,38 +143,21 @@ TEST(AutostartLoginItem, ExecValuesAreQuotedAndEscaped) {
 }
 
 // Answers systemctl and pkexec from a script and records what was run or started.
-class ScriptedRunner final : public CommandRunner {
- public:
-  void answer(const std::string& program, CommandResult result) {
-    const std::lock_guard lock(mutex_);
-    answers_[program].push_back(std::move(result));
-  }
-  [[nodiscard]] std::vector<Argv> commands() const {
-    const std::lock_guard lock(mutex_);
-    return commands_;
-  }
-
+struct ScriptedRunner final : CommandRunner {
   CommandResult run(const Argv& argv) override {
-    const std::lock_guard lock(mutex_);
-    commands_.push_back(argv);
-    auto& queue = answers_[argv.at(0)];
-    if (queue.empty()) return {1, argv.at(0) + ": no scripted answer"};
-    auto result = queue.front();
-    if (queue.size() > 1) queue.pop_front();
-    return result;
+    commands.push_back(argv);
+    const auto answer = answers.find(argv.at(0));
+    if (answer == answers.end()) return {1, argv.at(0) + ": no scripted answer"};
+    return answer->second;
   }
   DetachedProcess startDetached(const DetachedLaunch& launch) override {
-    const std::lock_guard lock(mutex_);
-    commands_.push_back(launch.argv);
+    commands.push_back(launch.argv);
     return detached;
   }
 
+  std::map<std::string, CommandResult> answers;
+  std::vector<Argv> commands;
   DetachedProcess detached{4242, {}};
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, std::deque<CommandResult>> answers_;
-  std::vector<Argv> commands_;
 };
 
 void installFakeTool(const fs::path& dir, const std::string& name) {
@@ -201,7 +184,7 @@ TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot
             (Argv{"systemsettings5", "kcm_autostart"}));
   installFakeTool(bin.path(), "gnome-session-properties");
   opener("ubuntu:GNOME").open();
-  EXPECT_EQ(runner->commands(), std::vector<Argv>{{"gnome-session-properties"}});
+  EXPECT_EQ(runner->commands, std::vector<Argv>{{"gnome-session-properties"}});
 
   installFakeTool(bin.path(), "xfce4-session-settings");
   runner->detached = {-1, "xfce4-session-settings: Permission denied"};
@@ -310,8 +293,8 @@ TEST(SystemdServiceManager, ReadsIsEnabledAnswersAsServiceStatuses) {
 
 TEST(SystemdServiceManager, AsksSystemdAboutTheSocketAndChangesUnitsThroughPolkit) {
   Fixture f;
-  f.runner->answer("systemctl", {1, "disabled\n"});
-  f.runner->answer("pkexec", {0, ""});
+  f.runner->answers["systemctl"] = {1, "disabled\n"};
+  f.runner->answers["pkexec"] = {0, ""};
   auto paths = ApplicationPaths::forExecutable(f.dir / "bin" / "zephro");
   paths.systemdUnitDir = f.units;
   paths.installScript = f.script;
@@ -323,7 +306,7 @@ TEST(SystemdServiceManager, AsksSystemdAboutTheSocketAndChangesUnitsThroughPolki
   EXPECT_FALSE(service->registerService());
   EXPECT_FALSE(service->unregisterService());
   // The script takes no paths: it knows where the package keeps its units.
-  EXPECT_EQ(f.runner->commands(),
+  EXPECT_EQ(f.runner->commands,
             (std::vector<Argv>{{"systemctl", "is-enabled", "com.zephro.helper.socket"},
                                {"pkexec", f.script.string(), "install"},
                                {"pkexec", f.script.string(), "remove"}}));
@@ -339,7 +322,7 @@ TEST(SystemdServiceManager, UnitsMissingFromThePackageReadAsNotFound) {
   EXPECT_EQ(error->code, kServiceErrorNotFound);
   EXPECT_EQ(error->localizedDescription(),
             "The helper's units are missing from " + f.units.string() + ".");
-  EXPECT_TRUE(f.runner->commands().empty()) << "nothing may be asked of systemd or polkit";
+  EXPECT_TRUE(f.runner->commands.empty()) << "nothing may be asked of systemd or polkit";
 }
 
 TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
@@ -365,8 +348,8 @@ TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
   };
   for (const auto& c : cases) {
     Fixture f;
-    f.runner->answer("pkexec", c.pkexec);
-    f.runner->answer("systemctl", {4, "not-found\n"});
+    f.runner->answers["pkexec"] = c.pkexec;
+    f.runner->answers["systemctl"] = {4, "not-found\n"};
     auto service = f.service();
     EXPECT_EQ(service.status(), 0);
     const auto error = service.registerService();
