@@ -25,17 +25,12 @@ namespace fs = std::filesystem;
 bool drawsInk(const QFont& font, const QString& text) {
   QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
+  const QImage blank = image.copy();
   QPainter painter(&image);
   painter.setFont(font);
-  painter.setPen(Qt::black);
   painter.drawText(image.rect(), Qt::AlignCenter, text);
   painter.end();
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      if (qAlpha(image.pixel(x, y)) != 0) return true;
-    }
-  }
-  return false;
+  return image != blank;
 }
 
 // The symbol names in the application's QML, with the file each is in. A name is any text
@@ -111,7 +106,6 @@ TEST(SymbolCatalogTest, UnknownNamesHaveNoImage) {
     EXPECT_TRUE(catalog.glyph(qname).isEmpty()) << name;
     EXPECT_TRUE(catalog.fontFamily(qname).isEmpty()) << name;
   }
-  EXPECT_EQ(catalog.glyph(QStringLiteral("fan.fill")), QString(QChar(0xf210)));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ PopoverTestCase {
         scene.fixture.settings.fineTuneManualOverride = data.fineTune
         click(scene, "mode_popover_manual")
         settled(scene, 1)
+        verify(item(scene.view, "mode_popover_manual").isActive)
         const row = item(scene.view, "fanRow0")
         const slider = item(row, "slider")
         verify(slider.enabled)
@@ -46,30 +47,26 @@ PopoverTestCase {
         compare(item(row, "percentage").text, data.value + "%")
     }
 
-    // The sliders show every mode's values but move only in plain manual mode; while a
-    // preset is in force its row is highlighted instead of a mode button.
-    function test_slidersMoveOnlyInPlainManualMode_data() {
+    // The sliders show every mode's values but move only in plain manual mode (where
+    // test_dragCommitsOnceAtItsEnd moves them); while a preset is in force its row is
+    // highlighted instead of a mode button.
+    function test_slidersStayPutOutsideManualMode_data() {
         return [
-            { tag: "system", press: "mode_popover_auto", lit: "mode_popover_auto",
-              movable: false, subtitle: "popover_mode_system" },
-            { tag: "max", press: "mode_popover_max", lit: "mode_popover_max",
-              movable: false, shown: 100, subtitle: "popover_mode_max" },
-            { tag: "manual", press: "mode_popover_manual", lit: "mode_popover_manual",
-              movable: true, subtitle: "popover_mode_manual" },
-            { tag: "preset", press: "preset0", lit: "preset0", movable: false, shown: 60 }
+            { tag: "system", press: "mode_popover_auto", subtitle: "popover_mode_system" },
+            { tag: "max", press: "mode_popover_max", shown: 100, subtitle: "popover_mode_max" },
+            { tag: "preset", press: "preset0", shown: 60 }
         ]
     }
 
-    function test_slidersMoveOnlyInPlainManualMode(data) {
+    function test_slidersStayPutOutsideManualMode(data) {
         const scene = connectedScene(2)
-        const viewModel = scene.fixture.viewModel
         scene.fixture.addPreset("Quiet", 60)
         click(scene, data.press)
         settled(scene, 1)
 
         for (const name of modeButtons.concat(["preset0"])) {
             const button = item(scene.view, name)
-            compare(name === "preset0" ? button.isSelected : button.isActive, name === data.lit,
+            compare(name === "preset0" ? button.isSelected : button.isActive, name === data.press,
                     name)
         }
         compare(item(scene.view, "subtitle").text,
@@ -77,24 +74,19 @@ PopoverTestCase {
 
         const slider = item(item(scene.view, "fanRow1"), "slider")
         const percentage = item(item(scene.view, "fanRow1"), "percentage")
-        const shown = viewModel.sliderPercentages[1]
+        const shown = scene.fixture.viewModel.sliderPercentages[1]
         if (data.shown !== undefined)
             compare(shown, data.shown)
         compare(percentage.text, shown + "%")
-        compare(slider.enabled, data.movable)
-        compare(item(item(scene.view, "fanRow0"), "slider").enabled, data.movable)
+        verify(!slider.enabled)
+        verify(!item(item(scene.view, "fanRow0"), "slider").enabled)
 
         const target = shown === 100 ? 0 : 1
         dragSlider(slider, 1 - target, target)
         releaseSlider(slider, target)
-        if (data.movable) {
-            settled(scene, 2)
-            compare(scene.fixture.lastPercentages[1], target === 1 ? 100 : 25)
-        } else {
-            verify(!viewModel.isApplyingChange, "a disabled slider sent a change")
-            compare(scene.fixture.setModeCount, 1)
-            compare(percentage.text, shown + "%")
-        }
+        verify(!scene.fixture.viewModel.isApplyingChange, "a disabled slider sent a change")
+        compare(scene.fixture.setModeCount, 1)
+        compare(percentage.text, shown + "%")
     }
 
     function test_subtitleAfterPresetDeletion_data() {
