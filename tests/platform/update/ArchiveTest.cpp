@@ -8,7 +8,6 @@
 
 #include "TestArchive.h"
 #include "platform/codesign/Keys.h"
-#include "platform/update/Appcast.h"
 #include "platform/update/ArchiveExtractor.h"
 #include "platform/update/ArchiveSigner.h"
 #include "platform/update/ArchiveVerifier.h"
@@ -102,7 +101,7 @@ TEST_F(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
 
 // The release tool makes the keys and prints the attributes a feed carries; the updater
 // must accept exactly what it prints.
-TEST_F(ArchiveVerifierTest, ReleaseToolSignaturesVerifyThroughTheFeed) {
+TEST_F(ArchiveVerifierTest, ReleaseToolKeysAndSignaturesVerify) {
   const std::string tool = CODESIGN_TOOL;
   const auto [publicKeyText, keygenStatus] =
       run(tool + " generate-update-keys " + (dir / "update.secret").string() + " " +
@@ -116,16 +115,13 @@ TEST_F(ArchiveVerifierTest, ReleaseToolSignaturesVerifyThroughTheFeed) {
   const auto [attributes, signStatus] =
       run(tool + " sign-update " + archive.string() + " --key " + (dir / "update.secret").string());
   ASSERT_EQ(signStatus, 0);
-  EXPECT_TRUE(std::regex_match(attributes, std::regex("sparkle:edSignature=\"[A-Za-z0-9+/=]{88}\" "
-                                                      "length=\"5000\"\n")))
+  // The updater tests serve enclosureAttributes(), which the tool prints, in their feeds.
+  std::smatch signature;
+  ASSERT_TRUE(std::regex_match(
+      attributes, signature,
+      std::regex("sparkle:edSignature=\"([A-Za-z0-9+/=]{88})\" length=\"5000\"\n")))
       << attributes;
-  const auto items = parseAppcast(
-      R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
-      "<item><sparkle:version>9</sparkle:version><enclosure url=\"https://example.org/z.tar.gz\" " +
-      attributes + "/></item></channel></rss>");
-  ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0].enclosure->length, 5000u);
-  EXPECT_EQ(problemOf(verifyArchive(archive, items[0].enclosure->edSignature, *publicKey)), "");
+  EXPECT_EQ(problemOf(verifyArchive(archive, signature[1].str(), *publicKey)), "");
 }
 
 // An install tree as a release packs it, with the kinds of entry one has.
