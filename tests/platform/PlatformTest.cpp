@@ -6,13 +6,8 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <optional>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "platform/error/Error.h"
 #include "platform/journal/UnifiedLog.h"
@@ -79,77 +74,59 @@ TEST(SystemInfo, ModelComesFromTheFirmwareOrIsUnknown) {
   EXPECT_EQ(SystemInfo::model(dir / "missing"), "unknown");
 }
 
-struct ExportEntry {
-  std::uint64_t monotonicUsec;
-  std::string boot;
-  pid_t pid;
-  std::string subsystem;
-  std::string category;
-  std::optional<std::string> message;
-};
-
 std::string bootIdText(sd_id128_t id) {
   std::array<char, SD_ID128_STRING_MAX> text{};
   return sd_id128_to_string(id, text.data());
 }
 
-std::optional<std::filesystem::path> journalRemote() {
-  for (const char* candidate :
-       {"/lib/systemd/systemd-journal-remote", "/usr/lib/systemd/systemd-journal-remote"}) {
-    if (std::filesystem::exists(candidate)) return candidate;
-  }
-  return std::nullopt;
-}
-
-// Writes a real journal file: systemd-journal-remote reads the export format on stdin.
-void writeJournal(const std::filesystem::path& remote, const std::filesystem::path& file,
-                  const std::vector<ExportEntry>& entries) {
-  const std::string command = remote.string() + " --output=" + file.string() + " -";
-  std::string text;
-  std::uint64_t realtimeUsec = 1'700'000'000'000'000;
-  for (const auto& entry : entries) {
-    text += "__REALTIME_TIMESTAMP=" + std::to_string(++realtimeUsec) +
-            "\n__MONOTONIC_TIMESTAMP=" + std::to_string(entry.monotonicUsec) +
-            "\n_BOOT_ID=" + entry.boot + "\n_PID=" + std::to_string(entry.pid) +
-            "\nZEPHRO_SUBSYSTEM=" + entry.subsystem + "\nZEPHRO_CATEGORY=" + entry.category + "\n";
-    if (entry.message) text += "MESSAGE=" + *entry.message + "\n";
-    text += "\n";
-  }
-  FILE* const pipe = popen(command.c_str(), "w");
-  ASSERT_NE(pipe, nullptr);
-  const std::size_t written = std::fwrite(text.data(), 1, text.size(), pipe);
-  const int status = pclose(pipe);
-  EXPECT_EQ(written, text.size());
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+// One entry of the journal's export format; no message when it is empty.
+std::string exportEntry(std::uint64_t monotonicUsec, const std::string& boot, pid_t pid,
+                        const std::string& subsystem, const std::string& category,
+                        const std::string& message) {
+  static std::uint64_t realtimeUsec = 1'700'000'000'000'000;
+  return "__REALTIME_TIMESTAMP=" + std::to_string(++realtimeUsec) +
+         "\n__MONOTONIC_TIMESTAMP=" + std::to_string(monotonicUsec) + "\n_BOOT_ID=" + boot +
+         "\n_PID=" + std::to_string(pid) + "\nZEPHRO_SUBSYSTEM=" + subsystem +
+         "\nZEPHRO_CATEGORY=" + category + "\n" +
+         (message.empty() ? "" : "MESSAGE=" + message + "\n") + "\n";
 }
 
 TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
-  const auto remote = journalRemote();
-  if (!remote) GTEST_SKIP() << "systemd-journal-remote is not installed (scripts/install-deps)";
+  std::filesystem::path remote = "/lib/systemd/systemd-journal-remote";
+  if (!std::filesystem::exists(remote)) remote = "/usr/lib/systemd/systemd-journal-remote";
+  if (!std::filesystem::exists(remote)) {
+    GTEST_SKIP() << "systemd-journal-remote is not installed (scripts/install-deps)";
+  }
   sd_id128_t boot{};
   ASSERT_EQ(sd_id128_get_boot(&boot), 0);
   sd_id128_t otherBoot{};
   ASSERT_EQ(sd_id128_randomize(&otherBoot), 0);
   const std::string thisBoot = bootIdText(boot);
+  const std::string app = "com.zephro.app";
   constexpr pid_t pid = 4242;
-  constexpr std::string_view app = "com.zephro.app";
 
   // Each kept line sits among the entries that must be left out.
-  std::vector<ExportEntry> entries{{500'000, thisBoot, pid, std::string(app), "app", "too early"}};
+  std::string entries = exportEntry(500'000, thisBoot, pid, app, "app", "too early");
   std::vector<std::string> kept;
   for (std::uint64_t i = 0; i < 450; ++i) {
     const std::uint64_t at = 2'000'000 + (i * 10);
     const std::string category = i % 2 == 0 ? "app" : "fans";
     const std::string message = "line " + std::to_string(i);
-    entries.push_back({at, thisBoot, pid, std::string(app), category, message});
-    entries.push_back({at + 1, thisBoot, pid, "com.zephro.helper", "app", "other subsystem"});
-    entries.push_back({at + 2, thisBoot, pid + 1, std::string(app), "app", "other pid"});
-    entries.push_back({at + 3, bootIdText(otherBoot), pid, std::string(app), "app", "other boot"});
-    entries.push_back({at + 4, thisBoot, pid, std::string(app), "app", std::nullopt});
+    entries += exportEntry(at, thisBoot, pid, app, category, message) +
+               exportEntry(at + 1, thisBoot, pid, "com.zephro.helper", "app", "other subsystem") +
+               exportEntry(at + 2, thisBoot, pid + 1, app, "app", "other pid") +
+               exportEntry(at + 3, bootIdText(otherBoot), pid, app, "app", "other boot") +
+               exportEntry(at + 4, thisBoot, pid, app, "app", "");
     kept.push_back("[" + category + "] " + message);
   }
   const testing::TempDir dir;
-  writeJournal(*remote, dir / "x.journal", entries);
+  // A real journal file: systemd-journal-remote reads the export format on stdin.
+  const std::string command = remote.string() + " --output=" + (dir / "x.journal").string() + " -";
+  FILE* const pipe = popen(command.c_str(), "w");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(std::fwrite(entries.data(), 1, entries.size(), pipe), entries.size());
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   std::ofstream(dir / "garbage.journal") << "not a journal\n";
 
   const struct {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <string>
 
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/InfoDictionary.h"
@@ -84,9 +83,7 @@ TEST(StringsTableTest, DecodesUtf8AndUtf16WithByteOrderMarksAndReplacesInvalidBy
   ASSERT_TRUE(odd.error().has_value());
 
   // A stray continuation byte, an overlong slash, an encoded surrogate and a truncated tail.
-  const StringsTable invalid =
-      StringsTable::parse("\"k\" = \"a\x80z \xC0\xAF \xED\xA0\x80 \xE6\x97\";");
-  EXPECT_EQ(invalid.entries(),
+  EXPECT_EQ(StringsTable::parse("\"k\" = \"a\x80z \xC0\xAF \xED\xA0\x80 \xE6\x97\";").entries(),
             (Entries{{"k", "a\uFFFDz \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD \uFFFD\uFFFD"}}));
 }
 
@@ -195,6 +192,7 @@ TEST_F(BundleTest, ResourceRootPicksTheSystemsChoiceAmongItsLocalizations) {
         << ::testing::PrintToString(c.preferred);
   }
 
+  // No fallback to another table: a key the preferred one lacks answers itself.
   const Bundle german(dir.path(), {"de-CH"});
   EXPECT_EQ(german.localizedString("popover_about", "popover_about"), "Über Zephro");
   EXPECT_EQ(german.localizedString("only_en", "only_en"), "only_en");
@@ -258,10 +256,9 @@ TEST(InfoDictionaryTest, KeysReadOnlyWithTheirOwnType) {
   EXPECT_EQ(info.boolean("SUEnableAutomaticChecks"), true);
   EXPECT_EQ(info.number("SUScheduledCheckInterval"), 3600.0);
   EXPECT_EQ(info.number("CFBundleVersion"), std::nullopt);
-  EXPECT_EQ(info.string("SUEnableAutomaticChecks"), std::nullopt);
-  EXPECT_EQ(info.string("missing"), std::nullopt);
-  EXPECT_FALSE(info.contains("list"));
-  EXPECT_FALSE(info.contains("none"));
+  for (const char* absent : {"SUEnableAutomaticChecks", "missing"})
+    EXPECT_EQ(info.string(absent), std::nullopt) << absent;
+  for (const char* unsupported : {"list", "none"}) EXPECT_FALSE(info.contains(unsupported));
 
   for (const char* broken : {"", "[1, 2]", "\"text\"", R"({"CFBundleVersion": "12")", "\xff"}) {
     EXPECT_TRUE(InfoDictionary::parse(broken).empty()) << broken;

@@ -4,9 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/log/Format.h"
 #include "platform/log/Log.h"
@@ -16,18 +14,17 @@ namespace {
 
 using namespace format;
 
-TEST(Format, ShortestDoubleKeepsWholeValuesAsDecimalsAndRoundTrips) {
-  EXPECT_EQ(shortestDouble(6500), "6500.0");
-  EXPECT_EQ(shortestDouble(0), "0.0");
-  EXPECT_EQ(shortestDouble(2317.5), "2317.5");
-  EXPECT_EQ(shortestDouble(0.1), "0.1");
-  EXPECT_EQ(shortestDouble(-1.0), "-1.0");
-  EXPECT_EQ(shortestDouble(std::numeric_limits<double>::quiet_NaN()), "nan");
-  EXPECT_EQ(shortestDouble(std::numeric_limits<double>::infinity()), "inf");
-}
-
 // Lists and other formats are checked through the helper's log lines; here only the edges.
-TEST(Format, PrintfOfNothingIsEmptyAndErrorTextMatchesStrerror) {
+TEST(Format, ShortestDoublesKeepWholeValuesAsDecimalsAndErrorTextMatchesStrerror) {
+  const std::pair<double, const char*> doubles[] = {
+      {6500, "6500.0"},
+      {0, "0.0"},
+      {2317.5, "2317.5"},
+      {0.1, "0.1"},
+      {-1.0, "-1.0"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan"},
+      {std::numeric_limits<double>::infinity(), "inf"}};
+  for (const auto& [value, text] : doubles) EXPECT_EQ(shortestDouble(value), text);
   EXPECT_EQ(printf("%s", ""), "");
   EXPECT_EQ(errorText(ENOENT), "No such file or directory");
   EXPECT_EQ(errorText(EACCES), std::strerror(EACCES));
@@ -87,14 +84,14 @@ TEST(LogCapture, RecordsEachLinesChannelAndLevel) {
 
 TEST(LogCapture, KeepsEveryLineWrittenFromManyThreads) {
   Capture capture;
-  std::vector<std::thread> threads;
-  threads.reserve(4);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
-      for (int i = 0; i < 250; ++i) write("line");
-    });
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([] {
+        for (int i = 0; i < 250; ++i) write("line");
+      });
+    }
   }
-  for (auto& thread : threads) thread.join();
   EXPECT_EQ(capture.lines().size(), 1000U);
 }
 
