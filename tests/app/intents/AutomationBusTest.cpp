@@ -1,29 +1,147 @@
-// Automation as scripts reach it: the application's bus object on a private bus, over
-// the real helper on an emulated machine. What reaches the fans is read back from the
-// emulated machine.
+// Automation as scripts reach it: the application's bus object as the tray application
+// serves it (the name, the org.freedesktop.Application actions and com.zephro.Intents1) on a
+// private bus, over a view model talking to the real helper on an emulated machine, called
+// from another connection or by zephroctl run as its own process. What reaches the fans is
+// read back from the emulated machine.
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
 #include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 #include <fstream>
 
+#include "app/intents/FanIntents.h"
 #include "app/intents/FanModeEntity.h"
 #include "app/intents/IntentsAdaptor.h"
 #include "app/presets/PresetStore.h"
+#include "app/services/AppUpdateManager.h"
+#include "app/shell/Automation.h"
+#include "app/shell/QuitCoordinator.h"
+#include "app/shell/SingleInstance.h"
+#include "app/ui/LocalizationManager.h"
 #include "platform/defaults/DefaultsKeys.h"
 #include "platform/log/Log.h"
+#include "platform/servicemanager/DevelopmentServiceManager.h"
+#include "platform/smc/EmulatedSmc.h"
 #include "tests/app/core/TaskRunner.h"
-#include "tests/app/intents/AutomationOnBus.h"
+#include "tests/app/services/QuietUpdater.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/TempDir.h"
 
 namespace zephro {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::AutomationOnBus;
+
+DevelopmentLayout layoutIn(const testing::TempDir& dir,
+                           const std::filesystem::path& machineProfile) {
+  auto layout = testing::testHelperLayout(dir / "runtime", dir / "helper.sock");
+  if (!machineProfile.empty()) layout.machineProfile = machineProfile;
+  return layout;
+}
+
+// The application counts as launched once the test says so.
+struct AutomationOnBus {
+  // machineProfile: a profile file; empty for the two-fan MacBookPro16,1.
+  explicit AutomationOnBus(const std::filesystem::path& machineProfile = {},
+                           FanIntentsOptions options = {})
+      : layout(layoutIn(dir, machineProfile)),
+        services(layout, runner,
+                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
+                 StartupSettingsOpener(runner, "", "")),
+        vm(services, testing::quickOptions(), layout.socketPath.string()),
+        caller(bus.connect(QStringLiteral("caller"))),
+        instance(bus.connect(QStringLiteral("application"))),
+        localization(vm.defaults, [] { return QStringList{QStringLiteral("en-US")}; }, {}),
+        updates(
+            [](std::shared_ptr<update::UserDriver> driver, update::UpdaterDelegate&) {
+              return std::make_unique<testing::QuietUpdater>(std::move(driver));
+            },
+            localization, [](const QUrl&) {}) {
+    (void)instance.claim({});
+    automation = std::make_unique<Automation>(
+        instance,
+        Automation::Parts{.application = [this]() -> FanControlViewModel* {
+                            return launched ? vm.viewModel.get() : nullptr;
+                          },
+                          .client = *vm.client,
+                          .defaults = vm.defaults,
+                          .presets = vm.viewModel->presetStore(),
+                          .updates = updates,
+                          .quit = quit,
+                          .localization = localization},
+        options);
+  }
+  ~AutomationOnBus() {
+    automation.reset();
+    // Never leave a helper running, whatever the test did.
+    (void)services.daemonService(kHelperPlistName)->unregisterService();
+  }
+
+  [[nodiscard]] FanControlViewModel& model() const { return *vm.viewModel; }
+  // Registers and starts the helper and waits for the first poll to connect.
+  [[nodiscard]] bool installHelper() const {
+    return testing::awaitTask(model().installHelper()).succeeded() &&
+           model().connectionState() == ConnectionState::connected();
+  }
+  // Stops the helper: every later request fails to reach it.
+  void stopHelper() {
+    model().stopRefreshing();
+    (void)services.daemonService(kHelperPlistName)->unregisterService();
+    vm.client->invalidateConnection();
+  }
+  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
+    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
+                                              layout.machineStateFile());
+  }
+
+  // A call from another connection, answered while this thread's event loop turns.
+  [[nodiscard]] QDBusMessage call(const QString& interface, const QString& method,
+                                  const QVariantList& arguments = {}) {
+    auto message = QDBusMessage::createMethodCall(QString::fromLatin1(kApplicationBusName),
+                                                  QString::fromLatin1(kApplicationObjectPath),
+                                                  interface, method);
+    message.setArguments(arguments);
+    const QDBusPendingCall pending = caller.asyncCall(message, 60000);
+    (void)testing::spinUntil([&] { return pending.isFinished(); });
+    return pending.reply();
+  }
+  [[nodiscard]] QDBusMessage intents(const QString& method, const QVariantList& arguments = {}) {
+    return call(QString::fromLatin1(kIntentsInterface), method, arguments);
+  }
+  [[nodiscard]] QDBusMessage activateAction(const QString& name,
+                                            const QVariantList& parameter = {}) {
+    return call(QStringLiteral("org.freedesktop.Application"), QStringLiteral("ActivateAction"),
+                {name, QVariant::fromValue(parameter), QVariantMap{}});
+  }
+  [[nodiscard]] QVariant property(const QString& name) {
+    const auto reply = call(QStringLiteral("org.freedesktop.DBus.Properties"),
+                            QStringLiteral("Get"), {QString::fromLatin1(kIntentsInterface), name});
+    return reply.arguments().value(0);
+  }
+
+  testing::TempDir dir;
+  DevelopmentLayout layout;
+  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
+  DevelopmentServiceManager services;
+  testing::ViewModelOnSocket vm;
+  testing::PrivateBus bus;
+  QDBusConnection caller;
+  SingleInstance instance;
+  LocalizationManager localization;
+  AppUpdateManager updates;
+  QuitCoordinator quit{[]() -> QCoro::Task<> { co_return; }};
+  bool launched = false;
+  std::unique_ptr<Automation> automation;
+};
 
 QString errorOf(const QDBusMessage& reply) {
   return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString();
@@ -80,7 +198,7 @@ class PropertiesListener : public QObject {
 
 struct Launched : AutomationOnBus {
   explicit Launched(std::filesystem::path machine = {}) : AutomationOnBus(std::move(machine)) {
-    finishLaunching();
+    launched = true;
   }
 };
 
@@ -173,7 +291,7 @@ TEST(Automation, StatusIsTheFastestFanAndTheTemperatureInTheUsersUnit) {
       (QVariantList{qint64(2400), 50.0, "C",
                     "Your fans are running at 2400 RPM, and the system temperature is 50°C."}));
 
-  steady.defaults().setBool(QString::fromLatin1(defaults::useFahrenheit.name), true);
+  steady.vm.defaults.setBool(QString::fromLatin1(defaults::useFahrenheit.name), true);
   EXPECT_EQ(steady.intents("GetFanStatus").arguments().value(3).toString(),
             "Your fans are running at 2400 RPM, and the system temperature is 122°F.");
 
@@ -231,9 +349,9 @@ TEST(Automation, ShortcutsFollowThePresetsAndTheUpdateStateIsReadable) {
 
   // Saving the presets announces the new phrases.
   PropertiesListener listener;
-  ASSERT_TRUE(app.caller().connect(QString(), QString::fromLatin1(kApplicationObjectPath),
-                                   "org.freedesktop.DBus.Properties", "PropertiesChanged",
-                                   &listener, SLOT(changed(QString, QVariantMap, QStringList))));
+  ASSERT_TRUE(app.caller.connect(QString(), QString::fromLatin1(kApplicationObjectPath),
+                                 "org.freedesktop.DBus.Properties", "PropertiesChanged", &listener,
+                                 SLOT(changed(QString, QVariantMap, QStringList))));
   app.model().presetStore().add(percentagePreset("Night", 30));
   EXPECT_EQ(shortcuts()[0].phrases.size(), 12);
   EXPECT_TRUE(shortcuts()[0].phrases.contains("Switch Zephro to Night"));
@@ -264,7 +382,7 @@ TEST(Automation, TheDesktopFilesActionsAreActionsOfTheApplication) {
   const auto actions = actionsLine.front().mid(8).split(';', Qt::SkipEmptyParts);
   EXPECT_EQ(actions, (QStringList{"auto", "max"}));
   for (const auto& action : actions) {
-    EXPECT_TRUE(app.automation().actions().names().contains(action)) << action.toStdString();
+    EXPECT_TRUE(app.automation->actions().names().contains(action)) << action.toStdString();
   }
   QSettings service(QString::fromLatin1(ZEPHRO_BINARY_DIR) + "/app/com.zephro.app.service",
                     QSettings::IniFormat);
@@ -274,9 +392,120 @@ TEST(Automation, TheDesktopFilesActionsAreActionsOfTheApplication) {
 TEST(Automation, ActionsWaitForTheApplicationToFinishLaunching) {
   AutomationOnBus app;
   ASSERT_TRUE(app.installHelper());
-  QTimer::singleShot(200, [&app] { app.finishLaunching(); });
+  QTimer::singleShot(200, [&app] { app.launched = true; });
   EXPECT_EQ(dialogOf(app.intents("SetFanMode", {"max"})), "Zephro is now set to Max.");
   EXPECT_TRUE(app.machine()->isFanForced(0));
+}
+
+struct Run {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+// The test's own event loop answers the calls while zephroctl waits for them.
+Run zephroctl(const QString& busAddress, const QStringList& arguments) {
+  QProcess process;
+  auto environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(ZEPHROCTL_BINARY), arguments);
+  EXPECT_TRUE(process.waitForStarted(60000));
+  EXPECT_TRUE(testing::spinUntil([&] { return process.state() == QProcess::NotRunning; }, 120s));
+  return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+          QString::fromUtf8(process.readAllStandardError())};
+}
+
+TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
+  Launched app;
+  ASSERT_TRUE(app.installHelper());
+  const auto night = percentagePreset("Night", 30);
+  const auto nightOwl = percentagePreset("Night Owl", 40);
+  app.model().presetStore().setPresets({night, nightOwl});
+
+  const struct {
+    QStringList arguments;
+    int exitCode;
+    QString out;
+    QString err;
+  } cases[] = {
+      {{"mode", "max"}, 0, "Zephro is now set to Max.\n", ""},
+      {{"mode", "Night"}, 0, "Zephro is now set to Night.\n", ""},
+      {{"mode", night.idText().toLower()}, 0, "Zephro is now set to Night.\n", ""},
+      {{"mode", "owl"}, 0, "Zephro is now set to Night Owl.\n", ""},
+      {{"mode", "Day"}, 3, "", "The preset “Day” no longer exists.\n"},
+      {{"mode", "nig"},
+       2,
+       "",
+       "zephroctl: “nig” names more than one mode (Night, Night Owl); give its id, as zephroctl "
+       "modes lists it.\n"},
+      {{"slower", "5"}, 0, "Fan speed lowered by 5%.\n", ""},
+      {{"faster"}, 0, "Fan speed raised by 10%.\n", ""},
+      {{"faster", "80"}, 2, "", "zephroctl: the step is a whole percent from 1 to 75, not “80”.\n"},
+      {{"modes", "owl"}, 0, nightOwl.idText() + "\tNight Owl\n", ""},
+      {{"modes"},
+       0,
+       "system\tAuto\nmax\tMax\n" + night.idText() + "\tNight\n" + nightOwl.idText() +
+           "\tNight Owl\n",
+       ""},
+      {{"update", "status"}, 0, "idle\n", ""},
+      {{"mode", "auto"}, 0, "Zephro is now set to Auto.\n", ""},
+  };
+  for (const auto& [arguments, exitCode, out, err] : cases) {
+    const auto run = zephroctl(app.bus.address(), arguments);
+    EXPECT_EQ(run.exitCode, exitCode) << arguments.join(' ').toStdString();
+    EXPECT_EQ(run.out.toStdString(), out.toStdString()) << arguments.join(' ').toStdString();
+    EXPECT_EQ(run.err.toStdString(), err.toStdString()) << arguments.join(' ').toStdString();
+  }
+  EXPECT_FALSE(app.machine()->isFanForced(0));
+
+  const auto status = zephroctl(app.bus.address(), {"status", "--json"});
+  EXPECT_EQ(status.exitCode, 0);
+  EXPECT_TRUE(status.out.startsWith("{\"rpm\":")) << status.out.toStdString();
+  EXPECT_TRUE(status.out.endsWith(",\"unit\":\"C\"}\n")) << status.out.toStdString();
+  const auto shortcuts = zephroctl(app.bus.address(), {"shortcuts"});
+  EXPECT_TRUE(shortcuts.out.startsWith("Set Fan Mode\n  Zephro on Auto\n"))
+      << shortcuts.out.toStdString();
+  EXPECT_TRUE(shortcuts.out.contains("  Switch Zephro to Night Owl\n"));
+  EXPECT_TRUE(
+      shortcuts.out.endsWith("Decrease Speed\n  Decrease fan speed in Zephro\n  Turn down "
+                             "the fans in Zephro\n  Zephro slower\n"));
+
+  EXPECT_EQ(zephroctl(app.bus.address(), {"update", "check"}).exitCode, 0);
+  ASSERT_TRUE(testing::spinUntil(
+      [&] { return app.updates.state().kind() == AppUpdateState::Kind::upToDate; }, 30s));
+  EXPECT_EQ(zephroctl(app.bus.address(), {"update", "status"}).out, "upToDate\n");
+
+  app.stopHelper();
+  const auto unreachable = zephroctl(app.bus.address(), {"mode", "max"});
+  EXPECT_EQ(unreachable.exitCode, 5);
+  EXPECT_EQ(unreachable.err,
+            "Zephro can't reach its helper. Open Zephro and make sure the helper is enabled.\n");
+}
+
+TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
+  AutomationOnBus notLaunched({}, FanIntentsOptions{.launchTimeout = 300ms});
+  const auto notReady = zephroctl(notLaunched.bus.address(), {"faster", "5"});
+  EXPECT_EQ(notReady.exitCode, 4);
+  EXPECT_EQ(notReady.err.toStdString(), "Zephro isn't ready yet. Try again in a moment.\n");
+
+  const testing::PrivateBus nobody;
+  const struct {
+    const char* what;
+    QString address;
+    QStringList arguments;
+    int exitCode;
+  } cases[] = {
+      {"no bus", "unix:path=/nonexistent/bus", {"status"}, 6},
+      {"a bus without Zephro", nobody.address(), {"status"}, 6},
+      {"no command", notLaunched.bus.address(), {}, 2},
+      {"unknown command", notLaunched.bus.address(), {"warp"}, 2},
+      {"bad update", notLaunched.bus.address(), {"update", "now"}, 2},
+      {"help", "unix:path=/nonexistent/bus", {"--help"}, 0},
+  };
+  for (const auto& [what, address, arguments, exitCode] : cases) {
+    EXPECT_EQ(zephroctl(address, arguments).exitCode, exitCode) << what;
+  }
 }
 
 }  // namespace
