@@ -160,24 +160,6 @@ TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   EXPECT_NEAR(smc.fanActual(0), idle, 50.0);
 }
 
-TEST(EmulatedSmc, ThermalDaemonTakesModeKeysBackUnlessUnlocked) {
-  auto laptop = emulated("macbookpro18-1");
-  EXPECT_EQ(laptop.modeValue(0), 3);
-  set(laptop, "F0md", {1});
-  EXPECT_EQ(laptop.modeValue(0), 3);
-  set(laptop, "Ftst", {1});
-  EXPECT_EQ(laptop.ftst(), 1);
-  set(laptop, "F0md", {1});
-  EXPECT_EQ(laptop.modeValue(0), 1);
-  EXPECT_EQ(info(laptop, "F0Md").status, kIOReturnNotFound);
-  EXPECT_EQ(info(laptop, "F0Tg").block.keyInfo.dataType, kTypeFlt);
-
-  auto mini = emulated("macmini9-1");
-  set(mini, "F0Md", {1});
-  EXPECT_EQ(mini.modeValue(0), 3);
-  EXPECT_EQ(mini.ftst(), std::nullopt);
-}
-
 TEST(MachineProfile, RejectsProfilesTheEmulatorCouldNotRun) {
   const auto error = [](const std::string& json) {
     try {
@@ -198,19 +180,6 @@ TEST(MachineProfile, RejectsProfilesTheEmulatorCouldNotRun) {
   EXPECT_EQ(error(R"({"model":"X","thermal":{"timeConstant":0}})"),
             "\"thermal\" needs cooling >= 0, timeConstant > 0 and curveHigh > curveLow");
   EXPECT_EQ(error(R"({"model":"X","fans":[{"max":1e999}]})"), "not valid JSON");
-}
-
-TEST(EmulatedSmc, InjectedFaultsFailOnceOrAlways) {
-  auto smc = emulated();
-  smc.injectFault("F0Ac", Command::readValue, kIOReturnError, 1);
-  smc.injectFault("F0Tg", Command::writeValue, kIOReturnNotPrivileged);
-  EXPECT_EQ(info(smc, "F0Ac").status, kIOReturnSuccess);
-  EXPECT_EQ(read(smc, "F0Ac").status, kIOReturnError);
-  EXPECT_EQ(read(smc, "F0Ac").status, kIOReturnSuccess);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(write(smc, "F0Tg", fpe2(3000)), kIOReturnNotPrivileged);
-  smc.clearFaults();
-  set(smc, "F0Tg", fpe2(3000));
-  EXPECT_EQ(smc.fanTarget(0), 3000.0);
 }
 
 TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesAndSurvivesARestart) {

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <fstream>
-#include <sstream>
 
 namespace zephro::testing {
 namespace {
@@ -31,13 +30,6 @@ std::string numbered(const std::string& prefix, int number, const std::string& s
 }
 
 }  // namespace
-
-std::string contentOf(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void putFile(const std::filesystem::path& path, const std::string& content) {
   std::filesystem::create_directories(path.parent_path());

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace zephro::testing {
 
 // The folders the kernel's Apple SMC drivers make, as they make them.
@@ -29,7 +31,9 @@ struct FakeSensor {
   int millidegrees = 0;
 };
 
-[[nodiscard]] std::string contentOf(const std::filesystem::path& path);
+[[nodiscard]] inline std::string contentOf(const std::filesystem::path& path) {
+  return readFile(path);
+}
 void putFile(const std::filesystem::path& path, const std::string& content);
 
 // One driver's folders under a sysfs root, made from the layout's description: every
