@@ -12,7 +12,6 @@ namespace zephro {
 // aggregate initialisation inside a co_await expression twice (a lambda with captures,
 // `Aggregate{...}`); other temporaries are destroyed once, but no argument with a
 // destructor is built inline, so nobody has to tell the kinds apart.
-// tests/app/core/CoAwaitTemporariesTest.cpp shows both.
 
 // The one way to start a task nobody awaits: it runs to its end on its own, and an
 // exception that escapes it is logged as

@@ -1,20 +1,29 @@
 // The view model against an in-process helper on a temp socket, for the situations a
-// real helper cannot be made to produce: failing polls, changing fan counts, held
-// replies, refused changes.
+// real helper cannot be made to produce (failing polls, changing fan counts, held
+// replies, refused changes), and once against the real com.zephro.helper; the headless
+// front end over it; the logind wake source on a private bus where the test plays logind.
 #include "app/viewmodel/FanControlViewModel.h"
 
 #include <gtest/gtest.h>
 
+#include <QDBusMessage>
 #include <QSignalSpy>
+#include <csignal>
+#include <cstring>
 #include <limits>
 
 #include "app/core/RemoteError.h"
 #include "app/viewmodel/FanPercentage.h"
+#include "app/viewmodel/HeadlessApp.h"
 #include "platform/log/Log.h"
+#include "platform/servicemanager/DevelopmentServiceManager.h"
+#include "platform/smc/EmulatedSmc.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/app/viewmodel/ViewModelFixture.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/ScriptedHelper.h"
 
 namespace zephro {
@@ -444,6 +453,175 @@ TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
   EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::max()),
             (std::vector<int>{100, 100}));
   EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::min()), (std::vector<int>{25, 25}));
+}
+
+struct Headless : Harness {
+  explicit Headless(std::vector<FanInfoDTO> fans = {}) : Harness(std::move(fans)) {}
+
+  std::vector<std::string> lines;
+  HeadlessApp app{*vm.viewModel, vm.defaults,
+                  [this](const std::string& line) { lines.push_back(line); },
+                  std::chrono::milliseconds(20)};
+};
+
+TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
+  Headless h(twoFans(FanMode::system, 1800, 2200.9));
+  h.helper.celsius = 51.5;
+  EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
+
+  h.app.start();
+  ASSERT_TRUE(testing::spinUntil(
+      [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
+  EXPECT_TRUE(h.vm.viewModel->isRefreshing());
+
+  h.vm.defaults.setBool("useFahrenheit", true);
+  EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
+
+  // Replies come back in order: after one more poll nothing sent before is pending.
+  h.vm.viewModel->stopRefreshing();
+  ASSERT_TRUE(awaitTask(h.vm.viewModel->refresh()).succeeded());
+}
+
+// A closed terminal (SIGHUP) quits like Ctrl-C and SIGTERM: the fans go back first.
+TEST(HeadlessApp, EachQuitSignalHandsTheFansBackOnceThenFinishes) {
+  for (const int signalNumber : {SIGHUP, SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signalNumber));
+    Headless h;
+    h.app.start();
+    h.app.quitOnSignals();
+    QSignalSpy finished(&h.app, &HeadlessApp::quitFinished);
+    const log::Capture capture;
+
+    // The second signal arrives while the first quit is under way and only waits for it.
+    ASSERT_EQ(::raise(signalNumber), 0);
+    ASSERT_EQ(::raise(signalNumber), 0);
+    ASSERT_TRUE(testing::spinUntil([&] { return finished.count() == 1; }));
+    EXPECT_FALSE(h.vm.viewModel->isRefreshing());
+    const auto calls = h.helper.recordedSetModeCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls.front().mode, rawValue(FanMode::system));
+    EXPECT_TRUE(calls.front().percentages.empty());
+    EXPECT_TRUE(capture.contains("[Zephro] Successfully set mode to system on termination."));
+  }
+}
+
+TEST(HeadlessApp, AFailedHandBackIsLogged) {
+  Headless h;
+  h.helper.setModeError = kSmcError;
+  const log::Capture capture;
+  ASSERT_TRUE(awaitTask(h.app.quit()).succeeded());
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] Failed to set mode to system on termination: Error Domain=SMCErrorDomain Code=1 "
+      "\"Could not open connection to AppleSMC.\" "
+      "UserInfo={NSLocalizedDescription=Could not open connection to AppleSMC.}"));
+}
+
+TEST(HeadlessApp, TheLaunchCheckShowsApprovalOrWarns) {
+  FakeServiceManager services;
+  ViewModelOnSocket vm(services);  // nothing listens: the check registers the helper
+  services.scriptStatus({{static_cast<int>(ServiceStatus::requiresApproval)}});
+  ASSERT_TRUE(awaitTask(runLaunchCheck(*vm.viewModel)).succeeded());
+  EXPECT_EQ(vm.viewModel->connectionState(), ConnectionState::needsApproval());
+
+  const log::Capture capture;
+  services.scriptStatus({{9}});
+  ASSERT_TRUE(awaitTask(runLaunchCheck(*vm.viewModel)).succeeded());
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] WARNING: Helper launch check failed: Unable to register the helper: Unknown "
+      "helper status: 9"));
+}
+
+void prepareForSleep(QDBusConnection& logind, bool sleeping) {
+  auto signal = QDBusMessage::createSignal("/org/freedesktop/login1",
+                                           "org.freedesktop.login1.Manager", "PrepareForSleep");
+  signal << sleeping;
+  ASSERT_TRUE(logind.send(signal));
+}
+
+TEST(LogindWakeSource, ReportsOnlyTheEndOfSleepFromLogind) {
+  testing::PrivateBus bus;
+  ASSERT_TRUE(bus.isRunning());
+  LogindWakeSource source(bus.connect("listener"));
+  ASSERT_TRUE(source.isListening());
+  QSignalSpy wakes(&source, &WakeSource::didWake);
+
+  // Someone other than logind announcing the same signal is not listened to.
+  QDBusConnection impostor = bus.connect("logind");
+  prepareForSleep(impostor, false);
+  ASSERT_TRUE(impostor.registerService("org.freedesktop.login1"));
+  prepareForSleep(impostor, true);
+  prepareForSleep(impostor, false);
+
+  ASSERT_TRUE(testing::spinUntil([&] { return wakes.count() >= 1; }));
+  keepTurning(200ms);
+  EXPECT_EQ(wakes.count(), 1);
+}
+
+struct RealHelper {
+  RealHelper()
+      : layout(testing::testHelperLayout(dir / "runtime", dir / "helper.sock")),
+        services(layout, runner,
+                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
+                 StartupSettingsOpener(runner, "", "")),
+        vm(services, testing::quickOptions(), layout.socketPath.string()) {}
+  ~RealHelper() {
+    // Never leave a helper running, whatever the test did.
+    (void)services.daemonService(kHelperPlistName)->unregisterService();
+  }
+
+  FanControlViewModel& model() const { return *vm.viewModel; }
+  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
+    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
+                                              layout.machineStateFile());
+  }
+
+  testing::TempDir dir;
+  DevelopmentLayout layout;
+  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
+  DevelopmentServiceManager services;
+  testing::ViewModelOnSocket vm;
+};
+
+TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
+  RealHelper h;
+  auto& model = h.model();
+  const log::Capture capture;
+  ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
+  EXPECT_TRUE(capture.contains("[Zephro] Helper registered with SMAppService. Status: 1"));
+  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
+  const auto fans = model.fans();
+  ASSERT_EQ(fans.size(), 2u);
+  EXPECT_EQ(fans[1].maxRPM(), 6100);
+  EXPECT_GT(model.systemTemperature(), 20);
+  EXPECT_LT(model.systemTemperature(), 110);
+
+  ASSERT_TRUE(awaitTask(model.setMaxMode()).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::max);
+  EXPECT_EQ(model.sliderPercentages(), (QList<int>{100, 100}));
+  {
+    const auto machine = h.machine();
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_DOUBLE_EQ(machine->fanTarget(i), fans[i].maxRPM()) << "fan " << i;
+      EXPECT_TRUE(machine->isFanForced(i)) << "fan " << i;
+      EXPECT_EQ(machine->modeValue(i), 1) << "fan " << i;
+    }
+  }
+
+  ASSERT_TRUE(awaitTask(model.setPercentage(0, 50)).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0),
+                   fans[0].minRPM() + (fans[0].maxRPM() - fans[0].minRPM()) / 2);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
+
+  ASSERT_TRUE(awaitTask(model.setSystemMode()).succeeded());
+  EXPECT_EQ(model.activeMode(), FanMode::system);
+  {
+    const auto machine = h.machine();
+    EXPECT_EQ(machine->forceMask(), 0);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(machine->modeValue(i), 0) << "fan " << i;
+  }
+  ASSERT_TRUE(awaitTask(model.refresh()).succeeded());
+  EXPECT_EQ(model.fans()[0].mode(), FanMode::system);
 }
 
 }  // namespace
