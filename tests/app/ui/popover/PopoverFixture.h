@@ -9,6 +9,10 @@
 #include "app/services/AppUpdateManager.h"
 #include "app/ui/popover/PopoverSettings.h"
 #include "app/viewmodel/FanControlViewModel.h"
+#include "protocol/remote/InProcessHelperServer.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/FakeServiceManager.h"
+#include "tests/support/ScriptedHelper.h"
 
 namespace zephro::testing {
 
@@ -24,21 +28,21 @@ class PopoverFixture : public QObject {
   Q_PROPERTY(zephro::FanControlViewModel* viewModel READ viewModel CONSTANT)
   Q_PROPERTY(zephro::PopoverSettings* settings READ settings CONSTANT)
   Q_PROPERTY(zephro::AppUpdateManager* updateManager READ updateManager CONSTANT)
-  /// How many mode changes the helper has received.
+  // The mode changes the helper has received: how many, and the last one's mode raw value
+  // (-1 before the first) and percentages.
   Q_PROPERTY(int setModeCount READ setModeCount NOTIFY helperCalled)
-  /// The mode raw value of the last change received; -1 before the first.
   Q_PROPERTY(int lastMode READ lastMode NOTIFY helperCalled)
-  /// The percentages of the last change received.
   Q_PROPERTY(QVariantList lastPercentages READ lastPercentages NOTIFY helperCalled)
 
  public:
   explicit PopoverFixture(QObject* parent = nullptr);
-  ~PopoverFixture() override;
+  // A poll still on its way ends quietly once its view model is gone.
+  ~PopoverFixture() override { vm_.viewModel->stopRefreshing(); }
 
-  [[nodiscard]] FanControlViewModel* viewModel() const;
-  [[nodiscard]] PopoverSettings* settings() const;
-  [[nodiscard]] AppUpdateManager* updateManager() const;
-  [[nodiscard]] UserDefaults& defaults() const;
+  [[nodiscard]] FanControlViewModel* viewModel() const { return vm_.viewModel.get(); }
+  [[nodiscard]] PopoverSettings* settings() const { return settings_.get(); }
+  [[nodiscard]] AppUpdateManager* updateManager() const { return updates_.get(); }
+  [[nodiscard]] UserDefaults& defaults() { return vm_.defaults; }
   [[nodiscard]] int setModeCount() const;
   [[nodiscard]] int lastMode() const;
   [[nodiscard]] QVariantList lastPercentages() const;
@@ -55,7 +59,7 @@ class PopoverFixture : public QObject {
   // who may not make one, or on a machine whose fan driver only reads.
   Q_INVOKABLE void refuseChanges(int refusal);
   // What the launch check reports when the helper waits for the user's approval.
-  Q_INVOKABLE void requireApproval();
+  Q_INVOKABLE void requireApproval() { vm_.viewModel->showNeedsApproval(); }
   // Adds a preset of one percentage for all fans; returns its id.
   Q_INVOKABLE QString addPreset(const QString& name, int percentage,
                                 const QString& symbol = QString());
@@ -67,8 +71,12 @@ class PopoverFixture : public QObject {
   void helperCalled();
 
  private:
-  struct Parts;
-  std::unique_ptr<Parts> parts_;
+  FakeServiceManager services_;
+  ViewModelOnSocket vm_{services_};
+  ScriptedHelper helper_;
+  InProcessHelperServer server_{vm_.socket, helper_};
+  std::unique_ptr<PopoverSettings> settings_;
+  std::unique_ptr<AppUpdateManager> updates_;
 };
 
 }  // namespace zephro::testing
