@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
