@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -39,15 +40,15 @@ inline Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key,
 }
 
 // Through the struct method, as the helper calls an open client.
-inline Reply send(SysfsUserClient& client, std::uint8_t command, std::string_view key,
-                  std::uint32_t size = 0, Bytes bytes = {}) {
+template <std::derived_from<UserClient> Client>
+Reply send(Client& client, std::uint8_t command, std::string_view key, std::uint32_t size = 0,
+           Bytes bytes = {}) {
   const SMCParamBlock input = paramBlock(command, key, size, bytes);
   std::array<std::byte, kParamBlockSize> in{};
   std::array<std::byte, kParamBlockSize> out{};
   std::memcpy(in.data(), &input, in.size());
-  Reply reply{client.callStructMethod(SysfsUserClient::kConnectionHandle, kSelectorHandleParamBlock,
-                                      in, out),
-              {}};
+  Reply reply{
+      client.callStructMethod(Client::kConnectionHandle, kSelectorHandleParamBlock, in, out), {}};
   std::memcpy(&reply.block, out.data(), out.size());
   return reply;
 }
