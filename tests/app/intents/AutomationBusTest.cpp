@@ -27,12 +27,9 @@
 #include "app/ui/LocalizationManager.h"
 #include "platform/defaults/DefaultsKeys.h"
 #include "platform/log/Log.h"
-#include "platform/servicemanager/DevelopmentServiceManager.h"
-#include "platform/smc/EmulatedSmc.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/app/services/QuietUpdater.h"
-#include "tests/app/viewmodel/ViewModelFixture.h"
-#include "tests/platform/servicemanager/TestHelperLayout.h"
+#include "tests/app/viewmodel/RealHelperFixture.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDir.h"
 
@@ -41,23 +38,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-DevelopmentLayout layoutIn(const testing::TempDir& dir,
-                           const std::filesystem::path& machineProfile) {
-  auto layout = testing::testHelperLayout(dir / "runtime", dir / "helper.sock");
-  if (!machineProfile.empty()) layout.machineProfile = machineProfile;
-  return layout;
-}
-
 // The application counts as launched once the test says so.
-struct AutomationOnBus {
-  // machineProfile: a profile file; empty for the two-fan MacBookPro16,1.
+struct AutomationOnBus : testing::ViewModelOnRealHelper {
   explicit AutomationOnBus(const std::filesystem::path& machineProfile = {},
                            FanIntentsOptions options = {})
-      : layout(layoutIn(dir, machineProfile)),
-        services(layout, runner,
-                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
-                 StartupSettingsOpener(runner, "", "")),
-        vm(services, testing::quickOptions(), layout.socketPath.string()),
+      : ViewModelOnRealHelper(machineProfile),
         caller(bus.connect(QStringLiteral("caller"))),
         instance(bus.connect(QStringLiteral("application"))),
         localization(vm.defaults, [] { return QStringList{QStringLiteral("en-US")}; }, {}),
@@ -80,13 +65,6 @@ struct AutomationOnBus {
                           .localization = localization},
         options);
   }
-  ~AutomationOnBus() {
-    automation.reset();
-    // Never leave a helper running, whatever the test did.
-    (void)services.daemonService(kHelperPlistName)->unregisterService();
-  }
-
-  [[nodiscard]] FanControlViewModel& model() const { return *vm.viewModel; }
   // Registers and starts the helper and waits for the first poll to connect.
   [[nodiscard]] bool installHelper() const {
     return testing::awaitTask(model().installHelper()).succeeded() &&
@@ -97,10 +75,6 @@ struct AutomationOnBus {
     model().stopRefreshing();
     (void)services.daemonService(kHelperPlistName)->unregisterService();
     vm.client->invalidateConnection();
-  }
-  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
-    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
-                                              layout.machineStateFile());
   }
 
   // A call from another connection, answered while this thread's event loop turns.
@@ -128,11 +102,6 @@ struct AutomationOnBus {
     return reply.arguments().value(0);
   }
 
-  testing::TempDir dir;
-  DevelopmentLayout layout;
-  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
-  DevelopmentServiceManager services;
-  testing::ViewModelOnSocket vm;
   testing::PrivateBus bus;
   QDBusConnection caller;
   SingleInstance instance;

@@ -16,13 +16,11 @@
 #include "app/viewmodel/FanPercentage.h"
 #include "app/viewmodel/HeadlessApp.h"
 #include "platform/log/Log.h"
-#include "platform/servicemanager/DevelopmentServiceManager.h"
-#include "platform/smc/EmulatedSmc.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
+#include "tests/app/viewmodel/RealHelperFixture.h"
 #include "tests/app/viewmodel/ViewModelFixture.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
-#include "tests/platform/servicemanager/TestHelperLayout.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScriptedHelper.h"
 
@@ -557,33 +555,8 @@ TEST(LogindWakeSource, ReportsOnlyTheEndOfSleepFromLogind) {
   EXPECT_EQ(wakes.count(), 1);
 }
 
-struct RealHelper {
-  RealHelper()
-      : layout(testing::testHelperLayout(dir / "runtime", dir / "helper.sock")),
-        services(layout, runner,
-                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
-                 StartupSettingsOpener(runner, "", "")),
-        vm(services, testing::quickOptions(), layout.socketPath.string()) {}
-  ~RealHelper() {
-    // Never leave a helper running, whatever the test did.
-    (void)services.daemonService(kHelperPlistName)->unregisterService();
-  }
-
-  FanControlViewModel& model() const { return *vm.viewModel; }
-  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
-    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
-                                              layout.machineStateFile());
-  }
-
-  testing::TempDir dir;
-  DevelopmentLayout layout;
-  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
-  DevelopmentServiceManager services;
-  testing::ViewModelOnSocket vm;
-};
-
 TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
-  RealHelper h;
+  testing::ViewModelOnRealHelper h;
   auto& model = h.model();
   const log::Capture capture;
   ASSERT_TRUE(awaitTask(model.installHelper()).succeeded());
