@@ -27,23 +27,17 @@ class AnsweringHelper final : public HelperProtocol {
 };
 
 void decodeAsReply(const nlohmann::json& arguments) {
+  const auto attempt = [](const auto& decode) {
+    try {
+      (void)decode();
+    } catch (const archive::DecodingError&) {
+    }
+  };
   for (const auto& argument : arguments) {
-    try {
-      (void)archive::decodeFanInfoArray(argument, allowed::kFanInfoReply);
-    } catch (const archive::DecodingError&) {
-    }
-    try {
-      (void)archive::decodeOptionalError(argument);
-    } catch (const archive::DecodingError&) {
-    }
-    try {
-      (void)archive::decodeString(argument);
-    } catch (const archive::DecodingError&) {
-    }
-    try {
-      (void)archive::decodeDouble(argument);
-    } catch (const archive::DecodingError&) {
-    }
+    attempt([&] { return archive::decodeFanInfoArray(argument, allowed::kFanInfoReply); });
+    attempt([&] { return archive::decodeOptionalError(argument); });
+    attempt([&] { return archive::decodeString(argument); });
+    attempt([&] { return archive::decodeDouble(argument); });
   }
 }
 

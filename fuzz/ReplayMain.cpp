@@ -4,37 +4,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <vector>
+
+#include "tests/support/TempDir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void replayFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::size_t replayed = 0;
+  const auto replay = [&](const std::filesystem::path& file) {
+    const auto bytes = zephro::testing::readFile(file);
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ++replayed;
+  };
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path path(argv[i]);
-    if (std::filesystem::is_directory(path)) {
-      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-        if (!entry.is_regular_file()) continue;
-        replayFile(entry.path());
-        ++replayed;
-      }
-    } else {
-      replayFile(path);
-      ++replayed;
+    if (!std::filesystem::is_directory(argv[i])) {
+      replay(argv[i]);
+      continue;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
+      if (entry.is_regular_file()) replay(entry.path());
     }
   }
   std::cout << "replayed " << replayed << " inputs\n";

@@ -9,12 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "platform/codesign/AuditToken.h"
@@ -43,22 +41,18 @@ struct TestIdentity {
   [[nodiscard]] TrustAnchor trustAnchor() const { return TrustAnchor(anchor.publicKey); }
 };
 
-struct RunResult {
-  int exitStatus = -1;
-  std::string output;
-};
+using Bytes = std::vector<std::uint8_t>;
+using zephro::testing::TempDir;
 
-std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+Bytes readBytes(const std::filesystem::path& path) {
+  const auto text = zephro::testing::readFile(path);
+  return {text.begin(), text.end()};
 }
 
-void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 Requirement parsedRequirement(const std::string& text) {
@@ -79,25 +73,14 @@ OSStatus checkFile(const std::filesystem::path& path, const std::string& require
   return checkValidity(*code, parsedRequirement(requirementText), anchor);
 }
 
-// Output and exit status of a program run to its end.
-RunResult runTool(const std::vector<std::string>& argv) {
+// The exit status of a program run to its end, with its output in `output`.
+int runTool(const std::vector<std::string>& argv, std::string& output) {
+  const TempDir dir;
   std::string command;
-  for (const auto& argument : argv) {
-    command += "'";
-    for (const char c : argument) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += "' ";
-  }
-  command += "2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
-  RunResult result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.output.append(buffer, n);
-  }
-  const int status = ::pclose(pipe);
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  for (const auto& argument : argv) command += "'" + argument + "' ";
+  const int status = std::system((command + "> " + (dir / "out").string() + " 2>&1").c_str());
+  output = zephro::testing::readFile(dir / "out");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using Kind = Requirement::Clause::Kind;
@@ -170,7 +153,7 @@ class Signature : public ::testing::Test {
     return checkFile(path, requirement, identity_.trustAnchor());
   }
 
-  zephro::testing::TempDir dir_;
+  TempDir dir_;
   std::filesystem::path program_ = dir_ / "program";
   std::vector<std::uint8_t> content_;
   TestIdentity identity_;
@@ -336,7 +319,7 @@ TEST_F(Signature, MalformedAndTruncatedTrailersGiveAClearStatus) {
 }
 
 TEST(KeyFiles, RoundTripAndRefuseToOverwriteOrMisread) {
-  zephro::testing::TempDir dir;
+  TempDir dir;
   const TestIdentity identity;
   writeSecretKeyFile(dir / "team.key", identity.team.secret);
   writePublicKeyFile(dir / "team.pub", identity.team.publicKey);
@@ -388,45 +371,36 @@ TEST(KeyFiles, RoundTripAndRefuseToOverwriteOrMisread) {
 
 TEST(CodesignTool, BuildSignsClientsAndTheToolChecksThemLikeTheHelper) {
   const std::string tool = CODESIGN_TOOL;
-  auto result = runTool({tool, "verify", "--anchor", ZEPHRO_DEV_ANCHOR_KEY, "--requirement",
-                         kClientRequirement, SIGNED_CLIENT, UNSIGNED_CLIENT});
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.output,
-            std::string(SIGNED_CLIENT) + ": valid (identifier com.zephro.app, team Q7K2M9T4XW)\n" +
-                UNSIGNED_CLIENT + ": invalid: code object is not signed at all (status -67062)\n");
+  std::string output;
+  EXPECT_EQ(runTool({tool, "verify", "--anchor", ZEPHRO_DEV_ANCHOR_KEY, "--requirement",
+                     kClientRequirement, SIGNED_CLIENT, UNSIGNED_CLIENT},
+                    output),
+            1);
+  EXPECT_EQ(output, std::string(SIGNED_CLIENT) +
+                        ": valid (identifier com.zephro.app, team Q7K2M9T4XW)\n" + UNSIGNED_CLIENT +
+                        ": invalid: code object is not signed at all (status -67062)\n");
 
   // A whole identity made with the tool, as a packager would.
-  zephro::testing::TempDir dir;
+  TempDir dir;
   const auto at = [&](const char* name) { return (dir / name).string(); };
-  ASSERT_EQ(runTool({tool, "keygen", at("anchor.key"), at("anchor.pub")}).exitStatus, 0);
-  ASSERT_EQ(runTool({tool, "keygen", at("team.key"), at("team.pub")}).exitStatus, 0);
-  ASSERT_EQ(runTool({tool, "certify", "--anchor-key", at("anchor.key"), "--team-id", "TEAM123",
-                     "--team-key", at("team.pub"), at("team.cert")})
-                .exitStatus,
-            0);
   std::filesystem::copy_file(UNSIGNED_CLIENT, at("client"));
-  ASSERT_EQ(runTool({tool, "sign", "--key", at("team.key"), "--certificate", at("team.cert"),
-                     "--identifier", "org.example.tool", at("client")})
-                .exitStatus,
-            0);
-  result = runTool({tool, "verify", "--anchor", at("anchor.pub"), at("client")});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, at("client") + ": valid (identifier org.example.tool, team TEAM123)\n");
-  result = runTool({tool, "verify", "--anchor", ZEPHRO_DEV_ANCHOR_KEY, at("client")});
-  EXPECT_EQ(result.output, at("client") +
-                               ": invalid: code failed to satisfy specified code requirement(s) "
-                               "(status -67050)\n");
-
-  EXPECT_EQ(runTool({tool, "verify", "--requirement", "nonsense", at("client")}).exitStatus, 2);
+  for (const auto& step : std::vector<std::vector<std::string>>{
+           {tool, "keygen", at("anchor.key"), at("anchor.pub")},
+           {tool, "keygen", at("team.key"), at("team.pub")},
+           {tool, "certify", "--anchor-key", at("anchor.key"), "--team-id", "TEAM123", "--team-key",
+            at("team.pub"), at("team.cert")},
+           {tool, "sign", "--key", at("team.key"), "--certificate", at("team.cert"), "--identifier",
+            "org.example.tool", at("client")},
+           {tool, "verify", "--anchor", at("anchor.pub"), at("client")}}) {
+    ASSERT_EQ(runTool(step, output), 0) << step[1] << ": " << output;
+  }
+  EXPECT_EQ(output, at("client") + ": valid (identifier org.example.tool, team TEAM123)\n");
+  EXPECT_EQ(runTool({tool, "verify", "--anchor", ZEPHRO_DEV_ANCHOR_KEY, at("client")}, output), 1);
+  EXPECT_EQ(output, at("client") +
+                        ": invalid: code failed to satisfy specified code requirement(s) "
+                        "(status -67050)\n");
+  EXPECT_EQ(runTool({tool, "verify", "--requirement", "nonsense", at("client")}, output), 2);
 }
-
-// Generous: the machine is slow and shared, and the clients run under ASan.
-constexpr int kAcceptTimeoutMs = 120'000;
-
-struct SpawnOptions {
-  std::vector<std::string> extraEnvironment;
-  bool traced = false;
-};
 
 // A listening socket, and the client processes that connect to it.
 class PeerTest : public ::testing::Test {
@@ -447,41 +421,37 @@ class PeerTest : public ::testing::Test {
     }
   }
 
-  // Starts the client and accepts its connection.
-  void start(const std::filesystem::path& program, const SpawnOptions& options = {}) {
-    std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
+  // Starts the client, with only the sanitizers' settings and `extra` in its environment,
+  // and accepts its connection.
+  void start(const std::filesystem::path& program, std::vector<std::string> extra = {},
+             bool traced = false) {
+    extra.emplace_back("PATH=/usr/bin:/bin");
     for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-      if (const char* value = std::getenv(name))
-        environment.push_back(std::string(name) + "=" + value);
+      if (const char* value = std::getenv(name)) extra.push_back(std::string(name) + "=" + value);
     }
-    environment.insert(environment.end(), options.extraEnvironment.begin(),
-                       options.extraEnvironment.end());
-    const std::vector<std::string> arguments = {program.string(), socketPath_.string()};
-    std::vector<char*> argv;
+    const std::string path = program.string();
+    const std::string socket = socketPath_.string();
     std::vector<char*> envp;
-    argv.reserve(arguments.size() + 1);
-    envp.reserve(environment.size() + 1);
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    argv.push_back(nullptr);
+    for (auto& entry : extra) envp.push_back(entry.data());
     envp.push_back(nullptr);
-
     child_ = ::fork();
     ASSERT_GE(child_, 0);
     if (child_ == 0) {
-      if (options.traced) ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-      ::execve(argv[0], argv.data(), envp.data());
+      if (traced) ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+      char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(socket.c_str()), nullptr};
+      ::execve(argv[0], argv, envp.data());
       ::_exit(127);
     }
-    if (options.traced) {
+    if (traced) {
       // The traced child stops at its exec; let it run on, still traced.
       int status = 0;
       ASSERT_EQ(::waitpid(child_, &status, 0), child_);
       ASSERT_TRUE(WIFSTOPPED(status)) << status;
       ASSERT_EQ(::ptrace(PTRACE_CONT, child_, nullptr, nullptr), 0);
     }
+    // Generous: the machine is slow and shared, and the clients run under ASan.
     pollfd entry{listener_.get(), POLLIN, 0};
-    ASSERT_EQ(::poll(&entry, 1, kAcceptTimeoutMs), 1) << "the client never connected";
+    ASSERT_EQ(::poll(&entry, 1, 120'000), 1) << "the client never connected";
     connection_ = FileDescriptor(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     ASSERT_TRUE(connection_);
     char hello = 0;
@@ -513,7 +483,7 @@ class PeerTest : public ::testing::Test {
     return checkValidity(*code, parsedRequirement(kClientRequirement), anchor_);
   }
 
-  zephro::testing::TempDir dir_;
+  TempDir dir_;
   std::filesystem::path socketPath_ = dir_ / "helper.sock";
   FileDescriptor listener_;
   FileDescriptor connection_;
@@ -553,17 +523,17 @@ TEST_F(PeerTest, SignedClientIsAcceptedAndItsTokenNamesIt) {
 TEST_F(PeerTest, InjectedOrTracedClientsAreRefused) {
   for (const char* variable : {"LD_PRELOAD=/nonexistent/libzephro-inject.so",
                                "LD_LIBRARY_PATH=/nonexistent", "LD_AUDIT=/nonexistent/audit.so"}) {
-    start(SIGNED_CLIENT, {.extraEnvironment = {variable}});
+    start(SIGNED_CLIENT, {variable});
     EXPECT_EQ(checkPeer(), errSecCSReqFailed) << variable;
     finish();
   }
   // Set but empty, the variables load nothing.
-  start(SIGNED_CLIENT, {.extraEnvironment = {"LD_PRELOAD=", "LD_LIBRARY_PATH="}});
+  start(SIGNED_CLIENT, {"LD_PRELOAD=", "LD_LIBRARY_PATH="});
   EXPECT_EQ(checkPeer(), errSecSuccess);
   finish();
 
   // Last: the traced client is left for the fixture to kill.
-  start(SIGNED_CLIENT, {.extraEnvironment = {}, .traced = true});
+  start(SIGNED_CLIENT, {}, true);
   EXPECT_EQ(checkPeer(), errSecCSReqFailed);
 }
 
