@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 
 #include "platform/log/Log.h"
@@ -228,18 +229,58 @@ TEST(SMCWrapperObjC, SystemTemperatureTakesTheFirstPlausibleSensorInOrder) {
       << "TC0D comes before TC0P";
 }
 
-TEST(FanOverride, TakesAnIntelFanOverWithOneWaitForTheFirmware) {
-  EmulatedMachine machine(shippedMachine("macbookpro16-1"));
-  machine.smc->setKeyBytes("FS! ", Bytes{0x00, 0x01});
-  log::Capture capture;
-  Error error{"untouched", 0, {}};
-  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(1, 4000.0, 200, &error));
-  EXPECT_EQ(error.domain, "untouched");
-  EXPECT_EQ(machine.sleeper->requests(), Delays{200ms});
-  EXPECT_EQ(machine.smc->forceMask(), 0x0003);
-  EXPECT_EQ(machine.smc->modeValue(1), 1);
-  EXPECT_EQ(machine.smc->fanTarget(1), 4000.0);
-  EXPECT_TRUE(capture.contains(wrapperLine("=== Wake Override complete for Fan 1 ===")));
+TEST(FanOverride, TakesAFanOverWhateverTheMachineLacksOrHolds) {
+  const Delays wake{200ms}, retryOnce{200ms, 100ms};
+  Delays retries(60, 100ms);
+  retries.push_back(200ms);
+  auto withoutModeKeys = shippedMachine("macbookpro16-1");
+  withoutModeKeys.modeKeyFormat.reset();
+  using Prepare = std::function<void(smc::EmulatedSmc&)>;
+  const Prepare otherFanForced = [](auto& smc) { smc.setKeyBytes("FS! ", Bytes{0x00, 0x02}); };
+  const Prepare manual = [](auto& smc) { smc.setKeyBytes("F0Md", Bytes{1}); };
+  const Prepare failOnce = [](auto& smc) {
+    smc.injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
+  };
+  const auto intel = shippedMachine("macbookpro16-1");
+  const struct {
+    const char* name;
+    smc::MachineProfile machine;
+    Prepare prepare;
+    Delays waits;
+    int modeWrites;
+    std::uint16_t mask;
+    bool forced;
+    std::string line;
+  } cases[] = {
+      {"Intel", intel, otherFanForced, wake, 1, 0x3, true,
+       "=== Wake Override complete for Fan 0 ==="},
+      // The target is written anyway, the fan left half-forced: bit set, mode rejected.
+      {"a mode key the firmware's daemon holds", shippedMachine("macmini9-1"), nullptr, retries, 60,
+       0x1, false, "Phase3: WARNING \u2014 failed to set manual mode after 60 retries"},
+      {"already manual", intel, manual, wake, 0, 0x1, true,
+       "Phase3: F0Md already in manual mode (attempt 0)"},
+      // The bit alone forces a fan without mode keys.
+      {"no mode keys", withoutModeKeys, nullptr, wake, 0, 0x1, true,
+       "WARNING: Neither F0Md nor F0md is readable \u2014 no mode key found"},
+      {"the target write fails once", intel, failOnce, retryOnce, 1, 0x1, true,
+       "Phase5: Retry result: OK"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedMachine machine(c.machine);
+    if (c.prepare) c.prepare(*machine.smc);
+    machine.smc->clearCallLog();
+    log::Capture capture;
+    Error error{"untouched", 0, {}};
+    ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 4000.0, 200, &error));
+    EXPECT_EQ(error.domain, "untouched");
+    EXPECT_EQ(machine.sleeper->requests(), c.waits);
+    EXPECT_EQ(machine.writesTo("F0Md"), c.modeWrites);
+    EXPECT_EQ(machine.smc->fanTarget(0), 4000.0);
+    EXPECT_EQ(machine.smc->forceMask(), c.mask);
+    EXPECT_EQ(machine.smc->isFanForced(0), c.forced);
+    EXPECT_TRUE(capture.contains(wrapperLine(c.line)));
+  }
 }
 
 TEST(FanOverride, UnlocksAppleSiliconAndHandsTheFanBack) {
@@ -268,40 +309,7 @@ TEST(FanOverride, UnlocksAppleSiliconAndHandsTheFanBack) {
   EXPECT_FALSE(machine.smc->isFanForced(1));
 }
 
-TEST(FanOverride, KeepsTryingAModeKeyTheDaemonHoldsThenWritesTheTargetAnyway) {
-  EmulatedMachine machine(shippedMachine("macmini9-1"));
-  log::Capture capture;
-  ASSERT_TRUE(machine.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 4000.0, 200, nullptr));
-  EXPECT_EQ(machine.writesTo("F0Md"), 60);
-  Delays expected(60, 100ms);
-  expected.push_back(200ms);
-  EXPECT_EQ(machine.sleeper->requests(), expected);
-  EXPECT_TRUE(capture.contains(
-      wrapperLine("Phase3: WARNING \u2014 failed to set manual mode after 60 retries")));
-  EXPECT_EQ(machine.smc->fanTarget(0), 4000.0);
-  EXPECT_EQ(machine.smc->forceMask(), 0x0001) << "left half-forced: bit set, mode rejected";
-  EXPECT_FALSE(machine.smc->isFanForced(0));
-}
-
-TEST(FanOverride, SkipsWhatTheMachineDoesNotHave) {
-  // Already manual: no mode write at all.
-  EmulatedMachine manual(shippedMachine("macbookpro16-1"));
-  manual.smc->setKeyBytes("F0Md", Bytes{1});
-  manual.smc->clearCallLog();
-  ASSERT_TRUE(manual.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
-  EXPECT_EQ(manual.writesTo("F0Md"), 0);
-
-  // No mode key at all: the sequence goes on without one, and without its retries.
-  auto profile = shippedMachine("macbookpro16-1");
-  profile.modeKeyFormat.reset();
-  EmulatedMachine bare(profile);
-  log::Capture capture;
-  ASSERT_TRUE(bare.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
-  EXPECT_TRUE(capture.contains(
-      wrapperLine("WARNING: Neither F0Md nor F0md is readable \u2014 no mode key found")));
-  EXPECT_EQ(bare.sleeper->requests(), Delays{200ms});
-  EXPECT_TRUE(bare.smc->isFanForced(0)) << "the bit alone forces a fan without mode keys";
-
+TEST(FanOverride, AnUnreadableForceMaskIsRebuiltFromScratch) {
   // An unreadable force mask is rebuilt from scratch: ui16, only this fan's bit, the
   // rest zero. A readable one keeps the bytes it had. (A wide mask key shows both.)
   EmulatedMachine lost(shippedMachine("macbookpro16-1"));
@@ -315,13 +323,7 @@ TEST(FanOverride, SkipsWhatTheMachineDoesNotHave) {
   EXPECT_EQ(lost.smc->forceMask(), 0x0002);
 }
 
-TEST(FanOverride, FailsOnlyWhenTheTargetWriteFailsTwice) {
-  EmulatedMachine once(shippedMachine("macbookpro16-1"));
-  once.smc->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
-  ASSERT_TRUE(once.wrapper->setFanSpeedWithWakeOverrideForIndex(0, 3000.0, 200, nullptr));
-  EXPECT_EQ(once.sleeper->requests(), (Delays{200ms, 100ms}));
-  EXPECT_EQ(once.smc->fanTarget(0), 3000.0);
-
+TEST(FanOverride, FailsWhenTheTargetWriteFailsTwice) {
   EmulatedMachine twice(shippedMachine("macbookpro16-1"));
   twice.smc->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
   twice.smc->injectFault("F0Tg", Command::writeValue, kIOReturnNotPrivileged, 1);
