@@ -14,10 +14,34 @@ TestCase {
     height: 1200
     when: windowShown
 
-    // What each test starts from: a popover still waiting for its helper, unless a test case
-    // of another view over the same fixture says otherwise.
+    // What each test starts from, unless a test case of another view over the same fixture
+    // says otherwise: a popover still waiting for its helper, over a fixture of its own. The
+    // view is declared first so it goes before the view model it shows.
     property Component sceneComponent: Component {
-        PopoverTestScene {}
+        Item {
+            readonly property alias view: view
+            readonly property alias fixture: fixture
+            property alias maxHeight: view.maxHeight
+
+            width: view.width
+            height: view.height
+
+            FanControlPopoverView {
+                id: view
+
+                width: implicitWidth
+                height: implicitHeight
+                viewModel: fixture.viewModel
+                settings: fixture.settings
+                updateManager: fixture.updateManager
+                maxHeight: 1100
+                reduceMotion: true
+            }
+
+            PopoverFixture {
+                id: fixture
+            }
+        }
     }
 
     function scene() {
