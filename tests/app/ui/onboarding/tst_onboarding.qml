@@ -40,7 +40,7 @@ TestCase {
 
     function pageTitle(view) {
         const texts = findChild(view, "texts")
-        tryCompare(texts, "busy", false)
+        tryCompare(texts, "busy", false, 20000)
         return texts.currentItem.title
     }
 
@@ -55,7 +55,7 @@ TestCase {
             mouseClick(forward)
             compare(view.page, page)
             compare(view.isGoingBack, false)
-            tryCompare(back, "opacity", 1)
+            tryCompare(back, "opacity", 1, 20000)
         }
         compare(finished.count, 0)
         mouseClick(forward)
@@ -67,7 +67,7 @@ TestCase {
             compare(view.page, page)
             compare(view.isGoingBack, true)
         }
-        tryCompare(back, "visible", false)
+        tryCompare(back, "visible", false, 20000)
     }
 
     function test_eachPageShowsItsTextsAndVideo_data() {
