@@ -38,9 +38,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The application counts as launched once the test says so.
+// The application has finished launching unless the test says otherwise.
 struct AutomationOnBus : testing::ViewModelOnRealHelper {
-  explicit AutomationOnBus(const std::filesystem::path& machineProfile = {},
+  explicit AutomationOnBus(bool finishedLaunching = true,
+                           const std::filesystem::path& machineProfile = {},
                            FanIntentsOptions options = {})
       : ViewModelOnRealHelper(machineProfile),
         caller(bus.connect(QStringLiteral("caller"))),
@@ -50,7 +51,8 @@ struct AutomationOnBus : testing::ViewModelOnRealHelper {
             [](std::shared_ptr<update::UserDriver> driver, update::UpdaterDelegate&) {
               return std::make_unique<testing::QuietUpdater>(std::move(driver));
             },
-            localization, [](const QUrl&) {}) {
+            localization, [](const QUrl&) {}),
+        launched(finishedLaunching) {
     (void)instance.claim({});
     automation = std::make_unique<Automation>(
         instance,
@@ -108,7 +110,7 @@ struct AutomationOnBus : testing::ViewModelOnRealHelper {
   LocalizationManager localization;
   AppUpdateManager updates;
   QuitCoordinator quit{[]() -> QCoro::Task<> { co_return; }};
-  bool launched = false;
+  bool launched;
   std::unique_ptr<Automation> automation;
 };
 
@@ -165,15 +167,9 @@ class PropertiesListener : public QObject {
   }
 };
 
-struct Launched : AutomationOnBus {
-  explicit Launched(std::filesystem::path machine = {}) : AutomationOnBus(std::move(machine)) {
-    launched = true;
-  }
-};
-
 // What each intent answers is zephroctl's test's business; here the actions reach the fans.
 TEST(Automation, EveryActionReachesTheFans) {
-  Launched app;
+  AutomationOnBus app;
   ASSERT_TRUE(app.installHelper());
   EXPECT_EQ(dialogOf(app.intents("SetFanMode", {"max"})), "Zephro is now set to Max.");
   EXPECT_TRUE(app.machine()->isFanForced(1));
@@ -191,7 +187,7 @@ TEST(Automation, EveryActionReachesTheFans) {
 }
 
 TEST(Automation, RefusesWhatItCannotDoWithTheReasonInTheUsersLanguage) {
-  Launched app;
+  AutomationOnBus app;
   ASSERT_TRUE(app.installHelper());
   const auto night = percentagePreset("Night", 30);
   app.model().presetStore().add(night);
@@ -233,7 +229,7 @@ TEST(Automation, RefusesWhatItCannotDoWithTheReasonInTheUsersLanguage) {
 }
 
 TEST(Automation, AHelperOutOfReachIsLoggedAndReportedAsSuch) {
-  Launched app;
+  AutomationOnBus app;
   ASSERT_TRUE(app.installHelper());
   app.stopHelper();
   const log::Capture capture;
@@ -251,7 +247,7 @@ TEST(Automation, AHelperOutOfReachIsLoggedAndReportedAsSuch) {
 
 TEST(Automation, StatusIsTheFastestFanAndTheTemperatureInTheUsersUnit) {
   const testing::TempDir profiles;
-  Launched steady(writeSteadyMachine(profiles.path()));
+  AutomationOnBus steady(true, writeSteadyMachine(profiles.path()));
   ASSERT_TRUE(steady.installHelper());
   auto reply = steady.intents("GetFanStatus");
   ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
@@ -271,7 +267,7 @@ TEST(Automation, StatusIsTheFastestFanAndTheTemperatureInTheUsersUnit) {
 }
 
 TEST(Automation, QueriesAnswerFromStorageInListOrder) {
-  Launched app;
+  AutomationOnBus app;
   const auto night = percentagePreset("Night", 30);
   const auto cool = percentagePreset("Cool Down", 60);
   const auto cafe = percentagePreset("Café", 45);
@@ -308,7 +304,7 @@ TEST(Automation, QueriesAnswerFromStorageInListOrder) {
 }
 
 TEST(Automation, ShortcutsFollowThePresetsAndTheUpdateStateIsReadable) {
-  Launched app;
+  AutomationOnBus app;
   const auto shortcuts = [&] {
     return demarshalled<QList<AppShortcut>>(
         app.property("AppShortcuts").value<QDBusVariant>().variant());
@@ -359,7 +355,7 @@ TEST(Automation, TheDesktopFilesActionsAreActionsOfTheApplication) {
 }
 
 TEST(Automation, ActionsWaitForTheApplicationToFinishLaunching) {
-  AutomationOnBus app;
+  AutomationOnBus app(false);
   ASSERT_TRUE(app.installHelper());
   QTimer::singleShot(200, [&app] { app.launched = true; });
   EXPECT_EQ(dialogOf(app.intents("SetFanMode", {"max"})), "Zephro is now set to Max.");
@@ -386,7 +382,7 @@ Run zephroctl(const QString& busAddress, const QStringList& arguments) {
 }
 
 TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
-  Launched app;
+  AutomationOnBus app;
   ASSERT_TRUE(app.installHelper());
   const auto night = percentagePreset("Night", 30);
   const auto nightOwl = percentagePreset("Night Owl", 40);
@@ -453,7 +449,7 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
 }
 
 TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
-  AutomationOnBus notLaunched({}, FanIntentsOptions{.launchTimeout = 300ms});
+  AutomationOnBus notLaunched(false, {}, FanIntentsOptions{.launchTimeout = 300ms});
   const auto notReady = zephroctl(notLaunched.bus.address(), {"faster", "5"});
   EXPECT_EQ(notReady.exitCode, 4);
   EXPECT_EQ(notReady.err.toStdString(), "Zephro isn't ready yet. Try again in a moment.\n");
