@@ -15,6 +15,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "helper/HelperService.h"
 #include "platform/codesign/AuditToken.h"
 #include "platform/codesign/Code.h"
 #include "platform/codesign/Keys.h"
@@ -27,10 +28,6 @@
 
 namespace zephro::codesign {
 namespace {
-
-// The requirement the helper builds for its clients.
-constexpr const char* kClientRequirement =
-    R"(anchor apple generic and identifier "com.zephro.app" and certificate leaf[subject.OU] = "Q7K2M9T4XW")";
 
 // A signing identity made fresh for a test: an anchor and a team it certified.
 struct TestIdentity {
@@ -148,6 +145,14 @@ class Signature : public ::testing::Test {
     signFile(path, identifier, identity_.team.secret, identity_.certificate);
   }
 
+  // A copy of the program signed by another key and certificate.
+  std::filesystem::path signedBy(const std::string& name, const SecretKey& key,
+                                 const TeamCertificate& certificate) const {
+    writeBytes(dir_ / name, content_);
+    signFile(dir_ / name, "com.zephro.app", key, certificate);
+    return dir_ / name;
+  }
+
   OSStatus check(const std::filesystem::path& path,
                  const std::string& requirement = kClientRequirement) {
     return checkFile(path, requirement, identity_.trustAnchor());
@@ -214,11 +219,9 @@ TEST_F(Signature, ForeignOrMissingSignaturesFailTheCheck) {
 
   // Another team certified by the same anchor.
   const KeyPair otherTeam = KeyPair::generate();
-  const auto otherCertificate =
-      TeamCertificate::issue(identity_.anchor.secret, "OTHERTEAM1", otherTeam.publicKey);
-  const auto otherTeamFile = dir_ / "other-team";
-  writeBytes(otherTeamFile, content_);
-  signFile(otherTeamFile, "com.zephro.app", otherTeam.secret, otherCertificate);
+  const auto otherTeamFile =
+      signedBy("other-team", otherTeam.secret,
+               TeamCertificate::issue(identity_.anchor.secret, "OTHERTEAM1", otherTeam.publicKey));
   EXPECT_EQ(check(otherTeamFile), errSecCSReqFailed);
   EXPECT_EQ(check(otherTeamFile, "anchor apple generic"), errSecSuccess);
 
@@ -227,9 +230,7 @@ TEST_F(Signature, ForeignOrMissingSignaturesFailTheCheck) {
 
   // The right team ID, but certified by an anchor the verifier does not trust.
   const TestIdentity untrusted;
-  const auto untrustedFile = dir_ / "untrusted";
-  writeBytes(untrustedFile, content_);
-  signFile(untrustedFile, "com.zephro.app", untrusted.team.secret, untrusted.certificate);
+  const auto untrustedFile = signedBy("untrusted", untrusted.team.secret, untrusted.certificate);
   EXPECT_EQ(check(untrustedFile), errSecCSReqFailed);
   // Without the anchor clause the certificate is not consulted, as on the platform.
   EXPECT_EQ(check(untrustedFile, R"(identifier "com.zephro.app")"), errSecSuccess);
@@ -252,9 +253,7 @@ TEST_F(Signature, AChecksCostIsBoundedBySizeAndDeadline) {
   // A file nobody we trust certified is refused on its trailer alone: with no time
   // left to hash a byte, the answer is still the requirement's.
   const TestIdentity untrusted;
-  const auto untrustedFile = dir_ / "untrusted";
-  writeBytes(untrustedFile, content_);
-  signFile(untrustedFile, "com.zephro.app", untrusted.team.secret, untrusted.certificate);
+  const auto untrustedFile = signedBy("untrusted", untrusted.team.secret, untrusted.certificate);
   ASSERT_EQ(staticCodeCreateWithPath(untrustedFile, code), errSecSuccess);
   EXPECT_EQ(checkWith({.deadline = past}), errSecCSReqFailed);
 }
@@ -318,19 +317,12 @@ TEST_F(Signature, MalformedAndTruncatedTrailersGiveAClearStatus) {
   EXPECT_EQ(code, nullptr);
 }
 
-TEST(KeyFiles, RoundTripAndRefuseToOverwriteOrMisread) {
+// The files round-trip through the tool in the CodesignTool test.
+TEST(KeyFiles, RefuseToOverwriteOrMisread) {
   TempDir dir;
   const TestIdentity identity;
   writeSecretKeyFile(dir / "team.key", identity.team.secret);
   writePublicKeyFile(dir / "team.pub", identity.team.publicKey);
-  writeCertificateFile(dir / "team.cert", identity.certificate);
-
-  EXPECT_EQ(readSecretKeyFile(dir / "team.key").publicKey(), identity.team.publicKey);
-  EXPECT_EQ(readPublicKeyFile(dir / "team.pub"), identity.team.publicKey);
-  const TeamCertificate certificate = readCertificateFile(dir / "team.cert");
-  EXPECT_EQ(certificate.teamID, "Q7K2M9T4XW");
-  EXPECT_TRUE(certificate.isIssuedBy(identity.anchor.publicKey));
-  EXPECT_FALSE(certificate.isIssuedBy(identity.team.publicKey));
   struct stat info {};
   ASSERT_EQ(::stat((dir / "team.key").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -351,8 +343,7 @@ TEST(KeyFiles, RoundTripAndRefuseToOverwriteOrMisread) {
   };
   expectError(readPublicKeyFile, dir / "team.key", "not a zephro-ed25519-public file");
   expectError(readSecretKeyFile, dir / "team.pub", "not a zephro-ed25519-secret file");
-  writeBytes(dir / "bad.pub", {'z', 'e', 'p', 'h', 'r', 'o', '-', 'e', 'd', '2', '5', '5',
-                               '1', '9', '-', 'p', 'u', 'b', 'l', 'i', 'c', ' ', '0', '0'});
+  std::ofstream(dir / "bad.pub") << "zephro-ed25519-public 00";
   expectError(readPublicKeyFile, dir / "bad.pub", "malformed public key");
   expectError(readPublicKeyFile, dir / "missing.pub", "cannot open: No such file or directory");
 
