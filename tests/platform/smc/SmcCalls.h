@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <concepts>
-#include <cstdint>
 #include <cstring>
-#include <string_view>
 
 #include "platform/smc/EmulatedSmc.h"
 #include "platform/smc/FourCharCode.h"
@@ -28,15 +25,15 @@ inline SMCParamBlock paramBlock(std::uint8_t command, std::string_view key, std:
   block.key = packFourCharCode(key);
   block.data8 = command;
   block.keyInfo.dataSize = size;
-  std::copy(bytes.begin(), bytes.end(), block.bytes.begin());
+  std::ranges::copy(bytes, block.bytes.begin());
   return block;
 }
 
 inline Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key,
                   std::uint32_t size = 0, Bytes bytes = {}) {
-  SMCParamBlock out{};
-  const KernReturn status = smc.execute(paramBlock(command, key, size, bytes), out);
-  return {status, out};
+  Reply reply{};
+  reply.status = smc.execute(paramBlock(command, key, size, bytes), reply.block);
+  return reply;
 }
 
 // Through the struct method, as the helper calls an open client.
@@ -53,27 +50,23 @@ Reply send(Client& client, std::uint8_t command, std::string_view key, std::uint
   return reply;
 }
 
-template <typename Smc>
-Reply info(Smc& smc, std::string_view key) {
+Reply info(auto& smc, std::string_view key) {
   return send(smc, kCommandReadKeyInfo, key);
 }
 
 // As the helper reads: the key's information first, then its value in that size.
-template <typename Smc>
-Reply read(Smc& smc, std::string_view key) {
+Reply read(auto& smc, std::string_view key) {
   const auto keyInfo = info(smc, key).block.keyInfo;
   auto reply = send(smc, kCommandReadValue, key, keyInfo.dataSize);
   reply.block.keyInfo.dataType = keyInfo.dataType;
   return reply;
 }
 
-template <typename Smc>
-KernReturn write(Smc& smc, std::string_view key, Bytes bytes) {
+KernReturn write(auto& smc, std::string_view key, Bytes bytes) {
   return send(smc, kCommandWriteValue, key, info(smc, key).block.keyInfo.dataSize, bytes).status;
 }
 
-template <typename Smc>
-void set(Smc& smc, std::string_view key, Bytes bytes) {
+void set(auto& smc, std::string_view key, Bytes bytes) {
   EXPECT_EQ(write(smc, key, bytes), kIOReturnSuccess) << key;
 }
 
@@ -91,8 +84,7 @@ inline Bytes fpe2(double rpm) {
 inline double decoded(const Reply& reply) {
   const auto type = reply.block.keyInfo.dataType;
   if (type == kTypeFlt) return decodeFlt(reply.block.bytes);
-  if (type == kTypeSp78) return decodeSp78(reply.block.bytes);
-  return decodeFpe2(reply.block.bytes);
+  return type == kTypeSp78 ? decodeSp78(reply.block.bytes) : decodeFpe2(reply.block.bytes);
 }
 
 }  // namespace zephro::smc::testing
