@@ -3,17 +3,9 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "platform/error/Error.h"
 #include "tests/helper/HelperProcess.h"
-#include "tests/platform/smc/FakeSysfs.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::testing {
