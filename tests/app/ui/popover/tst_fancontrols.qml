@@ -89,24 +89,22 @@ PopoverTestCase {
         compare(percentage.text, shown + "%")
     }
 
-    function test_subtitleAfterPresetDeletion_data() {
-        return [
-            { tag: "the active one", deleted: 0, subtitle: "popover_mode_manual" },
-            { tag: "another one", deleted: 1, subtitle: "" }
-        ]
-    }
-
-    function test_subtitleAfterPresetDeletion(data) {
+    // Deleting another preset leaves the subtitle alone; deleting the one in force ends it.
+    function test_subtitleAfterPresetDeletion() {
         const scene = connectedScene(1)
-        const ids = [scene.fixture.addPreset("Quiet", 40), scene.fixture.addPreset("Loud", 90)]
+        const quiet = scene.fixture.addPreset("Quiet", 40)
+        const loud = scene.fixture.addPreset("Loud", 90)
         click(scene, "preset0")
         settled(scene, 1)
         const subtitle = item(scene.view, "subtitle")
         compare(subtitle.text, "Quiet")
 
-        scene.fixture.deletePreset(ids[data.deleted])
+        scene.fixture.deletePreset(loud)
         tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 1)
-        compare(subtitle.text, data.subtitle ? Localization.string(data.subtitle) : "Quiet")
+        compare(subtitle.text, "Quiet")
+        scene.fixture.deletePreset(quiet)
+        tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 0)
+        compare(subtitle.text, Localization.string("popover_mode_manual"))
     }
 
     // A change the helper refuses for good says why, and offers no helper to enable:
