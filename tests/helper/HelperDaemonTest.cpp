@@ -205,22 +205,16 @@ struct HelperPeople : HelperDaemon {
 TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolkit) {
   ASSERT_TRUE(helper.start());
   const std::string sock = helper.socket();
+  // Root changes the fans in every test above.
   const struct {
     const char* name;
-    uid_t uid;
     Lines argv;
     Lines output;
   } cases[] = {
-      {"the application as the helper's user",
-       0,
-       {signedClient, sock, "mode", "2", "none", "fans", "mode", "0", "none"},
-       {"ok", "fans max,max", "ok"}},
       {"the application as another user",
-       kNobody,
-       {signedClient, sock, "fans", "temperature", "mode", "2", "none", "mode", "0", "none"},
-       {"fans system,system", "temperature", kNotAuthorized, kNotAuthorized}},
+       {signedClient, sock, "fans", "mode", "2", "none", "mode", "0", "none"},
+       {"fans system,system", kNotAuthorized, kNotAuthorized}},
       {"the application with a preload that erases itself",
-       kNobody,
        {"/usr/bin/env", "LD_PRELOAD=" + erasePreload,
         "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0", signedClient, sock, "fans", "mode",
         "2", "none"},
@@ -228,20 +222,16 @@ TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolk
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto run = runAs(c.uid, c.argv);
-    // The emulated machine's temperature moves; only the reading's presence matters.
-    for (auto& line : run.lines) {
-      if (line.starts_with("temperature ")) line = "temperature";
-    }
+    const auto run = runAs(kNobody, c.argv);
     EXPECT_EQ(run.lines, c.output);
-    EXPECT_EQ(holds(helper.log(), refusedLine(run.pid, c.uid)), holds(c.output, kNotAuthorized));
+    EXPECT_TRUE(holds(helper.log(), refusedLine(run.pid, kNobody)));
     EXPECT_EQ(firmware(), kReleased);
   }
   // polkit was out of reach, and the helper said so.
-  EXPECT_TRUE(helper
-                  .logStartingWith("[ZephroHelper] Cannot ask polkit whether uid 65534 may "
-                                   "change the fans (no system bus: ")
-                  .size() > 0);
+  EXPECT_FALSE(helper
+                   .logStartingWith("[ZephroHelper] Cannot ask polkit whether uid 65534 may "
+                                    "change the fans (no system bus: ")
+                   .empty());
 
   // A program that connects, then leaves the socket to a child and becomes the signed
   // application. Whichever program the check saw, the child changes nothing.

@@ -73,7 +73,6 @@ Mac refusingMac(Mac mac, std::string refusal) {
 
 const std::vector<Mac> kMacs{
     intelMac("Intel MacBook Pro, mainline applesmc", SysfsLayout::mainlineApplesmc),
-    intelMac("T2 MacBook Pro, patched applesmc", SysfsLayout::t2Applesmc),
     {"applesmc on hwmon's standard attributes",
      SysfsLayout::convertedApplesmc,
      {{1200, 6500, 1250}},
