@@ -17,21 +17,20 @@ namespace {
 
 using testing::TempDir;
 
-QString qpath(const std::filesystem::path& path) {
-  return QString::fromStdString(path.string());
-}
-
-QByteArray readBytes(const QString& path) {
+const auto qpath = [](const std::filesystem::path& path) { return QString::fromStdString(path); };
+const auto readBytes = [](const QString& path) {
   return QByteArray::fromStdString(testing::readFile(path.toStdString()));
-}
+};
+const auto fileObject = [](const QString& path) {
+  return QJsonDocument::fromJson(readBytes(path)).object();
+};
+const auto logged = [](const log::Capture& capture, const QString& line) {
+  return capture.contains(line.toStdString());
+};
 
 void writeFile(const QString& path, const QByteArray& contents) {
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-}
-
-QJsonObject fileObject(const QString& path) {
-  return QJsonDocument::fromJson(readBytes(path)).object();
 }
 
 TEST(UserDefaults, FreshProfileReadsEveryDeclaredDefaultAndWritesNothing) {
@@ -57,7 +56,7 @@ TEST(UserDefaults, FreshProfileReadsEveryDeclaredDefaultAndWritesNothing) {
   EXPECT_EQ(fileObject(path), QJsonObject{});
 }
 
-TEST(UserDefaults, ValuesKeepTheirTypesAcrossInstancesAndAnnounceRealChanges) {
+TEST(UserDefaults, ValuesKeepTheirTypesAcrossInstancesAnnounceRealChangesAndReplaceTheFile) {
   const TempDir dir;
   const QString path = qpath(dir / "defaults.json");
   const QByteArray binary("\x00\xff[\"x\"]\n\x7f", 9);
@@ -85,22 +84,16 @@ TEST(UserDefaults, ValuesKeepTheirTypesAcrossInstancesAndAnnounceRealChanges) {
   // Each read answers only for its own type.
   EXPECT_EQ(reopened.data("appLanguage"), std::nullopt);
   EXPECT_EQ(reopened.string("fanPresets"), std::nullopt);
-}
 
-TEST(UserDefaults, WritesReplaceTheFileWholeAndNeverTruncateIt) {
-  const TempDir dir;
-  const QString path = qpath(dir / "defaults.json");
-  UserDefaults defaults(path);
-  defaults.setString("appearanceMode", "dark");
+  // A reader that opened the file before a write keeps seeing the complete old file: the
+  // new contents arrive as a new file renamed over the old one.
   const QByteArray before = readBytes(path);
-
-  // A reader that opened the file before a write keeps seeing the complete old file:
-  // the new contents arrive as a new file renamed over the old one.
   QFile reader(path);
   ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
-  defaults.setData("fanPresets", QByteArray(qsizetype{64} * 1024, 'x'));
+  const QByteArray large(qsizetype{64} * 1024, 'x');
+  UserDefaults(path).setData("fanPresets", large);
   EXPECT_EQ(reader.readAll(), before);
-  EXPECT_EQ(UserDefaults(path).data("fanPresets"), QByteArray(qsizetype{64} * 1024, 'x'));
+  EXPECT_EQ(UserDefaults(path).data("fanPresets"), large);
   EXPECT_EQ(QDir(qpath(dir.path())).entryList(QDir::Files), QStringList{"defaults.json"});
 }
 
@@ -113,11 +106,10 @@ TEST(UserDefaults, AFailedWriteIsLoggedKeptInMemoryAndWrittenByTheNextChange) {
   log::Capture capture;
   UserDefaults defaults(path);
   defaults.setString("appearanceMode", "light");
-  EXPECT_TRUE(capture.contains(
-      ("[Zephro] Failed to save settings to " + path + ": cannot create the folder " + folder)
-          .toStdString()));
+  EXPECT_TRUE(logged(capture, "[Zephro] Failed to save settings to " + path +
+                                  ": cannot create the folder " + folder));
   EXPECT_FALSE(defaults.isPersisted());
-  EXPECT_EQ(defaults.string("appearanceMode"), QStringLiteral("light"));
+  EXPECT_EQ(defaults.string("appearanceMode"), "light");
 
   ASSERT_TRUE(QFile::remove(folder));
   capture.clear();
@@ -151,9 +143,8 @@ TEST(UserDefaults, AFileThatCannotBeReadIsLeftAloneUntilItCanBe) {
   defaults.setString("appearanceMode", "light");
   EXPECT_FALSE(defaults.isPersisted());
   EXPECT_EQ(readBytes(path), contents);
-  EXPECT_TRUE(capture.contains(("[Zephro] Settings file " + path +
-                                " could not be read (Input/output error); left it as it is")
-                                   .toStdString()));
+  EXPECT_TRUE(logged(capture, "[Zephro] Settings file " + path +
+                                  " could not be read (Input/output error); left it as it is"));
 
   capture.clear();
   defaults.remove("x");
@@ -177,14 +168,13 @@ TEST(UserDefaults, ContentThatDoesNotParseIsMovedAsideUnderANewNumberedName) {
     writeFile(path, contents);
     log::Capture capture;
     UserDefaults defaults(path);
-    EXPECT_TRUE(capture.contains(("[Zephro] Settings file " + path + " could not be parsed (" +
-                                  reason + "); kept it as " + kept)
-                                     .toStdString()));
+    EXPECT_TRUE(logged(capture, "[Zephro] Settings file " + path + " could not be parsed (" +
+                                    reason + "); kept it as " + kept));
     defaults.setBool("useFahrenheit", true);
     EXPECT_EQ(fileObject(path), (QJsonObject{{"useFahrenheit", true}}));
   }
-  EXPECT_EQ(readBytes(path + ".corrupt-1"), broken[0].first);
-  EXPECT_EQ(readBytes(path + ".corrupt-2"), broken[1].first);
+  for (int number = 1; const auto& [contents, reason] : broken)
+    EXPECT_EQ(readBytes(path + ".corrupt-" + QString::number(number++)), contents);
 
   // A number and broken base64 read as absent but are carried along by every write.
   writeFile(path, R"({"count": 3, "blob": {"data": "!!"}})");
@@ -203,10 +193,9 @@ TEST(UserDefaults, ContentThatDoesNotParseIsMovedAsideUnderANewNumberedName) {
   UserDefaults stuck(longPath);
   stuck.setBool("useFahrenheit", true);
   EXPECT_EQ(readBytes(longPath), QByteArray("[]"));
-  EXPECT_TRUE(capture.contains(("[Zephro] Settings file " + longPath +
-                                " could not be parsed (not a JSON object) nor moved aside (File "
-                                "name too long); left it as it is")
-                                   .toStdString()));
+  EXPECT_TRUE(logged(capture, "[Zephro] Settings file " + longPath +
+                                  " could not be parsed (not a JSON object) nor moved aside (File "
+                                  "name too long); left it as it is"));
 }
 
 }  // namespace
