@@ -9,6 +9,8 @@
 //   exec-after-connect PROGRAM ARGS...
 //                            connects, then execs PROGRAM while a child keeps the socket
 //                            and asks for max: refused | ok | error <description>
+//   hello                    (for the code-signing peer tests) sends one byte on a raw
+//                            connection and waits until the other end answers or closes
 // A transport failure prints "transport <code>", a missing answer "timeout".
 #include <poll.h>
 #include <unistd.h>
@@ -152,10 +154,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string socket = argv[1];
-  auto session = std::make_unique<Session>(socket);
+  std::unique_ptr<Session> session;
+  const auto connected = [&]() -> Session& {
+    if (!session) session = std::make_unique<Session>(socket);
+    return *session;
+  };
   for (int i = 2; i < argc; ++i) {
     const std::string name = argv[i];
-    if (name == "reconnect") {
+    if (name == "hello") {
+      std::string error;
+      const auto fd = xpc::connectUnixSocket(socket, error);
+      char byte = 'h';
+      if (!fd.valid() || ::write(fd.get(), &byte, 1) != 1) return 1;
+      while (::read(fd.get(), &byte, 1) < 0) {
+      }
+    } else if (name == "reconnect") {
       session = nullptr;
       session = std::make_unique<Session>(socket);
       std::cout << "reconnected" << std::endl;
@@ -166,10 +179,10 @@ int main(int argc, char** argv) {
       session = nullptr;
       return execAfterConnect(socket, argv + i + 1);
     } else if (name == "mode" && i + 2 < argc) {
-      std::cout << command(*session, name, argv[i + 1], argv[i + 2]) << std::endl;
+      std::cout << command(connected(), name, argv[i + 1], argv[i + 2]) << std::endl;
       i += 2;
     } else if (name == "version" || name == "fans" || name == "temperature") {
-      std::cout << command(*session, name, "", "") << std::endl;
+      std::cout << command(connected(), name, "", "") << std::endl;
     } else {
       std::cerr << "unknown command " << name << "\n";
       return 2;

@@ -429,7 +429,9 @@ class PeerTest : public ::testing::Test {
     ASSERT_GE(child_, 0);
     if (child_ == 0) {
       if (traced) ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-      char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(socket.c_str()), nullptr};
+      char hello[] = "hello";
+      char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(socket.c_str()), hello,
+                      nullptr};
       ::execve(argv[0], argv, envp.data());
       ::_exit(127);
     }
