@@ -6,45 +6,41 @@ import Zephro.Ui
 
 // The preset manager as a person uses it, each case checking what the store then holds.
 PopoverTestCase {
-    id: testCase
-
     name: "PresetManager"
     width: 680
     height: 460
-    // The manager over a fixture of its own: a real view model and preset store on temporary
-    // settings. The view goes before the view model when the scene is destroyed.
+    // The view goes before the view model when the scene is destroyed.
     sceneComponent: Component {
         Item {
             readonly property alias view: view
             readonly property alias fixture: fixture
             readonly property var store: fixture.viewModel.presetStore
+            readonly property var editor: view.editor
 
             width: 680
             height: 460
 
             PresetManagerView {
                 id: view
-
                 anchors.fill: parent
                 viewModel: fixture.viewModel
             }
-
-            PopoverFixture {
-                id: fixture
-            }
+            PopoverFixture { id: fixture }
         }
     }
+
+    SignalSpy { id: writes; signalName: "presetsChanged" }
 
     function initTestCase() {
         Localization.language = "en"
     }
 
-    // A scene whose helper has two fans of 1200 to 5800 RPM, once the view model has them.
+    // A helper with two fans of 1200 to 5800 RPM, once the view model has them.
     function sceneWithFans() {
         const created = scene()
         created.fixture.serveFans(2, 2400, 1200, 5800)
         created.fixture.poll()
-        tryCompare(created.view.editor, "upperRPMBound", 5800)
+        tryCompare(created.editor, "upperRPMBound", 5800)
         return created
     }
 
@@ -56,22 +52,17 @@ PopoverTestCase {
         return id
     }
 
-    // The icon chooser, a popup rather than an item of the view, once it is open.
+    // The icon chooser is a popup rather than an item of the view.
     function openPicker(created) {
         click(created, "iconButton")
         const picker = findChild(created.view, "symbolPicker")
-        verify(picker, "no icon chooser")
         tryCompare(picker, "opened", true)
         return picker
     }
 
-    function presets(created) {
-        return created.store.presets
-    }
-
-    function saved(created, index) {
-        const preset = presets(created)[index]
-        return [preset.name, preset.mode, preset.value, preset.symbol]
+    function saved(created) {
+        const preset = created.store.presets[0]
+        return [created.store.presets.length, preset.name, preset.mode, preset.value, preset.symbol]
     }
 
     // Replaces a field's text as typing would.
@@ -97,36 +88,32 @@ PopoverTestCase {
         const created = scene()
         for (let i = 0; i < data.presets; ++i)
             created.fixture.addPreset("Quiet", 35)
-        compare(item(created.view, "detailEmpty").visible, true)
-        compare(findChild(created.view, "editorPane"), null)
-        compare(item(created.view, "removeButton").enabled, false)
-        compare(item(created.view, "sidebarEmptyText").visible, data.presets === 0)
-        compare(item(created.view, "sidebarRows").count, data.presets)
+        const shown = name => item(created.view, name)
+        compare([shown("detailEmpty").visible, findChild(created.view, "editorPane"),
+                 shown("removeButton").enabled, shown("sidebarEmptyText").visible,
+                 shown("sidebarRows").count], [true, null, false, data.presets === 0, data.presets])
     }
 
     function test_newPresetIsPrefilledAndSavesAtOnce() {
         const created = scene()
         click(created, "newPresetButton")
-        compare(item(created.view, "row_unsaved").isSelected, true)
-        compare(item(created.view, "row_unsaved").valueText, "50%")
-        compare(presets(created).length, 0)
-
+        const row = item(created.view, "row_unsaved")
+        compare([row.isSelected, row.valueText, created.store.presets.length], [true, "50%", 0])
         click(created, "saveButton")
-        compare(saved(created, 0), ["New Preset", "percentage", 50, ""])
-        compare(created.view.editor.selectedPresetID, presets(created)[0].id)
-        compare(created.view.editor.isCreatingNew, false)
-        compare(findChild(created.view, "row_unsaved"), null)
+        compare(saved(created), [1, "New Preset", "percentage", 50, ""])
+        compare([created.editor.selectedPresetID, created.editor.isCreatingNew,
+                 findChild(created.view, "row_unsaved")], [created.store.presets[0].id, false, null])
     }
 
     // What is typed is shown as typed, refused with its reason until it is corrected, and
     // then saved with Return.
     function test_typedInputIsCheckedBeforeSaving_data() {
         return [
-            { tag: "blank name", field: "nameField", bad: "   ", rowName: "New Preset",
-              error: "Name cannot be empty.", good: "Night", saved: ["Night", "percentage", 50, ""] },
+            { tag: "blank name", field: "nameField", bad: "   ", error: "Name cannot be empty.",
+              good: "Night", saved: [1, "Night", "percentage", 50, ""] },
             { tag: "RPM above the fans' range", field: "valueField", rpm: true, bad: "6000",
-              rowName: "New Preset", error: "RPM must be between 1200 and 5800.", good: "2500",
-              saved: ["New Preset", "rpm", 2500, ""] }
+              error: "RPM must be between 1200 and 5800.", good: "2500",
+              saved: [1, "New Preset", "rpm", 2500, ""] }
         ]
     }
 
@@ -137,43 +124,38 @@ PopoverTestCase {
             click(created, "segment_rpm")
         const field = item(created.view, data.field)
         type(field, data.bad)
-        compare(field.text, data.bad)
-        compare(item(created.view, "errorRow").visible, true)
-        compare(item(created.view, "errorMessage").text, data.error)
-        compare(item(created.view, "row_unsaved").presetName, data.rowName)
-        compare(item(created.view, "saveButton").enabled, false)
+        compare([field.text, item(created.view, "errorRow").visible,
+                 item(created.view, "errorMessage").text, item(created.view, "row_unsaved").presetName,
+                 item(created.view, "saveButton").enabled], [data.bad, true, data.error, "New Preset", false])
         keyClick(Qt.Key_Return)
-        created.view.editor.save()
-        compare(presets(created).length, 0)
+        created.editor.save()
+        compare(created.store.presets.length, 0)
 
         type(field, data.good)
         compare(item(created.view, "errorRow").visible, false)
         keyClick(Qt.Key_Return)
-        compare(saved(created, 0), data.saved)
+        compare(saved(created), data.saved)
     }
 
     function test_changingTheKindResetsAValueOutsideItsRange_data() {
         return [
             { tag: "70 % to RPM", mode: "percentage", value: 70, to: "rpm", reset: 1200,
               unit: "RPM", hint: "Between 1200 and 5800 RPM" },
-            { tag: "2000 RPM to percentage", mode: "rpm", value: 2000, to: "percentage",
-              reset: 50 }
+            { tag: "2000 RPM to percentage", mode: "rpm", value: 2000, to: "percentage", reset: 50 }
         ]
     }
 
     function test_changingTheKindResetsAValueOutsideItsRange(data) {
         const created = sceneWithFans()
         selected(created, "Kind", data.value, data.mode)
-        compare(created.view.editor.editingValue, data.value)
+        compare(created.editor.editingValue, data.value)
         click(created, "segment_" + data.to)
-        compare(created.view.editor.editingMode, data.to)
-        compare(created.view.editor.editingValue, data.reset)
-        if (data.hint) {
-            compare(item(created.view, "rangeHint").text, data.hint)
-            compare(item(created.view, "valueUnit").text, data.unit)
-        }
+        compare([created.editor.editingMode, created.editor.editingValue], [data.to, data.reset])
+        if (data.hint)
+            compare([item(created.view, "rangeHint").text, item(created.view, "valueUnit").text],
+                    [data.hint, data.unit])
         click(created, "saveButton")
-        compare(saved(created, 0), ["Kind", data.to, data.reset, ""])
+        compare(saved(created), [1, "Kind", data.to, data.reset, ""])
     }
 
     function test_stepperMovesByItsStepWithinTheBounds_data() {
@@ -190,7 +172,7 @@ PopoverTestCase {
 
     function test_stepperMovesByItsStepWithinTheBounds(data) {
         const created = sceneWithFans()
-        const editor = created.view.editor
+        const editor = created.editor
         selected(created, "Stepped", data.from, data.mode)
         for (const direction of data.steps) {
             // An arrow that would leave the range is disabled; stepping there stays put.
@@ -200,12 +182,12 @@ PopoverTestCase {
             else
                 editor.step(direction)
         }
-        compare(editor.editingValue, data.value)
-        compare(item(created.view, "stepUp").enabled, data.value < editor.upperBound)
-        compare(item(created.view, "stepDown").enabled, data.value > editor.lowerBound)
-        compare(item(created.view, "saveButton").enabled, data.value !== data.from)
+        compare([editor.editingValue, item(created.view, "stepUp").enabled,
+                 item(created.view, "stepDown").enabled, item(created.view, "saveButton").enabled],
+                [data.value, data.value < editor.upperBound, data.value > editor.lowerBound,
+                 data.value !== data.from])
         editor.save()
-        compare(presets(created)[0].value, data.value)
+        compare(created.store.presets[0].value, data.value)
     }
 
     function test_emojiInputIsNormalised_data() {
@@ -224,14 +206,13 @@ PopoverTestCase {
         mouseClick(item(picker.contentItem, "symbolEmoji"))
         verify(picker.emojiInput.activeFocus)
         picker.emojiInput.insert(0, data.input)
-        compare(picker.emojiInput.text, data.symbol)
-        compare(created.view.editor.editingSymbol, data.symbol)
-        compare(item(created.view, "editorIcon").isGlyph, data.glyph)
+        compare([picker.emojiInput.text, created.editor.editingSymbol,
+                 item(created.view, "editorIcon").isGlyph], [data.symbol, data.symbol, data.glyph])
         if (data.glyph)
             compare(item(picker.contentItem, "symbol_" + data.symbol).isChosen, true)
         picker.close()
         click(created, "saveButton")
-        compare(presets(created)[0].symbol, data.symbol)
+        compare(created.store.presets[0].symbol, data.symbol)
 
         // Clearing takes the icon away again, and the input with it.
         openPicker(created)
@@ -239,66 +220,50 @@ PopoverTestCase {
         compare(picker.emojiInput.text, "")
         picker.close()
         click(created, "saveButton")
-        compare(presets(created)[0].symbol, "")
+        compare(created.store.presets[0].symbol, "")
     }
 
     function test_unchangedSaveDoesNothingAndAnIconChangeSaves() {
         const created = scene()
         selected(created, "Quiet", 35)
-        const writes = createTemporaryObject(signalSpyComponent, testCase,
-                                             { target: created.store, signalName: "presetsChanged" })
+        writes.target = created.store
+        writes.clear()
         compare(item(created.view, "saveButton").enabled, false)
-        created.view.editor.save()
+        created.editor.save()
         keyClick(Qt.Key_Return)
         compare(writes.count, 0)
 
         const picker = openPicker(created)
         const flame = item(picker.contentItem, "symbol_flame")
         mouseClick(flame)
-        compare(flame.isChosen, true)
-        compare(picker.opened, true)
+        compare([flame.isChosen, picker.opened], [true, true])
         picker.close()
         click(created, "saveButton")
         compare(writes.count, 1)
-        compare(saved(created, 0), ["Quiet", "percentage", 35, "flame"])
+        compare(saved(created), [1, "Quiet", "percentage", 35, "flame"])
         compare(item(created.view, "saveButton").enabled, false)
     }
 
-    function test_deletingTheSelectedThenTheLastPreset() {
+    // The context menu deletes a row that is not selected without touching the selection, and
+    // cancels an unsaved one, going back to the first; the remove button moves the selection
+    // to the preset left.
+    function test_deleting() {
         const created = scene()
         const first = created.fixture.addPreset("First", 40)
-        selected(created, "Second", 80)
-        click(created, "removeButton")
-        compare(presets(created).length, 1)
-        compare(created.view.editor.selectedPresetID, first)
-        compare(item(created.view, "nameField").text, "First")
-
-        click(created, "removeButton")
-        compare(presets(created).length, 0)
-        compare(item(created.view, "detailEmpty").visible, true)
-        compare([created.view.editor.editingName, created.view.editor.editingValue,
-                 created.view.editor.errorMessage], ["", 50, ""])
-    }
-
-    function test_contextMenuDeletesOrCancels() {
-        const created = scene()
-        const first = selected(created, "First", 40)
-        // Deleting a row that is not selected leaves the selection alone.
-        deleteFromContextMenu(item(created.view, "row_" + created.fixture.addPreset("Second", 80)))
-        compare(presets(created).length, 1)
-        compare(created.view.editor.selectedPresetID, first)
-
-        // The unsaved row's delete action cancels the new preset and goes back to the first.
+        const second = selected(created, "Second", 80)
+        deleteFromContextMenu(item(created.view, "row_" + created.fixture.addPreset("Third", 60)))
+        compare([created.store.presets.length, created.editor.selectedPresetID], [2, second])
         click(created, "addButton")
         deleteFromContextMenu(item(created.view, "row_unsaved"))
-        compare(created.view.editor.isCreatingNew, false)
-        compare(created.view.editor.selectedPresetID, first)
-        compare(presets(created).length, 1)
-    }
+        compare([created.store.presets.length, created.editor.selectedPresetID,
+                 created.editor.isCreatingNew], [2, first, false])
 
-    Component {
-        id: signalSpyComponent
-
-        SignalSpy {}
+        click(created, "removeButton")
+        compare([created.store.presets.length, created.editor.selectedPresetID,
+                 item(created.view, "nameField").text], [1, second, "Second"])
+        click(created, "removeButton")
+        compare([created.store.presets.length, item(created.view, "detailEmpty").visible,
+                 created.editor.editingName, created.editor.editingValue,
+                 created.editor.errorMessage], [0, true, "", 50, ""])
     }
 }
