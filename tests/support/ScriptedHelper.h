@@ -20,6 +20,7 @@ class ScriptedHelper final : public HelperProtocol {
   struct SetModeCall {
     std::int64_t mode = -1;
     std::vector<std::int64_t> percentages;
+    friend bool operator==(const SetModeCall&, const SetModeCall&) = default;
   };
 
   void getFanInfo(FanInfoReply reply) override {
@@ -64,14 +65,16 @@ class ScriptedHelper final : public HelperProtocol {
     const std::lock_guard lock(mutex_);
     holding_ = modeChangesOnly ? Holding::modeChanges : Holding::all;
   }
-  // Answers the held calls with what is scripted now, from the calling thread.
-  void releaseHeld() {
-    for (auto& reply : takeHeld()) reply();
-  }
-  // The same, the last call first: a helper whose answers overtake one another.
-  void releaseHeldNewestFirst() {
-    auto held = takeHeld();
-    std::reverse(held.begin(), held.end());
+  // Answers the held calls with what is scripted now, from the calling thread; newest first
+  // plays a helper whose answers overtake one another.
+  void releaseHeld(bool newestFirst = false) {
+    std::vector<std::function<void()>> held;
+    {
+      const std::lock_guard lock(mutex_);
+      holding_ = Holding::none;
+      held.swap(held_);
+    }
+    if (newestFirst) std::reverse(held.begin(), held.end());
     for (auto& reply : held) reply();
   }
   [[nodiscard]] std::size_t heldCount() const {
@@ -105,13 +108,10 @@ class ScriptedHelper final : public HelperProtocol {
   enum class Holding { none, modeChanges, all };
 
   void follow(std::int64_t mode, const std::vector<std::int64_t>& percentages) {
-    const FanMode fanMode = mode == rawValue(FanMode::system) ? FanMode::system
-                            : mode == rawValue(FanMode::max)  ? FanMode::max
-                                                              : FanMode::manual;
+    const FanMode fanMode = fanModeFromRaw(mode).value_or(FanMode::manual);
     for (std::size_t i = 0; i < fans.size(); ++i) {
       const FanInfoDTO& fan = fans[i];
-      double rpm = fan.currentRPM();
-      if (fanMode == FanMode::max) rpm = fan.maxRPM();
+      double rpm = fanMode == FanMode::max ? fan.maxRPM() : fan.currentRPM();
       if (fanMode == FanMode::manual && i < percentages.size()) {
         rpm = fan.minRPM() +
               (fan.maxRPM() - fan.minRPM()) * static_cast<double>(percentages[i]) / 100.0;
@@ -129,14 +129,6 @@ class ScriptedHelper final : public HelperProtocol {
       }
     }
     reply();
-  }
-
-  std::vector<std::function<void()>> takeHeld() {
-    std::vector<std::function<void()>> held;
-    const std::lock_guard lock(mutex_);
-    holding_ = Holding::none;
-    held.swap(held_);
-    return held;
   }
 
   mutable std::mutex mutex_;

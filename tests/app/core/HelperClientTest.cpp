@@ -6,10 +6,10 @@
 
 #include <QThread>
 #include <QTimer>
-#include <atomic>
+#include <algorithm>
 #include <barrier>
-#include <nlohmann/json.hpp>
-#include <stdexcept>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 #include "app/core/Detach.h"
@@ -38,6 +38,13 @@ using testing::spinUntil;
 
 const Error kSmcError =
     Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
+const std::string kNoAnswer = "The helper did not respond.";
+
+template <typename T>
+std::optional<Error> remoteError(const testing::Outcome<T>& outcome) {
+  const auto error = outcome.template errorAs<RemoteError>();
+  return error ? std::optional(error->error()) : std::nullopt;
+}
 
 // A client on a temp socket with the scripted service manager and a shrunk settling wait;
 // it counts the connections it makes.
@@ -57,16 +64,6 @@ struct ClientOnSocket {
     client = std::make_unique<HelperClient>(std::move(options));
   }
 
-  // registerHelper's exception, if it threw one.
-  std::optional<HelperInstallError> registerHelper(bool forceRefresh) const {
-    try {
-      client->registerHelper(forceRefresh);
-      return std::nullopt;
-    } catch (const HelperInstallError& error) {
-      return error;
-    }
-  }
-
   zephro::testing::TempDir dir;
   std::string socket;
   std::shared_ptr<FakeServiceManager> services = std::make_shared<FakeServiceManager>();
@@ -74,102 +71,72 @@ struct ClientOnSocket {
   std::unique_ptr<HelperClient> client;
   log::Capture capture;
 };
-TEST(HelperClient, AnswersEachOperationFromTheHelper) {
+
+// Without a helper every call fails at once and only the reads log; once one listens,
+// calls share one new connection, and the helper's errors are thrown, logged by the reads.
+TEST(HelperClient, AnswersEachOperationFromTheHelperAndThrowsItsErrors) {
   ClientOnSocket c;
+  const auto missing = remoteError(awaitTask(c.client->fetchFanInfo()));
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(std::pair(missing->domain, missing->code),
+            std::pair(std::string(xpc::kTransportErrorDomain), xpc::kConnectionInvalid));
+  const auto missingCelsius = remoteError(awaitTask(c.client->fetchSystemTemperature()));
+  ASSERT_TRUE(missingCelsius);
+  EXPECT_TRUE(remoteError(awaitTask(c.client->fetchHelperVersion())));
+  EXPECT_TRUE(remoteError(awaitTask(c.client->setMode(FanMode::system, {}))));
+  EXPECT_EQ(c.capture.lines(),
+            (Lines{"[Zephro] XPC Error in fetchFanInfo: " + missing->fullDescription(),
+                   "[Zephro] XPC Error in fetchSystemTemperature: " +
+                       missingCelsius->fullDescription()}));
+  c.capture.clear();
+
   ScriptedHelper helper;
-  helper.fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::manual),
-                 FanInfoDTO(1, 2400.5, 2160, 5940, FanMode::manual)};
+  const std::vector<FanInfoDTO> fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::manual),
+                                        FanInfoDTO(1, 2400.5, 2160, 5940, FanMode::manual)};
+  helper.fans = fans;
   helper.celsius = 47.25;
   InProcessHelperServer server(c.socket, helper);
-
-  const auto fans = awaitTask(c.client->fetchFanInfo());
-  ASSERT_TRUE(fans.succeeded()) << fans.errorText();
-  EXPECT_EQ(*fans.value, helper.fans);
-  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
-  ASSERT_TRUE(celsius.succeeded()) << celsius.errorText();
-  EXPECT_EQ(*celsius.value, 47.25);
-
+  const int connectionsBefore = c.connectionsMade;
+  EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).value, fans);
+  EXPECT_EQ(awaitTask(c.client->fetchSystemTemperature()).value, 47.25);
   // System mode goes with no percentages at all: the empty list passes the allow-list.
-  ASSERT_TRUE(awaitTask(c.client->setMode(FanMode::manual, {40, 60})).succeeded());
-  const auto system = awaitTask(c.client->setMode(FanMode::system, {}));
-  ASSERT_TRUE(system.succeeded()) << system.errorText();
-  const auto calls = helper.recordedSetModeCalls();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].mode, 1);
-  EXPECT_EQ(calls[0].percentages, (std::vector<std::int64_t>{40, 60}));
-  EXPECT_EQ(calls[1].mode, 0);
-  EXPECT_TRUE(calls[1].percentages.empty());
+  EXPECT_TRUE(awaitTask(c.client->setMode(FanMode::manual, {40, 60})).succeeded());
+  EXPECT_TRUE(awaitTask(c.client->setMode(FanMode::system, {})).succeeded());
+  EXPECT_EQ(helper.recordedSetModeCalls(),
+            (std::vector<ScriptedHelper::SetModeCall>{{1, {40, 60}}, {0, {}}}));
+  EXPECT_EQ(c.connectionsMade, connectionsBefore + 1);
 
-  EXPECT_EQ(c.connectionsMade, 1) << "every call shares the one connection";
+  // A machine without fans answers "fanCount is 0" with no fans: that is an empty list.
+  const Error noFans = Error::withDescription("HelperError", 0, "fanCount is 0");
+  helper.update([&](ScriptedHelper& h) {
+    h.fans.clear();
+    h.fanError = noFans;
+  });
+  EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).value, std::vector<FanInfoDTO>{});
   EXPECT_TRUE(c.capture.lines().empty());
-}
-
-TEST(HelperClient, ErrorsInTheHelpersRepliesAreThrownAndLoggedWhereDue) {
-  ClientOnSocket c;
-  ScriptedHelper helper;
-  // An error wins over the fans that came with it.
-  helper.fans = {FanInfoDTO(0, 2317, 2317, 6550, FanMode::system)};
-  helper.fanError = Error::withDescription("HelperError", 0, "fanCount is 0");
-  helper.temperatureError = kSmcError;
-  helper.setModeError = kSmcError;
-  InProcessHelperServer server(c.socket, helper);
-
-  const auto fans = awaitTask(c.client->fetchFanInfo());
-  ASSERT_TRUE(fans.errorAs<RemoteError>());
-  EXPECT_EQ(fans.errorAs<RemoteError>()->error(), *helper.fanError);
-  EXPECT_EQ(fans.errorText(), "fanCount is 0");
-  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
-  ASSERT_TRUE(celsius.errorAs<RemoteError>());
-  EXPECT_EQ(celsius.errorAs<RemoteError>()->error(), kSmcError);
-  const auto mode = awaitTask(c.client->setMode(FanMode::max, {}));
-  ASSERT_TRUE(mode.errorAs<RemoteError>());
-  EXPECT_EQ(mode.errorAs<RemoteError>()->error(), kSmcError);
-
+  // With fans the error wins; a negative count is a controller that could not be read.
+  const Error unread = Error::withDescription("HelperError", -2, "fanCount is -2");
+  helper.update([&](ScriptedHelper& h) {
+    h.fans = fans;
+    h.temperatureError = kSmcError;
+    h.setModeError = kSmcError;
+  });
+  const auto withFans = awaitTask(c.client->fetchFanInfo());
+  EXPECT_EQ(remoteError(withFans), noFans);
+  EXPECT_EQ(withFans.errorText(), "fanCount is 0");
+  EXPECT_EQ(remoteError(awaitTask(c.client->fetchSystemTemperature())), kSmcError);
+  EXPECT_EQ(remoteError(awaitTask(c.client->setMode(FanMode::max, {}))), kSmcError);
+  helper.update([&](ScriptedHelper& h) {
+    h.fans.clear();
+    h.fanError = unread;
+  });
+  EXPECT_EQ(remoteError(awaitTask(c.client->fetchFanInfo())), unread);
   EXPECT_EQ(
       c.capture.lines(),
       (Lines{"[Zephro] Helper returned error: Error Domain=HelperError Code=0 \"fanCount is 0\" "
              "UserInfo={NSLocalizedDescription=fanCount is 0}",
-             "[Zephro] Helper returned error: Error Domain=SMCErrorDomain Code=1 \"Could not "
-             "open connection to AppleSMC.\" UserInfo={NSLocalizedDescription=Could not open "
-             "connection to AppleSMC.}"}));
-}
-
-// The helper of a machine without fans answers "fanCount is 0" with no fans: that is an
-// empty list. A negative count is a controller that could not be read.
-TEST(HelperClient, AMachineWithoutFansHasAnEmptyFanList) {
-  ClientOnSocket c;
-  ScriptedHelper helper;
-  helper.fanError = Error::withDescription("HelperError", 0, "fanCount is 0");
-  InProcessHelperServer server(c.socket, helper);
-  const auto none = awaitTask(c.client->fetchFanInfo());
-  ASSERT_TRUE(none.succeeded());
-  EXPECT_TRUE(none.value->empty());
-  EXPECT_TRUE(c.capture.lines().empty());
-
-  helper.fanError = Error::withDescription("HelperError", -2, "fanCount is -2");
-  EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).errorText(), "fanCount is -2");
-}
-
-TEST(HelperClient, AMissingHelperFailsAtOnceAndOnlyTheReadsLog) {
-  ClientOnSocket c;  // nothing listens on the socket
-
-  const auto fans = awaitTask(c.client->fetchFanInfo());
-  const auto transport = fans.errorAs<RemoteError>();
-  ASSERT_TRUE(transport) << fans.errorText();
-  EXPECT_EQ(transport->error().domain, xpc::kTransportErrorDomain);
-  EXPECT_EQ(transport->error().code, xpc::kConnectionInvalid);
-  const auto celsius = awaitTask(c.client->fetchSystemTemperature());
-  ASSERT_TRUE(celsius.errorAs<RemoteError>());
-  const auto version = awaitTask(c.client->fetchHelperVersion());
-  ASSERT_TRUE(version.errorAs<RemoteError>());
-  const auto mode = awaitTask(c.client->setMode(FanMode::system, {}));
-  ASSERT_TRUE(mode.errorAs<RemoteError>());
-
-  // Only the two reads log, each with the error's full description.
-  EXPECT_EQ(c.capture.lines(),
-            (Lines{"[Zephro] XPC Error in fetchFanInfo: " + transport->error().fullDescription(),
-                   "[Zephro] XPC Error in fetchSystemTemperature: " +
-                       celsius.errorAs<RemoteError>()->error().fullDescription()}));
+             "[Zephro] Helper returned error: " + kSmcError.fullDescription(),
+             "[Zephro] Helper returned error: " + unread.fullDescription()}));
 }
 
 // The helper answers a connection's calls in turn, so a call it leaves unanswered takes
@@ -190,15 +157,13 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   ticker.start();
   const auto version = awaitTask(c.client->fetchHelperVersion());
   ticker.stop();
-  EXPECT_GE(ticksWhilePending, 5) << "the event loop must keep turning while the helper is silent";
+  EXPECT_GE(ticksWhilePending, 5);
   const auto unavailable = version.errorAs<HelperInstallError>();
-  ASSERT_TRUE(unavailable) << version.errorText();
-  EXPECT_EQ(unavailable->kind(), HelperInstallError::Kind::unavailable);
-  EXPECT_EQ(version.errorText(), "The helper did not respond.");
+  ASSERT_TRUE(unavailable);
+  EXPECT_EQ(unavailable->kind(), Kind::unavailable);
+  EXPECT_EQ(version.errorText(), kNoAnswer);
   // Long before its own time-out, and not as a transport error.
-  const auto dropped = awaitTask(std::move(fans), 60s);
-  ASSERT_TRUE(dropped.error);
-  EXPECT_EQ(dropped.errorText(), "The helper did not respond.");
+  EXPECT_EQ(awaitTask(std::move(fans), 60s).errorText(), kNoAnswer);
   ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
 
   // The late answers go to a connection that is gone; the next call makes a new one.
@@ -240,7 +205,7 @@ TEST(HelperClient, ATimeOutOnAReplacedConnectionLeavesTheNewOneAlone) {
   auto fans = client.fetchFanInfo();
   client.invalidateConnection();
   auto version = client.fetchHelperVersion();
-  EXPECT_EQ(awaitTask(std::move(fans)).errorText(), "The helper did not respond.");
+  EXPECT_EQ(awaitTask(std::move(fans)).errorText(), kNoAnswer);
   // The timer thread runs one item at a time: once a later one has run, so has the
   // whole time-out.
   std::atomic<bool> timerPassed{false};
@@ -259,185 +224,152 @@ TEST(HelperClient, ATimeOutOnAReplacedConnectionLeavesTheNewOneAlone) {
 }
 
 const std::string kNeedsApproval = "Zephro needs approval in Login Items to run its helper.";
-const std::string kReinstalling =
-    "[Zephro] Reinstalling enabled helper to refresh to the current binary.";
-const std::string kReRegistered = "[Zephro] Helper re-registered via SMAppService.";
-const std::string kUnreachable =
-    "[Zephro] Helper unreachable at launch \u2014 attempting install/repair.";
 
-// The status read before registering, the one logged after it, then every settling round.
-const int kAllSettleReads = 1 + 1 + HelperClientOptions{}.settleRounds;
-
-struct RegistrationCase {
-  const char* name;
-  std::vector<FakeServiceManager::Step> status;
-  std::vector<FakeServiceManager::Step> afterRegister;
-  std::optional<Error> registerError;
-  std::optional<Error> unregisterError;
-  bool forceRefresh = true;
-  std::optional<Kind> kind;  // none: no error
-  std::string what;
-  std::string line;      // the line the case is known by; "" for none
-  int statusReads = -1;  // -1: not checked
-  int registers = -1;
-  Lines firstCalls;
-};
+// The statuses read in turn, the last one from then on, as in "0 0 2"; or the words of a line.
+template <typename T>
+std::vector<T> listOf(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<T>(in), std::istream_iterator<T>()};
+}
 
 TEST(HelperRegistration, Outcomes) {
   const Error refused = Error::withDescription("com.zephro.servicemanager", 4,
                                                "The administrator authentication was dismissed.");
   const Error busy = Error::withDescription("com.zephro.servicemanager", 6, "Unit file busy.");
   const std::string cannotRegister = "Unable to register the helper: Unit file busy.";
-  const RegistrationCase cases[] = {
+  // The status read before registering, the one logged after it, then every settling round.
+  const int allReads = 1 + 1 + HelperClientOptions{}.settleRounds;
+  const std::string registered = "[Zephro] Helper registered with SMAppService. Status: ";
+  const std::string failed = "[Zephro] SMAppService failed to register";
+  // Unchecked: "" for the error's text or the line, -1 for a count.
+  const struct {
+    const char* name;
+    std::string status;
+    std::string afterRegister;
+    std::string what;
+    std::string line;
+    int statusReads = -1;
+    int registers = -1;
+    const Error* registerError = nullptr;
+    bool failUnregister = false;
+    bool forceRefresh = true;
+    std::string firstCalls;
+  } cases[] = {
       // Only "enabled" ends the settling wait early.
-      {.name = "needs approval after registering",
-       .afterRegister = {{0, 3}, {2}},
-       .kind = Kind::requiresApproval,
-       .what = kNeedsApproval,
-       .line = "[Zephro] Helper registered with SMAppService. Status: 0",
-       .statusReads = kAllSettleReads,
-       .registers = 1},
-      {.name = "enabled within the settling wait",
-       .afterRegister = {{0, 2}, {1}},
-       .statusReads = 4},
-      {.name = "never enabled: the last status goes into the error",
-       .status = {{3}},
-       .forceRefresh = false,
-       .kind = Kind::registrationFailed,
-       .what = "Unable to register the helper: Helper status: 3",
-       .line = "[Zephro] Helper registered with SMAppService. Status: 3",
-       .statusReads = kAllSettleReads},
-      {.name = "registration refused, then approval needed",
-       .afterRegister = {{2}},
-       .registerError = refused,
-       .kind = Kind::requiresApproval,
-       .what = kNeedsApproval,
-       .line = "[Zephro] SMAppService failed to register: The administrator authentication was "
-               "dismissed."},
-      {.name = "registration fails",
-       .registerError = busy,
-       .kind = Kind::registrationFailed,
-       .what = cannotRegister,
-       .line = "[Zephro] SMAppService failed to register: Unit file busy."},
-      {.name = "already enabled",
-       .status = {{1}},
-       .forceRefresh = false,
-       .line = "[Zephro] Helper is already enabled via SMAppService.",
-       .registers = 0},
-      {.name = "switched off by the user",
-       .status = {{2}},
-       .kind = Kind::requiresApproval,
-       .what = kNeedsApproval,
-       .line = "[Zephro] Helper requires approval in Login Items.",
-       .registers = 0},
-      {.name = "unknown status",
-       .status = {{7}},
-       .kind = Kind::registrationFailed,
-       .what = "Unable to register the helper: Unknown helper status: 7",
-       .registers = 0},
-      {.name = "repair",
-       .status = {{1}},
-       .afterRegister = {{0, 2}, {1}},
-       .line = kReRegistered,
-       .statusReads = 4,
-       .registers = 1,
-       .firstCalls = {"daemonService:com.zephro.helper.plist", "status=1", "unregister", "register",
-                      "status=0", "status=0", "status=1"}},
-      {.name = "repair calls fail but the helper stays enabled",
-       .status = {{1}},
-       .registerError = busy,
-       .unregisterError = busy,
-       .line = "[Zephro] SMAppService failed to unregister helper before repair: Unit file busy."},
-      {.name = "repair needs approval",
-       .status = {{1}},
-       .afterRegister = {{2}},
-       .kind = Kind::requiresApproval,
-       .what = kNeedsApproval,
-       .line = kReinstalling},
-      {.name = "repair registered but the status is slow: worth a try",
-       .status = {{1}},
-       .afterRegister = {{3}},
-       .line = "[Zephro] Helper status still 3 after re-registration; proceeding optimistically.",
-       .statusReads = kAllSettleReads},
+      {"needs approval after registering", "", "0 0 0 2", kNeedsApproval, registered + "0",
+       allReads, 1},
+      {"enabled within the settling wait", "", "0 0 1", "", "", 4},
+      {"never enabled: the last status goes into the error", "3", "",
+       "Unable to register the helper: Helper status: 3", registered + "3", allReads, -1, nullptr,
+       false, false},
+      {"registration refused, then approval needed", "", "2", kNeedsApproval,
+       failed + ": " + refused.localizedDescription(), -1, -1, &refused},
+      {"registration fails", "", "", cannotRegister, failed + ": Unit file busy.", -1, -1, &busy},
+      {"already enabled", "1", "", "", "[Zephro] Helper is already enabled via SMAppService.", -1,
+       0, nullptr, false, false},
+      {"switched off by the user", "2", "", kNeedsApproval,
+       "[Zephro] Helper requires approval in Login Items.", -1, 0},
+      {"unknown status", "7", "", "Unable to register the helper: Unknown helper status: 7", "", -1,
+       0},
+      {"repair", "1", "0 0 1", "", "[Zephro] Helper re-registered via SMAppService.", 4, 1, nullptr,
+       false, true,
+       "daemonService:com.zephro.helper.plist status=1 unregister register status=0 status=0 "
+       "status=1"},
+      {"repair calls fail but the helper stays enabled", "1", "", "",
+       "[Zephro] SMAppService failed to unregister helper before repair: Unit file busy.", -1, -1,
+       &busy, true},
+      {"repair needs approval", "1", "2", kNeedsApproval,
+       "[Zephro] Reinstalling enabled helper to refresh to the current binary."},
+      {"repair registered but the status is slow: worth a try", "1", "3", "",
+       "[Zephro] Helper status still 3 after re-registration; proceeding optimistically.",
+       allReads},
       // Unregistered, then the registration failed: the helper is gone.
-      {.name = "repair unregistered but could not register",
-       .status = {{1}},
-       .afterRegister = {{0}},
-       .registerError = busy,
-       .kind = Kind::registrationFailed,
-       .what = cannotRegister,
-       .line = "[Zephro] SMAppService failed to register after refresh: Unit file busy."},
+      {"repair unregistered but could not register", "1", "0", cannotRegister,
+       failed + " after refresh: Unit file busy.", -1, -1, &busy},
+  };
+  const auto steps = [](const std::string& text) {
+    std::vector<FakeServiceManager::Step> result;
+    for (const int status : listOf<int>(text)) result.push_back({status});
+    return result;
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ClientOnSocket i;
-    if (!c.status.empty()) i.services->scriptStatus(c.status);
-    if (!c.afterRegister.empty()) i.services->scriptStatusAfterRegister(c.afterRegister);
-    if (c.registerError) i.services->failRegister(c.registerError);
-    if (c.unregisterError) i.services->failUnregister(c.unregisterError);
-    const auto error = i.registerHelper(c.forceRefresh);
-    EXPECT_EQ(error ? std::optional(error->kind()) : std::nullopt, c.kind);
+    if (!c.status.empty()) i.services->scriptStatus(steps(c.status));
+    if (!c.afterRegister.empty()) i.services->scriptStatusAfterRegister(steps(c.afterRegister));
+    if (c.registerError) i.services->failRegister(*c.registerError);
+    if (c.failUnregister) i.services->failUnregister(busy);
+    std::optional<HelperInstallError> error;
+    try {
+      i.client->registerHelper(c.forceRefresh);
+    } catch (const HelperInstallError& thrown) {
+      error = thrown;
+    }
+    const auto kind = c.what.empty()             ? std::nullopt
+                      : c.what == kNeedsApproval ? std::optional(Kind::requiresApproval)
+                                                 : std::optional(Kind::registrationFailed);
+    EXPECT_EQ(error ? std::optional(error->kind()) : std::nullopt, kind);
     EXPECT_EQ(error ? std::string(error->what()) : "", c.what);
     EXPECT_TRUE(c.line.empty() || i.capture.contains(c.line)) << c.line;
     EXPECT_TRUE(c.statusReads < 0 || i.services->statusReads() == c.statusReads);
     EXPECT_TRUE(c.registers < 0 || i.services->count("register") == c.registers);
     const auto calls = i.services->calls();
-    ASSERT_GE(calls.size(), c.firstCalls.size());
-    EXPECT_EQ(Lines(calls.begin(), calls.begin() + std::ptrdiff_t(c.firstCalls.size())),
-              c.firstCalls);
+    const auto firstCalls = listOf<std::string>(c.firstCalls);
+    ASSERT_GE(calls.size(), firstCalls.size());
+    EXPECT_EQ(Lines(calls.begin(), calls.begin() + std::ptrdiff_t(firstCalls.size())), firstCalls);
   }
 }
 
-TEST(HelperLaunchCheck, ACurrentHelperIsLeftAloneAnOlderOneRefreshed) {
-  for (const std::string version : {kHelperProtocolVersion, "1.0.0"}) {
-    SCOPED_TRACE(version);
-    const bool current = version == kHelperProtocolVersion;
+// A current helper is left alone, an older one refreshed (and reached afresh after the
+// repair dropped the connection), an unreachable or silent one installed.
+TEST(HelperLaunchCheck, OnlyACurrentHelperIsLeftAlone) {
+  const std::string unreachable =
+      "[Zephro] Helper unreachable at launch \u2014 attempting install/repair.";
+  const struct {
+    std::string version;  // "": nothing listens; "silent": answers nothing in time
+    std::string line;
+    int connections;
+  } cases[] = {
+      {kHelperProtocolVersion,
+       "[Zephro] Helper healthy (version " + std::string(kHelperProtocolVersion) +
+           ") \u2014 leaving it alone.",
+       1},
+      {"1.0.0",
+       "[Zephro] Helper version 1.0.0 != " + std::string(kHelperProtocolVersion) +
+           " \u2014 refreshing binary.",
+       2},
+      {"silent", unreachable, -1},
+      {"", unreachable, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
     ClientOnSocket i;
     ScriptedHelper helper;
-    helper.version = version;
-    InProcessHelperServer server(i.socket, helper);
-    i.services->scriptStatus({{1}});
+    helper.version = c.version;
+    if (c.version == "silent") helper.hold();
+    std::optional<InProcessHelperServer> server;
+    if (!c.version.empty()) server.emplace(i.socket, helper);
+    // First launch on a clean machine: approval needed.
+    c.version.empty() ? i.services->scriptStatusAfterRegister({{2}})
+                      : i.services->scriptStatus({{1}});
     const auto check = awaitTask(i.client->verifyHelperAtLaunch());
+    EXPECT_TRUE(i.capture.contains(c.line));
+    if (c.version.empty()) {
+      ASSERT_TRUE(check.errorAs<HelperInstallError>());
+      EXPECT_EQ(check.errorAs<HelperInstallError>()->kind(), Kind::requiresApproval);
+      continue;
+    }
     ASSERT_TRUE(check.succeeded()) << check.errorText();
-    EXPECT_TRUE(i.capture.contains(
-        current ? "[Zephro] Helper healthy (version " + version + ") \u2014 leaving it alone."
-                : "[Zephro] Helper version 1.0.0 != " + std::string(kHelperProtocolVersion) +
-                      " \u2014 refreshing binary."));
-    EXPECT_EQ(i.services->calls().empty(), current) << "only an older helper is registered";
-    // A repair drops the connection: the next call reaches the new helper afresh.
+    const bool current = c.version == kHelperProtocolVersion;
+    EXPECT_EQ(i.services->count("register"), current ? 0 : 1);
+    if (c.connections < 0) continue;
     EXPECT_EQ(i.client->hasConnection(), current);
     ASSERT_TRUE(awaitTask(i.client->fetchHelperVersion()).succeeded());
-    EXPECT_EQ(i.connectionsMade, current ? 1 : 2);
+    EXPECT_EQ(i.connectionsMade, c.connections);
   }
 }
 
-TEST(HelperLaunchCheck, AnUnreachableOrSilentHelperIsInstalled) {
-  {
-    // Not running at all; first launch on a clean machine needs approval.
-    ClientOnSocket i;
-    i.services->scriptStatusAfterRegister({{2}});
-    const auto check = awaitTask(i.client->verifyHelperAtLaunch());
-    ASSERT_TRUE(check.errorAs<HelperInstallError>());
-    EXPECT_EQ(check.errorAs<HelperInstallError>()->kind(), Kind::requiresApproval);
-    EXPECT_TRUE(i.capture.contains(kUnreachable));
-  }
-  {
-    // Answers nothing within the (shrunk) version time-out.
-    ClientOnSocket i;
-    ScriptedHelper helper;
-    helper.hold();
-    InProcessHelperServer server(i.socket, helper);
-    i.services->scriptStatus({{1}});
-    ASSERT_TRUE(awaitTask(i.client->verifyHelperAtLaunch()).succeeded());
-    EXPECT_TRUE(i.capture.contains(kUnreachable));
-    EXPECT_EQ(i.services->count("register"), 1);
-  }
-  HelperClient withoutServiceManager(HelperClientOptions{});
-  EXPECT_EQ(awaitTask(withoutServiceManager.registerHelperInBackground(true)).errorText(),
-            "Unable to register the helper: no service manager is configured");
-}
-
-TEST(HelperLaunchCheck, TheMainLoopKeepsTurningDuringARegistration) {
+TEST(HelperLaunchCheck, RegisteringInTheBackgroundKeepsTheMainLoopTurning) {
   ClientOnSocket i;
   i.services->scriptStatusAfterRegister({{1}});
   // The registration holds its thread until the main loop has turned (or a guard passed).
@@ -448,6 +380,10 @@ TEST(HelperLaunchCheck, TheMainLoopKeepsTurningDuringARegistration) {
   QTimer::singleShot(0, [&turned] { turned = true; });
   ASSERT_TRUE(awaitTask(i.client->registerHelperInBackground(true)).succeeded());
   EXPECT_TRUE(turned);
+
+  HelperClient withoutServiceManager(HelperClientOptions{});
+  EXPECT_EQ(awaitTask(withoutServiceManager.registerHelperInBackground(true)).errorText(),
+            "Unable to register the helper: no service manager is configured");
 }
 
 struct Record {
@@ -459,8 +395,7 @@ struct Record {
 
 QCoro::Task<> awaitOne(std::shared_ptr<PendingReply<int>> pending, Record* record) {
   try {
-    const int value = co_await *pending;
-    record->gotValue = value == 7;
+    record->gotValue = co_await *pending == 7;
   } catch (const HelperInstallError&) {
     record->gotError = true;
   }
@@ -497,16 +432,15 @@ TEST(PendingReply, RacingSettlersResumeEachCallerExactlyOnceWithTheWinner) {
   timeouts.join();
 
   ASSERT_TRUE(spinUntil([&] {
-    return std::all_of(records.begin(), records.end(),
-                       [](const Record& r) { return r.resumptions > 0; });
+    return std::ranges::all_of(records, [](const Record& r) { return r.resumptions > 0; });
   }));
   spinUntil([] { return false; }, 50ms);  // any second resumption would show now
   for (int i = 0; i < kReplies; ++i) {
     ASSERT_EQ(resolvedWon[i] + rejectedWon[i], 1) << i;
-    ASSERT_EQ(records[i].resumptions, 1) << i;
-    ASSERT_EQ(records[i].gotValue, resolvedWon[i] == 1) << i;
-    ASSERT_EQ(records[i].gotError, rejectedWon[i] == 1) << i;
-    ASSERT_TRUE(records[i].onMainThread) << i;
+    const Record& r = records[i];
+    ASSERT_EQ(std::tuple(r.resumptions, r.gotValue, r.gotError, r.onMainThread),
+              std::tuple(1, resolvedWon[i] == 1, rejectedWon[i] == 1, true))
+        << i;
   }
 }
 
@@ -526,12 +460,13 @@ TEST(Detach, LogsWhatEscapesADetachedTask) {
   detach(fine(), "Quiet");
   ASSERT_TRUE(spinUntil([&] { return capture.lines().size() == 2; }));
   spinUntil([] { return false; }, 20ms);
-  EXPECT_EQ(capture.lines().size(), 2u);
-  EXPECT_TRUE(capture.contains("[Zephro] Poll failed: boom"));
-  // An error from the helper is described in full, as the log lines quote errors.
-  EXPECT_TRUE(capture.contains(
-      "[Zephro] Mode change failed: Error Domain=HelperError Code=0 \"fanCount is 0\" "
-      "UserInfo={NSLocalizedDescription=fanCount is 0}"));
+  // An error from the helper is described in full, as the log lines quote errors; the two
+  // threads may log in either order.
+  auto lines = capture.lines();
+  std::ranges::sort(lines);
+  EXPECT_EQ(lines, (Lines{"[Zephro] Mode change failed: Error Domain=HelperError Code=0 "
+                          "\"fanCount is 0\" UserInfo={NSLocalizedDescription=fanCount is 0}",
+                          "[Zephro] Poll failed: boom"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -52,28 +53,23 @@ inline bool spinUntil(const std::function<bool()>& condition,
   return true;
 }
 
-namespace detail {
-template <typename T>
-QCoro::Task<> record(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome) {
-  try {
-    if constexpr (std::is_void_v<T>) {
-      co_await task;
-      outcome->value.emplace();
-    } else {
-      outcome->value.emplace(co_await task);
-    }
-  } catch (...) {
-    outcome->error = std::current_exception();
-  }
-}
-}  // namespace detail
-
 // Turns the event loop until the task has ended, or the guard has passed.
 template <typename T>
 Outcome<T> awaitTask(QCoro::Task<T> task,
                      std::chrono::milliseconds guard = std::chrono::seconds(120)) {
   const auto outcome = std::make_shared<Outcome<T>>();
-  detail::record(std::move(task), outcome);
+  [](QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome) -> QCoro::Task<> {
+    try {
+      if constexpr (std::is_void_v<T>) {
+        co_await task;
+        outcome->value.emplace();
+      } else {
+        outcome->value.emplace(co_await task);
+      }
+    } catch (...) {
+      outcome->error = std::current_exception();
+    }
+  }(std::move(task), outcome);
   spinUntil([&] { return outcome->value || outcome->error; }, guard);
   return *outcome;
 }

@@ -310,7 +310,7 @@ TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
     auto poll = model.refresh();
     auto change = model.setMaxMode();
     ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 3; }));
-    newestFirst ? h.helper.releaseHeldNewestFirst() : h.helper.releaseHeld();
+    h.helper.releaseHeld(newestFirst);
     ASSERT_TRUE(awaitTask(std::move(change)).succeeded());
     ASSERT_TRUE(awaitTask(std::move(poll)).succeeded());
     EXPECT_EQ(model.activeMode(), FanMode::max) << newestFirst;
