@@ -15,6 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Entries = StringsTable::Entries;
+using Error = std::optional<StringsParseError>;
 
 // The text's UTF-16 code units behind a byte-order mark, in either byte order.
 std::string utf16WithBom(const std::u16string& text, bool bigEndian) {
@@ -47,7 +48,7 @@ second";
 "dup" = "first";
 "dup"="second";)");
 
-  EXPECT_FALSE(table.error().has_value()) << table.error()->message;
+  EXPECT_EQ(table.error(), Error{});
   const Entries expected{
       {"quote", "She said \"hi\""},
       {"backslash", "C:\\fans\\"},
@@ -73,14 +74,14 @@ TEST(StringsTableTest, DecodesUtf8AndUtf16WithByteOrderMarksAndReplacesInvalidBy
   for (const std::string& bytes :
        {"\xEF\xBB\xBF" + utf8, utf16WithBom(source, false), utf16WithBom(source, true)}) {
     const StringsTable table = StringsTable::parse(bytes);
-    EXPECT_FALSE(table.error().has_value());
-    EXPECT_EQ(table.entries(), (Entries{{"key", "L\u00fcfter \U0001F300 \u00e9"}}));
+    EXPECT_EQ(std::pair(table.entries(), table.error()),
+              std::pair(Entries{{"key", "L\u00fcfter \U0001F300 \u00e9"}}, Error{}));
   }
 
   // An odd trailing byte of UTF-16 is not a character; it must not be read past.
   const StringsTable odd = StringsTable::parse(utf16WithBom(uR"("a" = "b";)", false) + "A");
   EXPECT_EQ(odd.entries(), (Entries{{"a", "b"}}));
-  ASSERT_TRUE(odd.error().has_value());
+  EXPECT_NE(odd.error(), Error{});
 
   // A stray continuation byte, an overlong slash, an encoded surrogate and a truncated tail.
   EXPECT_EQ(StringsTable::parse("\"k\" = \"a\x80z \xC0\xAF \xED\xA0\x80 \xE6\x97\";").entries(),
@@ -105,15 +106,13 @@ TEST(StringsTableTest, MalformedInputKeepsWhatWasReadAndSaysWhere) {
   };
   for (const Case& c : cases) {
     const StringsTable table = StringsTable::parse(c.input);
-    ASSERT_TRUE(table.error().has_value()) << c.input;
-    EXPECT_EQ(*table.error(), (StringsParseError{c.line, c.message})) << c.input;
-    EXPECT_EQ(table.entries(), c.kept) << c.input;
+    EXPECT_EQ(std::pair(table.entries(), table.error()),
+              std::pair(c.kept, Error(StringsParseError{c.line, c.message})))
+        << c.input;
   }
-
   for (const std::string& empty : {std::string("  // only a comment\n"), std::string("\xFF\xFE")}) {
     const StringsTable table = StringsTable::parse(empty);
-    EXPECT_FALSE(table.error().has_value());
-    EXPECT_TRUE(table.entries().empty());
+    EXPECT_EQ(std::pair(table.entries(), table.error()), std::pair(Entries{}, Error{}));
   }
 }
 
@@ -128,9 +127,8 @@ TEST(StringsTableTest, LoadsFilesAndReportsUnreadableOnes) {
 
   for (const auto& unreadable : {dir / "missing.strings", dir.path()}) {
     const StringsTable missing = StringsTable::load(unreadable);
-    EXPECT_TRUE(missing.entries().empty());
-    ASSERT_TRUE(missing.error().has_value());
-    EXPECT_EQ(missing.error()->message, "cannot read " + unreadable.string());
+    EXPECT_EQ(std::pair(missing.entries(), missing.error()->message),
+              std::pair(Entries{}, "cannot read " + unreadable.string()));
   }
 }
 
@@ -158,19 +156,6 @@ class BundleTest : public ::testing::Test {
 
   testing::TempDir dir;
 };
-
-TEST_F(BundleTest, LprojFolderBundleAnswersFromItsTablesAndFallsBackToTheKey) {
-  const auto fil = Bundle::atPath(dir / "fil.lproj");
-  ASSERT_TRUE(fil.has_value());
-  EXPECT_EQ(fil->localizedString("popover_about"), "Tungkol sa Zephro");
-  EXPECT_EQ(fil->localizedString("symbol_clear", "", "Symbols"), "Alisin");
-  EXPECT_EQ(fil->localizedString("missing_key"), "missing_key");
-  EXPECT_EQ(fil->localizedString("missing_key", "Fallback"), "Fallback");
-  EXPECT_EQ(fil->localizedString("popover_about", "", "NoSuchTable"), "popover_about");
-
-  EXPECT_FALSE(Bundle::atPath(dir / "xx.lproj").has_value());
-  EXPECT_FALSE(Bundle::atPath(dir / "fake.lproj").has_value());
-}
 
 TEST_F(BundleTest, ResourceRootPicksTheSystemsChoiceAmongItsLocalizations) {
   EXPECT_EQ(Bundle(dir.path()).localizations(),
@@ -202,32 +187,44 @@ TEST_F(BundleTest, ResourceRootPicksTheSystemsChoiceAmongItsLocalizations) {
   EXPECT_EQ(Bundle(dir.path(), {"ja"}).preferredLocalization(), "de");
 }
 
-TEST_F(BundleTest, MissingResourcesAnswerTheKey) {
+TEST_F(BundleTest, AnLprojFolderOrTheResourceRootAnswersFromItsTablesAndPathsStayInside) {
+  const auto fil = Bundle::atPath(dir / "fil.lproj");
+  ASSERT_TRUE(fil.has_value());
+  EXPECT_EQ(fil->localizedString("popover_about"), "Tungkol sa Zephro");
+  EXPECT_EQ(fil->localizedString("symbol_clear", "", "Symbols"), "Alisin");
+  EXPECT_EQ(fil->localizedString("missing_key"), "missing_key");
+  EXPECT_EQ(fil->localizedString("missing_key", "Fallback"), "Fallback");
+  EXPECT_EQ(fil->localizedString("popover_about", "", "NoSuchTable"), "popover_about");
+  EXPECT_FALSE(Bundle::atPath(dir / "xx.lproj").has_value());
+  EXPECT_FALSE(Bundle::atPath(dir / "fake.lproj").has_value());
+
+  // Localized resources are found in the preferred lproj folder; a named folder is looked in
+  // alone, and no name may climb out.
+  const Bundle main(dir.path(), {"fil"});
+  const auto symbols = dir / "fil.lproj" / "Symbols.strings";
+  EXPECT_EQ(main.pathForResource("fil", "lproj"), dir / "fil.lproj");
+  EXPECT_EQ(main.pathForResource("Symbols", "strings"), symbols);
+  EXPECT_EQ(main.pathForResource("Symbols", "strings", "fil.lproj"), symbols);
+  for (const auto& [name, type, folder] : std::initializer_list<std::array<std::string, 3>>{
+           {"ko", "lproj", ""},
+           {"..", "", ""},
+           {"../fil", "lproj", ""},
+           {"Symbols", "strings", "de.lproj"},
+           {"fil", "lproj", "."},
+           {"Symbols", "strings", "../" + dir.path().filename().string()}}) {
+    EXPECT_EQ(folder.empty() ? main.pathForResource(name, type)
+                             : main.pathForResource(name, type, folder),
+              std::nullopt)
+        << name << "." << type << " in " << folder;
+  }
+
   const testing::TempDir empty;
   for (const Bundle& bundle : {Bundle(empty.path(), {"de"}), Bundle(dir / "nowhere", {"de"})}) {
     EXPECT_EQ(bundle.preferredLocalization(), std::nullopt);
-    EXPECT_TRUE(bundle.localizations().empty());
+    EXPECT_EQ(bundle.localizations(), std::vector<std::string>{});
     EXPECT_EQ(bundle.pathForResource("de", "lproj"), std::nullopt);
     EXPECT_EQ(bundle.localizedString("popover_about", "popover_about"), "popover_about");
   }
-}
-
-TEST_F(BundleTest, PathForResourceStaysInsideTheBundle) {
-  const Bundle main(dir.path(), {"fil"});
-  EXPECT_EQ(main.pathForResource("fil", "lproj"), dir / "fil.lproj");
-  // Localized resources are found in the preferred lproj folder.
-  EXPECT_EQ(main.pathForResource("Symbols", "strings"), dir / "fil.lproj" / "Symbols.strings");
-  EXPECT_EQ(main.pathForResource("ko", "lproj"), std::nullopt);
-  EXPECT_EQ(main.pathForResource("..", ""), std::nullopt);
-  EXPECT_EQ(main.pathForResource("../fil", "lproj"), std::nullopt);
-
-  // A named folder is looked in alone, and neither name may climb out either.
-  EXPECT_EQ(main.pathForResource("Symbols", "strings", "fil.lproj"),
-            dir / "fil.lproj" / "Symbols.strings");
-  EXPECT_EQ(main.pathForResource("Symbols", "strings", "de.lproj"), std::nullopt);
-  EXPECT_EQ(main.pathForResource("fil", "lproj", "."), std::nullopt);
-  EXPECT_EQ(main.pathForResource("Symbols", "strings", "../" + dir.path().filename().string()),
-            std::nullopt);
 }
 
 TEST_F(BundleTest, ResourceRootIsTheFirstCandidateWithLocalizations) {
@@ -265,8 +262,12 @@ TEST(InfoDictionaryTest, KeysReadOnlyWithTheirOwnType) {
   }
 }
 
-TEST(InfoDictionaryTest, TheEnvironmentNamesTheApplicationsDictionary) {
+TEST(InfoDictionaryTest, TheEnvironmentOrTheFirstCandidateWithOneNamesTheInfoFile) {
   const testing::TempDir dir;
+  fs::create_directories(dir / "empty");
+  fs::create_directories(dir / "a" / "Info.json");  // a folder, not the file
+  fs::create_directories(dir / "b");
+  std::ofstream(dir / "b" / "Info.json") << "{}";
   std::ofstream(dir / "Info.json") << R"({"CFBundleVersion": "99"})";
   ::setenv("ZEPHRO_BUNDLE_INFO", (dir / "Info.json").c_str(), 1);
   EXPECT_EQ(Bundle::info().string("CFBundleVersion"), "99");
@@ -275,15 +276,7 @@ TEST(InfoDictionaryTest, TheEnvironmentNamesTheApplicationsDictionary) {
   ::unsetenv("ZEPHRO_BUNDLE_INFO");
   // Without it, the dictionary the build generated.
   EXPECT_TRUE(Bundle::info().string("CFBundleVersion").has_value());
-}
 
-TEST(InfoDictionaryTest, InfoFileIsTheFirstCandidateThatHasOne) {
-  const testing::TempDir dir;
-  fs::create_directories(dir / "empty");
-  fs::create_directories(dir / "a" / "Info.json");  // a folder, not the file
-  fs::create_directories(dir / "b");
-  std::ofstream(dir / "b" / "Info.json") << "{}";
-  std::ofstream(dir / "Info.json") << "{}";
   EXPECT_EQ(Bundle::findInfoFile({dir / "empty", dir / "a", dir / "b", dir.path()}),
             dir / "b" / "Info.json");
   EXPECT_EQ(Bundle::findInfoFile({dir / "empty"}), std::nullopt);
