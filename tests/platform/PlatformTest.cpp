@@ -74,23 +74,6 @@ TEST(SystemInfo, ModelComesFromTheFirmwareOrIsUnknown) {
   EXPECT_EQ(SystemInfo::model(dir / "missing"), "unknown");
 }
 
-std::string bootIdText(sd_id128_t id) {
-  std::array<char, SD_ID128_STRING_MAX> text{};
-  return sd_id128_to_string(id, text.data());
-}
-
-// One entry of the journal's export format; no message when it is empty.
-std::string exportEntry(std::uint64_t monotonicUsec, const std::string& boot, pid_t pid,
-                        const std::string& subsystem, const std::string& category,
-                        const std::string& message) {
-  static std::uint64_t realtimeUsec = 1'700'000'000'000'000;
-  return "__REALTIME_TIMESTAMP=" + std::to_string(++realtimeUsec) +
-         "\n__MONOTONIC_TIMESTAMP=" + std::to_string(monotonicUsec) + "\n_BOOT_ID=" + boot +
-         "\n_PID=" + std::to_string(pid) + "\nZEPHRO_SUBSYSTEM=" + subsystem +
-         "\nZEPHRO_CATEGORY=" + category + "\n" +
-         (message.empty() ? "" : "MESSAGE=" + message + "\n") + "\n";
-}
-
 TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
   std::filesystem::path remote = "/lib/systemd/systemd-journal-remote";
   if (!std::filesystem::exists(remote)) remote = "/usr/lib/systemd/systemd-journal-remote";
@@ -98,12 +81,24 @@ TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
     GTEST_SKIP() << "systemd-journal-remote is not installed (scripts/install-deps)";
   }
   sd_id128_t boot{};
-  ASSERT_EQ(sd_id128_get_boot(&boot), 0);
   sd_id128_t otherBoot{};
-  ASSERT_EQ(sd_id128_randomize(&otherBoot), 0);
-  const std::string thisBoot = bootIdText(boot);
+  ASSERT_EQ(sd_id128_get_boot(&boot) | sd_id128_randomize(&otherBoot), 0);
+  std::array<char, SD_ID128_STRING_MAX> text{};
+  const std::string thisBoot = sd_id128_to_string(boot, text.data());
+  const std::string lastBoot = sd_id128_to_string(otherBoot, text.data());
   const std::string app = "com.zephro.app";
   constexpr pid_t pid = 4242;
+  // One entry of the journal's export format; no message when it is empty.
+  std::uint64_t realtimeUsec = 1'700'000'000'000'000;
+  const auto exportEntry = [&](std::uint64_t monotonicUsec, const std::string& bootId,
+                               pid_t process, const std::string& subsystem,
+                               const std::string& category, const std::string& message) {
+    return "__REALTIME_TIMESTAMP=" + std::to_string(++realtimeUsec) +
+           "\n__MONOTONIC_TIMESTAMP=" + std::to_string(monotonicUsec) + "\n_BOOT_ID=" + bootId +
+           "\n_PID=" + std::to_string(process) + "\nZEPHRO_SUBSYSTEM=" + subsystem +
+           "\nZEPHRO_CATEGORY=" + category + "\n" +
+           (message.empty() ? "" : "MESSAGE=" + message + "\n") + "\n";
+  };
 
   // Each kept line sits among the entries that must be left out.
   std::string entries = exportEntry(500'000, thisBoot, pid, app, "app", "too early");
@@ -115,7 +110,7 @@ TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
     entries += exportEntry(at, thisBoot, pid, app, category, message) +
                exportEntry(at + 1, thisBoot, pid, "com.zephro.helper", "app", "other subsystem") +
                exportEntry(at + 2, thisBoot, pid + 1, app, "app", "other pid") +
-               exportEntry(at + 3, bootIdText(otherBoot), pid, app, "app", "other boot") +
+               exportEntry(at + 3, lastBoot, pid, app, "app", "other boot") +
                exportEntry(at + 4, thisBoot, pid, app, "app", "");
     kept.push_back("[" + category + "] " + message);
   }

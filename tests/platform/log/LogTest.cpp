@@ -48,42 +48,31 @@ TEST(LogDestination, StderrAloneOnlyWhenItIsTheJournalStreamNamed) {
   }
 }
 
-TEST(LogCapture, InnermostCaptureReceivesLinesAndOuterResumesAfterIt) {
+// The only test that sets a default channel, after checking the lines without one.
+TEST(LogCapture, InnermostCaptureReceivesLinesWithChannelAndLevelFromEveryThread) {
+  const Channel fans{"com.zephro.app", "fans"};
+  const Channel app{"com.zephro.app", "app"};
   Capture outer;
   write("one");
   {
     Capture inner;
-    write("two");
-    EXPECT_EQ(inner.lines(), std::vector<std::string>{"two"});
+    write(fans, Level::error, "two");
+    EXPECT_EQ(inner.entries(), (std::vector<Capture::Entry>{{fans, Level::error, "two"}}));
   }
-  write("three");
-  EXPECT_EQ(outer.lines(), (std::vector<std::string>{"one", "three"}));
+  write(fans, Level::info, "three");
+  setDefaultChannel(app);
+  write("defaulted");
+  EXPECT_EQ(outer.entries(), (std::vector<Capture::Entry>{
+                                 {{}, Level::notice, "one"},
+                                 {fans, Level::info, "three"},
+                                 {app, Level::notice, "defaulted"},
+                             }));
+  EXPECT_EQ(outer.lines(), (std::vector<std::string>{"one", "three", "defaulted"}));
   EXPECT_EQ(outer.linesStartingWith("th"), std::vector<std::string>{"three"});
   EXPECT_TRUE(outer.contains("one"));
   EXPECT_FALSE(outer.contains("on"));
-}
 
-// The only test that sets a default channel, after checking the lines without one.
-TEST(LogCapture, RecordsEachLinesChannelAndLevel) {
-  const Channel fans{"com.zephro.app", "fans"};
-  const Channel app{"com.zephro.app", "app"};
-  const Capture capture;
-  write("plain");
-  write(fans, Level::error, "failed");
-  write(fans, Level::info, "started");
-  setDefaultChannel(app);
-  write("defaulted");
-  EXPECT_EQ(capture.entries(), (std::vector<Capture::Entry>{
-                                   {{}, Level::notice, "plain"},
-                                   {fans, Level::error, "failed"},
-                                   {fans, Level::info, "started"},
-                                   {app, Level::notice, "defaulted"},
-                               }));
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"plain", "failed", "started", "defaulted"}));
-}
-
-TEST(LogCapture, KeepsEveryLineWrittenFromManyThreads) {
-  Capture capture;
+  const Capture many;
   {
     std::vector<std::jthread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -92,7 +81,7 @@ TEST(LogCapture, KeepsEveryLineWrittenFromManyThreads) {
       });
     }
   }
-  EXPECT_EQ(capture.lines().size(), 1000U);
+  EXPECT_EQ(many.lines(), std::vector<std::string>(1000, "line"));
 }
 
 }  // namespace
