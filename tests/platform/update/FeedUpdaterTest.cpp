@@ -6,11 +6,8 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <stdexcept>
 
 #include "platform/log/Log.h"
 #include "platform/update/TreeInstaller.h"
@@ -30,18 +27,12 @@ using Events = std::vector<std::string>;
 std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const auto relative = entry.path().lexically_relative(root).string();
-    if (entry.is_symlink()) {
-      entries[relative] = "-> " + fs::read_symlink(entry.path()).string();
-    } else {
-      entries[relative] = entry.is_directory() ? "/" : readFile(entry.path());
-    }
+    entries[entry.path().lexically_relative(root).string()] =
+        entry.is_symlink()     ? "-> " + fs::read_symlink(entry.path()).string()
+        : entry.is_directory() ? "/"
+                               : readFile(entry.path());
   }
   return entries;
-}
-
-bool has(const Events& events, const std::string& event) {
-  return std::find(events.begin(), events.end(), event) != events.end();
 }
 
 std::string failureLine(int code, const std::string& message) {
@@ -52,32 +43,35 @@ std::string failureLine(int code, const std::string& message) {
 
 // Records the callbacks in order and answers as a user who wants every update. A test
 // can hold the install reply, or make a callback throw as a broken driver would.
-class RecordingDriver final : public UserDriver {
- public:
+struct RecordingDriver final : UserDriver, UpdaterDelegate {
   Events events;
   std::uint64_t received = 0;
   bool installWhenReady = true;
   std::function<void(UserUpdateChoice)> heldReply;
   std::function<void(const std::string& event)> onEvent;
 
+  void record(const std::string& event, const std::function<void()>& then = {}) {
+    events.push_back(event);
+    if (onEvent) onEvent(event);
+    if (then) then();
+  }
+  bool shouldDownloadReleaseNotes(const AppcastItem&) override { return false; }
   void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> reply) override {
     reply({false, false});
   }
   void showUserInitiatedUpdateCheck(std::function<void()>) override { record("checking"); }
   void showUpdateFound(const AppcastItem& item, const UserUpdateState& state,
                        std::function<void(UserUpdateChoice)> reply) override {
-    record("found " + item.displayVersionString + (state.userInitiated ? " by user" : ""));
-    reply(UserUpdateChoice::install);
+    record("found " + item.displayVersionString + (state.userInitiated ? " by user" : ""),
+           [&] { reply(UserUpdateChoice::install); });
   }
   void showUpdateReleaseNotes(const std::vector<std::uint8_t>&) override {}
   void showUpdateReleaseNotesFailedToDownload(const Error&) override {}
-  void showUpdateNotFound(const Error&, std::function<void()> acknowledgement) override {
-    record("up to date");
-    acknowledgement();
+  void showUpdateNotFound(const Error&, std::function<void()> done) override {
+    record("up to date", done);
   }
-  void showUpdaterError(const Error& error, std::function<void()> acknowledgement) override {
-    events.push_back("error " + error.localizedDescription());
-    acknowledgement();
+  void showUpdaterError(const Error& error, std::function<void()> done) override {
+    record("error " + error.localizedDescription(), done);
   }
   void showDownloadInitiated(std::function<void()>) override { record("download"); }
   void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override {
@@ -89,28 +83,15 @@ class RecordingDriver final : public UserDriver {
     if (progress >= 1.0) record("extracted");
   }
   void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> reply) override {
-    record("ready");
-    if (installWhenReady) {
-      reply(UserUpdateChoice::install);
-    } else {
-      heldReply = std::move(reply);
-    }
+    heldReply = std::move(reply);
+    record("ready", [this] {
+      if (installWhenReady) std::exchange(heldReply, nullptr)(UserUpdateChoice::install);
+    });
   }
   void showInstallingUpdate(bool, std::function<void()>) override { record("installing"); }
   void showUpdateInstalledAndRelaunched(bool, std::function<void()>) override {}
   void dismissUpdateInstallation() override {}
   void showUpdateInFocus() override {}
-
- private:
-  void record(const std::string& event) {
-    events.push_back(event);
-    if (onEvent) onEvent(event);
-  }
-};
-
-class NoReleaseNotes final : public UpdaterDelegate {
- public:
-  bool shouldDownloadReleaseNotes(const AppcastItem&) override { return false; }
 };
 
 struct UpdaterFixture : ::testing::Test {
@@ -120,28 +101,29 @@ struct UpdaterFixture : ::testing::Test {
     fs::remove_all(release);
     writeText(release / "bin/zephro", "old");
     writeText(release / "share/zephro/Info.json", R"({"CFBundleVersion": "1.0"})");
-    const auto installed = installForUser(release / "bin/zephro", UserInstallLayout::inHome(home));
-    EXPECT_TRUE(std::holds_alternative<UserInstall>(installed));
+    EXPECT_TRUE(std::holds_alternative<UserInstall>(
+        installForUser(release / "bin/zephro", UserInstallLayout::inHome(home))));
     return home / ".local/bin/zephro";
   }
 
   // A fresh start of the updater, remembering nothing of earlier feeds.
   std::unique_ptr<FeedUpdater> makeUpdater(const fs::path& executable,
-                                           std::string runningVersion = "1.0") {
+                                           const std::string& runningVersion = "1.0") {
     fs::remove(dir / "updater.json");
     launched.clear();
     Configuration configuration;
     configuration.feedURL = feed.url();
     configuration.publicEDKey = feed.publicKey();
     configuration.automaticChecks = false;
-    UpdaterHost host;
-    host.runningVersion = std::move(runningVersion);
-    host.executable = executable;
-    host.workDirectory = dir / "work";
-    host.stateFile = dir / "updater.json";
-    host.quit = [](const std::function<void()>& afterQuit) { afterQuit(); };
-    host.launch = [this](const std::vector<std::string>& argv) { launched = argv; };
-    auto updater = std::make_unique<FeedUpdater>(configuration, host, driver, delegate);
+    auto updater = std::make_unique<FeedUpdater>(
+        configuration,
+        UpdaterHost{.runningVersion = runningVersion,
+                    .executable = executable,
+                    .workDirectory = dir / "work",
+                    .stateFile = dir / "updater.json",
+                    .quit = [](const std::function<void()>& afterQuit) { afterQuit(); },
+                    .launch = [this](const std::vector<std::string>& argv) { launched = argv; }},
+        driver, *driver);
     EXPECT_EQ(updater->start(), std::nullopt);
     return updater;
   }
@@ -160,7 +142,6 @@ struct UpdaterFixture : ::testing::Test {
   zephro::testing::TempDir dir;
   testing::TestFeed feed{dir.path()};
   std::shared_ptr<RecordingDriver> driver = std::make_shared<RecordingDriver>();
-  NoReleaseNotes delegate;
   std::vector<std::string> launched;
 };
 
@@ -170,12 +151,9 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
   // Once the signature holds, the file on disk is replaced by another of the same version.
   const auto swapped = feed.pack(releaseTree("2.0", "swapped")).first;
   driver->onEvent = [&](const std::string& event) {
-    if (event != "extracting") return;
-    std::ofstream(dir / "work/zephro.tar.gz", std::ios::binary | std::ios::trunc)
-        << swapped.toStdString();
+    if (event == "extracting") writeText(dir / "work/zephro.tar.gz", swapped.toStdString());
   };
   const fs::path base = fs::canonical(dir.path());
-  // Each laid out in a folder of its own: the executable, and the refusal (none: installed).
   writeText(base / "~/.local/bin/zephro", "old");
   writeText(base / "~/.local/share/zephro/Info.json", R"({"CFBundleVersion": "1.0"})");
   writeText(base / "package/usr/bin/zephro", "old");
@@ -206,21 +184,19 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
     writeText(tree.string() + ".previous/sentinel", "not the updater's");
     const auto before = snapshot(folder);
     const log::Capture capture;
-
     auto updater = makeUpdater(c.executable);
     Events expected{"checking", "found 2.0 by user", "download", "extracting", "extracted",
                     "ready",    "installing"};
+    if (!c.refusal.empty()) expected.push_back("error " + c.refusal);
+    EXPECT_EQ(check(*updater), expected);
     if (!c.refusal.empty()) {
-      expected.push_back("error " + c.refusal);
-      EXPECT_EQ(check(*updater), expected);
       EXPECT_TRUE(capture.contains(failureLine(4005, c.refusal)));
       EXPECT_TRUE(launched.empty());
       EXPECT_EQ(snapshot(folder), before);
       continue;
     }
-    EXPECT_EQ(check(*updater), expected);
     const fs::path root = tree.parent_path();
-    EXPECT_EQ(launched, std::vector<std::string>{(root / "current/bin/zephro").string()});
+    EXPECT_EQ(launched, Events{(root / "current/bin/zephro").string()});
     EXPECT_EQ(readFile(c.executable), "new");
     EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
     // The next launch removes the version it replaced, and nothing else.
@@ -260,12 +236,11 @@ TEST_F(UpdaterFixture, ARefusedUpdateIsNeverInstalled) {
     if (c.tampered)
       archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 1);
     feed.publish(archive, attributes);
-    auto updater = makeUpdater(executable);
-    const auto events = check(*updater);
-    EXPECT_EQ(events.back(), "error " + c.message);
-    EXPECT_TRUE(has(events, "length " + std::to_string(archive.size())));
-    EXPECT_EQ(has(events, "extracting"), !c.tampered);
-    EXPECT_FALSE(has(events, "ready"));
+    Events expected{"checking", "found 2.0 by user", "download",
+                    "length " + std::to_string(archive.size())};
+    if (!c.tampered) expected.insert(expected.end(), {"extracting", "extracted"});
+    expected.push_back("error " + c.message);
+    EXPECT_EQ(check(*makeUpdater(executable)), expected);
     EXPECT_FALSE(fs::exists(dir / "work/staged"));
     EXPECT_EQ(fs::read_symlink(dir / "home/.local/lib/zephro/current"), "1.0");
     EXPECT_EQ(readFile(executable), "old");
@@ -276,22 +251,19 @@ TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
   const fs::path executable = userInstall(dir / "home");
   feed.publish(releaseTree("2.0"));
   const std::string message = "The update stopped: the driver broke.";
+  driver->installWhenReady = false;
   // Thrown inside the download, and from the install reply the user gives later.
   for (const std::string step : {"download", "installing"}) {
     SCOPED_TRACE(step);
-    driver->installWhenReady = false;
     driver->onEvent = [&, thrown = false](const std::string& event) mutable {
-      if (event != step || std::exchange(thrown, true)) return;
-      throw std::runtime_error("the driver broke");
+      if (event == step && !std::exchange(thrown, true))
+        throw std::runtime_error("the driver broke");
     };
     const log::Capture capture;
     auto updater = makeUpdater(executable);
-    auto events = check(*updater);
-    if (driver->heldReply) {
-      std::exchange(driver->heldReply, nullptr)(UserUpdateChoice::install);
-      events = driver->events;
-    }
-    EXPECT_EQ(events.back(), "error " + message);
+    check(*updater);
+    if (driver->heldReply) std::exchange(driver->heldReply, nullptr)(UserUpdateChoice::install);
+    EXPECT_EQ(driver->events.back(), "error " + message);
     EXPECT_TRUE(capture.contains(failureLine(5000, message)));
     EXPECT_TRUE(updater->canCheckForUpdates());
     EXPECT_EQ(check(*updater).back(), "ready");
@@ -303,9 +275,7 @@ TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
 TEST_F(UpdaterFixture, OlderFeedsAreRefused) {
   const auto [archive, attributes] = feed.pack(releaseTree("2.0"));
   feed.publish(archive, attributes);
-  // The running version is the newest: nothing to do.
   EXPECT_EQ(check(*makeUpdater(dir / "zephro", "2.0")), (Events{"checking", "up to date"}));
-
   // Once 3.0 was offered, a feed that goes back to 2.0 is an old feed replayed.
   feed.publish(releaseTree("3.0"), "3.0");
   driver->installWhenReady = false;

@@ -32,14 +32,11 @@ struct TestEntry {
   static TestEntry linkTo(std::string path, std::string target, Type type = Type::symlink) {
     return {std::move(path), type, "", std::move(target), type == Type::symlink ? 0777U : 0644U};
   }
-  static TestEntry special(std::string path, Type type) { return {std::move(path), type, "", ""}; }
 };
 
-enum class ArchiveFormat { tarGz, tarXz, zip };
-
-// Writes the entries, in order, as an archive of the format with libarchive's writer.
-void writeArchive(const std::filesystem::path& file, ArchiveFormat format,
-                  const std::vector<TestEntry>& entries);
+// Writes the entries, in order, with libarchive's writer in the format the file's name ends
+// in: .tar.gz, .tar.xz or .zip.
+void writeArchive(const std::filesystem::path& file, const std::vector<TestEntry>& entries);
 
 // An install tree as a release archive holds it: bin/zephro with `program` as its content
 // and the information file of `version` (also its short version unless one is given).

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <string>
-#include <utility>
 
 #include "platform/codesign/Keys.h"
 #include "platform/update/ArchiveSigner.h"
@@ -15,14 +13,13 @@ namespace zephro::update::testing {
 // by a key made for the test as the release tool signs them.
 class TestFeed {
  public:
-  explicit TestFeed(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  explicit TestFeed(std::filesystem::path folder) : file_(std::move(folder) / "made.tar.gz") {}
 
   // The tree as a gzipped tar, with the enclosure attributes the release tool gives it.
   [[nodiscard]] std::pair<QByteArray, std::string> pack(const std::vector<TestEntry>& tree) const {
-    const auto file = folder_ / "made.tar.gz";
-    writeArchive(file, ArchiveFormat::tarGz, tree);
-    return {QByteArray::fromStdString(readFile(file)),
-            signArchive(file, keys.secret).enclosureAttributes()};
+    writeArchive(file_, tree);
+    return {QByteArray::fromStdString(readFile(file_)),
+            signArchive(file_, keys.secret).enclosureAttributes()};
   }
 
   void publish(const QByteArray& archive, const std::string& attributes,
@@ -49,11 +46,10 @@ class TestFeed {
     return {keys.publicKey.begin(), keys.publicKey.end()};
   }
 
+ private:
   codesign::KeyPair keys = codesign::KeyPair::generate();
   zephro::testing::LocalHttpServer server;
-
- private:
-  std::filesystem::path folder_;
+  std::filesystem::path file_;
 };
 
 }  // namespace zephro::update::testing

@@ -1,5 +1,5 @@
 // The feedback form's Qt Quick tests: the real QML module sending to a local HTTP server
-// that stands in for the telemetry service (TelemetryServer in QML).
+// that stands in for the telemetry service (telemetryServer in QML).
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 #include <QQmlContext>
@@ -15,44 +15,28 @@ namespace {
 
 const QString kFeedback = QStringLiteral("/telemetry/feedback");
 
-// The service as the tests see it: the status it answers with and what it was sent.
-class TelemetryServer : public QObject {
-  Q_OBJECT
-  Q_PROPERTY(int status WRITE setStatus READ status)
-
- public:
-  [[nodiscard]] int status() const { return status_; }
-  void setStatus(int status) {
-    status_ = status;
-    server_.answerPosts(kFeedback, status);
-  }
-  [[nodiscard]] QUrl url() const { return server_.url(QString()); }
-  Q_INVOKABLE int postedCount() const { return static_cast<int>(server_.posted(kFeedback).size()); }
-  // The last body sent, as text.
-  Q_INVOKABLE QString lastPosted() const {
-    const auto posted = server_.posted(kFeedback);
-    return posted.isEmpty() ? QString() : QString::fromUtf8(posted.last());
-  }
-
- private:
-  zephro::testing::LocalHttpServer server_;
-  int status_ = 404;
-};
-
 class Setup : public zephro::testing::QuickTestSetup {
   Q_OBJECT
+
+ public:
+  Q_INVOKABLE void answer(int status) { server_->answerPosts(kFeedback, status); }
+  Q_INVOKABLE QStringList posted() const {
+    QStringList bodies;
+    for (const QByteArray& body : server_->posted(kFeedback)) bodies << QString::fromUtf8(body);
+    return bodies;
+  }
 
  public slots:
   void qmlEngineAvailable(QQmlEngine* engine) {
     QuickTestSetup::qmlEngineAvailable(engine);
     // Before the telemetry settings are first made, so they send here.
-    server_ = std::make_unique<TelemetryServer>();
-    qputenv("ZEPHRO_TELEMETRY_URL", server_->url().toString().toUtf8());
-    engine->rootContext()->setContextProperty(QStringLiteral("telemetryServer"), server_.get());
+    server_ = std::make_unique<zephro::testing::LocalHttpServer>();
+    qputenv("ZEPHRO_TELEMETRY_URL", server_->url(QString()).toString().toUtf8());
+    engine->rootContext()->setContextProperty(QStringLiteral("telemetryServer"), this);
   }
 
  private:
-  std::unique_ptr<TelemetryServer> server_;
+  std::unique_ptr<zephro::testing::LocalHttpServer> server_;
 };
 
 }  // namespace

@@ -20,18 +20,14 @@ TestCase {
             height: implicitHeight
         }
     }
-    Component {
-        id: spyComponent
+    SignalSpy {
+        id: closing
 
-        SignalSpy {}
+        signalName: "closeRequested"
     }
 
     function initTestCase() {
         Localization.language = "en"
-    }
-
-    function view() {
-        return createTemporaryObject(viewComponent, testCase)
     }
 
     function item(parent, name) {
@@ -49,17 +45,15 @@ TestCase {
     }
 
     function test_aBlankMessageCannotBeSent() {
-        const form = view()
+        const form = createTemporaryObject(viewComponent, testCase)
         const send = item(form, "sendButton")
         compare(send.enabled, false)
-        const area = item(form, "messageArea")
-        typeInto(area, "  ")
-        keyClick(Qt.Key_Return)
+        typeInto(item(form, "messageArea"), "  \n")
         compare(form.message, "  \n")
         compare(send.enabled, false)
         mouseClick(send)
         compare(form.isSending, false)
-        typeInto(area, "x")
+        typeInto(item(form, "messageArea"), "x")
         compare(send.enabled, true)
     }
 
@@ -73,7 +67,7 @@ TestCase {
     }
 
     function test_theMessageStopsAt1000Characters(data) {
-        const form = view()
+        const form = createTemporaryObject(viewComponent, testCase)
         const area = item(form, "messageArea")
         area.insert(0, data.paste)
         if (data.typed)
@@ -81,8 +75,8 @@ TestCase {
         compare(FeedbackText.characterCount(form.message), data.count)
         verify(data.paste.startsWith(form.message) || form.message.startsWith(data.paste.slice(0, 10)))
         const counter = item(form, "counter")
-        compare(counter.text, data.count + "/1000")
-        compare(Qt.colorEqual(counter.color, "orange"), data.count >= 1000)
+        compare([counter.text, Qt.colorEqual(counter.color, "orange")],
+                [data.count + "/1000", data.count >= 1000])
     }
 
     function test_sending_data() {
@@ -98,27 +92,26 @@ TestCase {
     }
 
     function test_sending(data) {
-        telemetryServer.status = data.status
-        const form = view()
-        const closing = createTemporaryObject(spyComponent, testCase,
-                                              { target: form, signalName: "closeRequested" })
+        telemetryServer.answer(data.status)
+        const form = createTemporaryObject(viewComponent, testCase)
+        closing.target = form
+        closing.clear()
         mouseClick(item(form, "segment_" + data.category))
         typeInto(item(form, "messageArea"), data.typed)
         typeInto(item(form, "emailField"), data.email)
-        const before = telemetryServer.postedCount()
+        const before = telemetryServer.posted().length
         mouseClick(item(form, "sendButton"))
-        compare(form.isSending, true)
-        compare(item(form, "sendButton").enabled, false)
+        compare([form.isSending, item(form, "sendButton").enabled], [true, false])
         tryCompare(form, "sendResult", data.result, 20000)
-        compare(item(form, "statusText").text, data.statusText)
-        compare(closing.count, 0)
+        compare([item(form, "statusText").text, closing.count], [data.statusText, 0])
         if (data.closes)
             tryCompare(closing, "count", 1, 5000)
         else
             compare([form.category, form.message, form.contactEmail, item(form, "sendButton").enabled],
                     [data.category, data.typed, data.email, true])
-        compare(telemetryServer.postedCount(), before + 1)
-        const sent = JSON.parse(telemetryServer.lastPosted())
+        const posted = telemetryServer.posted()
+        compare(posted.length, before + 1)
+        const sent = JSON.parse(posted[posted.length - 1])
         for (const key of ["category", "message", "contactEmail"])
             compare(sent[key], data.sent[key], key)
     }

@@ -5,17 +5,10 @@
 
 #include "app/services/telemetry/CrashReport.h"
 
-namespace {
-
-[[noreturn]] void throwFromDeepInside(std::string_view kind) {
+int main(int argc, char** argv) {
+  zephro::telemetry::installCrashHandler();
+  const std::string_view kind = argc > 1 ? argv[1] : "runtime-error";
   if (kind == "no-reason") throw std::runtime_error("");
   if (kind == "not-an-exception") throw 42;
   throw std::runtime_error("The fans are on fire.");
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  zephro::telemetry::installCrashHandler();
-  throwFromDeepInside(argc > 1 ? argv[1] : "runtime-error");
 }
