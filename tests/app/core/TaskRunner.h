@@ -74,4 +74,10 @@ Outcome<T> awaitTask(QCoro::Task<T> task,
   return *outcome;
 }
 
+// Whether the task ended without an exception.
+template <typename T>
+bool ran(QCoro::Task<T> task) {
+  return awaitTask(std::move(task)).succeeded();
+}
+
 }  // namespace zephro::testing
