@@ -187,6 +187,7 @@ TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot
 // are errors.
 TEST(ServiceManagerFactory, SelectsTheBackendFromTheOptionOrTheVariable) {
   using B = ServiceManagerBackend;
+  const std::string sm = "--service-manager";
   const std::string known = " (development or systemd)";
   const struct {
     Argv arguments;
@@ -197,18 +198,12 @@ TEST(ServiceManagerFactory, SelectsTheBackendFromTheOptionOrTheVariable) {
       {{}, nullptr, B::systemd, ""},
       {{}, "", B::systemd, ""},
       {{}, "development", B::development, ""},
-      {{"--headless", "--service-manager", "development"}, nullptr, B::development, ""},
-      {{"--service-manager=development"}, nullptr, B::development, ""},
-      {{"--service-manager", "systemd"}, "development", B::systemd, ""},
-      {{"--service-manager", "launchd"},
-       nullptr,
-       B::systemd,
-       "--service-manager: unknown service manager \"launchd\"" + known},
+      {{"--headless", sm, "development"}, nullptr, B::development, ""},
+      {{sm + "=development"}, nullptr, B::development, ""},
+      {{sm, "systemd"}, "development", B::systemd, ""},
+      {{sm, "launchd"}, nullptr, B::systemd, sm + ": unknown service manager \"launchd\"" + known},
       {{}, "dev", B::systemd, "ZEPHRO_SERVICE_MANAGER: unknown service manager \"dev\"" + known},
-      {{"--service-manager"},
-       "development",
-       B::systemd,
-       "--service-manager needs a value: development or systemd"},
+      {{sm}, "development", B::systemd, sm + " needs a value: development or systemd"},
   };
   for (const auto& c : cases) {
     const auto selected = selectServiceManagerBackend(c.arguments, c.variable);

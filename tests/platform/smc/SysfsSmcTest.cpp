@@ -47,15 +47,12 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
                                                    {"F1Tg", kTypeFpe2, 0xC0, 1998},
                                                    {"TC0P", kTypeSp78, 0x80, 55.5},
                                                    {"Tp0T", kTypeSp78, 0x80, 47.75}}) {
-    SCOPED_TRACE(c.key);
-    const auto keyInfo = info(smc, c.key);
-    ASSERT_EQ(keyInfo.status, kIOReturnSuccess);
-    EXPECT_EQ(keyInfo.block.keyInfo.dataType, c.type);
-    EXPECT_EQ(keyInfo.block.keyInfo.dataSize, 2U);
-    EXPECT_EQ(keyInfo.block.keyInfo.dataAttributes, c.attributes);
+    const auto [status, block] = info(smc, c.key);
     const auto value = read(smc, c.key);
-    EXPECT_EQ(value.status, kIOReturnSuccess);
-    EXPECT_EQ(decoded(value), c.value);
+    EXPECT_EQ(std::tuple(status, block.keyInfo.dataType, block.keyInfo.dataSize,
+                         block.keyInfo.dataAttributes, value.status, decoded(value)),
+              std::tuple(kIOReturnSuccess, c.type, 2U, c.attributes, kIOReturnSuccess, c.value))
+        << c.key;
   }
   EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataType, kTypeUi8);
   EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
