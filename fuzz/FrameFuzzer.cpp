@@ -1,9 +1,4 @@
-// Frames and keyed archives as a client may send them to the helper, and as the
-// helper's replies reach the application.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-
+// Frames as a client may send them to the helper, and as its replies reach the application.
 #include "platform/xpc/Connection.h"
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/Message.h"

@@ -1,11 +1,7 @@
-// Feeds arbitrary bytes to the .strings parser. Besides not crashing or reading out of
-// bounds, every key and value it returns must be well-formed UTF-8 (which nlohmann's strict
-// serializer checks), and parsing the same bytes twice must give the same table.
-#include <cstddef>
-#include <cstdint>
+// Every key and value must be well-formed UTF-8 (nlohmann's strict serializer checks), and
+// a second parse must give the same table.
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <string_view>
 
 #include "platform/bundle/StringsTable.h"
 
