@@ -6,7 +6,6 @@
 
 #include <condition_variable>
 #include <future>
-#include <thread>
 
 #include "platform/log/Log.h"
 #include "platform/xpc/Message.h"
@@ -26,7 +25,6 @@ using testing::ScriptedHelper;
 using testing::TempDir;
 using Lines = std::vector<std::string>;
 
-// Generous: the suite runs under ASan on a slow shared machine.
 constexpr auto kWait = 60s;
 
 void waitUntil(const std::function<bool()>& condition) {
@@ -91,50 +89,40 @@ class RawClient {
 
 // Accepts or refuses every client, prefers its user or not, and can keep the first client
 // in its check until the test lets it go.
-class TestDelegate final : public ListenerDelegate {
- public:
+struct TestDelegate final : ListenerDelegate {
   TestDelegate(HelperProtocol& implementation, bool accepts, bool prefers, bool holdFirst = false)
-      : exported_(exportedHelper(implementation)),
-        accepts_(accepts),
-        prefers_(prefers),
-        release_(!holdFirst) {}
+      : exported(exportedHelper(implementation)),
+        accepts(accepts),
+        prefers(prefers),
+        released(!holdFirst) {}
 
   bool shouldAcceptNewConnection(IncomingConnection& connection) override {
-    std::unique_lock lock(mutex_);
-    if (checks_++ == 0) {
-      changed_.notify_all();
-      changed_.wait(lock, [this] { return release_; });
+    std::unique_lock lock(mutex);
+    if (checks++ == 0) {
+      changed.notify_all();
+      changed.wait(lock, [this] { return released; });
     }
-    if (!accepts_) return false;
-    connection.setExportedObject(exported_);
-    connection.resume();
-    return true;
+    if (accepts) connection.setExportedObject(exported), connection.resume();
+    return accepts;
   }
-  bool isPreferredUser(uid_t /*uid*/) override { return prefers_; }
-
-  // Connections made after this return are not the one held in its check.
+  bool isPreferredUser(uid_t /*uid*/) override { return prefers; }
+  // Connections made after this returns are not the one held in its check.
   void waitForTheHeldCheck() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return checks_ > 0; });
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return checks > 0; });
   }
   void release() {
-    const std::lock_guard lock(mutex_);
-    release_ = true;
-    changed_.notify_all();
-  }
-  int checks() {
-    const std::lock_guard lock(mutex_);
-    return checks_;
+    const std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
   }
 
- private:
-  std::shared_ptr<ExportedObject> exported_;
-  bool accepts_;
-  bool prefers_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int checks_ = 0;
-  bool release_;
+  std::shared_ptr<ExportedObject> exported;
+  const bool accepts, prefers;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<int> checks = 0;
+  bool released;
 };
 
 struct ListenerTest : ::testing::Test {
@@ -202,9 +190,7 @@ TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
       RawClient offender(path);
       ASSERT_TRUE(offender.accepted());
       offender.sendBytes(c.bytes);
-      if (!c.leaves) {
-        EXPECT_TRUE(offender.closedByPeer());
-      }
+      if (!c.leaves) EXPECT_TRUE(offender.closedByPeer());
     }
     EXPECT_EQ(
         waitForLines("[ZephroHelper] Invalidated"),
@@ -268,7 +254,7 @@ TEST_F(ListenerTest, RefusedUsersArePausedAndUsersWhoMayNotChangeTheFansShareFew
   serve(refuser, pausing);
   // The third refusal starts the pause; the rest are closed without a check or a line.
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(RawClient(path).closedByPeer());
-  EXPECT_EQ(refuser.checks(), 3);
+  EXPECT_EQ(refuser.checks, 3);
   EXPECT_EQ(capture.linesStartingWith("[ZephroHelper] Too many"),
             Lines{"[ZephroHelper] Too many refused connections from uid " +
                   std::to_string(::getuid()) + "; closing its connections for 60 s."});
@@ -288,24 +274,25 @@ TEST_F(ListenerTest, RefusedUsersArePausedAndUsersWhoMayNotChangeTheFansShareFew
 }
 
 TEST(RefusalLimiter, PausesOnlyForRefusalsWithinTheWindowAndForgetsTheOldestUser) {
-  using Clock = RefusalLimiter::Clock;
   RefusalLimiter limiter({.maxRefusals = 3, .window = 10s, .pause = 30s, .maxUsers = 2});
-  const Clock::time_point t0;
-  // Two refusals, then the window passes: the count starts again.
-  EXPECT_FALSE(limiter.refused(1, t0));
-  EXPECT_FALSE(limiter.refused(1, t0 + 5s));
-  EXPECT_FALSE(limiter.refused(1, t0 + 11s));
-  EXPECT_FALSE(limiter.refused(1, t0 + 12s));
-  EXPECT_TRUE(limiter.admits(1, t0 + 12s));
-  EXPECT_TRUE(limiter.refused(1, t0 + 13s));
-  EXPECT_FALSE(limiter.admits(1, t0 + 13s));
-  EXPECT_FALSE(limiter.admits(1, t0 + 42s));
-  EXPECT_TRUE(limiter.admits(1, t0 + 43s));
-  // Other users are not affected, and a full table forgets the quietest user first.
-  EXPECT_TRUE(limiter.admits(2, t0 + 13s));
-  EXPECT_FALSE(limiter.refused(2, t0 + 14s));
-  EXPECT_FALSE(limiter.refused(3, t0 + 15s));
-  EXPECT_FALSE(limiter.admits(1, t0 + 15s));
+  // Two refusals, then the window passes: the count starts again. Other users are not
+  // affected, and a full table forgets the quietest user first.
+  const struct {
+    bool refusal;
+    uid_t uid;
+    std::chrono::seconds at;
+    bool answer;
+  } steps[] = {{true, 1, 0s, false},   {true, 1, 5s, false},   {true, 1, 11s, false},
+               {true, 1, 12s, false},  {false, 1, 12s, true},  {true, 1, 13s, true},
+               {false, 1, 13s, false}, {false, 1, 42s, false}, {false, 1, 43s, true},
+               {false, 2, 13s, true},  {true, 2, 14s, false},  {true, 3, 15s, false},
+               {false, 1, 15s, false}};
+  for (const auto& step : steps) {
+    const RefusalLimiter::Clock::time_point at(step.at);
+    EXPECT_EQ(step.refusal ? limiter.refused(step.uid, at) : limiter.admits(step.uid, at),
+              step.answer)
+        << step.uid << " at " << step.at.count();
+  }
 }
 
 // Answers every fan table twice.
@@ -370,20 +357,30 @@ struct Client {
 };
 
 // Every operation and its errors cross the socket in the HelperClient tests (tests/app/core).
-TEST(RemoteHelper, NoServiceInvalidatesTheConnectionAndFailsEveryCall) {
+TEST(RemoteHelper, NoServiceOrInvalidatingFailsEveryOutstandingAndLaterCallOnce) {
   TempDir dir;
-  Client client((dir / "nobody.sock").string());
-  auto error = client.expectError();
-  client.proxy->getVersion([](const std::string&) { ADD_FAILURE() << "reply without a service"; });
-  const auto transport = await(error);
-  EXPECT_EQ(transport.domain, "NSCocoaErrorDomain");
-  EXPECT_EQ(transport.code, 4099);
-  EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
-
-  // Later calls on the invalid connection fail the same way.
-  auto again = client.expectError();
-  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "reply on an invalid connection"; });
-  EXPECT_EQ(await(again).code, 4099);
+  ScriptedHelper silent;
+  silent.hold();
+  InProcessHelperServer server((dir / "helper.sock").string(), silent);
+  for (const bool served : {false, true}) {
+    SCOPED_TRACE(served);
+    Client client((dir / (served ? "helper.sock" : "nobody.sock")).string());
+    auto error = client.expectError();
+    client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a reply without an answer"; });
+    if (served) {
+      waitUntil([&] { return silent.heldCount() > 0; });
+      client.connection->invalidate();
+    }
+    const auto transport = await(error);
+    EXPECT_EQ(transport.domain, "NSCocoaErrorDomain");
+    EXPECT_EQ(transport.code, 4099);
+    EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
+    auto again = client.expectError();
+    client.proxy->getVersion([](const std::string&) { ADD_FAILURE() << "reply when invalid"; });
+    EXPECT_EQ(await(again).code, 4099);
+  }
+  // The held reply arriving now reaches nobody.
+  silent.releaseHeld();
 }
 
 TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
@@ -411,22 +408,6 @@ TEST(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
   client.proxy->getVersion([&](std::string text) { version.set_value(std::move(text)); });
   EXPECT_EQ(await(answered), "1.0.1");
   EXPECT_EQ(client.interruptions, 1);
-}
-
-TEST(RemoteHelper, InvalidatingFailsOutstandingCallsOnce) {
-  TempDir dir;
-  ScriptedHelper silent;
-  silent.hold();
-  InProcessHelperServer server((dir / "helper.sock").string(), silent);
-  Client client((dir / "helper.sock").string());
-  auto error = client.expectError();
-  client.proxy->getFanInfo([](auto, auto) { ADD_FAILURE() << "a silent helper answered"; });
-  waitUntil([&] { return silent.heldCount() > 0; });
-  client.connection->invalidate();
-  EXPECT_EQ(await(error).code, 4099);
-  EXPECT_EQ(client.invalidated.get_future().wait_for(kWait), std::future_status::ready);
-  // The held reply arriving now reaches nobody.
-  silent.releaseHeld();
 }
 
 }  // namespace
