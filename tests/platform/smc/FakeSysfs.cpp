@@ -74,19 +74,10 @@ std::string FakeSysfs::targetAttribute(int fan) const {
 // macsmc-hwmon (drivers/hwmon/macsmc-hwmon.c) registers "macsmc_hwmon" with its attributes
 // in hwmonN, all 0444 but fanN_target, 0644 with fan_control (macsmc_hwmon_fan_is_visible).
 void FakeSysfs::make(const std::vector<FakeFan>& fans, const std::vector<FakeSensor>& sensors) {
-  std::filesystem::path device;
-  switch (layout_) {
-    case SysfsLayout::mainlineApplesmc:
-    case SysfsLayout::convertedApplesmc:
-      device = root_ / "devices/platform/applesmc.768";
-      break;
-    case SysfsLayout::t2Applesmc:
-      device = root_ / "devices/LNXSYSTM:00/LNXSYBUS:00/APP0001:00";
-      break;
-    default:
-      device = root_ / "devices/platform/soc/23e400000.smc/macsmc-hwmon";
-      break;
-  }
+  const auto device =
+      root_ / (layout_ == SysfsLayout::t2Applesmc ? "devices/LNXSYSTM:00/LNXSYBUS:00/APP0001:00"
+               : applesmc()                       ? "devices/platform/applesmc.768"
+                            : "devices/platform/soc/23e400000.smc/macsmc-hwmon");
   const auto hwmon = device / "hwmon/hwmon3";
   std::filesystem::create_directories(hwmon);
   link(hwmon);
@@ -169,9 +160,7 @@ std::vector<std::string> FakeSysfs::values(const std::string& suffix) const {
 
 void FakeSysfs::tick() const {
   for (int fan = 1; fan <= fanCount(); ++fan) {
-    long target = 0;
-    long force = 0;
-    long minimum = 0;
+    long target = 0, force = 0, minimum = 0;
     (void)decimal(get(targetAttribute(fan)), target);
     (void)decimal(get(forceAttribute(fan)), force);
     (void)decimal(get(numbered("fan", fan, "_min")), minimum);
@@ -189,9 +178,7 @@ std::vector<std::string> FakeSysfs::ruleBreaches() const {
   for (int fan = 1; fan <= fanCount(); ++fan) {
     const auto target = targetAttribute(fan);
     const auto force = forceAttribute(fan);
-    long value = 0;
-    long minimum = 0;
-    long maximum = 0;
+    long value = 0, minimum = 0, maximum = 0;
     (void)decimal(get(numbered("fan", fan, "_min")), minimum);
     (void)decimal(get(numbered("fan", fan, "_max")), maximum);
     if (!decimal(get(target), value)) {

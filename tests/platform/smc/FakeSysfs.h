@@ -49,7 +49,6 @@ class FakeSysfs {
 
   // The folder that holds the fans and sensors.
   [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
-  [[nodiscard]] SysfsLayout layout() const { return layout_; }
   // "applesmc" or "macsmc-hwmon".
   [[nodiscard]] std::string driver() const;
   // The attribute that forces fan N (1-based) on this layout, and its target.
