@@ -16,10 +16,6 @@ FanInfoDTO idleFan(double minRPM, double maxRPM) {
   return {0, minRPM, minRPM, maxRPM, FanMode::system};
 }
 
-QString repeated(const QString& piece, int times) {
-  return piece.repeated(times);
-}
-
 Preset preset(PresetMode mode, std::int64_t value) {
   return {QUuid::createUuid(), "P", mode, value, std::nullopt};
 }
@@ -29,11 +25,11 @@ TEST(PresetRules, NameIsTrimmedAndCountedInUserPerceivedCharacters) {
   const QString tooLong = "Name must be 30 characters or fewer.";
   EXPECT_EQ(validateName(" \t\n\r\u00a0\u2028 "), empty);
 
-  const QString thirty = repeated("a", 30);
+  const QString thirty = QString("a").repeated(30);
   EXPECT_EQ(validateName(thirty), std::nullopt);
   EXPECT_EQ(validateName(thirty + "b"), tooLong);
   EXPECT_EQ(validateName("  \n" + thirty + " \t\n"), std::nullopt) << "trimmed ends do not count";
-  EXPECT_EQ(validateName(" " + repeated("a ", 15) + "b"), tooLong) << "inner spaces count";
+  EXPECT_EQ(validateName(" " + QString("a ").repeated(15) + "b"), tooLong) << "inner spaces count";
 
   // One character each: an emoji outside the basic plane, a family joined with
   // zero-width joiners, and a letter with a combining accent.
@@ -41,8 +37,8 @@ TEST(PresetRules, NameIsTrimmedAndCountedInUserPerceivedCharacters) {
        {QStringLiteral("\U0001F525"), QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"),
         QStringLiteral("e\u0301")}) {
     SCOPED_TRACE(character.toStdString());
-    EXPECT_EQ(validateName(repeated(character, 30)), std::nullopt);
-    EXPECT_EQ(validateName(repeated(character, 31)), tooLong);
+    EXPECT_EQ(validateName(character.repeated(30)), std::nullopt);
+    EXPECT_EQ(validateName(character.repeated(31)), tooLong);
   }
   EXPECT_EQ(validatePreset("   ", PresetMode::percentage, 5, {}), empty) << "name checks first";
   EXPECT_EQ(validatePreset(thirty + "!", PresetMode::rpm, -5, {0, 10}), tooLong);
@@ -69,13 +65,12 @@ TEST(PresetRules, RpmBoundsComeFromTheFans) {
   EXPECT_EQ(rpmBounds({}), (ValueBounds{0, 6000}));
   EXPECT_EQ(valueBounds(PresetMode::percentage, two), (ValueBounds{25, 100}));
 
-  const std::vector<FanInfoDTO> fractional{idleFan(1299.9, 5899.99)};
-  EXPECT_EQ(rpmBounds(fractional), (ValueBounds{1299, 5899})) << "truncated, not rounded";
+  EXPECT_EQ(rpmBounds(std::vector{idleFan(1299.9, 5899.99)}), (ValueBounds{1299, 5899}))
+      << "truncated";
 
   // A fan reporting no usable number must neither crash nor widen the range.
-  const double nan = std::nan("");
-  const std::vector<FanInfoDTO> broken{idleFan(nan, INFINITY), idleFan(1500, 5000)};
-  EXPECT_EQ(rpmBounds(broken), (ValueBounds{1500, 5000}));
+  EXPECT_EQ(rpmBounds(std::vector{idleFan(std::nan(""), INFINITY), idleFan(1500, 5000)}),
+            (ValueBounds{1500, 5000}));
 }
 
 // Percentage presets and clamping at either end are checked through the view model.
@@ -92,8 +87,7 @@ TEST(PresetPercentages, RpmPresetsBecomeEachFansShareOfItsOwnRange) {
   const std::vector<FanInfoDTO> unusable{idleFan(2000, 2000), idleFan(3000, 1000),
                                          idleFan(std::nan(""), 5000)};
   EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, 2500), unusable), (Percentages{25, 25, 25}));
-  const auto extremes = preset(PresetMode::rpm, std::numeric_limits<std::int64_t>::min());
-  EXPECT_EQ(presetPercentages(extremes, one), Percentages{25});
+  EXPECT_EQ(presetPercentages(preset(PresetMode::rpm, INT64_MIN), one), Percentages{25});
   EXPECT_TRUE(presetPercentages(preset(PresetMode::rpm, 3000), {}).empty());
 }
 

@@ -13,8 +13,6 @@
 namespace zephro {
 namespace {
 
-using ::testing::Contains;
-
 class PresetStoreTest : public ::testing::Test {
  protected:
   [[nodiscard]] std::unique_ptr<UserDefaults> openDefaults() const {
@@ -26,37 +24,31 @@ class PresetStoreTest : public ::testing::Test {
     return openDefaults()->data(QLatin1StringView(key));
   }
 
-  static Preset preset(const char* name, PresetMode mode, std::int64_t value,
-                       std::optional<QString> symbol = std::nullopt) {
-    return {QUuid::createUuid(), name, mode, value, std::move(symbol)};
-  }
-
   testing::TempDir dir_;
   std::unique_ptr<UserDefaults> defaults_ = openDefaults();
 };
 
-TEST_F(PresetStoreTest, StartsEmptyClearsTheActiveMarkAndRewritesTheList) {
-  defaults_->setString("activePresetID", "5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D");
-  const log::Capture capture;
-  const PresetStore store(*defaults_);
-  EXPECT_TRUE(store.presets().isEmpty());
-  EXPECT_EQ(store.activePresetID(), std::nullopt);
-  EXPECT_FALSE(defaults_->hasStoredValue("activePresetID"));
-  EXPECT_EQ(storedOnDisk(), "[]");
-  EXPECT_FALSE(defaults_->hasStoredValue("fanPresetsBackup"));
-  EXPECT_TRUE(capture.lines().empty());
+Preset preset(const char* name, PresetMode mode, std::int64_t value,
+              std::optional<QString> symbol = std::nullopt) {
+  return {QUuid::createUuid(), name, mode, value, std::move(symbol)};
 }
 
 TEST_F(PresetStoreTest, ChangesAreWrittenBeforeTheyReturnAndAnnounced) {
+  defaults_->setString("activePresetID", "5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D");
+  const log::Capture capture;
   PresetStore store(*defaults_);
+  EXPECT_EQ(store.activePresetID(), std::nullopt);
+  EXPECT_FALSE(defaults_->hasStoredValue("activePresetID"));
+  EXPECT_EQ(storedOnDisk(), "[]") << "an empty start rewrites the list";
+  EXPECT_FALSE(defaults_->hasStoredValue("fanPresetsBackup"));
+  EXPECT_TRUE(capture.lines().empty());
+
   QSignalSpy announcements(&store, &PresetStore::entitiesChanged);
   QSignalSpy activeChanges(&store, &PresetStore::activePresetIDChanged);
   const Preset quiet = preset("Quiet", PresetMode::percentage, 30, QStringLiteral("wind"));
   const Preset loud = preset("Loud", PresetMode::rpm, 5000);
   const Preset middle = preset("Middle", PresetMode::percentage, 60);
-  store.add(quiet);
-  store.add(loud);
-  store.add(middle);
+  for (const Preset& added : {quiet, loud, middle}) store.add(added);
   Preset louder = loud;
   louder.name = "Louder";
   louder.symbol = QStringLiteral("\U0001F525");
@@ -65,13 +57,12 @@ TEST_F(PresetStoreTest, ChangesAreWrittenBeforeTheyReturnAndAnnounced) {
   EXPECT_EQ(PresetStore(*openDefaults()).presets(), store.presets()) << "the next run reads it";
   EXPECT_EQ(announcements.count(), 4);
 
-  // An unknown id neither changes nor writes anything.
   const QByteArray before = *storedOnDisk();
   store.update(preset("Stranger", PresetMode::rpm, 2000));
-  EXPECT_EQ(announcements.count(), 4);
+  EXPECT_EQ(announcements.count(), 4) << "an unknown id changes nothing";
   EXPECT_EQ(storedOnDisk(), before);
 
-  // Deleting removes the preset and ends the active mark only when it is its own.
+  // Deleting ends the active mark only when it is its own.
   store.setActivePresetID(loud.id);
   store.deletePreset(quiet.id);
   EXPECT_EQ(store.activePresetID(), loud.id);
@@ -83,52 +74,47 @@ TEST_F(PresetStoreTest, ChangesAreWrittenBeforeTheyReturnAndAnnounced) {
   EXPECT_FALSE(defaults_->hasStoredValue("activePresetID")) << "the mark is never stored";
 }
 
-TEST_F(PresetStoreTest, UnreadableEntriesAreDroppedOnlyAfterTheOriginalIsKept) {
-  const Preset kept1 = preset("One", PresetMode::rpm, 2000);
-  const Preset kept2 = preset("Two", PresetMode::percentage, 80, QStringLiteral("flame"));
-  QByteArray original = encodePresets({kept1, kept2});
-  original.insert(original.indexOf(",{") + 1,
-                  R"({"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D","name":"Odd","mode":"turbo",)"
-                  R"("value":1},)");
-  defaults_->setData("fanPresets", original);
-
-  const log::Capture capture;
-  const PresetStore store(*defaults_);
-  EXPECT_THAT(
-      capture.lines(),
-      Contains("[Zephro] Dropped 1 of 3 stored presets that could not be read (entry 2: unknown "
-               "mode); the original data is kept under \"fanPresetsBackup\""));
-  EXPECT_EQ(store.presets(), (QList<Preset>{kept1, kept2}));
-  EXPECT_EQ(storedOnDisk(), encodePresets({kept1, kept2}));
-  EXPECT_EQ(storedOnDisk("fanPresetsBackup"), original);
-  EXPECT_EQ(PresetStore::loadStoredPresets(*defaults_), store.presets());
-}
-
-TEST_F(PresetStoreTest, DataThatCannotBeReadAtAllIsKeptBeforeTheEmptyListReplacesIt) {
+// Unreadable entries, or data that cannot be read at all, are dropped only after the original
+// is kept; the next run finds a clean list and leaves the backup alone.
+TEST_F(PresetStoreTest, UnreadableDataIsKeptBeforeItIsReplaced) {
+  const QList<Preset> kept{preset("One", PresetMode::rpm, 2000),
+                           preset("Two", PresetMode::percentage, 80, QStringLiteral("flame"))};
+  QByteArray partly = encodePresets(kept);
+  partly.insert(partly.indexOf(",{") + 1,
+                R"({"id":"5C0A3B1E-9F2D-4C6A-8B7E-1D2F3A4B5C6D","name":"Odd","mode":"turbo",)"
+                R"("value":1},)");
   const struct {
     std::function<void(UserDefaults&)> store;
     QByteArray backup;
+    QList<Preset> presets;
     const char* line;
   } cases[] = {
-      {[](UserDefaults& d) { d.setData("fanPresets", "[{\"id\": tru"); }, "[{\"id\": tru",
+      {[&](UserDefaults& d) { d.setData("fanPresets", partly); }, partly, kept,
+       "[Zephro] Dropped 1 of 3 stored presets that could not be read (entry 2: unknown mode); "
+       "the original data is kept under \"fanPresetsBackup\""},
+      {[](UserDefaults& d) { d.setData("fanPresets", "[{\"id\": tru"); },
+       "[{\"id\": tru",
+       {},
        "[Zephro] Stored presets could not be read (malformed JSON at byte 12); the original data "
        "is kept under \"fanPresetsBackup\""},
-      {[](UserDefaults& d) { d.setString("fanPresets", "[]\u00e9"); }, "[]\xc3\xa9",
+      {[](UserDefaults& d) { d.setString("fanPresets", "[]\u00e9"); },
+       "[]\xc3\xa9",
+       {},
        "[Zephro] Stored presets could not be read (not a data value); the original data is kept "
        "under \"fanPresetsBackup\""},
   };
-  for (const auto& [storeValue, backup, line] : cases) {
+  for (const auto& [storeValue, backup, presets, line] : cases) {
     SCOPED_TRACE(line);
     storeValue(*defaults_);
     const log::Capture capture;
     const PresetStore store(*defaults_);
-    EXPECT_THAT(capture.lines(), Contains(line));
-    EXPECT_TRUE(store.presets().isEmpty());
-    EXPECT_EQ(storedOnDisk(), "[]");
+    EXPECT_THAT(capture.lines(), ::testing::Contains(line));
+    EXPECT_EQ(store.presets(), presets);
+    EXPECT_EQ(storedOnDisk(), encodePresets(presets));
     EXPECT_EQ(storedOnDisk("fanPresetsBackup"), backup);
+    EXPECT_EQ(PresetStore::loadStoredPresets(*defaults_), presets);
   }
 
-  // The next run finds a clean list and leaves the backup alone.
   const log::Capture capture;
   const PresetStore nextRun(*defaults_);
   EXPECT_TRUE(capture.lines().empty());

@@ -30,10 +30,9 @@ class LocalizationManagerTest : public ::testing::Test {
         defaults, [this] { return preferred; }, resources);
   }
 
+  // Read back from the file, as the next start of the application would.
   QString storedLanguage() const {
-    // Read back from the file, as the next start of the application would.
-    const UserDefaults reread(settingsFile);
-    return reread.string(QStringLiteral("appLanguage")).value_or(QStringLiteral("<absent>"));
+    return UserDefaults(settingsFile).string("appLanguage").value_or("<absent>");
   }
 
   testing::TempDir dir;
@@ -43,7 +42,7 @@ class LocalizationManagerTest : public ::testing::Test {
   QStringList preferred{QStringLiteral("en-US")};
 };
 
-TEST_F(LocalizationManagerTest, StoredLanguageSelectsItsOwnTable) {
+TEST_F(LocalizationManagerTest, TheStoredLanguageOrTheDesktopsSelectsTheTable) {
   defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("fil"));
   const auto manager = makeManager();
   EXPECT_EQ(manager->language(), AppLanguage::filipino);
@@ -64,6 +63,25 @@ TEST_F(LocalizationManagerTest, StoredLanguageSelectsItsOwnTable) {
   EXPECT_EQ(fresh->string(QStringLiteral("popover_close")), "Zephro 종료");
   // Reading never stores anything: the key stays absent until the user picks a language.
   EXPECT_EQ(storedLanguage(), "<absent>");
+
+  // A missing table means the application's resources and the desktop's own choice among the
+  // tables that exist.
+  fs::remove_all(resources / "de.lproj");
+  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("de"));
+  preferred = {QStringLiteral("fr-CA")};
+  const auto german = makeManager();
+  EXPECT_EQ(german->language(), AppLanguage::german);
+  EXPECT_EQ(german->bundle().bundlePath(), resources);
+  EXPECT_EQ(german->string(QStringLiteral("popover_about")), "À propos de Zephro");
+
+  // Literal texts follow the desktop's choice, not the language picked in the application.
+  const QString approval = QStringLiteral(
+      "Approve Zephro's helper in System Settings → General → Login Items, then come back here.");
+  german->setLanguage(AppLanguage::korean);
+  EXPECT_EQ(german->systemString(approval),
+            "Autorisez l’assistant de Zephro lorsque le système demande le mot de passe d’un "
+            "administrateur, puis revenez ici.");
+  EXPECT_EQ(german->string(QStringLiteral("popover_about")), "Zephro에 관하여");
 }
 
 TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
@@ -103,48 +121,22 @@ TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTe
   EXPECT_EQ(makeManager()->language(), AppLanguage::chineseSimplified);
 }
 
-TEST_F(LocalizationManagerTest, MissingTablesFallBackToTheApplicationsResourcesAndKeys) {
-  fs::remove_all(resources / "de.lproj");
-  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("de"));
-  preferred = {QStringLiteral("fr-CA")};
-  const auto manager = makeManager();
-  EXPECT_EQ(manager->language(), AppLanguage::german);
-  EXPECT_EQ(manager->bundle().bundlePath(), resources);
-  // The desktop's own choice among the tables that exist.
-  EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "À propos de Zephro");
-
-  // Literal texts follow the desktop's choice, not the language picked in the application.
-  const QString approval = QStringLiteral(
-      "Approve Zephro's helper in System Settings → General → Login Items, then come back here.");
-  manager->setLanguage(AppLanguage::korean);
-  EXPECT_EQ(manager->systemString(approval),
-            "Autorisez l’assistant de Zephro lorsque le système demande le mot de passe d’un "
-            "administrateur, puis revenez ici.");
-  EXPECT_EQ(manager->string(QStringLiteral("popover_about")), "Zephro에 관하여");
-}
-
-TEST(AppLanguageTest, OnlyTheExactStoredCodesAreLanguages) {
+// Only the exact stored codes are languages; the desktop's preferred languages pick the first
+// with a supported prefix.
+TEST(AppLanguageTest, CodesAndPreferredLanguagesResolveToSupportedLanguages) {
   for (const AppLanguage language : kAllAppLanguages) {
     EXPECT_EQ(appLanguageFromRawValue(rawValue(language)), language);
   }
   for (const char* unknown : {"xx", "", "EN", "zh-hans", "zh"}) {
     EXPECT_EQ(appLanguageFromRawValue(QString::fromUtf8(unknown)), std::nullopt) << unknown;
   }
-}
-
-TEST(AppLanguageTest, SystemMatchesTheFirstPreferredLanguageWithASupportedPrefix) {
-  struct Case {
-    QStringList preferred;
-    const char* code;
-  };
-  const std::vector<Case> cases{
+  const std::pair<QStringList, const char*> cases[]{
       {{"pt-BR", "de-DE"}, "de"},   {{"zh-Hans-CN"}, "zh-Hans"}, {{"zh-Hant-TW"}, "en"}, {{}, "en"},
       {{"fi-FI", "ko"}, "ko"},       // "fi" is not a prefix match for "fil"
       {{"english", "fr-CA"}, "fr"},  // a candidate must be followed by "-"
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(bestSupportedLanguageCode(c.preferred), c.code)
-        << c.preferred.join(',').toStdString();
+  for (const auto& [preferred, code] : cases) {
+    EXPECT_EQ(bestSupportedLanguageCode(preferred), code) << preferred.join(',').toStdString();
   }
 }
 

@@ -11,11 +11,7 @@ namespace zephro {
 namespace {
 
 TEST(ReduceMotion, TheOverrideDecidesThenKdeThenGnome) {
-  struct Case {
-    MotionSettings settings;
-    bool reduces;
-  };
-  const std::vector<Case> cases{
+  const std::vector<std::pair<MotionSettings, bool>> cases{
       {{}, false},
       {{.override = "1", .kdeAnimationDurationFactor = 1.0, .gnomeEnableAnimations = true}, true},
       {{.override = "0", .kdeAnimationDurationFactor = 0.0, .gnomeEnableAnimations = false}, false},
@@ -26,9 +22,8 @@ TEST(ReduceMotion, TheOverrideDecidesThenKdeThenGnome) {
       {{.gnomeEnableAnimations = false}, true},
       {{.gnomeEnableAnimations = true}, false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(reducesMotion(c.settings), c.reduces)
-        << c.settings.override.value_or("-").toStdString();
+  for (const auto& [settings, reduces] : cases) {
+    EXPECT_EQ(reducesMotion(settings), reduces) << settings.override.value_or("-").toStdString();
   }
 }
 

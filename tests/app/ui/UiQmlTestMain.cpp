@@ -1,8 +1,5 @@
 // The Qt Quick tests of the popover, the onboarding, the About view and (with -input) the
-// preset manager: the real QML modules over a real view model (see PopoverFixture) and the
-// application's own clips, on the offscreen platform with the software renderer. Each
-// tst_*.qml file gets an engine of its own, so the shared singletons outlive several engines
-// in one run.
+// preset manager over real QML modules and view model; each tst_*.qml file gets its own engine.
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 

@@ -80,11 +80,11 @@ PopoverTestCase {
         mouseClick(row.contextMenu.itemAt(0))
     }
 
-    function test_openingSelectsNothing_data() {
+    function test_openingSelectsNothingAndANewPresetSavesAtOnce_data() {
         return [{ tag: "no presets", presets: 0 }, { tag: "one preset", presets: 1 }]
     }
 
-    function test_openingSelectsNothing(data) {
+    function test_openingSelectsNothingAndANewPresetSavesAtOnce(data) {
         const created = scene()
         for (let i = 0; i < data.presets; ++i)
             created.fixture.addPreset("Quiet", 35)
@@ -92,17 +92,15 @@ PopoverTestCase {
         compare([shown("detailEmpty").visible, findChild(created.view, "editorPane"),
                  shown("removeButton").enabled, shown("sidebarEmptyText").visible,
                  shown("sidebarRows").count], [true, null, false, data.presets === 0, data.presets])
-    }
 
-    function test_newPresetIsPrefilledAndSavesAtOnce() {
-        const created = scene()
         click(created, "newPresetButton")
-        const row = item(created.view, "row_unsaved")
-        compare([row.isSelected, row.valueText, created.store.presets.length], [true, "50%", 0])
+        compare([shown("row_unsaved").isSelected, shown("row_unsaved").valueText,
+                 created.store.presets.length], [true, "50%", data.presets])
         click(created, "saveButton")
-        compare(saved(created), [1, "New Preset", "percentage", 50, ""])
-        compare([created.editor.selectedPresetID, created.editor.isCreatingNew,
-                 findChild(created.view, "row_unsaved")], [created.store.presets[0].id, false, null])
+        const preset = created.store.presets[data.presets]
+        compare([preset.name, preset.mode, preset.value, preset.symbol, created.editor.selectedPresetID,
+                 created.editor.isCreatingNew, findChild(created.view, "row_unsaved")],
+                ["New Preset", "percentage", 50, "", preset.id, false, null])
     }
 
     // What is typed is shown as typed, refused with its reason until it is corrected, and
@@ -137,28 +135,9 @@ PopoverTestCase {
         compare(saved(created), data.saved)
     }
 
-    function test_changingTheKindResetsAValueOutsideItsRange_data() {
-        return [
-            { tag: "70 % to RPM", mode: "percentage", value: 70, to: "rpm", reset: 1200,
-              unit: "RPM", hint: "Between 1200 and 5800 RPM" },
-            { tag: "2000 RPM to percentage", mode: "rpm", value: 2000, to: "percentage", reset: 50 }
-        ]
-    }
-
-    function test_changingTheKindResetsAValueOutsideItsRange(data) {
-        const created = sceneWithFans()
-        selected(created, "Kind", data.value, data.mode)
-        compare(created.editor.editingValue, data.value)
-        click(created, "segment_" + data.to)
-        compare([created.editor.editingMode, created.editor.editingValue], [data.to, data.reset])
-        if (data.hint)
-            compare([item(created.view, "rangeHint").text, item(created.view, "valueUnit").text],
-                    [data.hint, data.unit])
-        click(created, "saveButton")
-        compare(saved(created), [1, "Kind", data.to, data.reset, ""])
-    }
-
-    function test_stepperMovesByItsStepWithinTheBounds_data() {
+    // The stepper moves by its step within the bounds, its arrows disabled where they would
+    // leave them; changing the kind resets a value outside the new kind's range.
+    function test_editingTheValue_data() {
         return [
             { tag: "percentage up", mode: "percentage", from: 50, steps: [1], value: 55 },
             { tag: "percentage down twice", mode: "percentage", from: 50, steps: [-1, -1], value: 40 },
@@ -166,32 +145,44 @@ PopoverTestCase {
             { tag: "percentage to the bottom", mode: "percentage", from: 30, steps: [-1, -1], value: 25 },
             { tag: "RPM up", mode: "rpm", from: 2000, steps: [1, 1], value: 2200 },
             { tag: "RPM at the bottom", mode: "rpm", from: 1200, steps: [-1], value: 1200 },
-            { tag: "RPM near the top", mode: "rpm", from: 5750, steps: [1], value: 5800 }
+            { tag: "RPM near the top", mode: "rpm", from: 5750, steps: [1], value: 5800 },
+            { tag: "70 % to RPM", mode: "percentage", from: 70, to: "rpm", value: 1200,
+              unit: "RPM", hint: "Between 1200 and 5800 RPM" },
+            { tag: "2000 RPM to percentage", mode: "rpm", from: 2000, to: "percentage", value: 50 }
         ]
     }
 
-    function test_stepperMovesByItsStepWithinTheBounds(data) {
+    function test_editingTheValue(data) {
         const created = sceneWithFans()
         const editor = created.editor
-        selected(created, "Stepped", data.from, data.mode)
-        for (const direction of data.steps) {
-            // An arrow that would leave the range is disabled; stepping there stays put.
+        selected(created, "Edited", data.from, data.mode)
+        compare(editor.editingValue, data.from)
+        if (data.to)
+            click(created, "segment_" + data.to)
+        for (const direction of data.steps ?? []) {
             const arrow = item(created.view, direction > 0 ? "stepUp" : "stepDown")
             if (arrow.enabled)
                 mouseClick(arrow)
             else
                 editor.step(direction)
         }
-        compare([editor.editingValue, item(created.view, "stepUp").enabled,
+        const mode = data.to ?? data.mode
+        compare([editor.editingMode, editor.editingValue, item(created.view, "stepUp").enabled,
                  item(created.view, "stepDown").enabled, item(created.view, "saveButton").enabled],
-                [data.value, data.value < editor.upperBound, data.value > editor.lowerBound,
-                 data.value !== data.from])
-        editor.save()
-        compare(created.store.presets[0].value, data.value)
+                [mode, data.value, data.value < editor.upperBound, data.value > editor.lowerBound,
+                 mode !== data.mode || data.value !== data.from])
+        if (data.hint)
+            compare([item(created.view, "rangeHint").text, item(created.view, "valueUnit").text],
+                    [data.hint, data.unit])
+        click(created, "saveButton")
+        compare(saved(created), [1, "Edited", mode, data.value, ""])
     }
 
-    function test_emojiInputIsNormalised_data() {
+    // An unchanged preset saves nothing, by button or by Return; an icon chosen from the grid
+    // or typed (and normalised) saves once, and clearing takes it and the input away again.
+    function test_iconChoice_data() {
         return [
+            { tag: "a symbol of the grid", symbol: "flame", glyph: true },
             { tag: "two fire emoji", input: "🔥🔥", symbol: "🔥", glyph: false },
             { tag: "a symbol's name", input: "wind", symbol: "wind", glyph: true },
             { tag: "a dotted unknown name", input: "no.such.symbol", symbol: "n", glyph: false },
@@ -199,33 +190,9 @@ PopoverTestCase {
         ]
     }
 
-    function test_emojiInputIsNormalised(data) {
+    function test_iconChoice(data) {
         const created = scene()
         selected(created, "Icons", 60)
-        const picker = openPicker(created)
-        mouseClick(item(picker.contentItem, "symbolEmoji"))
-        verify(picker.emojiInput.activeFocus)
-        picker.emojiInput.insert(0, data.input)
-        compare([picker.emojiInput.text, created.editor.editingSymbol,
-                 item(created.view, "editorIcon").isGlyph], [data.symbol, data.symbol, data.glyph])
-        if (data.glyph)
-            compare(item(picker.contentItem, "symbol_" + data.symbol).isChosen, true)
-        picker.close()
-        click(created, "saveButton")
-        compare(created.store.presets[0].symbol, data.symbol)
-
-        // Clearing takes the icon away again, and the input with it.
-        openPicker(created)
-        mouseClick(item(picker.contentItem, "symbolClear"))
-        compare(picker.emojiInput.text, "")
-        picker.close()
-        click(created, "saveButton")
-        compare(created.store.presets[0].symbol, "")
-    }
-
-    function test_unchangedSaveDoesNothingAndAnIconChangeSaves() {
-        const created = scene()
-        selected(created, "Quiet", 35)
         writes.target = created.store
         writes.clear()
         compare(item(created.view, "saveButton").enabled, false)
@@ -234,14 +201,30 @@ PopoverTestCase {
         compare(writes.count, 0)
 
         const picker = openPicker(created)
-        const flame = item(picker.contentItem, "symbol_flame")
-        mouseClick(flame)
-        compare([flame.isChosen, picker.opened], [true, true])
+        if (data.input) {
+            mouseClick(item(picker.contentItem, "symbolEmoji"))
+            verify(picker.emojiInput.activeFocus)
+            picker.emojiInput.insert(0, data.input)
+            compare(picker.emojiInput.text, data.symbol)
+        } else {
+            mouseClick(item(picker.contentItem, "symbol_" + data.symbol))
+            compare(picker.opened, true)
+        }
+        compare([created.editor.editingSymbol, item(created.view, "editorIcon").isGlyph],
+                [data.symbol, data.glyph])
+        if (data.glyph)
+            compare(item(picker.contentItem, "symbol_" + data.symbol).isChosen, true)
         picker.close()
         click(created, "saveButton")
-        compare(writes.count, 1)
-        compare(saved(created), [1, "Quiet", "percentage", 35, "flame"])
-        compare(item(created.view, "saveButton").enabled, false)
+        compare([writes.count, saved(created), item(created.view, "saveButton").enabled],
+                [1, [1, "Icons", "percentage", 60, data.symbol], false])
+
+        openPicker(created)
+        mouseClick(item(picker.contentItem, "symbolClear"))
+        compare(picker.emojiInput.text, "")
+        picker.close()
+        click(created, "saveButton")
+        compare(created.store.presets[0].symbol, "")
     }
 
     // The context menu deletes a row that is not selected without touching the selection, and

@@ -4,7 +4,6 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <fstream>
-#include <vector>
 
 #include "app/ui/about/AboutWindowController.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
@@ -59,28 +58,23 @@ TEST_F(OnboardingWindowTest, EveryShowingRecordsTheFlagAndStartsAtTheFirstPage) 
 }
 
 TEST_F(OnboardingWindowTest, TheAboutPanelShowsTheIconAndTheVersionOfTheInformationFile) {
-  struct Case {
-    const char* info;
-    const char* line;
-  };
-  const std::vector<Case> cases{
+  const std::pair<const char*, const char*> cases[]{
       {R"({"CFBundleShortVersionString": "3.1.4"})", "Version 3.1.4"},
       {R"({"CFBundleVersion": "31"})", "Version 0"},
       {R"({"CFBundleShortVersionString": 3})", "Version 0"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.info);
+  for (const auto& [info, line] : cases) {
+    SCOPED_TRACE(info);
     const auto file = dir / "Info.json";
-    std::ofstream(file) << c.info;
+    std::ofstream(file) << info;
     qputenv("ZEPHRO_BUNDLE_INFO", QByteArray::fromStdString(file.string()));
     AboutWindowController about(engine);
     ASSERT_TRUE(about.show());
-    auto* version = about.content()->findChild<QQuickItem*>(QStringLiteral("version"));
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->property("text").toString().toStdString(), c.line);
-    const auto* icon = about.content()->findChild<QQuickItem*>(QStringLiteral("icon"));
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->property("status").toInt(), 1) << "the icon is among the resources (Ready)";
+    const auto shown = [&](const char* item, const char* property) {
+      return about.content()->findChild<QQuickItem*>(item)->property(property);
+    };
+    EXPECT_EQ(shown("version", "text").toString(), line);
+    EXPECT_EQ(shown("icon", "status").toInt(), 1) << "the icon is among the resources (Ready)";
   }
   qunsetenv("ZEPHRO_BUNDLE_INFO");
 }

@@ -13,29 +13,12 @@ TestCase {
     height: 560
     visible: true
 
-    Component {
-        id: viewComponent
-
-        OnboardingView {}
-    }
-    Component {
-        id: videoComponent
-
-        LoopingVideoView {
-            width: 462
-            height: 300
-        }
-    }
-    Component {
-        id: spyComponent
-
-        SignalSpy {}
-    }
+    Component { id: viewComponent; OnboardingView {} }
+    Component { id: videoComponent; LoopingVideoView { width: 462; height: 300 } }
+    SignalSpy { id: finished; signalName: "finished" }
 
     function makeView(properties) {
-        const view = createTemporaryObject(viewComponent, testCase, properties)
-        verify(view)
-        return view
+        return createTemporaryObject(viewComponent, testCase, properties)
     }
 
     function pageTitle(view) {
@@ -46,26 +29,20 @@ TestCase {
 
     function test_backIsAbsentOnTheFirstPageAndContinueFinishesOnTheLast() {
         const view = makeView({})
-        const finished = createTemporaryObject(spyComponent, testCase,
-                                               { target: view, signalName: "finished" })
+        finished.target = view
+        finished.clear()
         const back = findChild(view, "back")
-        const forward = findChild(view, "continue")
         compare(back.visible, false)
         for (let page = 1; page < 5; ++page) {
-            mouseClick(forward)
-            compare(view.page, page)
-            compare(view.isGoingBack, false)
+            mouseClick(findChild(view, "continue"))
+            compare([view.page, view.isGoingBack, finished.count], [page, false, 0])
             tryCompare(back, "opacity", 1, 20000)
         }
-        compare(finished.count, 0)
-        mouseClick(forward)
-        compare(finished.count, 1)
-        compare(view.page, 4)
-
+        mouseClick(findChild(view, "continue"))
+        compare([view.page, finished.count], [4, 1])
         for (let page = 3; page >= 0; --page) {
             mouseClick(back)
-            compare(view.page, page)
-            compare(view.isGoingBack, true)
+            compare([view.page, view.isGoingBack], [page, true])
         }
         tryCompare(back, "visible", false, 20000)
     }
@@ -86,24 +63,20 @@ TestCase {
             view.goForward()
         compare(pageTitle(view), data.title)
         const video = findChild(view, "video")
-        compare(video.resourceName, data.video)
         verify(video.player, "the clip is among the resources")
-        compare(video.player.loops, MediaPlayer.Infinite)
+        compare([video.resourceName, video.player.loops], [data.video, MediaPlayer.Infinite])
         tryVerify(() => video.surface.framesShown > 2, 20000, "the clip plays")
     }
 
     function test_reduceMotionHoldsTheFirstFrameWhileTheTextsStillMove() {
         const view = makeView({ reduceMotion: true })
         const video = findChild(view, "video")
-        verify(video.player)
         tryVerify(() => video.surface.framesShown >= 1, 20000, "the first frame is shown")
         // A player that does not play draws no further frames, however slow the machine.
-        verify(video.player.playbackState !== MediaPlayer.PlayingState)
-        compare(video.player.position, 0)
-
-        const texts = findChild(view, "texts")
+        compare([video.player.playbackState !== MediaPlayer.PlayingState, video.player.position],
+                [true, 0])
         view.goForward()
-        verify(texts.busy, "the texts slide")
+        verify(findChild(view, "texts").busy, "the texts slide")
         compare(pageTitle(view), "Presets for Every Task")
         verify(video.player.playbackState !== MediaPlayer.PlayingState)
     }
@@ -126,7 +99,7 @@ TestCase {
         else
             compare(video.surface.framesShown, 0)
         const picture = grabImage(video)
-        compare(picture.pixel(231, 150) !== picture.pixel(0, 0), data.plays)
-        compare(video.surface.contains(Qt.point(231, 150)), false)
+        compare([picture.pixel(231, 150) !== picture.pixel(0, 0),
+                 video.surface.contains(Qt.point(231, 150))], [data.plays, false])
     }
 }

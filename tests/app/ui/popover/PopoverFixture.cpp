@@ -2,25 +2,14 @@
 
 #include <QMetaObject>
 #include <QPointer>
-#include <QUuid>
 #include <vector>
 
 #include "app/core/Detach.h"
-#include "app/presets/Preset.h"
 #include "app/presets/PresetStore.h"
 #include "app/ui/LocalizationManager.h"
 #include "tests/app/services/QuietUpdater.h"
 
 namespace zephro::testing {
-namespace {
-
-ScriptedHelper::SetModeCall lastChange(const ScriptedHelper& helper) {
-  const auto calls = helper.recordedSetModeCalls();
-  return calls.empty() ? ScriptedHelper::SetModeCall{} : calls.back();
-}
-
-}  // namespace
-
 PopoverFixture::PopoverFixture(QObject* parent)
     : QObject(parent),
       settings_(std::make_unique<PopoverSettings>(vm_.defaults, services_)),
@@ -42,18 +31,12 @@ PopoverFixture::PopoverFixture(QObject* parent)
   };
 }
 
-int PopoverFixture::setModeCount() const {
-  return static_cast<int>(helper_.recordedSetModeCalls().size());
-}
-int PopoverFixture::lastMode() const {
-  return static_cast<int>(lastChange(helper_).mode);
-}
-QVariantList PopoverFixture::lastPercentages() const {
-  QVariantList percentages;
-  for (const auto value : lastChange(helper_).percentages) {
-    percentages.append(static_cast<int>(value));
-  }
-  return percentages;
+QVariantList PopoverFixture::lastChange() const {
+  const auto calls = helper_.recordedSetModeCalls();
+  const auto last = calls.empty() ? ScriptedHelper::SetModeCall{} : calls.back();
+  QVariantList change{static_cast<int>(last.mode)};
+  for (const auto value : last.percentages) change.append(static_cast<int>(value));
+  return change;
 }
 
 void PopoverFixture::serveFans(int count, double rpm, double minRPM, double maxRPM) {
@@ -87,15 +70,7 @@ void PopoverFixture::refuseChanges(int refusal) {
   });
 }
 
-QString PopoverFixture::addPreset(const QString& name, int percentage, const QString& symbol) {
-  const Preset preset{QUuid::createUuid(), name, PresetMode::percentage, percentage,
-                      symbol.isEmpty() ? std::nullopt : std::optional<QString>(symbol)};
-  vm_.viewModel->presetStore().add(preset);
-  return preset.idText();
-}
-
-QString PopoverFixture::addRPMPreset(const QString& name, int rpm) {
-  const Preset preset{QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt};
+QString PopoverFixture::add(const Preset& preset) {
   vm_.viewModel->presetStore().add(preset);
   return preset.idText();
 }

@@ -3,9 +3,11 @@
 #include <QtQml/qqmlregistration.h>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 #include <QVariantList>
 #include <memory>
 
+#include "app/presets/Preset.h"
 #include "app/services/AppUpdateManager.h"
 #include "app/ui/popover/PopoverSettings.h"
 #include "app/viewmodel/FanControlViewModel.h"
@@ -16,11 +18,10 @@
 
 namespace zephro::testing {
 
-// Everything the popover is built over, made fresh for each test or picture: a real view
-// model and helper client talking over a temp socket to an in-process helper whose fans
-// this fixture scripts, settings in a temp file, a scripted service manager and an update
-// manager over an updater that finds nothing. The helper behaves like a machine: a mode
-// change moves its fans, and the next poll reports that.
+// Everything the popover is built over, fresh for each test or picture: a real view model and
+// helper client over a temp socket to an in-process scripted helper that behaves like a machine
+// (a mode change moves its fans, the next poll reports that), settings in a temp file, a
+// scripted service manager and an update manager over an updater that finds nothing.
 class PopoverFixture : public QObject {
   Q_OBJECT
   QML_ELEMENT
@@ -28,11 +29,10 @@ class PopoverFixture : public QObject {
   Q_PROPERTY(zephro::FanControlViewModel* viewModel READ viewModel CONSTANT)
   Q_PROPERTY(zephro::PopoverSettings* settings READ settings CONSTANT)
   Q_PROPERTY(zephro::AppUpdateManager* updateManager READ updateManager CONSTANT)
-  // The mode changes the helper has received: how many, and the last one's mode raw value
-  // (-1 before the first) and percentages.
+  // The mode changes the helper has received: how many, and the last one as its mode's raw
+  // value (-1 before the first) followed by its percentages.
   Q_PROPERTY(int setModeCount READ setModeCount NOTIFY helperCalled)
-  Q_PROPERTY(int lastMode READ lastMode NOTIFY helperCalled)
-  Q_PROPERTY(QVariantList lastPercentages READ lastPercentages NOTIFY helperCalled)
+  Q_PROPERTY(QVariantList lastChange READ lastChange NOTIFY helperCalled)
 
  public:
   explicit PopoverFixture(QObject* parent = nullptr);
@@ -43,34 +43,38 @@ class PopoverFixture : public QObject {
   [[nodiscard]] PopoverSettings* settings() const { return settings_.get(); }
   [[nodiscard]] AppUpdateManager* updateManager() const { return updates_.get(); }
   [[nodiscard]] UserDefaults& defaults() { return vm_.defaults; }
-  [[nodiscard]] int setModeCount() const;
-  [[nodiscard]] int lastMode() const;
-  [[nodiscard]] QVariantList lastPercentages() const;
+  [[nodiscard]] int setModeCount() const {
+    return static_cast<int>(helper_.recordedSetModeCalls().size());
+  }
+  [[nodiscard]] QVariantList lastChange() const;
 
-  // The helper's fans from now on: `count` fans with a range of minRPM to maxRPM, in
-  // system mode at the given speed.
+  // From now on `count` fans in system mode at `rpm`, with a range of minRPM to maxRPM.
   Q_INVOKABLE void serveFans(int count, double rpm = 2400, double minRPM = 1200,
                              double maxRPM = 6000);
-  // One poll; the view model shows the result once it arrives.
   Q_INVOKABLE void poll();
   // The helper stops answering with fans: polls fail from now on.
   Q_INVOKABLE void breakHelper();
-  // The helper refuses every change from now on, for a ConnectionState::Refusal: to a user
-  // who may not make one, or on a machine whose fan driver only reads.
+  // The helper refuses every change from now on, for a ConnectionState::Refusal.
   Q_INVOKABLE void refuseChanges(int refusal);
   // What the launch check reports when the helper waits for the user's approval.
   Q_INVOKABLE void requireApproval() { vm_.viewModel->showNeedsApproval(); }
-  // Adds a preset of one percentage for all fans; returns its id.
+  // Add a preset of one percentage or speed for all fans and return its id.
   Q_INVOKABLE QString addPreset(const QString& name, int percentage,
-                                const QString& symbol = QString());
-  // Adds a preset of one speed for all fans; returns its id.
-  Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm);
+                                const QString& symbol = QString()) {
+    return add({QUuid::createUuid(), name, PresetMode::percentage, percentage,
+                symbol.isEmpty() ? std::nullopt : std::optional(symbol)});
+  }
+  Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm) {
+    return add({QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt});
+  }
   Q_INVOKABLE void deletePreset(const QString& id);
 
  signals:
   void helperCalled();
 
  private:
+  QString add(const Preset& preset);
+
   FakeServiceManager services_;
   ViewModelOnSocket vm_{services_};
   ScriptedHelper helper_;

@@ -14,9 +14,8 @@ TestCase {
     height: 1200
     when: windowShown
 
-    // What each test starts from, unless a test case of another view over the same fixture
-    // says otherwise: a popover still waiting for its helper, over a fixture of its own. The
-    // view is declared first so it goes before the view model it shows.
+    // Unless a test case says otherwise: a popover still waiting for its helper, over a
+    // fixture of its own. The view is declared first so it goes before its view model.
     property Component sceneComponent: Component {
         Item {
             readonly property alias view: view
@@ -28,7 +27,6 @@ TestCase {
 
             FanControlPopoverView {
                 id: view
-
                 width: implicitWidth
                 height: implicitHeight
                 viewModel: fixture.viewModel
@@ -37,10 +35,7 @@ TestCase {
                 maxHeight: 1100
                 reduceMotion: true
             }
-
-            PopoverFixture {
-                id: fixture
-            }
+            PopoverFixture { id: fixture }
         }
     }
 
@@ -81,21 +76,14 @@ TestCase {
         compare(scene.fixture.setModeCount, changes)
     }
 
-    // The thumb's centre at `fraction` of the track.
-    function sliderX(slider, fraction) {
-        const handle = slider.handle.width
-        return slider.leftPadding + handle / 2 + fraction * (slider.availableWidth - handle)
-    }
-
-    // Presses at `from` and moves to `to` (fractions of the track), without letting go.
+    // Presses at `from` and moves to `to` (fractions of the track); returns the release.
     function dragSlider(slider, from, to) {
+        const at = fraction => slider.leftPadding + slider.handle.width / 2
+                 + fraction * (slider.availableWidth - slider.handle.width)
         const y = slider.height / 2
-        mousePress(slider, sliderX(slider, from), y)
+        mousePress(slider, at(from), y)
         for (let step = 1; step <= 4; ++step)
-            mouseMove(slider, sliderX(slider, from + (to - from) * step / 4), y)
-    }
-
-    function releaseSlider(slider, at) {
-        mouseRelease(slider, sliderX(slider, at), slider.height / 2)
+            mouseMove(slider, at(from + (to - from) * step / 4), y)
+        return () => mouseRelease(slider, at(to), y)
     }
 }

@@ -8,9 +8,6 @@ import Zephro.ViewModel
 PopoverTestCase {
     name: "FanControls"
 
-    readonly property var modeButtons: ["mode_popover_auto", "mode_popover_manual",
-                                        "mode_popover_max"]
-
     function test_dragCommitsOnceAtItsEnd_data() {
         return [
             { tag: "quarters, nearest above", fineTune: false, from: 0, to: 0.6, value: 75 },
@@ -30,21 +27,16 @@ PopoverTestCase {
         settled(scene, 1)
         verify(item(scene.view, "mode_popover_manual").isActive)
         const row = item(scene.view, "fanRow0")
-        const slider = item(row, "slider")
-        verify(slider.enabled)
         const before = Array.from(viewModel.sliderPercentages)
 
-        dragSlider(slider, data.from, data.to)
-        compare(item(row, "percentage").text, data.value + "%")
-        compare(Array.from(viewModel.sliderPercentages), before)
-        verify(!viewModel.isApplyingChange, "a change was sent during the drag")
-        compare(scene.fixture.setModeCount, 1)
-
-        releaseSlider(slider, data.to)
+        const release = dragSlider(item(row, "slider"), data.from, data.to)
+        compare([item(row, "percentage").text, Array.from(viewModel.sliderPercentages),
+                 viewModel.isApplyingChange, scene.fixture.setModeCount],
+                [data.value + "%", before, false, 1], "a change was sent during the drag")
+        release()
         settled(scene, 2)
-        compare(scene.fixture.lastMode, FanControlViewModel.Manual)
-        compare(scene.fixture.lastPercentages, [data.value, before[1]])
-        compare(item(row, "percentage").text, data.value + "%")
+        compare([scene.fixture.lastChange, item(row, "percentage").text],
+                [[FanControlViewModel.Manual, data.value, before[1]], data.value + "%"])
     }
 
     // The sliders show every mode's values but move only in plain manual mode (where
@@ -63,11 +55,9 @@ PopoverTestCase {
         scene.fixture.addPreset("Quiet", 60)
         click(scene, data.press)
         settled(scene, 1)
-
-        for (const name of modeButtons.concat(["preset0"])) {
+        for (const name of ["mode_popover_auto", "mode_popover_manual", "mode_popover_max", "preset0"]) {
             const button = item(scene.view, name)
-            compare(name === "preset0" ? button.isSelected : button.isActive, name === data.press,
-                    name)
+            compare(name === "preset0" ? button.isSelected : button.isActive, name === data.press, name)
         }
         compare(item(scene.view, "subtitle").text,
                 data.subtitle ? Localization.string(data.subtitle) : "Quiet")
@@ -75,18 +65,12 @@ PopoverTestCase {
         const slider = item(item(scene.view, "fanRow1"), "slider")
         const percentage = item(item(scene.view, "fanRow1"), "percentage")
         const shown = scene.fixture.viewModel.sliderPercentages[1]
-        if (data.shown !== undefined)
-            compare(shown, data.shown)
-        compare(percentage.text, shown + "%")
-        verify(!slider.enabled)
-        verify(!item(item(scene.view, "fanRow0"), "slider").enabled)
-
+        compare([shown, percentage.text, slider.enabled, item(item(scene.view, "fanRow0"), "slider").enabled],
+                [data.shown ?? shown, shown + "%", false, false])
         const target = shown === 100 ? 0 : 1
-        dragSlider(slider, 1 - target, target)
-        releaseSlider(slider, target)
-        verify(!scene.fixture.viewModel.isApplyingChange, "a disabled slider sent a change")
-        compare(scene.fixture.setModeCount, 1)
-        compare(percentage.text, shown + "%")
+        dragSlider(slider, 1 - target, target)()
+        compare([scene.fixture.viewModel.isApplyingChange, scene.fixture.setModeCount, percentage.text],
+                [false, 1, shown + "%"], "a disabled slider sent a change")
     }
 
     // Deleting another preset leaves the subtitle alone; deleting the one in force ends it.
@@ -98,7 +82,6 @@ PopoverTestCase {
         settled(scene, 1)
         const subtitle = item(scene.view, "subtitle")
         compare(subtitle.text, "Quiet")
-
         scene.fixture.deletePreset(loud)
         tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 1)
         compare(subtitle.text, "Quiet")
@@ -124,8 +107,7 @@ PopoverTestCase {
         click(created, "mode_popover_max")
         const section = item(created.view, "stateSection")
         tryVerify(() => section.item && section.item.objectName === "error")
-        compare(item(section.item, "text").text, Localization.string(data.text))
-        verify(!item(section.item, "action").visible)
-        compare(created.fixture.setModeCount, 0)
+        compare([item(section.item, "text").text, item(section.item, "action").visible,
+                 created.fixture.setModeCount], [Localization.string(data.text), false, 0])
     }
 }

@@ -10,26 +10,20 @@ PopoverTestCase {
         Localization.language = "system"
     }
 
-    function switchOf(scene, option) {
-        return item(item(scene.view, option), "switch")
-    }
-
     // The status item is never left empty: with neither text shown the icon switch reads
-    // as on and cannot be turned off, and hiding the last text brings the icon back.
+    // as on and cannot be turned off, and hiding the last text brings the icon back. A row is
+    // RPM, temperature and icon as stored, the icon switch shown, the switch pressed, and then
+    // the icon as stored and as shown.
     function test_menuBarIconSwitch_data() {
+        const row = (tag, rpm, temp, icon, shown, press, stored, shownAfter) =>
+            ({ tag, rpm, temp, icon, shown, press, stored, shownAfter })
         return [
-            { tag: "no text, icon stored on", rpm: false, temp: false, icon: true, shown: true,
-              press: "showIcon", stored: true, shownAfter: true },
-            { tag: "no text, icon stored off", rpm: false, temp: false, icon: false, shown: true,
-              press: "showIcon", stored: true, shownAfter: true },
-            { tag: "RPM shown", rpm: true, temp: false, icon: true, shown: true,
-              press: "showIcon", stored: false, shownAfter: false },
-            { tag: "temperature shown, icon off", rpm: false, temp: true, icon: false,
-              shown: false, press: "showIcon", stored: true, shownAfter: true },
-            { tag: "hiding the last text", rpm: true, temp: false, icon: false, shown: false,
-              press: "showRPM", stored: true, shownAfter: true },
-            { tag: "hiding one of two texts", rpm: true, temp: true, icon: false, shown: false,
-              press: "showRPM", stored: false, shownAfter: false }
+            row("no text, icon stored on", false, false, true, true, "showIcon", true, true),
+            row("no text, icon stored off", false, false, false, true, "showIcon", true, true),
+            row("RPM shown", true, false, true, true, "showIcon", false, false),
+            row("temperature shown, icon off", false, true, false, false, "showIcon", true, true),
+            row("hiding the last text", true, false, false, false, "showRPM", true, true),
+            row("hiding one of two texts", true, true, false, false, "showRPM", false, false)
         ]
     }
 
@@ -41,13 +35,11 @@ PopoverTestCase {
         settings.showIconInMenuBar = data.icon
         click(created, "optionsRow")
         tryVerify(() => created.view.optionsExpanded && created.view.isOptionsContentVisible)
-        const icon = switchOf(created, "showIcon")
-        compare(icon.checked, data.shown)
-
-        mouseClick(switchOf(created, data.press))
-        compare(settings.showRPMInMenuBar, data.rpm && data.press !== "showRPM")
-        compare(settings.showIconInMenuBar, data.stored)
-        compare(icon.checked, data.shownAfter)
+        const switchOf = option => item(item(created.view, option), "switch")
+        compare(switchOf("showIcon").checked, data.shown)
+        mouseClick(switchOf(data.press))
+        compare([settings.showRPMInMenuBar, settings.showIconInMenuBar, switchOf("showIcon").checked],
+                [data.rpm && data.press !== "showRPM", data.stored, data.shownAfter])
     }
 
     function test_languageRowNamesTheChosenLanguage() {
@@ -56,12 +48,10 @@ PopoverTestCase {
         compare(Localization.language, "system")
         compare(detail.text, Localization.string("language_system"))
         verify(detail.text !== "language_system", "the name was not looked up")
-
         click(created, "languageRow")
         tryVerify(() => created.view.languageExpanded)
         click(created, "language_de")
-        compare(Localization.language, "de")
-        compare(detail.text, "Deutsch")
+        compare([Localization.language, detail.text], ["de", "Deutsch"])
         click(created, "language_system")
         compare(detail.text, Localization.string("language_system"))
     }

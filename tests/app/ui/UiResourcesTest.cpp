@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QRawFont>
 #include <QRegularExpression>
+#include <QtQml/QQmlExtensionPlugin>
 
 #include <limits>
 #include <map>
@@ -8,23 +13,26 @@
 
 #include "app/ui/AppLanguage.h"
 #include "app/ui/LocalizedFormat.h"
+#include "app/ui/SymbolCatalog.h"
 #include "platform/bundle/StringsTable.h"
 #include "tests/support/TempDir.h"
+
+Q_IMPORT_QML_PLUGIN(Zephro_UiPlugin)
 
 namespace zephro {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The application's QML and C++ sources, one after another.
-std::string appSources() {
-  std::string all;
+// The application's sources of the given kinds, by path.
+std::map<fs::path, std::string> appSources(const std::set<fs::path>& extensions) {
+  std::map<fs::path, std::string> sources;
   for (const auto& entry : fs::recursive_directory_iterator(testing::sourcePath("app"))) {
-    const auto extension = entry.path().extension();
-    if (extension != ".qml" && extension != ".cpp" && extension != ".h") continue;
-    all += testing::readFile(entry.path());
+    if (extensions.contains(entry.path().extension())) {
+      sources.emplace(entry.path(), testing::readFile(entry.path()));
+    }
   }
-  return all;
+  return sources;
 }
 
 // Whether the sources name a key: quoted whole, or by a quoted prefix completed at run time
@@ -69,16 +77,16 @@ std::map<std::string, bundle::StringsTable> shippedTables() {
 // name; every other language holds exactly its keys, each using the arguments English uses.
 TEST(StringTablesTest, EveryLanguageHasExactlyTheKeysAndPlaceholdersOfTheSources) {
   const auto tables = shippedTables();
-  std::set<std::string> languages;
+  std::set<std::string> languages, folders;
   for (const AppLanguage language : kAllAppLanguages) {
     if (language != AppLanguage::system) languages.insert(rawValue(language).toStdString());
   }
-  std::set<std::string> folders;
   for (const auto& [code, table] : tables) folders.insert(code);
   ASSERT_EQ(folders, languages) << "one lproj folder per language, and no other";
 
   const auto& reference = tables.at("en");
-  const std::string sources = appSources();
+  std::string sources;
+  for (const auto& [path, text] : appSources({".qml", ".cpp", ".h"})) sources += text;
   static const std::regex lookup(
       R"re(\b(?:string|format|text|systemString)\(\s*(?:QStringLiteral\()?"([A-Za-z][a-z0-9]*(?:_[a-z0-9]+)+)")re");
   for (auto it = std::sregex_iterator(sources.begin(), sources.end(), lookup);
@@ -96,14 +104,10 @@ TEST(StringTablesTest, EveryLanguageHasExactlyTheKeysAndPlaceholdersOfTheSources
       EXPECT_NE(reference.find(key), nullptr) << "extra key " << key;
     }
     for (const auto& [key, referenceValue] : reference.entries()) {
-      const std::string* value = table.find(key);
-      if (value == nullptr) {
-        ADD_FAILURE() << "missing key " << key;
-        continue;
-      }
-      EXPECT_FALSE(value->empty()) << key;
-      EXPECT_TRUE(onlyKnownPlaceholders(*value)) << key << " = " << *value;
-      EXPECT_EQ(argumentsUsed(*value), argumentsUsed(referenceValue)) << key << " = " << *value;
+      const std::string value = table.find(key) ? *table.find(key) : "";
+      EXPECT_FALSE(value.empty()) << "missing or empty key " << key;
+      EXPECT_TRUE(onlyKnownPlaceholders(value)) << key << " = " << value;
+      EXPECT_EQ(argumentsUsed(value), argumentsUsed(referenceValue)) << key << " = " << value;
     }
   }
 }
@@ -112,7 +116,8 @@ QString fmt(const char* format, const QVariantList& arguments) {
   return localizedFormat(QString::fromUtf8(format), arguments);
 }
 
-TEST(LocalizedFormatTest, FillsEveryPlaceholderKindTheTablesUse) {
+// Every placeholder kind the tables use is filled; wrong or missing arguments never crash.
+TEST(LocalizedFormatTest, FillsPlaceholdersSafely) {
   EXPECT_EQ(fmt("%d|%ld|%lld|%qd|%zd", {1, -2, Q_INT64_C(-9000000000), 6, 7}),
             "1|-2|-9000000000|6|7");
   EXPECT_EQ(fmt("%llu %u %x %#o", {std::numeric_limits<qulonglong>::max(), -1, 255, 8}),
@@ -132,9 +137,6 @@ TEST(LocalizedFormatTest, FillsEveryPlaceholderKindTheTablesUse) {
   EXPECT_EQ(fmt("%1$@ %1$@", {QStringLiteral("again")}), "again again");
   EXPECT_EQ(localizedFormat(QStringLiteral("%ld RPM, %@"), 2400, QStringLiteral("57°C")),
             "2400 RPM, 57°C");
-}
-
-TEST(LocalizedFormatTest, WrongOrMissingArgumentsNeverCrash) {
   // A placeholder without its argument stays visible as written; extras are ignored.
   EXPECT_EQ(fmt("%1$ld to %2$ld RPM", {1200}), "1200 to %2$ld RPM");
   EXPECT_EQ(fmt("Version %@", {QStringLiteral("1.0"), 5}), "Version 1.0");
@@ -149,6 +151,87 @@ TEST(LocalizedFormatTest, WrongOrMissingArgumentsNeverCrash) {
   EXPECT_EQ(fmt("ends with %l", {1}), "ends with %l");
   EXPECT_EQ(fmt("%99999d|%.99999f|%99999999999$d", {1, 2.0, 3}), "%99999d|%.99999f|%99999999999$d");
   EXPECT_EQ(fmt("%1000d", {1}).size(), 1000);
+}
+
+// Whether drawing the text in the font leaves any ink: a glyph can exist and still be empty.
+bool drawsInk(const QFont& font, const QString& text) {
+  QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  const QImage blank = image.copy();
+  QPainter painter(&image);
+  painter.setFont(font);
+  painter.drawText(image.rect(), Qt::AlignCenter, text);
+  painter.end();
+  return image != blank;
+}
+
+// The symbol names in the application's QML, with the file each is in. A name is any text
+// literal shaped like one ("fan.fill"), any literal passed to the catalog, and any literal
+// bound to a property that holds a symbol name (name, symbol, symbolName), such as both
+// sides of `name: current ? "largecircle.fill.circle" : "circle"`.
+std::multimap<std::string, std::string> namesUsedInQml() {
+  static const QRegularExpression dotted(
+      QStringLiteral(R"re("([a-z0-9]*[a-z][a-z0-9]*(?:\.[a-z0-9]+)+)")re"));
+  static const QRegularExpression call(QStringLiteral(R"re(Symbols\.\w+\(\s*"([^"]*)")re"));
+  static const QRegularExpression binding(
+      QStringLiteral(R"re((?<![\w.])(?:name|symbol|symbolName)\s*:([^\n]*))re"));
+  static const QRegularExpression literal(QStringLiteral(R"re("([^"]*)")re"));
+  std::multimap<std::string, std::string> names;
+  for (const auto& [path, source] : appSources({".qml"})) {
+    const QString text = QString::fromStdString(source);
+    const auto add = [&](const QRegularExpression& pattern, const QString& where) {
+      auto matches = pattern.globalMatch(where);
+      while (matches.hasNext()) {
+        names.emplace(matches.next().captured(1).toStdString(), path.string());
+      }
+    };
+    add(dotted, text);
+    add(call, text);
+    auto bindings = binding.globalMatch(text);
+    while (bindings.hasNext()) add(literal, bindings.next().captured(1));
+  }
+  return names;
+}
+
+TEST(SymbolCatalogTest, EveryNameDrawsAGlyphOfItsBundledFont) {
+  const SymbolCatalog& catalog = SymbolCatalog::shared();
+  // Loaded from the application's resources, not merely found among the system's fonts.
+  ASSERT_EQ(catalog.family(IconFont::materialIcons), "Material Icons");
+  ASSERT_EQ(catalog.family(IconFont::materialDesignIcons), "Material Design Icons");
+
+  std::set<std::string_view> seen;
+  for (const SymbolGlyph& entry : SymbolCatalog::table()) {
+    const std::string name(entry.name);
+    EXPECT_TRUE(seen.insert(entry.name).second) << name << " is in the table twice";
+    const QString qname = QString::fromStdString(name);
+    const QFont font = catalog.font(qname, 24);
+    EXPECT_EQ(QRawFont::fromFont(font).familyName(), catalog.family(entry.font)) << name;
+    EXPECT_TRUE(QFontMetricsF(font).inFontUcs4(entry.codepoint)) << name;
+    EXPECT_TRUE(drawsInk(font, catalog.glyph(qname))) << name;
+    EXPECT_EQ(catalog.fontFamily(qname), catalog.family(entry.font)) << name;
+  }
+}
+
+// Every name the application's QML uses is in the table, the icon chooser offers each symbol
+// once and only symbols of the table, and unknown names have no image.
+TEST(SymbolCatalogTest, NamesResolveOnlyThroughTheTable) {
+  const SymbolCatalog& catalog = SymbolCatalog::shared();
+  for (const auto& [name, file] : namesUsedInQml()) {
+    EXPECT_TRUE(catalog.contains(QString::fromStdString(name))) << name << " in " << file;
+  }
+  std::set<std::string_view> chooser;
+  for (const SymbolSection& section : SymbolCatalog::pickerSections()) {
+    for (const std::string_view name : section.symbols) {
+      EXPECT_TRUE(chooser.insert(name).second) << name << " is offered twice";
+      EXPECT_TRUE(SymbolCatalog::find(QString::fromStdString(std::string(name)))) << name;
+    }
+  }
+  EXPECT_FALSE(chooser.empty());
+  for (const char* name : {"", "fan", "Fan.fill", "fan.fill ", "no.such.symbol", "🔥"}) {
+    const QString qname = QString::fromUtf8(name);
+    EXPECT_FALSE(catalog.contains(qname)) << name;
+    EXPECT_TRUE(catalog.glyph(qname).isEmpty() && catalog.fontFamily(qname).isEmpty()) << name;
+  }
 }
 
 }  // namespace
