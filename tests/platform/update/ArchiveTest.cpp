@@ -1,8 +1,7 @@
-// An update archive from its signature to the install tree it becomes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <regex>
 
 #include "TestArchive.h"
@@ -38,15 +37,9 @@ std::string problemOf(const std::optional<Error>& error) {
   return error ? error->localizedDescription() : "";
 }
 
-// What a command prints on stdout, and its exit status.
-std::pair<std::string, int> run(const std::string& command) {
-  FILE* const pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 256> buffer{};
-  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
-    output.append(buffer.data(), n);
-  }
-  return {output, ::pclose(pipe)};
+std::pair<std::string, int> run(const std::string& command, const fs::path& output) {
+  const int status = std::system((command + " > " + output.string()).c_str());
+  return {readFile(output), status};
 }
 
 TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
@@ -101,13 +94,15 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
   const std::string tool = CODESIGN_TOOL;
   const auto [publicKeyText, keygenStatus] =
       run(tool + " generate-update-keys " + (dir / "update.secret").string() + " " +
-          (dir / "update.public").string());
+              (dir / "update.public").string(),
+          dir / "printed");
   ASSERT_EQ(keygenStatus, 0);
   const auto publicKey = decodeBase64(publicKeyText.substr(0, publicKeyText.size() - 1));
   ASSERT_TRUE(publicKey.has_value()) << publicKeyText;
   EXPECT_EQ(*publicKey, keyBytes(codesign::readPublicKeyFile(dir / "update.public")));
   const auto [attributes, signStatus] =
-      run(tool + " sign-update " + archive.string() + " --key " + (dir / "update.secret").string());
+      run(tool + " sign-update " + archive.string() + " --key " + (dir / "update.secret").string(),
+          dir / "printed");
   ASSERT_EQ(signStatus, 0);
   std::smatch printed;
   ASSERT_TRUE(std::regex_match(
@@ -119,7 +114,6 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
 
 class ArchiveExtractorTest : public ::testing::Test {
  protected:
-  // Writes the entries as an archive in its own folder beside the staging folder.
   std::vector<std::uint8_t> pack(const std::vector<TestEntry>& entries,
                                  const std::string& format = "tar.gz") const {
     const fs::path file = dir / "archive" / ("update." + format);
@@ -235,11 +229,12 @@ TEST_F(ArchiveExtractorTest, RefusedArchivesLeaveNothingBehind) {
   }
 }
 
-class TreeInstallerTest : public ::testing::Test {
- protected:
-  // An unpacked release tree of `version`, with something beside it that is no part of it,
-  // installed as the user's.
-  UserInstall installed(const std::string& version) const {
+TEST(TreeInstallerTest, InstallsBesideWhatIsThereAndRemovesOnlyWhatItMade) {
+  const zephro::testing::TempDir dir;
+  const UserInstallLayout layout = UserInstallLayout::inHome(dir / "home");
+  const fs::path root = dir / "home/.local/lib/zephro";
+  // An unpacked release tree, with something beside it that is no part of it.
+  const auto installed = [&](const std::string& version) {
     const fs::path tree = dir / ("release-" + version);
     writeText(tree / "bin/zephro", version);
     writeText(tree / "bin/zephroctl", "ctl " + version);
@@ -249,14 +244,7 @@ class TreeInstallerTest : public ::testing::Test {
     EXPECT_EQ(problemOf(result), "");
     return std::holds_alternative<UserInstall>(result) ? std::get<UserInstall>(result)
                                                        : UserInstall{};
-  }
-
-  zephro::testing::TempDir dir;
-  UserInstallLayout layout = UserInstallLayout::inHome(dir / "home");
-  fs::path root = dir / "home/.local/lib/zephro";
-};
-
-TEST_F(TreeInstallerTest, FirstInstallLaysOutOnlyTheApplicationAndLinksItWhereNamesAreFree) {
+  };
   writeText(layout.binDir / "zephroctl", "someone else's");
   const UserInstall first = installed("1.0");
   EXPECT_EQ(first.version, "1.0");
@@ -275,16 +263,13 @@ TEST_F(TreeInstallerTest, FirstInstallLaysOutOnlyTheApplicationAndLinksItWhereNa
   EXPECT_EQ(manifest->replaces, std::nullopt);
 
   // Run from its own tree, it knows itself; the same version again changes nothing.
-  const auto running = Installation::of(layout.binDir / "zephro");
-  EXPECT_EQ(running.kind, Installation::Kind::managed);
-  EXPECT_EQ(running.launchPath(), root / "current/bin/zephro");
+  const auto managed = Installation::of(layout.binDir / "zephro");
+  EXPECT_EQ(managed.kind, Installation::Kind::managed);
+  EXPECT_EQ(managed.launchPath(), root / "current/bin/zephro");
   EXPECT_EQ(problemOf(installForUser(root / "1.0/bin/zephro", layout)),
             "Zephro in " + (root / "1.0").string() +
                 " was installed by its updater already and updates itself.");
-}
 
-TEST_F(TreeInstallerTest, ReplacedVersionLosesOnlyWhatItsManifestLists) {
-  (void)installed("1.0");
   (void)installed("2.0");
   EXPECT_EQ(fs::read_symlink(root / "current"), "2.0");
   EXPECT_EQ(Installation::of(root / "1.0/bin/zephro").kind, Installation::Kind::superseded);

@@ -1,4 +1,4 @@
-// The update feed and the updater's configuration as the bundle's dictionary sets it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/bundle/Bundle.h"
@@ -97,12 +97,7 @@ TEST(AppcastTest, BrokenFeedsSayWhere) {
        "The update feed is larger than 4 MiB; it was not read."},
   };
   for (const auto& [xml, message] : cases) {
-    try {
-      (void)parseAppcast(xml);
-      ADD_FAILURE() << "parsed: " << message;
-    } catch (const AppcastError& error) {
-      EXPECT_EQ(std::string(error.what()), message);
-    }
+    EXPECT_THAT([&] { (void)parseAppcast(xml); }, ::testing::ThrowsMessage<AppcastError>(message));
   }
   std::string largest = feed("");
   largest.append(kMaxAppcastSize - largest.size(), ' ');

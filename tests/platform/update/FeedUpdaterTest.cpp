@@ -1,5 +1,3 @@
-// The updater against a real HTTP server on 127.0.0.1, with feeds and archives signed
-// by a key made for the test, installing into real trees on disk.
 #include "platform/update/FeedUpdater.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +21,6 @@ using testing::releaseTree;
 using testing::writeText;
 using Events = std::vector<std::string>;
 
-// Every file, link and folder below `root` with its content, link target or "/".
 std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -106,7 +103,6 @@ struct UpdaterFixture : ::testing::Test {
     return home / ".local/bin/zephro";
   }
 
-  // A fresh start of the updater, remembering nothing of earlier feeds.
   std::unique_ptr<FeedUpdater> makeUpdater(const fs::path& executable,
                                            const std::string& runningVersion = "1.0") {
     fs::remove(dir / "updater.json");

@@ -13,7 +13,6 @@ namespace zephro::update::testing {
 
 using zephro::testing::readFile;
 
-// One entry of an archive made for a test.
 struct TestEntry {
   enum class Type { file, folder, symlink, hardlink, characterDevice, fifo };
 

@@ -15,7 +15,6 @@ class TestFeed {
  public:
   explicit TestFeed(std::filesystem::path folder) : file_(std::move(folder) / "made.tar.gz") {}
 
-  // The tree as a gzipped tar, with the enclosure attributes the release tool gives it.
   [[nodiscard]] std::pair<QByteArray, std::string> pack(const std::vector<TestEntry>& tree) const {
     writeArchive(file_, tree);
     return {QByteArray::fromStdString(readFile(file_)),

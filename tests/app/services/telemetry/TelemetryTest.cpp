@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 const QString kCrash = QStringLiteral("/telemetry/crash");
 const QString kFeedback = QStringLiteral("/telemetry/feedback");
 
-// A launch's telemetry over a local server, with its data folder in a temp dir.
 struct Launch {
   Launch() {
     settings.baseUrl = server.url(QString());
@@ -84,7 +83,6 @@ TEST(CrashReport, IsSentAtTheNextLaunchAndRemovedOnlyOnA2xxAnswer) {
     EXPECT_EQ(launch.server.posted(kCrash).size(), removed ? 1 : 2);
     EXPECT_FALSE(fs::exists(launch.crashFile()));
   }
-  // A file that is not JSON is never sent nor removed.
   for (const std::string content : {"{\"kind\": \"crash\"", "\xff\xfe", ""}) {
     Launch launch;
     launch.server.answerPosts(kCrash, 200);
@@ -120,7 +118,7 @@ TEST(CrashReport, AnUncaughtExceptionLeavesAPendingCrash) {
   }
 }
 
-TEST(Feedback, IsCutToItsLimitsInUserPerceivedCharacters) {
+TEST(Feedback, IsCutToItsLimitsAndSentAndFailsOnAnyAnswerBut2xx) {
   const QString flame = QStringLiteral("🔥");
   const QString family = QStringLiteral("👨‍👩‍👧");
   const QString hi = QStringLiteral("hi");
@@ -151,10 +149,7 @@ TEST(Feedback, IsCutToItsLimitsInUserPerceivedCharacters) {
     EXPECT_EQ(launch.limits.back(), 200U);
     EXPECT_EQ(sent.logs, logs);
   }
-}
 
-TEST(Feedback, IsSentAndFailsOnAnyAnswerBut2xxAndLogsTransportErrors) {
-  Launch launch;
   launch.server.answerPosts(kFeedback, 204);
   ASSERT_TRUE(launch.send(QStringLiteral("It hums."), QStringLiteral("me@example.org")));
   const auto sent = nlohmann::json::parse(launch.server.posted(kFeedback).last().toStdString());
