@@ -101,28 +101,24 @@ TEST(AppDelegate, ThePopoversEntriesOpenTheirWindows) {
   for (int opening = 0; opening < 2; ++opening) {
     click("addPreset");
     PresetWindowController* presets = shell.delegate->presetWindow();
-    ASSERT_NE(presets, nullptr);
-    EXPECT_TRUE(presets->window().isVisible());
-    EXPECT_NE(presets->content(), nullptr);
+    ASSERT_TRUE(presets && presets->window().isVisible() && presets->content());
     presets->window().close();
 
     click("about");
     AboutWindowController* about = shell.delegate->aboutWindow();
-    ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(about->window().isVisible());
+    ASSERT_TRUE(about && about->window().isVisible());
     if (opening == 0) firstAbout = about->content();
     EXPECT_EQ(about->content(), firstAbout);
     about->window().close();
 
     click("feedback");
     FeedbackWindowController* feedback = shell.delegate->feedbackWindow();
-    ASSERT_NE(feedback, nullptr);
-    EXPECT_TRUE(feedback->window().isVisible());
+    ASSERT_TRUE(feedback && feedback->window().isVisible() && feedback->content());
     EXPECT_EQ(feedback->window().width(), FeedbackWindowController::kWidth);
     QQuickItem* form = feedback->content();
-    ASSERT_NE(form, nullptr);
-    EXPECT_EQ(form->property("message").toString(), "");
-    EXPECT_EQ(form->property("category").toString(), "bug");
+    EXPECT_EQ(
+        std::pair(form->property("message").toString(), form->property("category").toString()),
+        std::pair(QString(), QString("bug")));
     form->setProperty("message", "Left unsent");
     form->setProperty("category", "idea");
     QMetaObject::invokeMethod(form, "closeRequested");
@@ -131,23 +127,15 @@ TEST(AppDelegate, ThePopoversEntriesOpenTheirWindows) {
 }
 
 TEST(AppDelegate, LaunchShowsTheOnboardingWhenAskedOrNeverSeen) {
-  struct Case {
-    bool seenBefore;
-    QStringList arguments;
-    bool shown;
-  };
-  const std::vector<Case> cases{
-      {.seenBefore = false, .arguments = {}, .shown = true},
-      {.seenBefore = true, .arguments = {"--show-onboarding"}, .shown = true},
-      {.seenBefore = true, .arguments = {}, .shown = false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments.join(' ').toStdString() + (c.seenBefore ? " seen" : " unseen"));
-    Shell shell(std::chrono::milliseconds(0), c.seenBefore, c.arguments);
+  for (const auto& [seenBefore, argument, shown] :
+       {std::tuple{false, "", true}, {true, "--show-onboarding", true}, {true, "", false}}) {
+    SCOPED_TRACE(std::string(argument) + (seenBefore ? " seen" : " unseen"));
+    Shell shell(std::chrono::milliseconds(0), seenBefore,
+                *argument ? QStringList{argument} : QStringList{});
     OnboardingWindowController* onboarding = shell.delegate->onboardingWindow();
-    EXPECT_EQ(onboarding != nullptr && onboarding->isVisible(), c.shown);
+    EXPECT_EQ(onboarding != nullptr && onboarding->isVisible(), shown);
     EXPECT_TRUE(shell.fixture->defaults().value(defaults::hasSeenOnboarding));
-    if (!c.shown) continue;
+    if (!shown) continue;
     EXPECT_EQ(onboarding->window().size(), OnboardingWindowController::kSize);
     EXPECT_EQ(onboarding->content()->property("page").toInt(), 0);
     // The tray leads back to the first-run window instead of opening the popover.
@@ -160,39 +148,33 @@ TEST(AppDelegate, LaunchShowsTheOnboardingWhenAskedOrNeverSeen) {
   }
 }
 
-TEST(AppDelegate, ClicksOnTheTrayToggleThePopoverButNotStraightAfterItClosed) {
+TEST(AppDelegate, TheTrayShowsTheReadingAndTogglesThePopoverButNotStraightAfterItClosed) {
   Shell shell(std::chrono::milliseconds(300));
-  ASSERT_NE(shell.tray, nullptr);
-  EXPECT_FALSE(shell.shown());
-  shell.tray->click();
-  EXPECT_TRUE(shell.shown());
-  shell.tray->click();
-  EXPECT_FALSE(shell.shown());
-  // The click that made the popover lose its focus arrives just after it closed.
-  shell.tray->click();
-  EXPECT_FALSE(shell.shown());
-  spinUntil([] { return false; }, std::chrono::milliseconds(400));
-  shell.tray->click();
-  EXPECT_TRUE(shell.shown());
-}
-
-TEST(AppDelegate, TheTrayShowsTheReadingAndStaysLiveWhileItShowsNumbers) {
-  Shell shell(std::chrono::milliseconds(0));
   auto& viewModel = *shell.fixture->viewModel();
   ASSERT_TRUE(
       spinUntil([&] { return !shell.tray->texts.isEmpty() && viewModel.fans().size() == 2; }));
   // The icon only: one square picture at 1x and 2x, no text.
   EXPECT_EQ(shell.tray->sizes.back().second, shell.tray->sizes.back().first * 2);
   EXPECT_TRUE(viewModel.isRefreshing());
-
+  EXPECT_FALSE(shell.shown());
   shell.tray->click();
+  EXPECT_TRUE(shell.shown());
   shell.tray->click();
+  EXPECT_FALSE(shell.shown());
   EXPECT_FALSE(viewModel.isRefreshing()) << "nothing in the tray needs the fans polled";
-  shell.fixture->defaults().setBool(QString::fromLatin1(defaults::showRPMInMenuBar.name), true);
+  // The click that made the popover lose its focus arrives just after it closed.
+  shell.tray->click();
+  EXPECT_FALSE(shell.shown());
+
+  const auto showRPM = QString::fromLatin1(defaults::showRPMInMenuBar.name);
+  shell.fixture->defaults().setBool(showRPM, true);
   EXPECT_TRUE(viewModel.isRefreshing());
   ASSERT_TRUE(spinUntil([&] { return shell.tray->texts.back() == QStringLiteral("2200 RPM"); }));
-  shell.fixture->defaults().setBool(QString::fromLatin1(defaults::showRPMInMenuBar.name), false);
+  shell.fixture->defaults().setBool(showRPM, false);
   EXPECT_FALSE(viewModel.isRefreshing());
+  spinUntil([] { return false; }, std::chrono::milliseconds(400));
+  shell.tray->click();
+  EXPECT_TRUE(shell.shown());
 }
 
 TEST(PopoverPlacement, OpensAtTheTrayAndStaysOnTheScreen) {
@@ -313,45 +295,36 @@ StatusPicture draw(const StatusReading& reading, double devicePixelRatio = 1,
 }
 
 TEST(StatusPictureTest, EachDisplayCaseHasItsSizeTextAndIcon) {
+  const int icon = 18 + 4;  // the icon and the gap after it
   const struct {
     const char* shows;
-    StatusReading reading;
-    QSize size;
+    bool temperature, rpm, iconAsked;
+    int width;
     const char* text;
     double fontSize;
-    bool icon;
+    bool iconShown;
   } cases[] = {
-      {"nothing: the icon alone, even when switched off",
-       reading(false, false, false),
-       {22, 22},
-       "",
-       0,
-       true},
-      {"temperature", reading(true, false, false), {36, 22}, "52°C", 11, false},
-      {"temperature and icon", reading(true, false, true), {36 + 18 + 4, 22}, "52°C", 11, true},
-      {"speed", reading(false, true, false), {60, 22}, "2200 RPM", 11, false},
-      {"speed and icon", reading(false, true, true), {60 + 18 + 4, 22}, "2200 RPM", 11, true},
-      {"both, temperature on top",
-       reading(true, true, false),
-       {54, 22},
-       "52°C\n2200 RPM",
-       9.5,
-       false},
-      {"both and icon", reading(true, true, true), {54 + 18 + 4, 22}, "52°C\n2200 RPM", 9.5, true},
+      {"nothing: the icon alone, even when switched off", false, false, false, 22, "", 0, true},
+      {"temperature", true, false, false, 36, "52°C", 11, false},
+      {"temperature and icon", true, false, true, 36 + icon, "52°C", 11, true},
+      {"speed", false, true, false, 60, "2200 RPM", 11, false},
+      {"speed and icon", false, true, true, 60 + icon, "2200 RPM", 11, true},
+      {"both, temperature on top", true, true, false, 54, "52°C\n2200 RPM", 9.5, false},
+      {"both and icon", true, true, true, 54 + icon, "52°C\n2200 RPM", 9.5, true},
   };
   for (const auto& c : cases) {
-    const StatusLayout layout = layoutStatusPicture(c.reading);
-    EXPECT_EQ(layout.iconShown, c.icon) << c.shows;
-    EXPECT_EQ(layout.fontSize, c.fontSize) << c.shows;
-
-    const StatusPicture normal = draw(c.reading, 1);
-    const StatusPicture doubled = draw(c.reading, 2);
-    EXPECT_EQ(normal.text, QString::fromUtf8(c.text)) << c.shows;
-    EXPECT_EQ(doubled.text, normal.text) << c.shows;
-    EXPECT_EQ(normal.image.size(), c.size) << c.shows;
-    EXPECT_EQ(doubled.image.size(), c.size * 2) << c.shows;
-    EXPECT_EQ(doubled.image.deviceIndependentSize(), QSizeF(c.size)) << c.shows;
-    EXPECT_FALSE(inkBounds(normal.image).isEmpty()) << c.shows;
+    SCOPED_TRACE(c.shows);
+    const StatusReading shown = reading(c.temperature, c.rpm, c.iconAsked);
+    const StatusLayout layout = layoutStatusPicture(shown);
+    EXPECT_EQ(std::pair(layout.iconShown, layout.fontSize), std::pair(c.iconShown, c.fontSize));
+    const StatusPicture normal = draw(shown, 1);
+    const StatusPicture doubled = draw(shown, 2);
+    const QSize size(c.width, 22);
+    EXPECT_EQ(std::pair(normal.text, doubled.text),
+              std::pair(QString::fromUtf8(c.text), QString::fromUtf8(c.text)));
+    EXPECT_EQ(std::pair(normal.image.size(), doubled.image.size()), std::pair(size, size * 2));
+    EXPECT_EQ(doubled.image.deviceIndependentSize(), QSizeF(size));
+    EXPECT_FALSE(inkBounds(normal.image).isEmpty());
   }
 }
 

@@ -62,10 +62,10 @@ struct Harness {
     helper.fans = std::move(fans);
     server = std::make_unique<InProcessHelperServer>(vm.socket, helper);
   }
-  FanControlViewModel& model() const { return *vm.viewModel; }
 
   FakeServiceManager services;
   ViewModelOnSocket vm;
+  FanControlViewModel& model = *vm.viewModel;
   ScriptedHelper helper;
   std::unique_ptr<InProcessHelperServer> server;
 };
@@ -81,93 +81,90 @@ TEST(FanControlViewModel, PollsBuildTheSlidersAndLeaveManualOnesAloneUnlessTheFa
                    FanInfoDTO(1, 1000, 1200, 6000, FanMode::system),
                    FanInfoDTO(2, 4000, 4000, 4000, FanMode::system)};
   h.helper.celsius = 51.5;
-  auto& model = h.model();
-  EXPECT_EQ(model.connectionState(), ConnectionState::connecting());
-  QSignalSpy stateChanges(&model, &FanControlViewModel::connectionStateChanged);
-  QSignalSpy sliderChanges(&model, &FanControlViewModel::sliderPercentagesChanged);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-  EXPECT_EQ(model.fans(), h.helper.fans);
-  EXPECT_EQ(model.systemTemperature(), 51.5);
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connecting());
+  QSignalSpy stateChanges(&h.model, &FanControlViewModel::connectionStateChanged);
+  QSignalSpy sliderChanges(&h.model, &FanControlViewModel::sliderPercentagesChanged);
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(h.model.fans(), h.helper.fans);
+  EXPECT_EQ(h.model.systemTemperature(), 51.5);
   // 37.5 % rounds up; below the range and a range of one speed both show 25.
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 25, 25}));
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 25, 25}));
   EXPECT_EQ(std::pair(stateChanges.count(), sliderChanges.count()),
             std::pair(qsizetype(1), qsizetype(1)));
   // QML reads the same through the records.
-  const auto records = model.property("fans").value<QList<FanRecord>>();
+  const auto records = h.model.property("fans").value<QList<FanRecord>>();
   ASSERT_EQ(records.size(), 3);
   EXPECT_EQ(records[0].percentage(), 38);
 
-  ASSERT_TRUE(ran(model.setPercentage(1, 70)));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 70, 25}));
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  ASSERT_TRUE(ran(h.model.setPercentage(1, 70)));
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 70, 25}));
+  EXPECT_EQ(h.model.activeMode(), FanMode::manual);
   for (auto& f : h.helper.fans)
     f = FanInfoDTO(f.index(), 2000, f.minRPM(), f.maxRPM(), FanMode::manual);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 70, 25}));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 70, 25}));
   h.helper.fans = twoFans(FanMode::manual, 2000, 4000);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{25, 58}));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{25, 58}));
   // In system mode the sliders follow the fans.
   h.helper.fans = twoFans(FanMode::system, 6600, 1200);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{113, 25}));
-  EXPECT_EQ(model.activeMode(), FanMode::system);
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{113, 25}));
+  EXPECT_EQ(h.model.activeMode(), FanMode::system);
 }
 
 TEST(FanControlViewModel, PollFailuresAreToleratedOnceThenShown) {
   Harness h(twoFans(FanMode::system));
   h.helper.celsius = 40;
-  auto& model = h.model();
-  ASSERT_TRUE(ran(model.refresh()));
+  ASSERT_TRUE(ran(h.model.refresh()));
 
   // The fan list that did arrive is not applied when the temperature fails.
   h.helper.fans = twoFans(FanMode::system, 5000, 5000);
   h.helper.temperatureError = kSmcError;
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-  EXPECT_EQ(model.fans(), twoFans(FanMode::system));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(h.model.fans(), twoFans(FanMode::system));
 
   // The second failure in a row shows the error's text; the fan error wins.
   h.helper.fanError = Error::withDescription("HelperError", 7, "The fans are gone.");
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::error("The fans are gone."));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::error("The fans are gone."));
 
   // The next good poll recovers, and the count of failures starts again.
   h.helper.fanError.reset();
   h.helper.temperatureError.reset();
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-  EXPECT_EQ(model.fans(), twoFans(FanMode::system, 5000, 5000));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(h.model.fans(), twoFans(FanMode::system, 5000, 5000));
   h.helper.fanError = kSmcError;
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
 
   // An approval prompt says more than failing polls, until one succeeds.
-  model.showNeedsApproval();
-  for (int poll = 0; poll < 3; ++poll) ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::needsApproval());
+  h.model.showNeedsApproval();
+  for (int poll = 0; poll < 3; ++poll) ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::needsApproval());
   h.helper.fanError.reset();
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
 }
 
 TEST(FanControlViewModel, ASystemReportClearsTheActivePresetAndManualKeepsIt) {
   Harness h(twoFans(FanMode::system));
-  auto& model = h.model();
   const auto quiet = preset(PresetMode::percentage, 60);
-  QSignalSpy marks(&model.presetStore(), &PresetStore::activePresetIDChanged);
+  QSignalSpy marks(&h.model.presetStore(), &PresetStore::activePresetIDChanged);
 
-  ASSERT_TRUE(ran(model.applyPreset(quiet)));
-  EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
+  ASSERT_TRUE(ran(h.model.applyPreset(quiet)));
+  EXPECT_EQ(h.model.presetStore().activePresetID(), quiet.id);
   h.helper.fans = twoFans(FanMode::manual);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.presetStore().activePresetID(), quiet.id);
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.presetStore().activePresetID(), quiet.id);
 
   h.helper.fans = twoFans(FanMode::system);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
-  ASSERT_TRUE(ran(model.refresh()));
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.presetStore().activePresetID(), std::nullopt);
+  ASSERT_TRUE(ran(h.model.refresh()));
   EXPECT_EQ(marks.count(), 2);
 }
 
@@ -176,58 +173,55 @@ TEST(FanControlViewModel, PresetsAndStepsBecomePerFanPercentages) {
   // Fan 0 at 95 % of 1000-3000, fan 1 at 30 % of 2000-6000.
   h.helper.fans = {FanInfoDTO(0, 2900, 1000, 3000, FanMode::system),
                    FanInfoDTO(1, 3200, 2000, 6000, FanMode::system)};
-  auto& model = h.model();
 
   // The fan list is loaded on demand when no poll has run yet.
-  ASSERT_TRUE(ran(model.adjustAllFans(10)) && ran(model.adjustAllFans(-10)));
+  ASSERT_TRUE(ran(h.model.adjustAllFans(10)) && ran(h.model.adjustAllFans(-10)));
   // RPM presets below one fan's range and above the other's; a percentage preset goes out
   // as it is, unclamped.
   for (const auto& [mode, value] :
        {std::pair{PresetMode::rpm, 1500}, {PresetMode::rpm, 6500}, {PresetMode::percentage, 120}}) {
-    ASSERT_TRUE(ran(model.applyPreset(preset(mode, value))));
+    ASSERT_TRUE(ran(h.model.applyPreset(preset(mode, value))));
   }
   // The steps start from the fans' speeds, not from the previous step's sliders.
   EXPECT_EQ(
       h.helper.recordedSetModeCalls(),
       (Calls{{1, {100, 40}}, {1, {85, 25}}, {1, {25, 25}}, {1, {100, 100}}, {1, {120, 120}}}));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{120, 120}));
-  EXPECT_FALSE(model.isApplyingChange());
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{120, 120}));
+  EXPECT_FALSE(h.model.isApplyingChange());
 }
 
 TEST(FanControlViewModel, WithoutFansOrWhenTheyCannotBeLoadedNothingIsSent) {
   Harness h;
-  auto& model = h.model();
-  ASSERT_TRUE(ran(model.applyPreset(preset(PresetMode::percentage, 50))) &&
-              ran(model.adjustAllFans(10)));
-  QSignalSpy flag(&model, &FanControlViewModel::isApplyingChangeChanged);
+  ASSERT_TRUE(ran(h.model.applyPreset(preset(PresetMode::percentage, 50))) &&
+              ran(h.model.adjustAllFans(10)));
+  QSignalSpy flag(&h.model, &FanControlViewModel::isApplyingChangeChanged);
   // Without fans even index 0 is out of range.
-  ASSERT_TRUE(ran(model.setPercentage(0, 50)) && ran(model.setPercentage(-1, 50)));
+  ASSERT_TRUE(ran(h.model.setPercentage(0, 50)) && ran(h.model.setPercentage(-1, 50)));
   EXPECT_EQ(flag.count(), 0);
-  EXPECT_EQ(model.presetStore().activePresetID(), std::nullopt);
+  EXPECT_EQ(h.model.presetStore().activePresetID(), std::nullopt);
 
   // A load failure before a change is passed on, without sending or showing it.
   h.helper.fanError = kSmcError;
-  EXPECT_EQ(remoteError(model.setMaxMode()), kSmcError);
-  EXPECT_FALSE(model.isApplyingChange());
+  EXPECT_EQ(remoteError(h.model.setMaxMode()), kSmcError);
+  EXPECT_FALSE(h.model.isApplyingChange());
   EXPECT_EQ(h.helper.recordedSetModeCalls(), Calls{});
-  EXPECT_EQ(model.connectionState(), ConnectionState::connecting());
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connecting());
 }
 
 TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
   const auto notAuthorized = Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
                                                     "Not authorized to change the fans.");
   Harness h(twoFans(FanMode::system));
-  auto& model = h.model();
   const auto quiet = preset(PresetMode::percentage, 60);
-  ASSERT_TRUE(ran(model.applyPreset(quiet)));
-  ASSERT_EQ(model.activeMode(), FanMode::manual);
+  ASSERT_TRUE(ran(h.model.applyPreset(quiet)));
+  ASSERT_EQ(h.model.activeMode(), FanMode::manual);
 
   h.helper.setModeError = kSmcError;
-  EXPECT_EQ(remoteError(model.setMaxMode()), kSmcError);
-  EXPECT_EQ(model.connectionState(),
+  EXPECT_EQ(remoteError(h.model.setMaxMode()), kSmcError);
+  EXPECT_EQ(h.model.connectionState(),
             ConnectionState::error("Could not open connection to AppleSMC."));
-  EXPECT_EQ(std::tuple(model.activeMode(), model.presetStore().activePresetID(),
-                       model.isApplyingChange()),
+  EXPECT_EQ(std::tuple(h.model.activeMode(), h.model.presetStore().activePresetID(),
+                       h.model.isApplyingChange()),
             std::tuple(FanMode::manual, std::optional(quiet.id), false));
 
   // Refusals that trying again cannot overcome are error states of their own, so the
@@ -238,41 +232,40 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
         std::pair{Error::withDescription("SMCErrorDomain", kReadOnlyFanStatus, "Read-only"),
                   Refusal::readOnlyFans}}) {
     h.helper.setModeError = error;
-    EXPECT_EQ(remoteError(model.setMaxMode()), error);
+    EXPECT_EQ(remoteError(h.model.setMaxMode()), error);
     EXPECT_EQ(
-        model.connectionState(),
+        h.model.connectionState(),
         ConnectionState::refused(refusal, QString::fromStdString(error.localizedDescription())));
-    EXPECT_EQ(model.activeMode(), FanMode::manual);
+    EXPECT_EQ(h.model.activeMode(), FanMode::manual);
   }
 
   // A slider change does not throw: it shows the error only.
-  model.showNeedsApproval();
-  EXPECT_TRUE(ran(model.setPercentage(0, 40)));
-  EXPECT_EQ(model.connectionState().kind(), Kind::error);
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  h.model.showNeedsApproval();
+  EXPECT_TRUE(ran(h.model.setPercentage(0, 40)));
+  EXPECT_EQ(h.model.connectionState().kind(), Kind::error);
+  EXPECT_EQ(h.model.activeMode(), FanMode::manual);
 }
 
 TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
   Harness h(twoFans(FanMode::system));
-  auto& model = h.model();
-  ASSERT_TRUE(ran(model.refresh()));
+  ASSERT_TRUE(ran(h.model.refresh()));
 
   h.helper.hold();
-  model.commitPercentage(0, 40);
-  model.commitPercentage(1, 70);
+  h.model.commitPercentage(0, 40);
+  h.model.commitPercentage(1, 70);
   ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 2; }));
-  EXPECT_TRUE(model.isApplyingChange());
+  EXPECT_TRUE(h.model.isApplyingChange());
 
   // The first answer leaves the second change in flight, still covered.
-  QSignalSpy flag(&model, &FanControlViewModel::isApplyingChangeChanged);
+  QSignalSpy flag(&h.model, &FanControlViewModel::isApplyingChangeChanged);
   h.helper.releaseHeld();
-  ASSERT_TRUE(spinUntil([&] { return !model.isApplyingChange(); }));
+  ASSERT_TRUE(spinUntil([&] { return !h.model.isApplyingChange(); }));
   EXPECT_EQ(flag.count(), 1);
 
   EXPECT_EQ(h.helper.recordedSetModeCalls(), (Calls{{1, {40, 25}}, {1, {40, 70}}}));
-  EXPECT_EQ(model.sliderPercentages(), (QList<int>{40, 70}));
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
+  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{40, 70}));
+  EXPECT_EQ(h.model.activeMode(), FanMode::manual);
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
 }
 
 // Answers can overtake one another (a connection replaced after a time-out, a helper
@@ -281,50 +274,48 @@ TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
 TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
   for (const bool newestFirst : {false, true}) {
     Harness h(twoFans(FanMode::system));
-    auto& model = h.model();
-    ASSERT_TRUE(ran(model.refresh()));
+    ASSERT_TRUE(ran(h.model.refresh()));
 
     h.helper.hold();
-    auto poll = model.refresh();
-    auto change = model.setMaxMode();
+    auto poll = h.model.refresh();
+    auto change = h.model.setMaxMode();
     ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 3; }));
     h.helper.releaseHeld(newestFirst);
     ASSERT_TRUE(ran(std::move(change)));
     ASSERT_TRUE(ran(std::move(poll)));
-    EXPECT_EQ(model.activeMode(), FanMode::max) << newestFirst;
-    EXPECT_EQ(model.sliderPercentages(), (QList<int>{100, 100})) << newestFirst;
+    EXPECT_EQ(h.model.activeMode(), FanMode::max) << newestFirst;
+    EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{100, 100})) << newestFirst;
 
-    ASSERT_TRUE(ran(model.refresh()));
-    EXPECT_EQ(model.activeMode(), FanMode::system);
-    EXPECT_EQ(model.sliderPercentages(), (QList<int>{38, 25}));
+    ASSERT_TRUE(ran(h.model.refresh()));
+    EXPECT_EQ(h.model.activeMode(), FanMode::system);
+    EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 25}));
   }
 }
 
 TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   Harness h(twoFans(FanMode::system));
-  auto& model = h.model();
-  model.startRefreshing();
-  EXPECT_TRUE(model.isRefreshing());
-  ASSERT_TRUE(spinUntil([&] { return model.connectionState() == ConnectionState::connected(); }));
+  h.model.startRefreshing();
+  EXPECT_TRUE(h.model.isRefreshing());
+  ASSERT_TRUE(spinUntil([&] { return h.model.connectionState() == ConnectionState::connected(); }));
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= 3; }));
 
   // While a change is in flight neither the loop nor a wake asks the helper anything.
   // (Requests of a poll begun before the change reach the helper before the change.)
   h.helper.hold(true);
-  model.selectMode(FanControlViewModel::Mode::Max);
+  h.model.selectMode(FanControlViewModel::Mode::Max);
   ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 1; }));
   const int beforeChange = h.helper.fanRequests;
   emit h.vm.wake->didWake();
   keepTurning(300ms);
   EXPECT_EQ(h.helper.fanRequests, beforeChange);
   h.helper.releaseHeld();
-  ASSERT_TRUE(spinUntil([&] { return !model.isApplyingChange(); }));
-  EXPECT_EQ(model.activeMode(), FanMode::max);
+  ASSERT_TRUE(spinUntil([&] { return !h.model.isApplyingChange(); }));
+  EXPECT_EQ(h.model.activeMode(), FanMode::max);
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests > beforeChange; }));
 
   // Stopped, the loop asks nothing more; a wake still polls once.
-  model.stopRefreshing();
-  EXPECT_FALSE(model.isRefreshing());
+  h.model.stopRefreshing();
+  EXPECT_FALSE(h.model.isRefreshing());
   keepTurning(100ms);
   const int stopped = h.helper.fanRequests;
   keepTurning(300ms);
@@ -333,30 +324,29 @@ TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests == stopped + 1; }));
 
   // Starting again replaces the loop rather than adding a second one.
-  model.startRefreshing();
-  model.startRefreshing();
+  h.model.startRefreshing();
+  h.model.startRefreshing();
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= stopped + 3; }));
   // Replies come back in the order the requests went out: once a last poll has ended, no
   // task is left suspended at exit.
-  model.stopRefreshing();
-  ASSERT_TRUE(ran(model.refresh()));
+  h.model.stopRefreshing();
+  ASSERT_TRUE(ran(h.model.refresh()));
 }
 
 TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {
   Harness h(twoFans(FanMode::system));
-  auto& model = h.model();
-  model.startRefreshing();
-  ASSERT_TRUE(spinUntil([&] { return model.connectionState() == ConnectionState::connected(); }));
+  h.model.startRefreshing();
+  ASSERT_TRUE(spinUntil([&] { return h.model.connectionState() == ConnectionState::connected(); }));
 
   h.helper.hold();
-  auto refresh = model.refresh();
-  auto change = model.setMaxMode();
+  auto refresh = h.model.refresh();
+  auto change = h.model.setMaxMode();
   ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() >= 3; }));
   h.vm.viewModel.reset();
   h.helper.releaseHeld();
   EXPECT_TRUE(ran(std::move(refresh)));
   EXPECT_TRUE(ran(std::move(change)));
-  // Let the cancelled loop wake up and find its view model gone.
+  // Let the cancelled loop wake up and find its view h.model gone.
   keepTurning(100ms);
 }
 
@@ -365,13 +355,12 @@ TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolli
   h.helper.hold();
   h.services.scriptStatus({{static_cast<int>(ServiceStatus::notRegistered)}});
   h.services.scriptStatusAfterRegister({{static_cast<int>(ServiceStatus::requiresApproval)}});
-  auto& model = h.model();
-  QSignalSpy installing(&model, &FanControlViewModel::isInstallingHelperChanged);
+  QSignalSpy installing(&h.model, &FanControlViewModel::isInstallingHelperChanged);
 
-  ASSERT_TRUE(ran(model.installHelper()));
-  EXPECT_EQ(model.connectionState(), ConnectionState::needsApproval());
+  ASSERT_TRUE(ran(h.model.installHelper()));
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::needsApproval());
   EXPECT_EQ(std::tuple(h.services.count("openSettings"), h.helper.heldCount(),
-                       model.isInstallingHelper(), installing.count()),
+                       h.model.isInstallingHelper(), installing.count()),
             std::tuple(1, std::size_t{0}, false, qsizetype(2)));
 }
 
@@ -380,23 +369,22 @@ TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolli
 TEST(FanControlViewModel, AnInstallFailureIsLoggedAndReadinessDecides) {
   Harness h(twoFans(FanMode::system));
   h.helper.fanError = kSmcError;
-  auto& model = h.model();
   const log::Capture capture;
 
-  ASSERT_TRUE(ran(model.installHelper()));
+  ASSERT_TRUE(ran(h.model.installHelper()));
   EXPECT_TRUE(capture.contains(
       "[Zephro] Helper install reported: Unable to register the helper: Helper status: 0"));
-  EXPECT_EQ(std::tuple(model.connectionState().kind(), h.helper.fanRequests.load(),
-                       model.isInstallingHelper()),
+  EXPECT_EQ(std::tuple(h.model.connectionState().kind(), h.helper.fanRequests.load(),
+                       h.model.isInstallingHelper()),
             std::tuple(Kind::error, 5, false));
 
   // An enabled helper is registered again, so that the current binary runs.
   h.helper.fanError.reset();
   h.services.scriptStatus({{static_cast<int>(ServiceStatus::enabled)}});
-  ASSERT_TRUE(ran(model.installHelper()));
+  ASSERT_TRUE(ran(h.model.installHelper()));
   EXPECT_EQ(h.services.count("unregister"), 1);
-  EXPECT_EQ(model.connectionState(), ConnectionState::connected());
-  EXPECT_FALSE(model.isInstallingHelper());
+  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
+  EXPECT_FALSE(h.model.isInstallingHelper());
 }
 
 TEST(FanControlViewModel, MenuBarSettingsAndLaunchAtLogin) {
@@ -413,7 +401,7 @@ TEST(FanControlViewModel, MenuBarSettingsAndLaunchAtLogin) {
   EXPECT_FALSE(model.property("isMenuBarTextVisible").toBool());
   EXPECT_EQ(textVisible.count(), 2);
 
-  h.model().setLaunchAtLogin(true);
+  h.model.setLaunchAtLogin(true);
   EXPECT_EQ(h.services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
 }
 
