@@ -139,12 +139,7 @@ TEST_F(AppUpdateManagerTest, StartsTheUpdaterItMadeAroundItsOwnDriver) {
 }
 
 TEST_F(AppUpdateManagerTest, RowLabelAndActionInEveryState) {
-  const struct {
-    std::function<void()> reach;
-    AppUpdateState state;
-    QString label;
-    bool checks;
-  } cases[] = {
+  const std::tuple<std::function<void()>, AppUpdateState, QString, bool> cases[] = {
       {[] {}, AppUpdateState::idle(), "Check for Updates…", true},
       {[&] { driver->showUserInitiatedUpdateCheck({}); }, AppUpdateState::checking(),
        "Checking for Updates…", false},
@@ -166,16 +161,16 @@ TEST_F(AppUpdateManagerTest, RowLabelAndActionInEveryState) {
       {[&] { driver->showInstallingUpdate(false, {}); }, AppUpdateState::installing(),
        "Installing Update…", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& [reach, state, label, checks] : cases) {
     for (const bool byRow : {false, true}) {
-      SCOPED_TRACE(c.state.description().toStdString() + (byRow ? " row clicked" : " check"));
+      SCOPED_TRACE(state.description().toStdString() + (byRow ? " row clicked" : " check"));
       restart();
-      c.reach();
+      reach();
       script.log.clear();
-      EXPECT_EQ(manager->state(), c.state);
-      EXPECT_EQ(manager->updateRowLabel(), c.label);
+      EXPECT_EQ(manager->state(), state);
+      EXPECT_EQ(manager->updateRowLabel(), label);
       const auto act = [&] { byRow ? manager->rowActivated() : manager->checkForUpdates(); };
-      if (byRow && c.state.kind() == AppUpdateState::Kind::readyToInstall) {
+      if (byRow && state.kind() == AppUpdateState::Kind::readyToInstall) {
         act();
         EXPECT_EQ(manager->state(), AppUpdateState::installing());
         EXPECT_EQ(script.log, Log{"install"});
@@ -183,11 +178,11 @@ TEST_F(AppUpdateManagerTest, RowLabelAndActionInEveryState) {
       }
       script.canCheck = false;
       act();
-      EXPECT_EQ(manager->state(), c.state);
+      EXPECT_EQ(manager->state(), state);
       script.canCheck = true;
       act();
-      EXPECT_EQ(manager->state(), c.checks ? AppUpdateState::checking() : c.state);
-      EXPECT_EQ(script.log, c.checks ? (Log{"check", "while checking"}) : Log{});
+      EXPECT_EQ(manager->state(), checks ? AppUpdateState::checking() : state);
+      EXPECT_EQ(script.log, checks ? (Log{"check", "while checking"}) : Log{});
     }
   }
 }
@@ -246,21 +241,17 @@ TEST_F(AppUpdateManagerTest, InformationOnlyItemOpensItsPageOnlyForTheUsersOwnCh
   update::AppcastItem localFile = item("3.0", true);
   localFile.infoURL = "file:///etc/passwd";
   const Log opened{"open https://zephro.example/releases/3.0", "dismiss"};
-  const struct {
-    update::AppcastItem item;
-    bool userInitiated;
-    Log log;
-  } cases[] = {
+  const std::tuple<update::AppcastItem, bool, Log> cases[] = {
       {item("3.0", true), false, {"dismiss"}}, {item("3.0", true), true, opened},
       {withoutArchive, true, opened},          {withoutLink, true, {"dismiss"}},
       {localFile, true, {"dismiss"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.item.infoURL.value_or("no link") + (c.userInitiated ? " by user" : ""));
+  for (const auto& [offered, userInitiated, expected] : cases) {
+    SCOPED_TRACE(offered.infoURL.value_or("no link") + (userInitiated ? " by user" : ""));
     driver->showUserInitiatedUpdateCheck({});
     script.log.clear();
-    found(c.item, c.userInitiated);
-    EXPECT_EQ(script.log, c.log);
+    found(offered, userInitiated);
+    EXPECT_EQ(script.log, expected);
     EXPECT_EQ(manager->state(), AppUpdateState::upToDate());
   }
 }

@@ -61,12 +61,7 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
   const std::string invalid = "The update's signature is not valid; the archive was not opened.";
   const std::string malformed = "The update's signature is not a base64 Ed25519 signature.";
   const fs::path gone = dir / "gone.tar.gz";
-  const struct {
-    fs::path file;
-    std::string signature;
-    Key key;
-    std::string message;
-  } cases[] = {
+  const std::tuple<fs::path, std::string, Key, std::string> cases[] = {
       {archive, signature, keyBytes(codesign::KeyPair::generate().publicKey), invalid},
       {archive, "", key, "The update is not signed."},
       {archive, "not base64!", key, malformed},
@@ -75,8 +70,8 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
       {gone, signature, key,
        "The update archive " + gone.string() + " could not be read: No such file or directory."},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(problemOf(verifyArchive(c.file, c.signature, c.key)), c.message);
+  for (const auto& [file, sig, k, message] : cases) {
+    EXPECT_EQ(problemOf(verifyArchive(file, sig, k)), message);
   }
   EXPECT_THROW((void)signArchive(gone, keys.secret), std::runtime_error);
 

@@ -156,11 +156,7 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
   // Tests run as root, so a tree of the package manager's is one of another user here.
   ASSERT_EQ(::chown((base / "package/usr").c_str(), 65534, 65534), 0);
   writeText(base / "build/app/zephro", "old");
-  const struct {
-    std::string folder;
-    fs::path executable;
-    std::string refusal;
-  } cases[] = {
+  const std::tuple<std::string, fs::path, std::string> cases[] = {
       {"updater-owned", userInstall(base / "updater-owned"), ""},
       {"~", base / "~/.local/bin/zephro",
        "Zephro in " + (base / "~/.local").string() +
@@ -171,29 +167,29 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
        "Zephro runs from the build tree " + (base / "build/app").string() +
            "; update it by building a newer version there."},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.folder);
-    const fs::path folder = base / c.folder;
-    const fs::path tree = fs::canonical(c.executable).parent_path().parent_path();
+  for (const auto& [name, executable, refusal] : cases) {
+    SCOPED_TRACE(name);
+    const fs::path folder = base / name;
+    const fs::path tree = fs::canonical(executable).parent_path().parent_path();
     // Keyrings beside it, and a .previous that someone else made.
     writeText(folder / ".local/share/keyrings/login.keyring", "secret");
     writeText(tree.string() + ".previous/sentinel", "not the updater's");
     const auto before = snapshot(folder);
     const log::Capture capture;
-    auto updater = makeUpdater(c.executable);
+    auto updater = makeUpdater(executable);
     Events expected{"checking", "found 2.0 by user", "download", "extracting", "extracted",
                     "ready",    "installing"};
-    if (!c.refusal.empty()) expected.push_back("error " + c.refusal);
+    if (!refusal.empty()) expected.push_back("error " + refusal);
     EXPECT_EQ(check(*updater), expected);
-    if (!c.refusal.empty()) {
-      EXPECT_TRUE(capture.contains(failureLine(4005, c.refusal)));
+    if (!refusal.empty()) {
+      EXPECT_TRUE(capture.contains(failureLine(4005, refusal)));
       EXPECT_TRUE(launched.empty());
       EXPECT_EQ(snapshot(folder), before);
       continue;
     }
     const fs::path root = tree.parent_path();
     EXPECT_EQ(launched, Events{(root / "current/bin/zephro").string()});
-    EXPECT_EQ(readFile(c.executable), "new");
+    EXPECT_EQ(readFile(executable), "new");
     EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
     // The next launch removes the version it replaced, and nothing else.
     const auto relaunched = Installation::of(launched.front());

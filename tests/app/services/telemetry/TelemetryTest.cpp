@@ -130,22 +130,16 @@ TEST(Feedback, IsCutToItsLimitsAndSentAndFailsOnAnyAnswerBut2xx) {
   // The last 200 log lines, each cut to 500 characters.
   std::vector<std::string> logs(launch.logLines.begin(), launch.logLines.begin() + 200);
   logs[7].resize(500);
-  const struct {
-    QString message;
-    std::optional<QString> contact;
-    QString sentMessage;
-    std::optional<std::string> sentContact;
-  } cases[] = {
+  const std::tuple<QString, std::optional<QString>, QString, std::optional<std::string>> cases[] = {
       {QString(3000, QLatin1Char('m')), {}, QString(2000, QLatin1Char('m')), {}},
       {flame.repeated(1999) + family + family, QString(), flame.repeated(1999) + family, {}},
       {hi, QString(300, QLatin1Char('a')), hi, std::string(256, 'a')},
       {hi, QStringLiteral("me@example.org"), hi, "me@example.org"},
   };
-  for (const auto& c : cases) {
-    const Payload sent =
-        makeFeedback(FeedbackCategory::idea, c.message, c.contact, launch.settings);
-    EXPECT_EQ(QString::fromStdString(sent.message), c.sentMessage);
-    EXPECT_EQ(sent.contactEmail, c.sentContact);
+  for (const auto& [message, contact, sentMessage, sentContact] : cases) {
+    const Payload sent = makeFeedback(FeedbackCategory::idea, message, contact, launch.settings);
+    EXPECT_EQ(QString::fromStdString(sent.message), sentMessage);
+    EXPECT_EQ(sent.contactEmail, sentContact);
     EXPECT_EQ(launch.limits.back(), 200U);
     EXPECT_EQ(sent.logs, logs);
   }
