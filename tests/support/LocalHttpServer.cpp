@@ -1,44 +1,29 @@
 #include "tests/support/LocalHttpServer.h"
 
-#include "tools/zephro-telemetry-receiver/HttpRequest.h"
-
-#include <QHostAddress>
 #include <QTcpSocket>
+
+#include "tools/zephro-telemetry-receiver/HttpRequest.h"
 
 namespace zephro::testing {
 
+// Each socket gathers what it has read until the request's head and its Content-Length of
+// body are in, then it is answered and closed.
 LocalHttpServer::LocalHttpServer() {
   server_.listen(QHostAddress::LocalHost, 0);
   QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
     while (auto* socket = server_.nextPendingConnection()) {
       QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(*socket); });
+      QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+        const QByteArray received = socket->property("request").toByteArray() + socket->readAll();
+        socket->setProperty("request", received);
+        if (const auto request = HttpRequest::parse(received)) {
+          socket->write(
+              response(request->method, QString::fromLatin1(request->path), request->body));
+          socket->disconnectFromHost();
+        }
+      });
     }
   });
-}
-
-void LocalHttpServer::serve(const QString& path, QByteArray body, bool announceLength) {
-  resources_[path] = {std::move(body), announceLength};
-}
-
-QUrl LocalHttpServer::url(const QString& path) const {
-  return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));
-}
-
-void LocalHttpServer::answerPosts(const QString& path, int status) {
-  postStatus_[path] = status;
-}
-
-// Reads until the request's head and its Content-Length of body are in, then answers.
-void LocalHttpServer::answer(QTcpSocket& socket) {
-  const QByteArray received = socket.property("request").toByteArray() + socket.readAll();
-  socket.setProperty("request", received);
-  const auto request = HttpRequest::parse(received);
-  if (!request) return;
-  const QString path = QString::fromLatin1(request->path);
-  ++requests_[path];
-  socket.write(response(request->method, path, request->body));
-  socket.disconnectFromHost();
 }
 
 QByteArray LocalHttpServer::response(const QByteArray& method, const QString& path,
@@ -61,10 +46,11 @@ QByteArray LocalHttpServer::response(const QByteArray& method, const QString& pa
   if (method != "GET" || found == resources_.end()) {
     return status(404) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
   }
-  QByteArray answer = status(200) + "Connection: close\r\n";
-  if (found->announceLength)
-    answer += "Content-Length: " + QByteArray::number(found->body.size()) + "\r\n";
-  return answer + "\r\n" + found->body;
+  const auto& [resourceBody, announceLength] = *found;
+  return status(200) + "Connection: close\r\n" +
+         (announceLength ? "Content-Length: " + QByteArray::number(resourceBody.size()) + "\r\n"
+                         : QByteArray()) +
+         "\r\n" + resourceBody;
 }
 
 }  // namespace zephro::testing
