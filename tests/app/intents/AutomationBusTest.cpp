@@ -27,9 +27,12 @@
 #include "app/ui/LocalizationManager.h"
 #include "platform/defaults/DefaultsKeys.h"
 #include "platform/log/Log.h"
+#include "platform/servicemanager/DevelopmentServiceManager.h"
+#include "platform/smc/EmulatedSmc.h"
 #include "tests/app/core/TaskRunner.h"
 #include "tests/app/services/QuietUpdater.h"
-#include "tests/app/viewmodel/RealHelperFixture.h"
+#include "tests/app/viewmodel/ViewModelFixture.h"
+#include "tests/platform/servicemanager/TestHelperLayout.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDir.h"
 
@@ -45,12 +48,23 @@ T demarshalled(const QVariant& value) {
   return result;
 }
 
-// The application has finished launching unless the test says otherwise.
-struct AutomationOnBus : testing::ViewModelOnRealHelper {
+// A view model over the build's real com.zephro.helper, which the development service
+// manager starts on an emulated machine (the two-fan MacBookPro16,1 unless a profile file is
+// given), and the application's bus object over it; the application has finished launching
+// unless the test says otherwise.
+struct AutomationOnBus {
   explicit AutomationOnBus(bool finishedLaunching = true,
                            const std::filesystem::path& machineProfile = {},
                            FanIntentsOptions options = {})
-      : ViewModelOnRealHelper(machineProfile),
+      : layout([&] {
+          auto layout = testing::testHelperLayout(dir / "runtime", dir / "helper.sock");
+          if (!machineProfile.empty()) layout.machineProfile = machineProfile;
+          return layout;
+        }()),
+        services(layout, runner,
+                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
+                 StartupSettingsOpener(runner, "", "")),
+        vm(services, testing::quickOptions(), layout.socketPath.string()),
         caller(bus.connect(QStringLiteral("caller"))),
         instance(bus.connect(QStringLiteral("application"))),
         localization(vm.defaults, [] { return QStringList{QStringLiteral("en-US")}; }, {}),
@@ -73,6 +87,17 @@ struct AutomationOnBus : testing::ViewModelOnRealHelper {
                           .quit = quit,
                           .localization = localization},
         options);
+  }
+  // Never leave a helper running, whatever the test did.
+  ~AutomationOnBus() { (void)services.daemonService(kHelperPlistName)->unregisterService(); }
+  AutomationOnBus(const AutomationOnBus&) = delete;
+  AutomationOnBus& operator=(const AutomationOnBus&) = delete;
+
+  [[nodiscard]] FanControlViewModel& model() const { return *vm.viewModel; }
+  // The emulated machine as the helper left it in its state file.
+  [[nodiscard]] std::unique_ptr<smc::EmulatedSmc> machine() const {
+    return std::make_unique<smc::EmulatedSmc>(smc::MachineProfile::load(layout.machineProfile),
+                                              layout.machineStateFile());
   }
   // Registers and starts the helper and waits for the first poll to connect.
   [[nodiscard]] bool installHelper() const {
@@ -114,6 +139,11 @@ struct AutomationOnBus : testing::ViewModelOnRealHelper {
     return demarshalled<T>(reply.arguments().value(0).value<QDBusVariant>().variant());
   }
 
+  testing::TempDir dir;
+  DevelopmentLayout layout;
+  std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
+  DevelopmentServiceManager services;
+  testing::ViewModelOnSocket vm;
   testing::PrivateBus bus;
   QDBusConnection caller;
   SingleInstance instance;
@@ -444,6 +474,30 @@ TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
   for (const auto& [what, address, arguments, exitCode] : cases) {
     EXPECT_EQ(zephroctl(address, arguments).exitCode, exitCode) << what;
   }
+}
+
+TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
+  AutomationOnBus h;
+  auto& model = h.model();
+  const log::Capture capture;
+  ASSERT_TRUE(testing::ran(model.installHelper()));
+  EXPECT_TRUE(capture.contains("[Zephro] Helper registered with SMAppService. Status: 1"));
+  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
+  const auto fans = model.fans();
+  ASSERT_EQ(fans.size(), 2u);
+
+  ASSERT_TRUE(testing::ran(model.setMaxMode()));
+  EXPECT_EQ(h.machine()->forceMask(), 0b11);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
+
+  ASSERT_TRUE(testing::ran(model.setPercentage(0, 50)));
+  EXPECT_EQ(model.activeMode(), FanMode::manual);
+  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), (fans[0].minRPM() + fans[0].maxRPM()) / 2);
+
+  ASSERT_TRUE(testing::ran(model.setSystemMode()));
+  EXPECT_EQ(h.machine()->forceMask(), 0);
+  ASSERT_TRUE(testing::ran(model.refresh()));
+  EXPECT_EQ(model.activeMode(), FanMode::system);
 }
 
 }  // namespace

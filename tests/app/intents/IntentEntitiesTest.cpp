@@ -30,10 +30,10 @@ TEST(FanStatusEntity, TruncatesTheSpeedAndRoundsTheTemperatureHalfAwayFromZero) 
   };
   for (const auto& [fans, celsius, fahrenheit, title, temperature] : cases) {
     const auto status = FanStatusEntity::reading(fans, celsius, fahrenheit);
-    EXPECT_EQ(status.id, "current");
-    EXPECT_EQ(status.title(), title) << celsius;
-    EXPECT_EQ(status.temperatureText(), temperature) << celsius;
-    EXPECT_EQ(status.temperatureUnit, fahrenheit ? "F" : "C");
+    EXPECT_EQ(
+        QStringList({status.id, status.title(), status.temperatureText(), status.temperatureUnit}),
+        QStringList({"current", title, temperature, fahrenheit ? "F" : "C"}))
+        << celsius;
   }
 }
 

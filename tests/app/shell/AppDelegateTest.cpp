@@ -199,10 +199,6 @@ TEST(PopoverPlacement, OpensAtTheTrayAndStaysOnTheScreen) {
   EXPECT_EQ(popoverMaximumHeight(nullptr), 576);
 }
 
-QCoro::Task<> nothing() {
-  co_return;
-}
-
 // A later launch runs in another process; here it is another connection on a thread
 // of its own, so that this thread's event loop can answer it.
 SingleInstance::Claim launch(const QString& name, const QStringList& arguments) {
@@ -227,10 +223,11 @@ TEST(SingleInstance, ALaterLaunchHandsItsArgumentsToTheFirst) {
   const testing::TempDir dir;
   UserDefaults defaults(QString::fromStdString((dir / "settings.json").string()));
   const LocalizationManager localization(defaults);
+  // The handler's task ends before it first suspends, so its captures outlive it.
   first->setActionHandler(
-      [&actions](QString name, QVariantList /*parameter*/) {
+      [&actions](QString name, QVariantList /*parameter*/) -> QCoro::Task<> {
         actions.append(name);
-        return nothing();
+        co_return;
       },
       localization);
 

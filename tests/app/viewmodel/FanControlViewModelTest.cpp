@@ -1,7 +1,7 @@
 // The view model against an in-process helper on a temp socket, for the situations a
 // real helper cannot be made to produce (failing polls, changing fan counts, held
-// replies, refused changes), and once against the real com.zephro.helper; the headless
-// front end over it; the logind wake source on a private bus where the test plays logind.
+// replies, refused changes); the headless front end over it; the logind wake source on a
+// private bus where the test plays logind. (Over the real helper: tests/app/intents.)
 #include "app/viewmodel/FanControlViewModel.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@
 #include "platform/log/Log.h"
 #include "protocol/remote/InProcessHelperServer.h"
 #include "tests/app/core/TaskRunner.h"
-#include "tests/app/viewmodel/RealHelperFixture.h"
 #include "tests/app/viewmodel/ViewModelFixture.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
 #include "tests/support/PrivateBus.h"
@@ -411,9 +410,9 @@ TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
   const auto fan = [](double current, double minimum, double maximum) {
     return FanInfoDTO(0, current, minimum, maximum, FanMode::system);
   };
-  EXPECT_EQ(fanPercentage(fan(nan, 1200, 6000)), 25);
-  EXPECT_EQ(fanPercentage(fan(3000, nan, 6000)), 25);
-  EXPECT_EQ(fanPercentage(fan(1e300, 0, 1e-300)), std::numeric_limits<int>::max());
+  EXPECT_EQ((std::vector{fanPercentage(fan(nan, 1200, 6000)), fanPercentage(fan(3000, nan, 6000)),
+                         fanPercentage(fan(1e300, 0, 1e-300))}),
+            (std::vector{25, 25, std::numeric_limits<int>::max()}));
 
   const std::vector<FanInfoDTO> at30 = {fan(1600, 1000, 3000), fan(4000, 4000, 4000)};
   EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::max()),
@@ -422,40 +421,29 @@ TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
 }
 
 struct Headless : Harness {
-  explicit Headless(std::vector<FanInfoDTO> fans = {}) : Harness(std::move(fans)) {}
-
+  using Harness::Harness;
   std::vector<std::string> lines;
   HeadlessApp app{*vm.viewModel, vm.defaults,
                   [this](const std::string& line) { lines.push_back(line); },
                   std::chrono::milliseconds(20)};
 };
 
-TEST(HeadlessApp, PrintsTheStateTemperatureAndHighestSpeed) {
-  Headless h(twoFans(FanMode::system, 1800, 2200.9));
-  h.helper.celsius = 51.5;
-  EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
-
-  h.app.start();
-  ASSERT_TRUE(spinUntil(
-      [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
-  EXPECT_TRUE(h.vm.viewModel->isRefreshing());
-
-  h.vm.defaults.setBool("useFahrenheit", true);
-  EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
-
-  h.vm.viewModel->stopRefreshing();
-  ASSERT_TRUE(ran(h.vm.viewModel->refresh()));
-}
-
-// A closed terminal (SIGHUP) quits like Ctrl-C and SIGTERM: the fans go back first, or a
-// line says they could not.
-TEST(HeadlessApp, EachQuitSignalHandsTheFansBackOnceThenFinishes) {
+// It prints the state, the temperature and the highest speed. A closed terminal (SIGHUP)
+// quits like Ctrl-C and SIGTERM: the fans go back first, or a line says they could not.
+TEST(HeadlessApp, PrintsTheReadingAndEachQuitSignalHandsTheFansBackOnceThenFinishes) {
   for (const auto& [signalNumber, refused] :
        {std::pair{SIGHUP, false}, {SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
     SCOPED_TRACE(std::string(strsignal(signalNumber)) + (refused ? ", refused" : ""));
-    Headless h;
+    Headless h(twoFans(FanMode::system, 1800, 2200.9));
+    h.helper.celsius = 51.5;
     if (refused) h.helper.setModeError = kSmcError;
+    EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
     h.app.start();
+    ASSERT_TRUE(spinUntil(
+        [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
+    EXPECT_TRUE(h.vm.viewModel->isRefreshing());
+    h.vm.defaults.setBool("useFahrenheit", true);
+    EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
     h.app.quitOnSignals();
     QSignalSpy finished(&h.app, &HeadlessApp::quitFinished);
     const log::Capture capture;
@@ -512,30 +500,6 @@ TEST(LogindWakeSource, ReportsOnlyTheEndOfSleepFromLogind) {
   ASSERT_TRUE(spinUntil([&] { return wakes.count() >= 1; }));
   keepTurning(200ms);
   EXPECT_EQ(wakes.count(), 1);
-}
-
-TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
-  testing::ViewModelOnRealHelper h;
-  auto& model = h.model();
-  const log::Capture capture;
-  ASSERT_TRUE(ran(model.installHelper()));
-  EXPECT_TRUE(capture.contains("[Zephro] Helper registered with SMAppService. Status: 1"));
-  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
-  const auto fans = model.fans();
-  ASSERT_EQ(fans.size(), 2u);
-
-  ASSERT_TRUE(ran(model.setMaxMode()));
-  EXPECT_EQ(h.machine()->forceMask(), 0b11);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
-
-  ASSERT_TRUE(ran(model.setPercentage(0, 50)));
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), (fans[0].minRPM() + fans[0].maxRPM()) / 2);
-
-  ASSERT_TRUE(ran(model.setSystemMode()));
-  EXPECT_EQ(h.machine()->forceMask(), 0);
-  ASSERT_TRUE(ran(model.refresh()));
-  EXPECT_EQ(model.activeMode(), FanMode::system);
 }
 
 }  // namespace
