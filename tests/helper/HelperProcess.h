@@ -5,16 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <csignal>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "tests/platform/smc/FakeSysfs.h"
 
@@ -23,12 +19,8 @@ namespace zephro::testing {
 using Lines = std::vector<std::string>;
 
 // Generous: the helper and its clients run under the sanitizers on a slow, shared machine.
-inline constexpr auto kProcessWait = std::chrono::seconds(120);
-
-// Turns until the condition holds or the wait is over; the condition's last answer.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::seconds wait = kProcessWait) {
-  const auto deadline = std::chrono::steady_clock::now() + wait;
+inline bool waitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return condition();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -43,10 +35,14 @@ inline Lines linesOf(const std::string& text) {
   return lines;
 }
 
+inline bool holds(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 // Runs argv with stdout to a file, stderr appended to another and `environment` added to
 // ours; -1 when it cannot.
 inline pid_t spawnProcess(const Lines& argv, const std::filesystem::path& out,
-                          const std::filesystem::path& err, const Lines& environment = {}) {
+                          const std::filesystem::path& err, Lines environment = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -57,17 +53,16 @@ inline pid_t spawnProcess(const Lines& argv, const std::filesystem::path& out,
     list.push_back(nullptr);
     return list;
   };
-  Lines env(environment);
-  for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
   auto args = pointers(argv);
-  auto envp = pointers(env);
+  auto envp = pointers(environment);
   pid_t pid = -1;
   if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
 
-// Signals a process and reaps it; its exit status, or -1 when it did not exit.
+// Signals a process (none: waits for it) and reaps it; its exit status, or -1.
 inline int endProcess(pid_t pid, int signal = SIGKILL) {
   if (signal != 0) ::kill(pid, signal);
   int status = 0;
@@ -75,8 +70,6 @@ inline int endProcess(pid_t pid, int signal = SIGKILL) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// argv run as another user, the way a second local account (or a daemon that is not root)
-// would run it.
 inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
   Lines prefixed{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
                  "--regid=" + std::to_string(gid), "--clear-groups"};
@@ -84,8 +77,8 @@ inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
   return prefixed;
 }
 
-// A copy of a build-tree file in `folder`, where another user can reach it even when the
-// build tree sits in a folder only its owner may enter.
+// A copy another user can reach even when the build tree sits in a folder only its owner
+// may enter.
 inline std::string copyForOthers(const std::filesystem::path& file,
                                  const std::filesystem::path& folder) {
   using std::filesystem::perms;
@@ -105,15 +98,12 @@ struct ProgramRun {
   Lines lines;
 };
 
-// The real com.zephro.helper with the --smc option a test gives, on a socket of the test's
-// own (passed as the program's $ZEPHRO_HELPER_SOCKET), with its log in a file, and the
-// signed test client to talk to it. Given a user, both run as that user, so that a helper
-// run by root meets file modes as a daemon that is not root would. No system bus unless a
-// test gives one: polkit is out of reach, and the helper fails closed.
+// The real com.zephro.helper on the test's own socket ($ZEPHRO_HELPER_SOCKET), its log in a
+// file, with the signed test client. Given a user, both run as that user, so that a helper
+// run by root meets file modes as a daemon that is not root would. Without a system bus
+// polkit is out of reach and the helper fails closed.
 class HelperProcess {
  public:
-  static constexpr const char* kRunning = "[ZephroHelper] XPC listener is running.";
-
   HelperProcess(const std::filesystem::path& dir, std::string smc,
                 std::optional<std::pair<uid_t, gid_t>> user = std::nullopt)
       : dir_(dir),
@@ -131,20 +121,19 @@ class HelperProcess {
 
   // True once the listener runs; false when the helper exited first or never got there.
   [[nodiscard]] bool start() {
-    const auto running = logStartingWith(kRunning).size();
+    const std::string running = "[ZephroHelper] XPC listener is running.";
+    const auto before = logStartingWith(running).size();
     pid_ = spawnProcess(
         asHelpersUser({helper_, "--smc", smc_, "--anchor-key", anchor_}), "/dev/null", logFile(),
         {"ZEPHRO_HELPER_SOCKET=" + socket(), "DBUS_SYSTEM_BUS_ADDRESS=" + systemBus_});
     bool exited = pid_ < 0;
     waitUntil([&] {
       exited = exited || ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-      return exited || logStartingWith(kRunning).size() > running;
+      return exited || logStartingWith(running).size() > before;
     });
     if (exited) pid_ = -1;
     return !exited;
   }
-
-  // Ends the helper with the signal and waits until it is gone.
   void stop(int signal = SIGTERM) {
     if (pid_ > 0) endProcess(pid_, signal);
     pid_ = -1;
@@ -153,7 +142,6 @@ class HelperProcess {
   [[nodiscard]] pid_t pid() const { return pid_; }
   [[nodiscard]] std::string socket() const { return (dir_ / "helper.sock").string(); }
   [[nodiscard]] std::filesystem::path logFile() const { return dir_ / "helper.log"; }
-
   [[nodiscard]] Lines log() const { return linesOf(contentOf(logFile())); }
   [[nodiscard]] Lines logStartingWith(const std::string& prefix) const {
     Lines lines;
@@ -162,7 +150,6 @@ class HelperProcess {
     }
     return lines;
   }
-  // Waits until the log holds a line that starts with `prefix`.
   [[nodiscard]] Lines waitForLog(const std::string& prefix) const {
     waitUntil([&] { return !logStartingWith(prefix).empty(); });
     return logStartingWith(prefix);
@@ -170,20 +157,16 @@ class HelperProcess {
 
   // Runs a program to its end, as it is given (no user switch).
   [[nodiscard]] ProgramRun run(const Lines& argv, const std::string& name = "client") const {
-    ProgramRun run;
-    run.pid = spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"));
+    ProgramRun run{spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"))};
     if (run.pid > 0) run.exitStatus = endProcess(run.pid, 0);
     run.lines = linesOf(contentOf(dir_ / (name + ".out")));
     return run;
   }
-
-  // Runs the signed client's commands over one connection, as the helper's user.
+  // The signed client's commands over one connection, as the helper's user.
   [[nodiscard]] Lines client(const Lines& commands) const {
     return run(clientArgv(commands)).lines;
   }
-
-  // A signed client that ends its commands with "hold", so that it keeps the fans it forces
-  // until killed; answers once it holds, with its lines in `lines`.
+  // A signed client that keeps the fans it forces until killed; answers once it holds.
   [[nodiscard]] pid_t holdingClient(Lines commands, Lines& lines,
                                     const std::string& name = "holder") const {
     commands.emplace_back("hold");
@@ -207,11 +190,7 @@ class HelperProcess {
   std::filesystem::path dir_;
   std::string smc_;
   std::optional<std::pair<uid_t, gid_t>> user_;
-  std::string systemBus_;
-  // Copies another user can reach, when the processes run as one.
-  std::string helper_;
-  std::string anchor_;
-  std::string client_;
+  std::string systemBus_, helper_, anchor_, client_;
   pid_t pid_ = -1;
 };
 

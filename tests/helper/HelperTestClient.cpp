@@ -1,28 +1,13 @@
-// A client of the helper for the daemon tests, built signed and unsigned. It runs
-// the commands on its command line over one connection and prints one line each:
-//   version                  version <text>
-//   fans                     fans <mode>,<mode>...   (or: error <description>)
-//   temperature              temperature <celsius>   (or: error <description>)
-//   mode M P,P,...|none      ok                      (or: error <description>)
-//   reconnect                reconnected             (closes the connection, opens another)
-//   hold                     holding                 (then waits, alive, until killed)
-//   exec-after-connect PROGRAM ARGS...
-//                            connects, then execs PROGRAM while a child keeps the socket
-//                            and asks for max: refused | ok | error <description>
-//   hello                    (for the code-signing peer tests) sends one byte on a raw
-//                            connection and waits until the other end answers or closes
-// A transport failure prints "transport <code>", a missing answer "timeout".
+// Runs its commands over one connection, one line each: version, fans, temperature,
+// mode M P,P,...|none; reconnect; hold (alive until killed); exec-after-connect PROGRAM...
+// (a child keeps the socket and asks for max); hello (one raw byte, for the code-signing
+// peer tests). A transport failure prints "transport <code>", a missing answer "timeout".
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <functional>
 #include <future>
 #include <iostream>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "platform/xpc/Frame.h"
 #include "platform/xpc/Message.h"
@@ -68,13 +53,10 @@ class Session {
 
 std::string command(Session& session, const std::string& name, const std::string& mode,
                     const std::string& percentages) {
-  if (name == "version") {
-    return session.call([](HelperProtocol& helper, const Answer& answer) {
+  return session.call([&](HelperProtocol& helper, const Answer& answer) {
+    if (name == "version") {
       helper.getVersion([answer](const std::string& version) { answer("version " + version); });
-    });
-  }
-  if (name == "fans") {
-    return session.call([](HelperProtocol& helper, const Answer& answer) {
+    } else if (name == "fans") {
       helper.getFanInfo([answer](const std::vector<FanInfoDTO>& fans, const auto& error) {
         constexpr const char* kNames[] = {"system", "manual", "max"};
         std::string modes;
@@ -83,23 +65,19 @@ std::string command(Session& session, const std::string& name, const std::string
         }
         answer(errorOr(error, "fans " + modes));
       });
-    });
-  }
-  if (name == "temperature") {
-    return session.call([](HelperProtocol& helper, const Answer& answer) {
+    } else if (name == "temperature") {
       helper.getSystemTemperature([answer](double celsius, const auto& error) {
         std::ostringstream line;
         line << "temperature " << celsius;
         answer(errorOr(error, line.str()));
       });
-    });
-  }
-  std::vector<std::int64_t> values;
-  std::stringstream list(percentages == "none" ? "" : percentages);
-  for (std::string item; std::getline(list, item, ',');) values.push_back(std::stoll(item));
-  return session.call([&](HelperProtocol& helper, const Answer& answer) {
-    helper.setFanMode(std::stoll(mode), values,
-                      [answer](const auto& error) { answer(errorOr(error, "ok")); });
+    } else {
+      std::vector<std::int64_t> values;
+      std::stringstream list(percentages == "none" ? "" : percentages);
+      for (std::string item; std::getline(list, item, ',');) values.push_back(std::stoll(item));
+      helper.setFanMode(std::stoll(mode), values,
+                        [answer](const auto& error) { answer(errorOr(error, "ok")); });
+    }
   });
 }
 
@@ -123,14 +101,10 @@ std::optional<xpc::Message> receive(int fd, xpc::FrameDecoder& decoder) {
 int execAfterConnect(const std::string& socket, char** program) {
   std::string error;
   auto fd = xpc::connectUnixSocket(socket, error);
-  if (!fd.valid()) {
+  const pid_t child = fd.valid() ? ::fork() : -1;
+  if (child != 0) {
+    if (child > 0) ::execv(program[0], program);
     std::cout << "transport " << error << std::endl;
-    return 1;
-  }
-  const pid_t child = ::fork();
-  if (child < 0) return 1;
-  if (child > 0) {
-    ::execv(program[0], program);
     return 1;
   }
   xpc::FrameDecoder decoder;
@@ -149,11 +123,7 @@ int execAfterConnect(const std::string& socket, char** program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::cerr << "usage: " << argv[0] << " SOCKET COMMAND...\n";
-    return 2;
-  }
-  const std::string socket = argv[1];
+  const std::string socket = argc > 1 ? argv[1] : "";
   std::unique_ptr<Session> session;
   const auto connected = [&]() -> Session& {
     if (!session) session = std::make_unique<Session>(socket);

@@ -65,6 +65,15 @@ struct EmulatedMachine {
     return writes;
   }
 
+  // The force mask and each fan's mode value (-1: unreadable), as one value.
+  [[nodiscard]] std::pair<int, std::vector<int>> forced() const {
+    std::vector<int> modes;
+    for (std::size_t fan = 0; fan < smc->profile().fans.size(); ++fan) {
+      modes.push_back(smc->modeValue(fan).value_or(-1));
+    }
+    return {smc->forceMask(), modes};
+  }
+
   std::function<void()> onSleep;
   std::shared_ptr<smc::ManualClock> clock = std::make_shared<smc::ManualClock>();
   std::shared_ptr<smc::EmulatedSmc> smc;

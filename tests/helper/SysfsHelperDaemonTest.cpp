@@ -6,7 +6,6 @@
 
 #include "platform/error/Error.h"
 #include "tests/helper/HelperProcess.h"
-#include "tests/support/TempDir.h"
 
 namespace zephro::testing {
 namespace {
@@ -30,6 +29,8 @@ std::string repeated(const std::string& text, std::size_t count) {
   return list;
 }
 
+// Each fan's target at 50 % and at max, its force attribute forced and handed back; or,
+// where the fans cannot be forced, the answer to a change. `spoil` runs before the helper.
 struct Mac {
   const char* name;
   SysfsLayout layout;
@@ -37,13 +38,16 @@ struct Mac {
   std::vector<FakeSensor> sensors;
   const char* capabilities;
   const char* temperature;
-  // Each fan's target at 50 % and at max, its force attribute forced and handed back; or,
-  // where the fans cannot be forced, the answer to a change.
   Lines half, max, forced, released;
   std::string refusal{};
-  // Done to the tree before the helper starts.
   std::function<void(const FakeSysfs&)> spoil = [](const FakeSysfs&) {};
 };
+
+Mac mac(const char* name, SysfsLayout layout, std::vector<FakeFan> fans,
+        std::vector<FakeSensor> sensors, const char* capabilities, const char* temperature,
+        Lines half = {}, Lines max = {}, Lines forced = {}, Lines released = {}) {
+  return {name, layout, fans, sensors, capabilities, temperature, half, max, forced, released};
+}
 
 // Sensors are labelled by SMC key on applesmc and by name on Apple silicon, where the NAND
 // flash sensor (TH0x) is the one every device tree has. Tp01 reads implausibly low.
@@ -51,80 +55,41 @@ const std::vector<FakeSensor> kIntelSensors{
     {"TA0P", 30000}, {"TC0P", 58250}, {"Tp01", 5000}, {"Tp0T", 47750}};
 const std::vector<FakeSensor> kAppleSiliconSensors{
     {"Battery Hotspot", 30500}, {"NAND Flash Temperature", 41500}, {"WiFi/BT Module Temp", 38000}};
+const std::vector<FakeFan> kIntelFans{{2000, 6000, 2100}, {1800, 5600, 1900}};
 
-Mac intelMac(const char* name, SysfsLayout layout) {
-  return {name,
-          layout,
-          {{2000, 6000, 2100}, {1800, 5600, 1900}},
-          kIntelSensors,
-          "2 fans, forced through fanN_manual",
-          "temperature 47.75",
-          {"4000", "3700"},
-          {"6000", "5600"},
-          {"1", "1"},
-          {"0", "0"}};
-}
-
-Mac refusingMac(Mac mac, std::string refusal) {
+Mac refusing(Mac mac, std::string refusal, const char* name = nullptr,
+             std::function<void(const FakeSysfs&)> spoil = {}) {
   mac.half = mac.max = mac.forced = mac.released = {};
   mac.refusal = std::move(refusal);
+  if (name) mac.name = name;
+  if (spoil) mac.spoil = std::move(spoil);
   return mac;
 }
 
+const Mac kIntel =
+    mac("Intel MacBook Pro, mainline applesmc", SysfsLayout::mainlineApplesmc, kIntelFans,
+        kIntelSensors, "2 fans, forced through fanN_manual", "temperature 47.75", {"4000", "3700"},
+        {"6000", "5600"}, {"1", "1"}, {"0", "0"});
 const std::vector<Mac> kMacs{
-    intelMac("Intel MacBook Pro, mainline applesmc", SysfsLayout::mainlineApplesmc),
-    {"applesmc on hwmon's standard attributes",
-     SysfsLayout::convertedApplesmc,
-     {{1200, 6500, 1250}},
-     {{"TC0P", 44500}},
-     "1 fan, forced through pwmN_enable",
-     "temperature 44.5",
-     {"3850"},
-     {"6500"},
-     {"1"},
-     {"2"}},
-    refusingMac({"Apple silicon Mac mini, macsmc-hwmon as it loads",
-                 SysfsLayout::macsmcReadOnly,
-                 {{1000, 4900, 1750}},
-                 kAppleSiliconSensors,
-                 "1 fan, read-only",
-                 "temperature 41.5",
-                 {},
-                 {},
-                 {},
-                 {}},
-                smcError(kReadOnly, kNotTakenOver)),
-    {"Apple silicon MacBook Pro, macsmc-hwmon with fan_control",
-     SysfsLayout::macsmcFanControl,
-     {{2317, 5800, 2400}, {2317, 5800, 2450}},
-     kAppleSiliconSensors,
-     "2 fans, forced through fanN_target",
-     "temperature 41.5",
-     {"4058", "4058"},
-     {"5800", "5800"},
-     {"4058", "4058"},
-     {"0", "0"}},
-    refusingMac({"fanless Apple silicon MacBook Air",
-                 SysfsLayout::macsmcFanless,
-                 {},
-                 kAppleSiliconSensors,
-                 "no fans",
-                 "temperature 41.5",
-                 {},
-                 {},
-                 {},
-                 {}},
-                smcError(0, "fanCount is 0", "HelperError")),
-    [] {
-      auto mac = refusingMac(intelMac("Intel MacBook Pro whose fanN_manual cannot be written",
-                                      SysfsLayout::mainlineApplesmc),
-                             smcError(kAccessDenied, kNotTakenOver));
-      mac.spoil = [](const FakeSysfs& fake) {
-        fake.setMode("fan1_manual", std::filesystem::perms::owner_read);
-      };
-      return mac;
-    }(),
-};
+    kIntel,
+    mac("applesmc on hwmon's standard attributes", SysfsLayout::convertedApplesmc,
+        {{1200, 6500, 1250}}, {{"TC0P", 44500}}, "1 fan, forced through pwmN_enable",
+        "temperature 44.5", {"3850"}, {"6500"}, {"1"}, {"2"}),
+    refusing(
+        mac("Apple silicon Mac mini, macsmc-hwmon as it loads", SysfsLayout::macsmcReadOnly,
+            {{1000, 4900, 1750}}, kAppleSiliconSensors, "1 fan, read-only", "temperature 41.5"),
+        smcError(kReadOnly, kNotTakenOver)),
+    mac("Apple silicon MacBook Pro, macsmc-hwmon with fan_control", SysfsLayout::macsmcFanControl,
+        {{2317, 5800, 2400}, {2317, 5800, 2450}}, kAppleSiliconSensors,
+        "2 fans, forced through fanN_target", "temperature 41.5", {"4058", "4058"},
+        {"5800", "5800"}, {"4058", "4058"}, {"0", "0"}),
+    refusing(mac("fanless Apple silicon MacBook Air", SysfsLayout::macsmcFanless, {},
+                 kAppleSiliconSensors, "no fans", "temperature 41.5"),
+             smcError(0, "fanCount is 0", "HelperError")),
+    refusing(kIntel, smcError(kAccessDenied, kNotTakenOver),
+             "Intel MacBook Pro whose fanN_manual cannot be written", [](const FakeSysfs& fake) {
+               fake.setMode("fan1_manual", std::filesystem::perms::owner_read);
+             })};
 
 // Run by root, the helper and its client run as nobody, the owner of the tree, so that
 // read-only attributes refuse writes as the kernel's do.
@@ -204,7 +169,7 @@ std::vector<std::filesystem::path> unitReadWritePaths() {
       ::mount("tmpfs", "/sys", "tmpfs", 0, "mode=0755") != 0) {
     fail("no mount namespace");
   }
-  const FakeSysfs fake(layout, "/sys", {{2000, 6000, 2100}, {1800, 5600, 1900}}, {});
+  const FakeSysfs fake(layout, "/sys", kIntelFans, {});
   if (::mount("/sys", "/sys", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
       ::mount(nullptr, "/sys", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
     fail("cannot make /sys read-only");

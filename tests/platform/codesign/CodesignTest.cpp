@@ -334,7 +334,7 @@ TEST(CodesignTool, BuildSignsClientsAndTheToolChecksThemLikeTheHelper) {
 // A listening socket, and the client processes (the helper tests' "hello") that connect.
 struct PeerTest : ::testing::Test {
   PeerTest() {
-    sockaddr_un address{.sun_family = AF_UNIX};
+    sockaddr_un address{AF_UNIX, {}};
     socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
     EXPECT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     EXPECT_EQ(::listen(listener.get(), 4), 0);
