@@ -49,13 +49,10 @@ class RawClient {
 
   // The next message, or nothing when the helper closed the connection.
   std::optional<Message> receive() {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
     for (;;) {
       if (auto payload = decoder_.next()) return Message::fromCbor(*payload);
       pollfd entry{fd_.get(), POLLIN, 0};
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+      if (::poll(&entry, 1, std::chrono::milliseconds(kWait).count()) <= 0) {
         ADD_FAILURE() << "the helper neither answered nor closed";
         return std::nullopt;
       }
@@ -66,11 +63,8 @@ class RawClient {
     }
   }
 
-  // Reads past the "accepted" greeting; true when the helper accepted us.
-  bool accepted() {
-    const auto first = receive();
-    return first && first->kind == Message::Kind::accepted;
-  }
+  // Reads past the "accepted" greeting.
+  bool accepted() { return receive().value_or(Message{}).kind == Message::Kind::accepted; }
   bool closedByPeer() { return !receive().has_value(); }
 
   std::string version(std::uint64_t id) {
@@ -190,7 +184,7 @@ TEST_F(ListenerTest, BrokenMessagesInvalidateOnlyTheirOwnConnection) {
       RawClient offender(path);
       ASSERT_TRUE(offender.accepted());
       offender.sendBytes(c.bytes);
-      if (!c.leaves) EXPECT_TRUE(offender.closedByPeer());
+      EXPECT_TRUE(c.leaves || offender.closedByPeer());
     }
     EXPECT_EQ(
         waitForLines("[ZephroHelper] Invalidated"),
