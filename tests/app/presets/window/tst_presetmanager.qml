@@ -17,8 +17,7 @@ PopoverTestCase {
             readonly property var store: fixture.viewModel.presetStore
             readonly property var editor: view.editor
 
-            width: 680
-            height: 460
+            anchors.fill: parent
 
             PresetManagerView {
                 id: view
@@ -35,7 +34,6 @@ PopoverTestCase {
         Localization.language = "en"
     }
 
-    // A helper with two fans of 1200 to 5800 RPM, once the view model has them.
     function sceneWithFans() {
         const created = scene()
         created.fixture.serveFans(2, 2400, 1200, 5800)
@@ -44,7 +42,6 @@ PopoverTestCase {
         return created
     }
 
-    // A stored preset, selected in the sidebar.
     function selected(created, name, value, mode) {
         const id = mode === "rpm" ? created.fixture.addRPMPreset(name, value)
                                   : created.fixture.addPreset(name, value)
@@ -65,7 +62,6 @@ PopoverTestCase {
         return [created.store.presets.length, preset.name, preset.mode, preset.value, preset.symbol]
     }
 
-    // Replaces a field's text as typing would.
     function type(field, text) {
         field.forceActiveFocus()
         field.selectAll()
@@ -80,12 +76,20 @@ PopoverTestCase {
         mouseClick(row.contextMenu.itemAt(0))
     }
 
-    function test_openingSelectsNothingAndANewPresetSavesAtOnce_data() {
-        return [{ tag: "no presets", presets: 0 }, { tag: "one preset", presets: 1 }]
+    // Opening selects nothing; a new preset is prefilled, and what is typed into it is shown
+    // as typed, refused with its reason until it is corrected, and then saved with Return.
+    function test_newPreset_data() {
+        return [
+            { tag: "blank name", presets: 0, field: "nameField", bad: "   ",
+              error: "Name cannot be empty.", good: "Night", saved: ["Night", "percentage", 50] },
+            { tag: "RPM above the fans' range", presets: 1, field: "valueField", rpm: true,
+              bad: "6000", error: "RPM must be between 1200 and 5800.", good: "2500",
+              saved: ["New Preset", "rpm", 2500] }
+        ]
     }
 
-    function test_openingSelectsNothingAndANewPresetSavesAtOnce(data) {
-        const created = scene()
+    function test_newPreset(data) {
+        const created = sceneWithFans()
         for (let i = 0; i < data.presets; ++i)
             created.fixture.addPreset("Quiet", 35)
         const shown = name => item(created.view, name)
@@ -96,43 +100,24 @@ PopoverTestCase {
         click(created, "newPresetButton")
         compare([shown("row_unsaved").isSelected, shown("row_unsaved").valueText,
                  created.store.presets.length], [true, "50%", data.presets])
-        click(created, "saveButton")
+        if (data.rpm)
+            click(created, "segment_rpm")
+        const field = shown(data.field)
+        type(field, data.bad)
+        compare([field.text, shown("errorRow").visible, shown("errorMessage").text,
+                 shown("row_unsaved").presetName, shown("saveButton").enabled],
+                [data.bad, true, data.error, "New Preset", false])
+        keyClick(Qt.Key_Return)
+        created.editor.save()
+        compare(created.store.presets.length, data.presets)
+
+        type(field, data.good)
+        compare(shown("errorRow").visible, false)
+        keyClick(Qt.Key_Return)
         const preset = created.store.presets[data.presets]
         compare([preset.name, preset.mode, preset.value, preset.symbol, created.editor.selectedPresetID,
                  created.editor.isCreatingNew, findChild(created.view, "row_unsaved")],
-                ["New Preset", "percentage", 50, "", preset.id, false, null])
-    }
-
-    // What is typed is shown as typed, refused with its reason until it is corrected, and
-    // then saved with Return.
-    function test_typedInputIsCheckedBeforeSaving_data() {
-        return [
-            { tag: "blank name", field: "nameField", bad: "   ", error: "Name cannot be empty.",
-              good: "Night", saved: [1, "Night", "percentage", 50, ""] },
-            { tag: "RPM above the fans' range", field: "valueField", rpm: true, bad: "6000",
-              error: "RPM must be between 1200 and 5800.", good: "2500",
-              saved: [1, "New Preset", "rpm", 2500, ""] }
-        ]
-    }
-
-    function test_typedInputIsCheckedBeforeSaving(data) {
-        const created = sceneWithFans()
-        click(created, "addButton")
-        if (data.rpm)
-            click(created, "segment_rpm")
-        const field = item(created.view, data.field)
-        type(field, data.bad)
-        compare([field.text, item(created.view, "errorRow").visible,
-                 item(created.view, "errorMessage").text, item(created.view, "row_unsaved").presetName,
-                 item(created.view, "saveButton").enabled], [data.bad, true, data.error, "New Preset", false])
-        keyClick(Qt.Key_Return)
-        created.editor.save()
-        compare(created.store.presets.length, 0)
-
-        type(field, data.good)
-        compare(item(created.view, "errorRow").visible, false)
-        keyClick(Qt.Key_Return)
-        compare(saved(created), data.saved)
+                data.saved.concat(["", preset.id, false, null]))
     }
 
     // The stepper moves by its step within the bounds, its arrows disabled where they would

@@ -18,8 +18,6 @@ Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
 namespace zephro {
 namespace {
 
-using testing::spinUntil;
-
 class OnboardingWindowTest : public ::testing::Test {
  protected:
   OnboardingWindowTest() { engine.addImportPath(QStringLiteral("qrc:/qt/qml")); }
@@ -47,13 +45,10 @@ TEST_F(OnboardingWindowTest, EveryShowingRecordsTheFlagAndStartsAtTheFirstPage) 
     for (int page = 0; page < 4; ++page) QMetaObject::invokeMethod(view, "goForward");
     EXPECT_EQ(view->property("page").toInt(), 4);
 
-    if (byContinue) {
-      QMetaObject::invokeMethod(view, "goForward");
-    } else {
-      controller.window().close();
-    }
+    byContinue ? void(QMetaObject::invokeMethod(view, "goForward"))
+               : void(controller.window().close());
     EXPECT_FALSE(controller.isVisible());
-    EXPECT_TRUE(spinUntil([&] { return controller.content() == nullptr; }));
+    EXPECT_TRUE(testing::spinUntil([&] { return controller.content() == nullptr; }));
   }
 }
 

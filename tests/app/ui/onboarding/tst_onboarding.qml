@@ -17,18 +17,8 @@ TestCase {
     Component { id: videoComponent; LoopingVideoView { width: 462; height: 300 } }
     SignalSpy { id: finished; signalName: "finished" }
 
-    function makeView(properties) {
-        return createTemporaryObject(viewComponent, testCase, properties)
-    }
-
-    function pageTitle(view) {
-        const texts = findChild(view, "texts")
-        tryCompare(texts, "busy", false, 20000)
-        return texts.currentItem.title
-    }
-
     function test_backIsAbsentOnTheFirstPageAndContinueFinishesOnTheLast() {
-        const view = makeView({})
+        const view = createTemporaryObject(viewComponent, testCase)
         finished.target = view
         finished.clear()
         const back = findChild(view, "back")
@@ -47,6 +37,7 @@ TestCase {
         tryCompare(back, "visible", false, 20000)
     }
 
+    // Reduced motion holds the first frame of a clip while the texts still slide.
     function test_eachPageShowsItsTextsAndVideo_data() {
         return [
             { tag: "fans", page: 0, title: "Your Fans, Your Call", video: "demo1" },
@@ -54,31 +45,28 @@ TestCase {
             { tag: "automation", page: 2, title: "Automate It", video: "demo3" },
             { tag: "tray", page: 3, title: "Always at Hand", video: "demo4" },
             { tag: "done", page: 4, title: "You're All Set", video: "zephro768pProRes4444" },
+            { tag: "presets, still", page: 1, title: "Presets for Every Task", video: "demo2",
+              still: true }
         ]
     }
 
     function test_eachPageShowsItsTextsAndVideo(data) {
-        const view = makeView({})
+        const view = createTemporaryObject(viewComponent, testCase, { reduceMotion: data.still === true })
         for (let page = 0; page < data.page; ++page)
             view.goForward()
-        compare(pageTitle(view), data.title)
+        const texts = findChild(view, "texts")
+        if (data.still)
+            verify(texts.busy, "the texts slide")
+        tryCompare(texts, "busy", false, 20000)
+        compare(texts.currentItem.title, data.title)
         const video = findChild(view, "video")
         verify(video.player, "the clip is among the resources")
         compare([video.resourceName, video.player.loops], [data.video, MediaPlayer.Infinite])
-        tryVerify(() => video.surface.framesShown > 2, 20000, "the clip plays")
-    }
-
-    function test_reduceMotionHoldsTheFirstFrameWhileTheTextsStillMove() {
-        const view = makeView({ reduceMotion: true })
-        const video = findChild(view, "video")
-        tryVerify(() => video.surface.framesShown >= 1, 20000, "the first frame is shown")
         // A player that does not play draws no further frames, however slow the machine.
-        compare([video.player.playbackState !== MediaPlayer.PlayingState, video.player.position],
-                [true, 0])
-        view.goForward()
-        verify(findChild(view, "texts").busy, "the texts slide")
-        compare(pageTitle(view), "Presets for Every Task")
-        verify(video.player.playbackState !== MediaPlayer.PlayingState)
+        tryVerify(() => video.surface.framesShown > (data.still ? 0 : 2), 20000, "the clip is shown")
+        compare(video.player.playbackState === MediaPlayer.PlayingState, !data.still)
+        if (data.still)
+            compare(video.player.position, 0)
     }
 
     // The clip is drawn inside rounded corners, and a missing one leaves the frame empty;

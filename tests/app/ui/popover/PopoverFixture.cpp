@@ -1,7 +1,6 @@
 #include "tests/app/ui/popover/PopoverFixture.h"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <vector>
 
 #include "app/core/Detach.h"
@@ -20,14 +19,10 @@ PopoverFixture::PopoverFixture(QObject* parent)
           LocalizationManager::shared(), [](const QUrl&) {})) {
   helper_.celsius = 47.5;
   helper_.followModeChanges = true;
-  helper_.onModeChange = [watched = QPointer<PopoverFixture>(this)] {
-    // Mode changes are answered on the server's thread; tell QML on the main one.
-    QMetaObject::invokeMethod(
-        watched.data(),
-        [watched] {
-          if (watched) emit watched->helperCalled();
-        },
-        Qt::QueuedConnection);
+  // Mode changes are answered on the server's thread, which stops before this object is gone;
+  // tell QML on the main one.
+  helper_.onModeChange = [this] {
+    QMetaObject::invokeMethod(this, &PopoverFixture::helperCalled, Qt::QueuedConnection);
   };
 }
 

@@ -58,7 +58,6 @@ class PopoverFixture : public QObject {
   Q_INVOKABLE void refuseChanges(int refusal);
   // What the launch check reports when the helper waits for the user's approval.
   Q_INVOKABLE void requireApproval() { vm_.viewModel->showNeedsApproval(); }
-  // Add a preset of one percentage or speed for all fans and return its id.
   Q_INVOKABLE QString addPreset(const QString& name, int percentage,
                                 const QString& symbol = QString()) {
     return add({QUuid::createUuid(), name, PresetMode::percentage, percentage,

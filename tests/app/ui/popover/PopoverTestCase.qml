@@ -43,7 +43,6 @@ TestCase {
         return createTemporaryObject(sceneComponent, testCase)
     }
 
-    // A popover connected to a machine with `fans` fans, in system mode.
     function connectedScene(fans) {
         const created = scene()
         created.fixture.serveFans(fans)
@@ -68,8 +67,7 @@ TestCase {
         mouseClick(item(scene.view, name))
     }
 
-    // Waits until every change sent has been answered, then checks how many reached the
-    // helper in all.
+    // Once every change sent has been answered, how many reached the helper in all.
     function settled(scene, changes) {
         tryVerify(() => !scene.fixture.viewModel.isApplyingChange
                   && scene.fixture.setModeCount >= changes)

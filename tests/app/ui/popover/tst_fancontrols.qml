@@ -41,7 +41,7 @@ PopoverTestCase {
 
     // The sliders show every mode's values but move only in plain manual mode (where
     // test_dragCommitsOnceAtItsEnd moves them); while a preset is in force its row is
-    // highlighted instead of a mode button.
+    // highlighted instead of a mode button, and its name is the subtitle until it is deleted.
     function test_slidersStayPutOutsideManualMode_data() {
         return [
             { tag: "system", press: "mode_popover_auto", subtitle: "popover_mode_system" },
@@ -59,8 +59,8 @@ PopoverTestCase {
             const button = item(scene.view, name)
             compare(name === "preset0" ? button.isSelected : button.isActive, name === data.press, name)
         }
-        compare(item(scene.view, "subtitle").text,
-                data.subtitle ? Localization.string(data.subtitle) : "Quiet")
+        const subtitle = data.subtitle ? Localization.string(data.subtitle) : "Quiet"
+        compare(item(scene.view, "subtitle").text, subtitle)
 
         const slider = item(item(scene.view, "fanRow1"), "slider")
         const percentage = item(item(scene.view, "fanRow1"), "percentage")
@@ -71,33 +71,21 @@ PopoverTestCase {
         dragSlider(slider, 1 - target, target)()
         compare([scene.fixture.viewModel.isApplyingChange, scene.fixture.setModeCount, percentage.text],
                 [false, 1, shown + "%"], "a disabled slider sent a change")
-    }
 
-    // Deleting another preset leaves the subtitle alone; deleting the one in force ends it.
-    function test_subtitleAfterPresetDeletion() {
-        const scene = connectedScene(1)
-        const quiet = scene.fixture.addPreset("Quiet", 40)
-        const loud = scene.fixture.addPreset("Loud", 90)
-        click(scene, "preset0")
-        settled(scene, 1)
-        const subtitle = item(scene.view, "subtitle")
-        compare(subtitle.text, "Quiet")
-        scene.fixture.deletePreset(loud)
-        tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 1)
-        compare(subtitle.text, "Quiet")
-        scene.fixture.deletePreset(quiet)
-        tryVerify(() => scene.fixture.viewModel.presetStore.presets.length === 0)
-        compare(subtitle.text, Localization.string("popover_mode_manual"))
+        const presets = scene.fixture.viewModel.presetStore.presets
+        scene.fixture.deletePreset(scene.fixture.addPreset("Loud", 90))
+        compare(item(scene.view, "subtitle").text, subtitle)
+        scene.fixture.deletePreset(presets[0].id)
+        tryCompare(item(scene.view, "subtitle"), "text",
+                   data.subtitle ? subtitle : Localization.string("popover_mode_manual"))
     }
 
     // A change the helper refuses for good says why, and offers no helper to enable:
     // enabling it would not help.
     function test_aRefusedChangeSaysWhy_data() {
         return [
-            { tag: "not authorized", refusal: ConnectionState.NotAuthorized,
-              text: "popover_not_authorized_desc" },
-            { tag: "read-only fans", refusal: ConnectionState.ReadOnlyFans,
-              text: "popover_fans_read_only_desc" }
+            { tag: "not authorized", refusal: ConnectionState.NotAuthorized, text: "popover_not_authorized_desc" },
+            { tag: "read-only fans", refusal: ConnectionState.ReadOnlyFans, text: "popover_fans_read_only_desc" }
         ]
     }
 

@@ -11,9 +11,7 @@ PopoverTestCase {
     }
 
     // The status item is never left empty: with neither text shown the icon switch reads
-    // as on and cannot be turned off, and hiding the last text brings the icon back. A row is
-    // RPM, temperature and icon as stored, the icon switch shown, the switch pressed, and then
-    // the icon as stored and as shown.
+    // as on and cannot be turned off, and hiding the last text brings the icon back.
     function test_menuBarIconSwitch_data() {
         const row = (tag, rpm, temp, icon, shown, press, stored, shownAfter) =>
             ({ tag, rpm, temp, icon, shown, press, stored, shownAfter })
@@ -45,8 +43,7 @@ PopoverTestCase {
     function test_languageRowNamesTheChosenLanguage() {
         const created = scene()
         const detail = item(item(created.view, "languageRow"), "disclosureDetail")
-        compare(Localization.language, "system")
-        compare(detail.text, Localization.string("language_system"))
+        compare([Localization.language, detail.text], ["system", Localization.string("language_system")])
         verify(detail.text !== "language_system", "the name was not looked up")
         click(created, "languageRow")
         tryVerify(() => created.view.languageExpanded)

@@ -8,22 +8,15 @@ PopoverTestCase {
     name: "Overflow"
 
     function test_scrollsWhileTooTall_data() {
+        const serve = fans => scene => { scene.fixture.serveFans(fans); scene.fixture.poll() }
+        const toggleOptions = scene => click(scene, "optionsRow")
         return [
-            { tag: "fans",
-              grow: scene => { scene.fixture.serveFans(6); scene.fixture.poll() },
-              shrink: scene => { scene.fixture.serveFans(1); scene.fixture.poll() } },
+            { tag: "fans", grow: serve(6), shrink: serve(1) },
             { tag: "presets",
-              grow: scene => {
-                  for (let i = 0; i < 6; ++i)
-                      scene.fixture.addPreset("Preset " + i, 50)
-              },
-              shrink: scene => {
-                  for (const preset of scene.fixture.viewModel.presetStore.presets)
-                      scene.fixture.deletePreset(preset.id)
-              } },
-            { tag: "options panel",
-              grow: scene => click(scene, "optionsRow"),
-              shrink: scene => click(scene, "optionsRow") }
+              grow: scene => { for (let i = 0; i < 6; ++i) scene.fixture.addPreset("Preset " + i, 50) },
+              shrink: scene => scene.fixture.viewModel.presetStore.presets.forEach(
+                          preset => scene.fixture.deletePreset(preset.id)) },
+            { tag: "options panel", grow: toggleOptions, shrink: toggleOptions }
         ]
     }
 
@@ -32,20 +25,15 @@ PopoverTestCase {
         const view = scene.view
         const scroller = item(view, "scroller")
         scene.maxHeight = view.measuredContentHeight + 4
-        verify(!view.isOverflowing)
-        verify(!scroller.interactive)
-
+        compare([view.isOverflowing, scroller.interactive], [false, false])
         data.grow(scene)
         tryVerify(() => view.isOverflowing)
-        compare(view.height, scene.maxHeight)
-        verify(scroller.interactive)
+        compare([view.height, scroller.interactive], [scene.maxHeight, true])
         mouseWheel(scroller, scroller.width / 2, scroller.height / 2, 0, -240)
         tryVerify(() => scroller.contentY > 0)
-
         data.shrink(scene)
         tryVerify(() => !view.isOverflowing)
-        compare(view.height, view.measuredContentHeight)
-        verify(!scroller.interactive)
+        compare([view.height, scroller.interactive], [view.measuredContentHeight, false])
         tryCompare(scroller, "contentY", 0)
     }
 }

@@ -1,10 +1,11 @@
-#include "app/ui/LocalizationManager.h"
-
 #include <gtest/gtest.h>
-#include <QSignalSpy>
 
+#include <fstream>
 #include <memory>
+#include <vector>
 
+#include "app/ui/LocalizationManager.h"
+#include "app/ui/ReduceMotion.h"
 #include "platform/defaults/UserDefaults.h"
 #include "tests/support/TempDir.h"
 
@@ -13,16 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A copy of the application's real string tables and a settings file, both in a temp dir.
+// A copy of the application's real resources and a settings file, both in a temp dir.
 class LocalizationManagerTest : public ::testing::Test {
  protected:
   LocalizationManagerTest() {
-    fs::create_directories(resources);
-    for (const auto& entry : fs::directory_iterator(testing::sourcePath("app/resources"))) {
-      if (entry.path().extension() == ".lproj") {
-        fs::copy(entry.path(), resources / entry.path().filename(), fs::copy_options::recursive);
-      }
-    }
+    fs::copy(testing::sourcePath("app/resources"), resources, fs::copy_options::recursive);
   }
 
   std::unique_ptr<LocalizationManager> makeManager() {
@@ -82,48 +78,9 @@ TEST_F(LocalizationManagerTest, TheStoredLanguageOrTheDesktopsSelectsTheTable) {
             "Autorisez l’assistant de Zephro lorsque le système demande le mot de passe d’un "
             "administrateur, puis revenez ici.");
   EXPECT_EQ(german->string(QStringLiteral("popover_about")), "Zephro에 관하여");
-}
 
-TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
-  const auto manager = makeManager();
-  QSignalSpy changes(manager.get(), &LocalizationManager::languageChanged);
-  QStringList seen;
-  QObject::connect(manager.get(), &LocalizationManager::languageChanged, [&] {
-    seen << defaults.string(QStringLiteral("appLanguage")).value_or(QString()) + u'|' +
-                manager->string(QStringLiteral("popover_about")) + u'|' + manager->languageName();
-  });
-
-  manager->setLanguage(AppLanguage::german);
-  EXPECT_EQ(seen, QStringList{"de|Über Zephro|Deutsch"});
-  EXPECT_EQ(storedLanguage(), "de");
-
-  // The same choice again changes nothing anyone shows.
-  manager->setLanguage(AppLanguage::german);
-  manager->setLanguageRawValue(QStringLiteral("xx"));
-  EXPECT_EQ(changes.count(), 1);
-  EXPECT_EQ(storedLanguage(), "de");
-
-  preferred = {QStringLiteral("ko-KR")};
-  manager->setLanguage(AppLanguage::system);
-  EXPECT_EQ(storedLanguage(), "system");
-  EXPECT_EQ(manager->languageCode(), "ko");
-  EXPECT_EQ(seen.last(), "system|Zephro에 관하여|시스템 언어");
-
-  // A change of the desktop's languages shows at the next resolution.
-  preferred = {QStringLiteral("fr-FR")};
-  manager->setLanguage(AppLanguage::system);
-  EXPECT_EQ(seen.last(), "system|À propos de Zephro|Langue du système");
-  EXPECT_EQ(changes.count(), 3);
-  EXPECT_EQ(manager->revision(), 3);
-
-  // The next start reads the stored choice.
-  manager->setLanguage(AppLanguage::chineseSimplified);
-  EXPECT_EQ(makeManager()->language(), AppLanguage::chineseSimplified);
-}
-
-// Only the exact stored codes are languages; the desktop's preferred languages pick the first
-// with a supported prefix.
-TEST(AppLanguageTest, CodesAndPreferredLanguagesResolveToSupportedLanguages) {
+  // Only the exact stored codes are languages; the desktop's preferred languages pick the first
+  // with a supported prefix.
   for (const AppLanguage language : kAllAppLanguages) {
     EXPECT_EQ(appLanguageFromRawValue(rawValue(language)), language);
   }
@@ -135,9 +92,72 @@ TEST(AppLanguageTest, CodesAndPreferredLanguagesResolveToSupportedLanguages) {
       {{"fi-FI", "ko"}, "ko"},       // "fi" is not a prefix match for "fil"
       {{"english", "fr-CA"}, "fr"},  // a candidate must be followed by "-"
   };
-  for (const auto& [preferred, code] : cases) {
-    EXPECT_EQ(bestSupportedLanguageCode(preferred), code) << preferred.join(',').toStdString();
+  for (const auto& [languages, code] : cases) {
+    EXPECT_EQ(bestSupportedLanguageCode(languages), code) << languages.join(',').toStdString();
   }
+}
+
+// Observers see the choice stored and its texts; the same choice again changes nothing anyone
+// shows, and a change of the desktop's languages shows at the next resolution.
+TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
+  const auto manager = makeManager();
+  QStringList seen;
+  QObject::connect(manager.get(), &LocalizationManager::languageChanged, [&] {
+    seen << QString::number(manager->revision()) + u'|' +
+                defaults.string(QStringLiteral("appLanguage")).value_or(QString()) + u'|' +
+                manager->string(QStringLiteral("popover_about")) + u'|' + manager->languageName();
+  });
+  manager->setLanguage(AppLanguage::german);
+  manager->setLanguage(AppLanguage::german);
+  manager->setLanguageRawValue(QStringLiteral("xx"));
+  EXPECT_EQ(storedLanguage(), "de");
+  preferred = {QStringLiteral("ko-KR")};
+  manager->setLanguage(AppLanguage::system);
+  EXPECT_EQ(storedLanguage(), "system");
+  EXPECT_EQ(manager->languageCode(), "ko");
+  preferred = {QStringLiteral("fr-FR")};
+  manager->setLanguage(AppLanguage::system);
+  EXPECT_EQ(seen, (QStringList{"1|de|Über Zephro|Deutsch", "2|system|Zephro에 관하여|시스템 언어",
+                               "3|system|À propos de Zephro|Langue du système"}));
+
+  // The next start reads the stored choice.
+  manager->setLanguage(AppLanguage::chineseSimplified);
+  EXPECT_EQ(makeManager()->language(), AppLanguage::chineseSimplified);
+}
+
+// The override decides, then KDE, then GNOME; the settings are read from the environment and
+// kdeglobals.
+TEST(ReduceMotion, TheOverrideDecidesThenKdeThenGnome) {
+  const std::vector<std::pair<MotionSettings, bool>> cases{
+      {{}, false},
+      {{.override = "1", .kdeAnimationDurationFactor = 1.0, .gnomeEnableAnimations = true}, true},
+      {{.override = "0", .kdeAnimationDurationFactor = 0.0, .gnomeEnableAnimations = false}, false},
+      // Anything else in the variable is no override.
+      {{.override = "yes", .kdeAnimationDurationFactor = 0.0}, true},
+      {{.kdeAnimationDurationFactor = 0.0}, true},
+      {{.kdeAnimationDurationFactor = 0.5}, false},
+      {{.gnomeEnableAnimations = false}, true},
+      {{.gnomeEnableAnimations = true}, false},
+  };
+  for (const auto& [settings, reduces] : cases) {
+    EXPECT_EQ(reducesMotion(settings), reduces) << settings.override.value_or("-").toStdString();
+  }
+
+  const testing::TempDir config;
+  std::ofstream(config / "kdeglobals") << "[KDE]\nAnimationDurationFactor=0\n";
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path().string()));
+
+  qputenv("ZEPHRO_REDUCE_MOTION", "0");
+  const MotionSettings forced = desktopMotionSettings();
+  EXPECT_EQ(forced.override, "0");
+  EXPECT_EQ(forced.kdeAnimationDurationFactor, std::nullopt) << "an override is not second-guessed";
+
+  qunsetenv("ZEPHRO_REDUCE_MOTION");
+  const MotionSettings desktop = desktopMotionSettings();
+  EXPECT_EQ(desktop.override, std::nullopt);
+  EXPECT_EQ(desktop.kdeAnimationDurationFactor, 0.0);
+  EXPECT_TRUE(reducesMotion(desktop));
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
