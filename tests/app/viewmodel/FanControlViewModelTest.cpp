@@ -48,14 +48,12 @@ Preset preset(PresetMode mode, std::int64_t value) {
 
 using Calls = std::vector<ScriptedHelper::SetModeCall>;
 
-// The helper's error the task threw, if it threw one.
 template <typename T>
 std::optional<Error> remoteError(QCoro::Task<T> task) {
   const auto error = awaitTask(std::move(task)).template errorAs<RemoteError>();
   return error ? std::optional(error->error()) : std::nullopt;
 }
 
-// A view model whose helper serves the given fans from the start.
 struct Harness {
   explicit Harness(std::vector<FanInfoDTO> fans = {}) : vm(services) {
     helper.fans = std::move(fans);
@@ -345,7 +343,7 @@ TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {
   h.helper.releaseHeld();
   EXPECT_TRUE(ran(std::move(refresh)));
   EXPECT_TRUE(ran(std::move(change)));
-  // Let the cancelled loop wake up and find its view h.model gone.
+  // Let the cancelled loop wake up and find its view model gone.
   keepTurning(100ms);
 }
 
@@ -404,7 +402,6 @@ TEST(FanControlViewModel, MenuBarSettingsAndLaunchAtLogin) {
   EXPECT_EQ(h.services.mainAppService().status(), static_cast<int>(ServiceStatus::enabled));
 }
 
-// (+10 at 95 % and -10 at 30 % are shown above, through the view model.)
 TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const auto fan = [](double current, double minimum, double maximum) {
