@@ -1,5 +1,3 @@
-// The real com.zephro.helper on a temporary socket and an emulated machine, driven by test
-// clients that are signed (or not) the way the application is, run by root and by others.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -53,7 +51,6 @@ struct HelperDaemon : ::testing::Test {
     waitUntil([&] { return firmware() == expected; });
     return firmware();
   }
-  // One client's commands over one connection.
   [[nodiscard]] ProgramRun client(const std::string& binary, Lines commands) const {
     commands.insert(commands.begin(), {binary, helper.socket()});
     return helper.run(commands);

@@ -162,7 +162,6 @@ class HelperProcess {
     run.lines = linesOf(contentOf(dir_ / (name + ".out")));
     return run;
   }
-  // The signed client's commands over one connection, as the helper's user.
   [[nodiscard]] Lines client(const Lines& commands) const {
     return run(clientArgv(commands)).lines;
   }
