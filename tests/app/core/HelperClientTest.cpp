@@ -154,6 +154,8 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   ticker.setInterval(10);
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticksWhilePending; });
   auto fans = c.client->fetchFanInfo();
+  auto celsius = c.client->fetchSystemTemperature();
+  auto change = c.client->setMode(FanMode::max, {});
   ticker.start();
   const auto version = awaitTask(c.client->fetchHelperVersion());
   ticker.stop();
@@ -164,10 +166,12 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   EXPECT_EQ(version.errorText(), kNoAnswer);
   // Long before its own time-out, and not as a transport error.
   EXPECT_EQ(awaitTask(std::move(fans), 60s).errorText(), kNoAnswer);
+  EXPECT_EQ(awaitTask(std::move(celsius), 60s).errorText(), kNoAnswer);
+  EXPECT_EQ(awaitTask(std::move(change), 60s).errorText(), kNoAnswer);
   ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
 
   // The late answers go to a connection that is gone; the next call makes a new one.
-  ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 2; }));
+  ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 4; }));
   helper.releaseHeld();
   ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
   EXPECT_EQ(c.connectionsMade, 2);

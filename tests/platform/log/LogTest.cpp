@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -82,6 +84,28 @@ TEST(LogCapture, InnermostCaptureReceivesLinesWithChannelAndLevelFromEveryThread
     }
   }
   EXPECT_EQ(many.lines(), std::vector<std::string>(1000, "line"));
+}
+
+// Outside a capture every line goes to the journal and, unless stderr is the journal's
+// own stream, to stderr too, once, whatever its level.
+TEST(LogDestination, LinesOutsideACaptureReachStderrOnce) {
+  const Channel fans{"com.zephro.app", "fans"};
+  FILE* const file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fflush(stderr);
+  const int saved = ::dup(2);
+  ASSERT_EQ(::dup2(::fileno(file), 2), 2);
+  write(fans, Level::error, "an error");
+  write(fans, Level::notice, "a notice");
+  write(fans, Level::info, "some info");
+  std::fflush(stderr);
+  ::dup2(saved, 2);
+  ::close(saved);
+  std::rewind(file);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file));
+  std::fclose(file);
+  EXPECT_EQ(text, "an error\na notice\nsome info\n");
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ struct RecordingDriver final : UserDriver, UpdaterDelegate {
   }
   bool shouldDownloadReleaseNotes(const AppcastItem&) override { return false; }
   void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> reply) override {
-    reply({false, false});
+    record("permission", [&] { reply({false, false}); });
   }
   void showUserInitiatedUpdateCheck(std::function<void()>) override { record("checking"); }
   void showUpdateFound(const AppcastItem& item, const UserUpdateState& state,
@@ -104,8 +104,9 @@ struct UpdaterFixture : ::testing::Test {
   }
 
   std::unique_ptr<FeedUpdater> makeUpdater(const fs::path& executable,
-                                           const std::string& runningVersion = "1.0") {
-    fs::remove(dir / "updater.json");
+                                           const std::string& runningVersion = "1.0",
+                                           bool forgetAnswers = true) {
+    if (forgetAnswers) fs::remove(dir / "updater.json");
     launched.clear();
     Configuration configuration;
     configuration.feedURL = feed.url();
@@ -277,6 +278,14 @@ TEST_F(UpdaterFixture, OlderFeedsAreRefused) {
   EXPECT_EQ(check(*updater).back(),
             "error The feed offers version 2.0, older than version 3.0 it offered before; it "
             "was refused.");
+}
+
+TEST_F(UpdaterFixture, ThePermissionIsAskedOnceAndTheAnswerKept) {
+  const auto first = makeUpdater(dir / "zephro");
+  EXPECT_EQ(driver->events, Events{"permission"});
+  driver->events.clear();
+  const auto later = makeUpdater(dir / "zephro", "1.0", false);
+  EXPECT_EQ(driver->events, Events{});
 }
 
 }  // namespace

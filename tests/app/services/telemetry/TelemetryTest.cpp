@@ -149,6 +149,11 @@ TEST(Feedback, IsCutToItsLimitsAndSentAndFailsOnAnyAnswerBut2xx) {
   const auto sent = nlohmann::json::parse(launch.server.posted(kFeedback).last().toStdString());
   EXPECT_EQ(sent["kind"], "feedback");
   EXPECT_EQ(sent["category"], "idea");
+  // Every category the form offers survives the trip through its raw name, and only those.
+  for (const auto category : allFeedbackCategories) {
+    EXPECT_EQ(feedbackCategoryFromRaw(rawValue(category)), category);
+  }
+  EXPECT_EQ(feedbackCategoryFromRaw("praise"), std::nullopt);
   EXPECT_EQ(sent["message"], "It hums.");
   EXPECT_EQ(sent["contactEmail"], "me@example.org");
   launch.server.answerPosts(kFeedback, 500);
