@@ -48,10 +48,8 @@ std::vector<Scene> scenes() {
 
 int main(int argc, char** argv) {
   const std::vector<Scene> all = scenes();
-  QStringList names;
-  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
   return zephro::screenshots::runScreenshots(
-      argc, argv, QStringLiteral("feedback"), names,
+      argc, argv, QStringLiteral("feedback"), zephro::screenshots::sceneNames(all),
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         QGuiApplication::setPalette(zephro::paletteFor(appearance));
         QQmlEngine engine;
@@ -59,8 +57,6 @@ int main(int argc, char** argv) {
         zephro::FeedbackWindowController controller(engine);
         if (!controller.show()) return false;
         all.at(static_cast<std::size_t>(scene)).prepare(*controller.content());
-        zephro::screenshots::settle(400);
-        const QImage image = controller.window().grabWindow();
-        return !image.isNull() && image.save(path);
+        return zephro::screenshots::saveSettled(controller.window(), 400, path);
       });
 }

@@ -153,21 +153,17 @@ bool render(QQmlEngine& engine, const Scene& scene, zephro::Appearance appearanc
   if (auto* bar = view.rootObject()->findChild<QObject*>(QStringLiteral("scrollBar"))) {
     bar->setProperty("active", true);
   }
-  zephro::screenshots::settle(300);
-  const QImage image = view.grabWindow();
-  return !image.isNull() && image.save(path);
+  return zephro::screenshots::saveSettled(view, 300, path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<Scene> all = scenes();
-  QStringList names;
-  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
   // One engine for every picture, made once the application exists.
   std::unique_ptr<QQmlEngine> engine;
   return zephro::screenshots::runScreenshots(
-      argc, argv, QStringLiteral("popover"), names,
+      argc, argv, QStringLiteral("popover"), zephro::screenshots::sceneNames(all),
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         if (!engine) {
           engine = std::make_unique<QQmlEngine>();

@@ -90,19 +90,15 @@ bool render(const Scene& scene, zephro::Appearance appearance, const QString& pa
   if (!editor) return false;
   scene.prepare(fixture, *editor);
   waitFor([&] { return controller.window().isExposed(); });
-  zephro::screenshots::settle(400);
-  const QImage image = controller.window().grabWindow();
-  return !image.isNull() && image.save(path);
+  return zephro::screenshots::saveSettled(controller.window(), 400, path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<Scene> all = scenes();
-  QStringList names;
-  for (const Scene& scene : all) names.append(QString::fromLatin1(scene.name));
   return zephro::screenshots::runScreenshots(
-      argc, argv, QStringLiteral("presets"), names,
+      argc, argv, QStringLiteral("presets"), zephro::screenshots::sceneNames(all),
       [&](qsizetype scene, zephro::Appearance appearance, const QString& path) {
         return render(all.at(static_cast<std::size_t>(scene)), appearance, path);
       });

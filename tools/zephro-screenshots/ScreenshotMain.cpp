@@ -46,4 +46,10 @@ void settle(int milliseconds) {
   while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+bool saveSettled(QQuickWindow& window, int milliseconds, const QString& path) {
+  settle(milliseconds);
+  const QImage image = window.grabWindow();
+  return !image.isNull() && image.save(path);
+}
+
 }  // namespace zephro::screenshots

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QQuickWindow>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,5 +21,17 @@ int runScreenshots(int argc, char** argv, const QString& prefix, const QStringLi
 
 // Turns the event loop for the given time, so layouts and animations settle.
 void settle(int milliseconds);
+
+// Lets the window settle for the given time, then saves what it shows to path; false when
+// nothing could be grabbed or written.
+bool saveSettled(QQuickWindow& window, int milliseconds, const QString& path);
+
+// The names of scenes that each carry a `name`, in their order.
+template <typename Scenes>
+QStringList sceneNames(const Scenes& scenes) {
+  QStringList names;
+  for (const auto& scene : scenes) names.append(QString::fromLatin1(scene.name));
+  return names;
+}
 
 }  // namespace zephro::screenshots
