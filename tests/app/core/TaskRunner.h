@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
 
+#include "tests/support/SpinUntil.h"
+
 namespace zephro::testing {
 
 // How a task ended: its value, or the exception it threw.
@@ -39,19 +41,6 @@ struct Outcome {
     return e ? e->what() : (error ? "an exception of another kind" : "");
   }
 };
-
-// Turns the event loop until the condition holds or the guard passes (a failed test, never
-// a timing assumption: the guard is far beyond any real wait); the condition's value.
-inline bool spinUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds guard = std::chrono::seconds(120)) {
-  const auto deadline = std::chrono::steady_clock::now() + guard;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // Turns the event loop until the task has ended, or the guard has passed.
 template <typename T>

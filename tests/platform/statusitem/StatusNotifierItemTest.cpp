@@ -13,23 +13,13 @@
 #include <thread>
 
 #include "tests/support/PrivateBus.h"
+#include "tests/support/SpinUntil.h"
 
 namespace zephro::statusitem {
 namespace {
 
 using Availability = StatusNotifierItem::Availability;
-
-// Turns the event loop until the condition holds; false when the guard passed first (a
-// failed test, never a timing assumption: no real wait comes near it).
-bool spinUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using zephro::testing::spinUntil;
 
 // Calls and turns the event loop until the answer is in, as an item in this same thread
 // could not answer a blocking call.

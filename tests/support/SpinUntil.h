@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace zephro::testing {
+
+// Turns the event loop until the condition holds or the guard passes (a failed test, never
+// a timing assumption: the guard is far beyond any real wait); the condition's value.
+inline bool spinUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds guard = std::chrono::seconds(120)) {
+  const auto deadline = std::chrono::steady_clock::now() + guard;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace zephro::testing
