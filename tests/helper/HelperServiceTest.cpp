@@ -92,8 +92,6 @@ TEST(HelperService, VersionNeedsNoSmcAndEveryOtherCallOpensItUntilItOpensOnce) {
   EXPECT_EQ(f.fanInfo(), (std::pair{std::vector<FanInfoDTO>{}, std::optional{openError}}));
   EXPECT_EQ(temperature(), (std::pair{0.0, std::optional{openError}}));
   EXPECT_EQ(f.setMode(2, {}), openError);
-  EXPECT_TRUE(
-      f.capture.contains("[ZephroHelper] setFanMode ERROR: " + openError.fullDescription()));
   EXPECT_EQ(f.opens, 3);
 
   // The controller appears: the next request opens it, and later ones reuse it.
@@ -135,7 +133,6 @@ TEST(HelperService, ManualTargetsSpanEachFansRangeAndPercentagesAreClamped) {
   EXPECT_EQ(f.targets(), (std::vector{6000.0, 1200.0, 6000.0}));
   EXPECT_TRUE(
       f.capture.contains("[ZephroHelper] Fan 0: pct=150% is outside 0 to 100, clamped to 100%"));
-  EXPECT_EQ(f.service->currentMode(), FanMode::manual);
 }
 
 TEST(HelperService, ManualFallsBackWhenTheRangeIsUnusable) {
@@ -180,13 +177,17 @@ TEST(HelperService, MaxDrivesEveryFanSystemReleasesThemAndMaxStopsAtTheFirstFail
   EXPECT_TRUE(f.capture.contains("[ZephroHelper] setFanMode ERROR: " + error.fullDescription()));
 }
 
-TEST(HelperService, UnknownModesAndFanlessMachinesAnswerErrorsAndTouchNoFan) {
+TEST(HelperService, UnknownModesUnreadableFansAndFanlessMachinesAnswerErrorsAndTouchNoFan) {
   ServiceFixture f(shippedMachine("macbookpro16-1"));
   (void)f.fanInfo();
   f.smc->clearCallLog();
   EXPECT_EQ(f.setMode(7, {50}), Error::withDescription("HelperError", 7, "Unknown fan mode 7"));
   EXPECT_EQ(f.writesTo(""), 0);
   EXPECT_EQ(f.service->currentMode(), FanMode::system);
+  // An unpatched kernel on a T2 Mac cannot read its fans: the user sees an error, never 0 RPM.
+  f.smc->injectFault("F0Ac", smc::Command::readValue, smc::kIOReturnError, 1);
+  EXPECT_EQ(f.fanInfo().second,
+            Error::withDescription("SMCErrorDomain", smc::kIOReturnError, "Failed to read F0Ac"));
 
   // "FNum" unreadable: the count is the negated connection handle.
   f.smc->injectFault("FNum", smc::Command::readValue, smc::kIOReturnNotFound);
