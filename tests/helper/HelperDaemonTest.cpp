@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iostream>
 
 #include "helper/HelperService.h"
 #include "helper/Sleeper.h"
@@ -29,10 +28,6 @@ std::string refusedLine(pid_t pid, uid_t uid) {
          std::to_string(uid) + "): not authorized.";
 }
 
-std::string rejectedLine(pid_t pid, const std::string& why) {
-  return "[ZephroHelper] Rejected connection from pid " + std::to_string(pid) + ": " + why + ".";
-}
-
 struct HelperDaemon : ::testing::Test {
   // What the emulated firmware shows of each fan, read behind the helper's back.
   [[nodiscard]] std::string firmware() const {
@@ -50,10 +45,6 @@ struct HelperDaemon : ::testing::Test {
   [[nodiscard]] std::string waitForFirmware(const std::string& expected) const {
     waitUntil([&] { return firmware() == expected; });
     return firmware();
-  }
-  [[nodiscard]] ProgramRun client(const std::string& binary, Lines commands) const {
-    commands.insert(commands.begin(), {binary, helper.socket()});
-    return helper.run(commands);
   }
 
   TempDir dir;
@@ -79,7 +70,7 @@ TEST_F(HelperDaemon, ServesTheSignedApplicationAndRefusesOtherCodeBeforeAnyOpera
   std::filesystem::permissions(huge, std::filesystem::perms::owner_all);
 
   // Refused clients' calls fail on the closed connection, and leave the fans alone.
-  const Lines refused(5, "transport 4099");
+  const Lines refused(4, "transport 4099");
   const std::string requirement = "failed code requirement check (status ";
   const struct {
     std::string binary;
@@ -90,15 +81,13 @@ TEST_F(HelperDaemon, ServesTheSignedApplicationAndRefusesOtherCodeBeforeAnyOpera
       {FOREIGN_CLIENT, refused, "Rejected connection from pid %: " + requirement + "-67050)."},
       {huge.string(), refused, "Rejected connection from pid %: " + requirement + "-67061)."},
       {SIGNED_CLIENT,
-       {"version 1.0.1", "fans system,system", "ok", "fans max,max",
-        "error " +
-            Error::withDescription("HelperError", 7, "Unknown fan mode 7").fullDescription()},
+       {"version 1.0.1", "fans system,system", "ok", "fans max,max"},
        "Accepted XPC connection from pid %."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.binary);
     EXPECT_EQ(firmware(), kReleased);
     const auto run =
-        client(c.binary, {"version", "fans", "mode", "2", "none", "fans", "mode", "7", "none"});
+        helper.run({c.binary, helper.socket(), "version", "fans", "mode", "2", "none", "fans"});
     EXPECT_EQ(run.lines, c.output);
     auto logged = "[ZephroHelper] " + c.logged;
     EXPECT_TRUE(holds(helper.log(), logged.replace(logged.find('%'), 1, std::to_string(run.pid))));
@@ -312,9 +301,7 @@ class PrivatePolkit {
 TEST_F(HelperPeople, PolkitDecidesForOtherUsersAndAnAdministratorsRuleWidensIt) {
   PrivatePolkit polkit(dir);
   if (const auto why = polkit.start(); !why.empty()) {
-    std::cout << "polkitd cannot run here (" << why
-              << "); the fail-closed path is tested without it\n";
-    GTEST_SKIP() << why;
+    GTEST_SKIP() << "polkitd cannot run here (" << why << "); the fail-closed path is tested";
   }
   helper.useSystemBus(polkit.address());
   ASSERT_TRUE(helper.start());
@@ -367,8 +354,10 @@ TEST_F(HelperPeople, AStopHandsTheFansBackWhileAConnectionIsStuckInItsCheck) {
   const auto log = helper.log();
   const auto stopping = std::find(log.begin(), log.end(),
                                   "[ZephroHelper] Stopping: returning the fans to system control.");
-  EXPECT_LT(stopping, std::find(log.begin(), log.end(),
-                                rejectedLine(stuck, "code check did not finish in time")));
+  EXPECT_LT(stopping,
+            std::find(log.begin(), log.end(),
+                      "[ZephroHelper] Rejected connection from pid " + std::to_string(stuck) +
+                          ": code check did not finish in time."));
   helper.stop();
   endProcess(stuck);
   endProcess(holder);
