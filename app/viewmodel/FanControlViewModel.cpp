@@ -9,7 +9,6 @@
 #include "app/core/HelperInstallError.h"
 #include "app/core/RemoteError.h"
 #include "app/presets/PresetPercentages.h"
-#include "app/settings/LaunchAtLogin.h"
 #include "app/settings/MenuBarVisibility.h"
 #include "app/viewmodel/FanPercentage.h"
 #include "platform/defaults/DefaultsKeys.h"
@@ -425,10 +424,6 @@ void FanControlViewModel::ensureMenuBarIconVisible() {
 
 bool FanControlViewModel::isMenuBarTextVisible() const {
   return menuBarTextVisible_;
-}
-
-void FanControlViewModel::setLaunchAtLogin(bool enabled) {
-  zephro::setLaunchAtLogin(serviceManager_, enabled);
 }
 
 void FanControlViewModel::setFans(std::vector<FanInfoDTO> fans) {

@@ -140,8 +140,6 @@ class FanControlViewModel : public QObject {
   // With neither text shown in the menu bar, turns the icon back on.
   Q_INVOKABLE void ensureMenuBarIconVisible();
   [[nodiscard]] bool isMenuBarTextVisible() const;
-  // Turns launch at login on or off; a failure is only logged.
-  Q_INVOKABLE void setLaunchAtLogin(bool enabled);
 
  signals:
   void fansChanged();

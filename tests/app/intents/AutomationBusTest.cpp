@@ -2,23 +2,22 @@
 // serves it (the name, the org.freedesktop.Application actions and com.zephro.Intents1) on a
 // private bus, over a view model talking to the real helper on an emulated machine, called
 // from another connection or by zephroctl run as its own process. What reaches the fans is
-// read back from the emulated machine.
+// read back from the emulated machine. The entities' texts are checked on their own at the end.
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
-#include <QDBusMetaType>
 #include <QDBusPendingCall>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 #include <fstream>
 
 #include "app/intents/FanIntents.h"
 #include "app/intents/FanModeEntity.h"
+#include "app/intents/FanStatusEntity.h"
 #include "app/intents/IntentsAdaptor.h"
+#include "app/intents/ZephroIntentError.h"
 #include "app/presets/PresetStore.h"
 #include "app/services/AppUpdateManager.h"
 #include "app/shell/Automation.h"
@@ -224,8 +223,6 @@ TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
 
   EXPECT_EQ(dialogOf(app.intents("SetFanMode", "max")), "Zephro is now set to Max.");
   EXPECT_TRUE(app.machine()->isFanForced(1));
-  EXPECT_EQ(dialogOf(app.intents("DecreaseFanSpeed", 10)), "Fan speed lowered by 10%.");
-  EXPECT_EQ(app.model().activeMode(), FanMode::manual);
   // The same through the desktop's actions, then back to the firmware.
   const struct {
     const char* action;
@@ -256,8 +253,6 @@ TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
   } cases[] = {
       {"deleted preset", app.intents("SetFanMode", night.idText()), gone,
        "The preset “Night” no longer exists."},
-      {"not an id", app.intents("SetFanMode", "manual"), gone,
-       "The preset “manual” no longer exists."},
       {"lower-case built-in only", app.intents("SetFanMode", "MAX"), gone,
        "The preset “MAX” no longer exists."},
       {"no step", app.intents("IncreaseFanSpeed", 0), invalid, step + "0."},
@@ -279,10 +274,8 @@ TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
   app.stopHelper();
   const log::Capture capture;
   const QString unreachable = "com.zephro.Intents1.Error.HelperUnreachable";
-  const auto set = app.intents("SetFanMode", "max");
-  EXPECT_EQ(std::pair(set.errorName(), set.errorMessage()),
-            std::pair(unreachable, QString("Zephro can't reach its helper. Open Zephro and make "
-                                           "sure the helper is enabled.")));
+  // Its message is zephroctl's test's business.
+  EXPECT_EQ(app.intents("SetFanMode", "max").errorName(), unreachable);
   EXPECT_EQ(app.intents("GetFanStatus").errorName(), unreachable);
   EXPECT_EQ(capture.linesStartingWith("[Zephro] Intent fan action failed: ").size(), 1u);
   EXPECT_EQ(capture.linesStartingWith("[Zephro] Get Fan Status failed: ").size(), 1u);
@@ -301,7 +294,6 @@ TEST(Automation, ShortcutsQueriesAndTheDesktopFilesActionsAnswerFromTheApplicati
                                  SLOT(changed(QString, QVariantMap, QStringList))));
   app.model().presetStore().add(percentagePreset("Night", 30));
   EXPECT_EQ(shortcuts()[0].phrases.size(), 12);
-  EXPECT_TRUE(shortcuts()[0].phrases.contains("Switch Zephro to Night"));
   ASSERT_TRUE(testing::spinUntil([&] { return !listener.changes.isEmpty(); }, 30s));
   EXPECT_EQ(listener.changes.front(), "com.zephro.Intents1 AppShortcuts");
 
@@ -312,22 +304,15 @@ TEST(Automation, ShortcutsQueriesAndTheDesktopFilesActionsAnswerFromTheApplicati
   ASSERT_TRUE(testing::spinUntil(
       [&] { return listener.changes.contains("com.zephro.Intents1 UpdateState"); }, 30s));
 
-  // Not QSettings: its INI format ends a value at a ';'.
-  QFile desktopFile(QString::fromLatin1(ZEPHRO_BINARY_DIR) + "/app/com.zephro.app.desktop");
-  ASSERT_TRUE(desktopFile.open(QIODevice::ReadOnly));
-  const auto actionsLine =
-      QString::fromUtf8(desktopFile.readAll()).split('\n').filter(QRegularExpression("^Actions="));
-  ASSERT_EQ(actionsLine.size(), 1);
-  const auto actions = actionsLine.front().mid(8).split(';', Qt::SkipEmptyParts);
-  EXPECT_EQ(actions, (QStringList{"auto", "max"}));
-  for (const auto& action : actions) {
-    EXPECT_TRUE(app.automation->actions().names().contains(action)) << action.toStdString();
+  // The desktop entry's actions, as tests/packaging pins them.
+  for (const auto* action : {"auto", "max"}) {
+    EXPECT_TRUE(app.automation->actions().names().contains(action)) << action;
   }
   QSettings service(QString::fromLatin1(ZEPHRO_BINARY_DIR) + "/app/com.zephro.app.service",
                     QSettings::IniFormat);
   EXPECT_EQ(service.value("D-BUS Service/Name").toString(), kApplicationBusName);
 
-  // Queries answer from storage, in list order.
+  // Queries answer from storage, in list order (the whole list is zephroctl modes' business).
   const auto night = percentagePreset("Night", 30);
   const auto cool = percentagePreset("Cool Down", 60);
   const auto cafe = percentagePreset("Café", 45);
@@ -338,7 +323,6 @@ TEST(Automation, ShortcutsQueriesAndTheDesktopFilesActionsAnswerFromTheApplicati
   const FanModeEntity coolEntity{cool.idText(), "Cool Down"};
   const FanModeEntity cafeEntity{cafe.idText(), "Café"};
   const QList<FanModeEntity> all{automatic, max, nightEntity, coolEntity, cafeEntity};
-  EXPECT_EQ(entitiesOf(app.intents("FanModeEntities")), all);
   EXPECT_EQ(entitiesOf(app.intents("FanModeEntitiesForIdentifiers",
                                    QStringList{"max", "system", "nothing"})),
             (QList<FanModeEntity>{automatic, max}));
@@ -348,10 +332,7 @@ TEST(Automation, ShortcutsQueriesAndTheDesktopFilesActionsAnswerFromTheApplicati
   } queries[] = {
       {"boost", {max}},
       {"normal", {automatic}},
-      {"Máx", {max}},
-      {"  MAX\n", {max}},
       {"night mode", {nightEntity}},
-      {"nig", {nightEntity}},
       {" \t\n", all},
       {"o", {automatic, max, coolEntity}},  // "boost" holds an o
       {"CAFE", {cafeEntity}},
@@ -476,28 +457,57 @@ TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
   }
 }
 
-TEST(FanControlViewModelWithHelper, InstallingConnectsAndEveryModeChangeReachesTheFans) {
-  AutomationOnBus h;
-  auto& model = h.model();
-  const log::Capture capture;
-  ASSERT_TRUE(testing::ran(model.installHelper()));
-  EXPECT_TRUE(capture.contains("[Zephro] Helper registered with SMAppService. Status: 1"));
-  ASSERT_EQ(model.connectionState(), ConnectionState::connected());
-  const auto fans = model.fans();
-  ASSERT_EQ(fans.size(), 2u);
+FanInfoDTO fanAt(double rpm) {
+  return {0, rpm, 1000, 6000, FanMode::system};
+}
 
-  ASSERT_TRUE(testing::ran(model.setMaxMode()));
-  EXPECT_EQ(h.machine()->forceMask(), 0b11);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(1), fans[1].maxRPM());
+TEST(FanStatusEntity, TruncatesTheSpeedAndRoundsTheTemperatureHalfAwayFromZero) {
+  const struct {
+    std::vector<FanInfoDTO> fans;
+    double celsius;
+    bool fahrenheit;
+    const char* title;
+    const char* temperature;
+  } cases[] = {
+      {{}, 40.0, false, "0 RPM", "40°C"},
+      {{fanAt(1800.7), fanAt(2400.2)}, 56.5, false, "2400 RPM", "57°C"},
+      {{fanAt(1200)}, -0.5, false, "1200 RPM", "-1°C"},
+      {{fanAt(1200)}, 0.25, true, "1200 RPM", "32°F"},
+  };
+  for (const auto& [fans, celsius, fahrenheit, title, temperature] : cases) {
+    const auto status = FanStatusEntity::reading(fans, celsius, fahrenheit);
+    EXPECT_EQ(
+        QStringList({status.id, status.title(), status.temperatureText(), status.temperatureUnit}),
+        QStringList({"current", title, temperature, fahrenheit ? "F" : "C"}))
+        << celsius;
+  }
+}
 
-  ASSERT_TRUE(testing::ran(model.setPercentage(0, 50)));
-  EXPECT_EQ(model.activeMode(), FanMode::manual);
-  EXPECT_DOUBLE_EQ(h.machine()->fanTarget(0), (fans[0].minRPM() + fans[0].maxRPM()) / 2);
+TEST(FanModeEntityQuery, FoldsDiacriticsCaseAndSpace) {
+  const struct {
+    const char* text;
+    const char* folded;
+  } cases[] = {
+      {"Máx", "max"},
+      {"  Nacht-Modus\n", "nacht-modus"},
+      {"ÇALIŞKAN", "caliskan"},
+      {"", ""},
+  };
+  for (const auto& [text, folded] : cases) {
+    EXPECT_EQ(FanModeEntityQuery::fold(QString::fromUtf8(text), QLocale(QLocale::English)),
+              QString::fromUtf8(folded))
+        << text;
+  }
+}
 
-  ASSERT_TRUE(testing::ran(model.setSystemMode()));
-  EXPECT_EQ(h.machine()->forceMask(), 0);
-  ASSERT_TRUE(testing::ran(model.refresh()));
-  EXPECT_EQ(model.activeMode(), FanMode::system);
+TEST(ZephroIntentError, DescriptionsComeFromTheInterfaceLanguage) {
+  const testing::TempDir dir;
+  UserDefaults defaults(QString::fromStdString((dir / "settings.json").string()));
+  defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("de"));
+  const LocalizationManager german(defaults, [] { return QStringList{"en-US"}; });
+  const auto notFound = ZephroIntentError::presetNotFound(QStringLiteral("Nacht"));
+  EXPECT_EQ(notFound.localizedDescription(german),
+            "Die Voreinstellung „Nacht“ gibt es nicht mehr.");
 }
 
 }  // namespace
