@@ -4,7 +4,6 @@
 
 #include "app/settings/AppearanceMode.h"
 #include "app/settings/LaunchAtLogin.h"
-#include "app/settings/MenuBarVisibility.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
 #include "tests/platform/servicemanager/FakeServiceManager.h"
@@ -13,26 +12,22 @@
 namespace zephro {
 namespace {
 
-struct Defaults {
+TEST(AppearanceMode, StoredTextMapsToAModeAndUnknownTextIsLeftAlone) {
   const testing::TempDir dir;
   const QString path = QString::fromStdString((dir / "defaults.json").string());
   UserDefaults defaults{path};
-};
-
-TEST(AppearanceMode, StoredTextMapsToAModeAndUnknownTextIsLeftAlone) {
-  Defaults d;
-  EXPECT_EQ(currentAppearanceMode(d.defaults), AppearanceMode::system);
+  EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::system);
   for (const auto& [stored, mode] : {std::pair{"dark", AppearanceMode::dark},
                                      {"light", AppearanceMode::light},
                                      {"sepia", AppearanceMode::system},
                                      {"Dark", AppearanceMode::system},
                                      {"", AppearanceMode::system}}) {
-    d.defaults.setString("appearanceMode", QString::fromLatin1(stored));
-    EXPECT_EQ(currentAppearanceMode(d.defaults), mode) << stored;
-    EXPECT_EQ(UserDefaults(d.path).string("appearanceMode"), stored) << "read, not rewritten";
+    defaults.setString("appearanceMode", QString::fromLatin1(stored));
+    EXPECT_EQ(currentAppearanceMode(defaults), mode) << stored;
+    EXPECT_EQ(UserDefaults(path).string("appearanceMode"), stored) << "read, not rewritten";
   }
-  d.defaults.setBool("appearanceMode", true);
-  EXPECT_EQ(currentAppearanceMode(d.defaults), AppearanceMode::system);
+  defaults.setBool("appearanceMode", true);
+  EXPECT_EQ(currentAppearanceMode(defaults), AppearanceMode::system);
 }
 
 TEST(AppearanceMode, PopoverAndPaletteFollowTheModeOrTheDesktop) {
@@ -56,10 +51,7 @@ TEST(AppearanceMode, PopoverAndPaletteFollowTheModeOrTheDesktop) {
   EXPECT_EQ(effectiveApplicationAppearance(), Appearance::light);
   applyApplicationAppearance(AppearanceMode::dark);
   applyApplicationAppearance(AppearanceMode::system);
-  for (int role = 0; role < QPalette::NColorRoles; ++role) {
-    const auto r = static_cast<QPalette::ColorRole>(role);
-    EXPECT_EQ(QGuiApplication::palette().color(r), desktop.color(r)) << "role " << role;
-  }
+  EXPECT_TRUE(QGuiApplication::palette() == desktop) << "the desktop's palette is back";
 }
 
 TEST(LaunchAtLogin, EnablingRegistersOnceDisablingAlwaysUnregistersAndFailuresAreLogged) {
@@ -98,23 +90,6 @@ TEST(LaunchAtLogin, EnablingRegistersOnceDisablingAlwaysUnregistersAndFailuresAr
   EXPECT_FALSE(std::get<0>(set(true)));
   item.setStatus(42);
   EXPECT_FALSE(isLaunchAtLoginEnabled(manager));
-}
-
-TEST(MenuBarVisibility, TheIconComesBackWheneverThereIsNoText) {
-  Defaults d;
-  // With both texts off, drawing still shows the icon and the next check writes it back on;
-  // with either text on, the icon may stay off.
-  for (const char* text : {"", "showRPMInMenuBar", "showTempInMenuBar"}) {
-    SCOPED_TRACE(text);
-    const bool textShown = *text != '\0';
-    if (textShown) d.defaults.setBool(text, true);
-    d.defaults.setBool("showIconInMenuBar", false);
-    EXPECT_EQ(isMenuBarTextVisible(d.defaults), textShown);
-    EXPECT_EQ(isMenuBarIconShown(d.defaults), !textShown);
-    ensureMenuBarIconVisible(d.defaults);
-    EXPECT_EQ(UserDefaults(d.path).boolValue("showIconInMenuBar"), !textShown);
-    if (textShown) d.defaults.setBool(text, false);
-  }
 }
 
 }  // namespace

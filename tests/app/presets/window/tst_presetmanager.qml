@@ -125,7 +125,6 @@ PopoverTestCase {
     function test_editingTheValue_data() {
         return [
             { tag: "percentage up", mode: "percentage", from: 50, steps: [1], value: 55 },
-            { tag: "percentage down twice", mode: "percentage", from: 50, steps: [-1, -1], value: 40 },
             { tag: "percentage at the top", mode: "percentage", from: 100, steps: [1], value: 100 },
             { tag: "percentage to the bottom", mode: "percentage", from: 30, steps: [-1, -1], value: 25 },
             { tag: "RPM up", mode: "rpm", from: 2000, steps: [1, 1], value: 2200 },

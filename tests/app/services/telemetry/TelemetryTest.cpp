@@ -40,9 +40,9 @@ struct Launch {
     const QFuture<void> flushing = flushPendingCrash(settings);
     ASSERT_TRUE(testing::spinUntil([&] { return flushing.isFinished(); }));
   }
-  [[nodiscard]] bool send(const QString& message, std::optional<QString> contact = {}) {
-    const auto outcome = testing::awaitTask(
-        sendFeedback(FeedbackCategory::idea, message, std::move(contact), settings));
+  [[nodiscard]] bool send(const QString& message) {
+    const auto outcome =
+        testing::awaitTask(sendFeedback(FeedbackCategory::idea, message, {}, settings));
     return outcome.succeeded() && *outcome.value;
   }
 
@@ -144,20 +144,16 @@ TEST(Feedback, IsCutToItsLimitsAndSentAndFailsOnAnyAnswerBut2xx) {
     EXPECT_EQ(sent.logs, logs);
   }
 
+  // The form's own test checks what is posted and a 500; here, what it is posted as.
   launch.server.answerPosts(kFeedback, 204);
-  ASSERT_TRUE(launch.send(QStringLiteral("It hums."), QStringLiteral("me@example.org")));
+  ASSERT_TRUE(launch.send(QStringLiteral("It hums.")));
   const auto sent = nlohmann::json::parse(launch.server.posted(kFeedback).last().toStdString());
   EXPECT_EQ(sent["kind"], "feedback");
-  EXPECT_EQ(sent["category"], "idea");
   // Every category the form offers survives the trip through its raw name, and only those.
   for (const auto category : allFeedbackCategories) {
     EXPECT_EQ(feedbackCategoryFromRaw(rawValue(category)), category);
   }
   EXPECT_EQ(feedbackCategoryFromRaw("praise"), std::nullopt);
-  EXPECT_EQ(sent["message"], "It hums.");
-  EXPECT_EQ(sent["contactEmail"], "me@example.org");
-  launch.server.answerPosts(kFeedback, 500);
-  EXPECT_FALSE(launch.send(QStringLiteral("x")));
   // The network is down: nothing listens on the port.
   QTcpServer closed;
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));

@@ -6,7 +6,11 @@ import Zephro.Ui
 import Zephro.ViewModel
 
 PopoverTestCase {
-    name: "FanControls"
+    name: "Popover"
+
+    function cleanup() {
+        Localization.language = "system"
+    }
 
     function test_dragCommitsOnceAtItsEnd_data() {
         return [
@@ -97,5 +101,80 @@ PopoverTestCase {
         tryVerify(() => section.item && section.item.objectName === "error")
         compare([item(section.item, "text").text, item(section.item, "action").visible,
                  created.fixture.setModeCount], [Localization.string(data.text), false, 0])
+    }
+
+    // The status item is never left empty: with neither text shown the icon switch reads
+    // as on and cannot be turned off, and hiding the last text brings the icon back.
+    function test_menuBarIconSwitch_data() {
+        const row = (tag, rpm, temp, icon, shown, press, stored, shownAfter) =>
+            ({ tag, rpm, temp, icon, shown, press, stored, shownAfter })
+        return [
+            row("no text, icon stored on", false, false, true, true, "showIcon", true, true),
+            row("no text, icon stored off", false, false, false, true, "showIcon", true, true),
+            row("RPM shown", true, false, true, true, "showIcon", false, false),
+            row("temperature shown, icon off", false, true, false, false, "showIcon", true, true),
+            row("hiding the last text", true, false, false, false, "showRPM", true, true),
+            row("hiding one of two texts", true, true, false, false, "showRPM", false, false)
+        ]
+    }
+
+    function test_menuBarIconSwitch(data) {
+        const created = scene()
+        const settings = created.fixture.settings
+        settings.showRPMInMenuBar = data.rpm
+        settings.showTempInMenuBar = data.temp
+        settings.showIconInMenuBar = data.icon
+        click(created, "optionsRow")
+        tryVerify(() => created.view.optionsExpanded && created.view.isOptionsContentVisible)
+        const switchOf = option => item(item(created.view, option), "switch")
+        compare(switchOf("showIcon").checked, data.shown)
+        mouseClick(switchOf(data.press))
+        compare([settings.showRPMInMenuBar, settings.showIconInMenuBar, switchOf("showIcon").checked],
+                [data.rpm && data.press !== "showRPM", data.stored, data.shownAfter])
+    }
+
+    function test_languageRowNamesTheChosenLanguage() {
+        const created = scene()
+        const detail = item(item(created.view, "languageRow"), "disclosureDetail")
+        compare([Localization.language, detail.text], ["system", Localization.string("language_system")])
+        verify(detail.text !== "language_system", "the name was not looked up")
+        click(created, "languageRow")
+        tryVerify(() => created.view.languageExpanded)
+        click(created, "language_de")
+        compare([Localization.language, detail.text], ["de", "Deutsch"])
+        click(created, "language_system")
+        compare(detail.text, Localization.string("language_system"))
+    }
+
+    // Content taller than the popover may be scrolls inside it; content that fits again is
+    // laid out at its own height.
+    function test_scrollsWhileTooTall_data() {
+        const serve = fans => scene => { scene.fixture.serveFans(fans); scene.fixture.poll() }
+        const toggleOptions = scene => click(scene, "optionsRow")
+        return [
+            { tag: "fans", grow: serve(6), shrink: serve(1) },
+            { tag: "presets",
+              grow: scene => { for (let i = 0; i < 6; ++i) scene.fixture.addPreset("Preset " + i, 50) },
+              shrink: scene => scene.fixture.viewModel.presetStore.presets.forEach(
+                          preset => scene.fixture.deletePreset(preset.id)) },
+            { tag: "options panel", grow: toggleOptions, shrink: toggleOptions }
+        ]
+    }
+
+    function test_scrollsWhileTooTall(data) {
+        const scene = connectedScene(1)
+        const view = scene.view
+        const scroller = item(view, "scroller")
+        scene.maxHeight = view.measuredContentHeight + 4
+        compare([view.isOverflowing, scroller.interactive], [false, false])
+        data.grow(scene)
+        tryVerify(() => view.isOverflowing)
+        compare([view.height, scroller.interactive], [scene.maxHeight, true])
+        mouseWheel(scroller, scroller.width / 2, scroller.height / 2, 0, -240)
+        tryVerify(() => scroller.contentY > 0)
+        data.shrink(scene)
+        tryVerify(() => !view.isOverflowing)
+        compare([view.height, scroller.interactive], [view.measuredContentHeight, false])
+        tryCompare(scroller, "contentY", 0)
     }
 }
