@@ -63,7 +63,7 @@ struct AutomationOnBus {
         services(layout, runner,
                  std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
                  StartupSettingsOpener(runner, "", "")),
-        vm(services, testing::quickOptions(), layout.socketPath.string()),
+        vm(services, layout.socketPath.string()),
         caller(bus.connect(QStringLiteral("caller"))),
         instance(bus.connect(QStringLiteral("application"))),
         localization(vm.defaults, [] { return QStringList{QStringLiteral("en-US")}; }, {}),

@@ -12,20 +12,10 @@
 
 namespace zephro::testing {
 
-// Intervals short enough that a test never waits on a real 2-second poll.
-inline FanControlViewModelOptions quickOptions() {
-  FanControlViewModelOptions options;
-  options.pollInterval = std::chrono::milliseconds(20);
-  options.installPollInterval = std::chrono::milliseconds(20);
-  return options;
-}
-
 // A view model over a real helper client that talks to whatever listens on a temp
 // socket, with its own settings file and a wake source the test fires.
 struct ViewModelOnSocket {
-  explicit ViewModelOnSocket(ServiceManager& services,
-                             FanControlViewModelOptions options = quickOptions(),
-                             std::string socketPath = {})
+  explicit ViewModelOnSocket(ServiceManager& services, std::string socketPath = {})
       : socket(socketPath.empty() ? (dir / "helper.sock").string() : std::move(socketPath)),
         defaults(QString::fromStdString((dir / "settings.json").string())) {
     HelperClientOptions clientOptions;
@@ -35,8 +25,11 @@ struct ViewModelOnSocket {
     client = std::make_unique<HelperClient>(std::move(clientOptions));
     auto source = std::make_unique<WakeSource>();
     wake = source.get();
-    viewModel = std::make_unique<FanControlViewModel>(*client, defaults, services,
-                                                      std::move(source), options);
+    // Intervals short enough that a test never waits on a real 2-second poll.
+    viewModel = std::make_unique<FanControlViewModel>(
+        *client, defaults, services, std::move(source),
+        FanControlViewModelOptions{.pollInterval = std::chrono::milliseconds(20),
+                                   .installPollInterval = std::chrono::milliseconds(20)});
   }
 
   TempDir dir;
