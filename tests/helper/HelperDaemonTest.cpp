@@ -15,8 +15,6 @@
 namespace zephro::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr const char* kForced = "fan0 forced manual; fan1 forced manual; ";
 constexpr const char* kReleased = "fan0 free auto; fan1 free auto; ";
 constexpr uid_t kNobody = 65534;

@@ -157,7 +157,7 @@ class HelperProcess {
 
   // Runs a program to its end, as it is given (no user switch).
   [[nodiscard]] ProgramRun run(const Lines& argv, const std::string& name = "client") const {
-    ProgramRun run{spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err"))};
+    ProgramRun run{spawnProcess(argv, dir_ / (name + ".out"), dir_ / (name + ".err")), -1, {}};
     if (run.pid > 0) run.exitStatus = endProcess(run.pid, 0);
     run.lines = linesOf(contentOf(dir_ / (name + ".out")));
     return run;
