@@ -301,9 +301,7 @@ TEST(StatusPictureTest, EachDisplayCaseHasItsSizeTextAndIcon) {
   } cases[] = {
       {"nothing: the icon alone, even when switched off", false, false, false, 22, "", 0, true},
       {"temperature", true, false, false, 36, "52°C", 11, false},
-      {"temperature and icon", true, false, true, 36 + icon, "52°C", 11, true},
       {"speed", false, true, false, 60, "2200 RPM", 11, false},
-      {"speed and icon", false, true, true, 60 + icon, "2200 RPM", 11, true},
       {"both, temperature on top", true, true, false, 54, "52°C\n2200 RPM", 9.5, false},
       {"both and icon", true, true, true, 54 + icon, "52°C\n2200 RPM", 9.5, true},
   };
