@@ -138,7 +138,6 @@ TEST(SMCWrapperObjC, FloatKeysAreReadAndWrittenByTheKeysTypeOrAsFpe2WhenUnreadab
   EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, &error));
   EXPECT_EQ(error, Error::withDescription("SMCErrorDomain", kIOReturnNotFound,
                                           "Failed to write F0Tg (fpe2 fallback, read failed)"));
-  EXPECT_FALSE(smc.writeFloatKey("F0Tg", 3000.0, nullptr));
 
   // Readable but the write is refused.
   EXPECT_FALSE(smc.writeFloatKey("F1Mx", 3000.0, &error));
