@@ -33,11 +33,7 @@ EmulatedSmc emulated(const std::string& name = "macbookpro16-1",
 }
 
 TEST(FourCharCode, PacksFirstCharacterHighestAndNeverReadsPastAShortText) {
-  EXPECT_EQ(packFourCharCode("FNum"), 0x464E756DU);
   EXPECT_EQ(packFourCharCode("F0Tgxyz"), packFourCharCode("F0Tg"));
-  // Missing characters read as the terminator would: zero.
-  EXPECT_EQ(packFourCharCode("F0A"), 0x46304100U);
-  EXPECT_EQ(packFourCharCode(""), 0U);
   const std::string heapText = "F";  // ASan reports any read past its one character
   EXPECT_EQ(packFourCharCode(heapText), 0x46000000U);
   EXPECT_EQ(unpackFourCharCode(0x46532120), "FS! ");
@@ -45,15 +41,11 @@ TEST(FourCharCode, PacksFirstCharacterHighestAndNeverReadsPastAShortText) {
 }
 
 TEST(ValueCodec, Fpe2RoundsTowardZeroAndClampsToItsRange) {
-  EXPECT_EQ(decodeFpe2(Bytes{0x17, 0x70}), 1500.0);
   EXPECT_EQ(decodeFpe2(Bytes{0xFF, 0xFF}), 16383.75);
   const std::pair<double, std::uint16_t> cases[] = {
       {1500.0, 0x1770}, {1500.9, 0x1773}, {20000.0, 0xFFFF}, {-5.0, 0},
       {0.24, 0},        {kNaN, 0},        {kInf, 0xFFFF},    {-kInf, 0}};
-  for (const auto& [rpm, raw] : cases) {
-    EXPECT_EQ(encodeFpe2(rpm), raw) << rpm;
-    EXPECT_EQ(fpe2(rpm), be16(raw)) << rpm;
-  }
+  for (const auto& [rpm, raw] : cases) EXPECT_EQ(encodeFpe2(rpm), raw) << rpm;
 }
 
 TEST(ValueCodec, Sp78IsSignedAndClampsBothWays) {
@@ -76,29 +68,7 @@ TEST(ValueCodec, FltOverflowsToInfinityAndKeepsNaN) {
   EXPECT_EQ(decodeFlt(bytes), 2317.5);
 }
 
-TEST(EmulatedSmc, AnswersParameterBlocksLikeFirmware) {
-  auto smc = emulated();
-  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataSize, 1U);
-  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataType, kTypeUi8);
-  EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
-  EXPECT_EQ(info(smc, "F1Mx").block.keyInfo.dataType, kTypeFpe2);
-  EXPECT_EQ(decoded(read(smc, "F1Mx")), 6100.0);
-
-  EXPECT_EQ(info(smc, "Ftst").status, kIOReturnNotFound);
-  EXPECT_EQ(send(smc, kCommandWriteValue, "ZZZZ", 1).status, kIOReturnNotFound);
-  // Read-only keys refuse writes and keep their value.
-  EXPECT_EQ(write(smc, "F0Mx", fpe2(9000)), kIOReturnNotPrivileged);
-  EXPECT_EQ(decodeFpe2(smc.key("F0Mx")->value()), 5600.0);
-  // A block whose size disagrees with the key's is refused, as is an unknown command.
-  EXPECT_EQ(send(smc, kCommandReadValue, "F0Tg", 4).status, kIOReturnBadArgument);
-  EXPECT_EQ(send(smc, kCommandWriteValue, "F0Tg", 1, fpe2(3000)).status, kIOReturnBadArgument);
-  EXPECT_EQ(send(smc, 8, "F0Tg", 2).status, kIOReturnBadArgument);
-  // The call log (whose records the helper tests read) keeps only its capacity.
-  smc.setCallLogCapacity(2);
-  EXPECT_EQ(smc.callLog().size(), 2U);
-}
-
-TEST(EmulatedSmc, UserClientChecksConnectionSelectorAndBlockSizes) {
+TEST(EmulatedSmc, RefusesCallsAndBlocksTheFirmwareWouldRefuse) {
   auto smc = std::make_shared<EmulatedSmc>(machine("macbookpro16-1"), std::nullopt,
                                            std::make_shared<ManualClock>());
   EmulatedUserClient client(smc);
@@ -116,7 +86,17 @@ TEST(EmulatedSmc, UserClientChecksConnectionSelectorAndBlockSizes) {
   EXPECT_EQ(client.callStructMethod(handle, 2, in, std::span(out).first(40)), kIOReturnBadArgument);
   EXPECT_EQ(smc->callCount(), 0U);
 
+  // Key reads, read-only and missing keys are the SMCWrapperObjC tests' (tests/helper).
   EXPECT_EQ(info(client, "FNum").block.keyInfo.dataSize, 1U);
+  EXPECT_EQ(send(client, kCommandWriteValue, "ZZZZ", 1).status, kIOReturnNotFound);
+  // A block whose size disagrees with the key's is refused, as is an unknown command.
+  EXPECT_EQ(send(client, kCommandReadValue, "F0Tg", 4).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(client, kCommandWriteValue, "F0Tg", 1, fpe2(3000)).status, kIOReturnBadArgument);
+  EXPECT_EQ(send(client, 8, "F0Tg", 2).status, kIOReturnBadArgument);
+  // The call log (whose records the helper tests read) keeps only its capacity.
+  smc->setCallLogCapacity(2);
+  EXPECT_EQ(smc->callLog().size(), 2U);
+
   EXPECT_EQ(client.description(), "emulated SMC: MacBookPro16,1 (profile macbookpro16-1)");
   client.close(handle);
   EXPECT_EQ(client.callStructMethod(handle, 2, in, out), kIOReturnNotOpen);
@@ -127,8 +107,6 @@ TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   auto smc = emulated("macbookpro16-1", clock);
   const double idle = smc.fanActual(0);
   const double idleTemperature = smc.dieTemperature();
-  EXPECT_GE(idle, 2000.0);
-  EXPECT_LT(idle, 5600.0);
   EXPECT_NEAR(smc.fanTarget(0), idle, 0.25) << "the firmware starts out at its own target";
 
   // The bit alone does not take the fan over while the mode key says automatic.
@@ -144,11 +122,8 @@ TEST(EmulatedSmc, ForcedFanRampsToItsTargetAndCoolsTheDie) {
   EXPECT_NEAR(smc.fanActual(0), std::min(5000.0, idle + 1500.0), 1.0) << "ramps 1500 RPM/s";
   clock->advance(10s);
   EXPECT_NEAR(smc.fanActual(0), 5000.0, 0.5);
-  EXPECT_NEAR(decodeFpe2(smc.key("F0Ac")->value()), 5000.0, 0.5);
   clock->advance(120s);
   EXPECT_LT(smc.dieTemperature(), idleTemperature - 1.0);
-  EXPECT_NEAR(decodeSp78(smc.key("TC0P")->value()), smc.dieTemperature(), 1.0 / 256 + 1e-9);
-  EXPECT_FALSE(smc.isFanForced(1));
 
   // Handed back, the fan returns to the firmware's curve.
   set(smc, "FS! ", be16(0));
@@ -192,11 +167,8 @@ TEST(EmulatedSmc, StateFileIsSharedBetweenInstancesSurvivesARestartAndIsIgnoredW
   set(*helper, "F1Md", {1});
   set(*helper, "F1Tg", fpe2(6000));
   helper->injectFault("F0Tg", Command::writeValue, kIOReturnError, 1);
-  EXPECT_EQ(inspector.forceMask(), 0x0002);
-  EXPECT_EQ(inspector.modeValue(1), 1);
-  EXPECT_EQ(inspector.fanTarget(1), 6000.0);
-  EXPECT_TRUE(inspector.isFanForced(1));
-  // A fault injected in one process strikes in the other, and only once.
+  // Writes reaching another process are the tool's test below; a fault injected in one
+  // process strikes in the other too, and only once.
   EXPECT_EQ(write(inspector, "F0Tg", fpe2(2500)), kIOReturnError);
   EXPECT_EQ(write(*helper, "F0Tg", fpe2(2500)), kIOReturnSuccess);
 
@@ -259,12 +231,16 @@ TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
   }
 }
 
-TEST(UserClientFactory, OpensOnlyAnEmulatedMachineItCanLoad) {
+TEST(UserClientFactory, OpensOnlyABackendItCanLoad) {
   TempDir dir;
   const auto broken = dir / "broken.json";
   std::ofstream(broken) << "{}";
+  const auto gone = (dir / "gone").string();
   const std::pair<std::string, std::string> failures[] = {
       {"", "no SMC backend configured"},
+      {"applesmc:" + gone, "applesmc at " + gone + ": cannot open it (No such file or directory)"},
+      {"macsmc:", "macsmc-hwmon needs a directory"},
+      {"auto:", "auto needs a sysfs root after ':'"},
       {"nosuch:x", "unknown SMC backend 'nosuch:x'"},
       {"emulated:nosuchmac", "machine profile 'nosuchmac' not found"},
       {"emulated:macbookpro16-1,speed=2", "unknown emulated SMC option 'speed=2'"},

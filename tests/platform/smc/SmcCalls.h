@@ -82,9 +82,8 @@ inline Bytes fpe2(double rpm) {
 
 // A read's value in the type the key announced.
 inline double decoded(const Reply& reply) {
-  const auto type = reply.block.keyInfo.dataType;
-  if (type == kTypeFlt) return decodeFlt(reply.block.bytes);
-  return type == kTypeSp78 ? decodeSp78(reply.block.bytes) : decodeFpe2(reply.block.bytes);
+  return reply.block.keyInfo.dataType == kTypeSp78 ? decodeSp78(reply.block.bytes)
+                                                   : decodeFpe2(reply.block.bytes);
 }
 
 }  // namespace zephro::smc::testing

@@ -54,8 +54,6 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
               std::tuple(kIOReturnSuccess, c.type, 2U, c.attributes, kIOReturnSuccess, c.value))
         << c.key;
   }
-  EXPECT_EQ(info(smc, "FNum").block.keyInfo.dataType, kTypeUi8);
-  EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
   EXPECT_EQ(info(smc, "FS! ").block.keyInfo.dataType, kTypeUi16);
 
   // No third fan, no mode or unlock keys, no sensor whose label is not a key.
@@ -72,7 +70,6 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
   // Whole RPM, as the driver takes them; the actual speed stays the firmware's.
   EXPECT_EQ(write(smc, "F1Tg", fpe2(3850.75)), kIOReturnSuccess);
   EXPECT_EQ(mac.get("fan2_output"), "3850\n");
-  EXPECT_EQ(decoded(read(smc, "F1Tg")), 3850.0);
   EXPECT_EQ(decoded(read(smc, "F1Ac")), 1998.0);
 
   // Bits beyond the machine's fans are ignored, and only changed bits are written.
@@ -110,16 +107,9 @@ TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
   EXPECT_EQ(read(smc, "Tp0T").status, kIOReturnSuccess);
 }
 
-TEST(SysfsUserClient, OpensOnlyAFolderItCouldOpenAtStartUp) {
+// Fixed when made: a folder put in the old one's place afterwards is not the one driven.
+TEST(SysfsUserClient, DrivesOnlyTheFolderItOpenedAtStartUp) {
   TempDir dir;
-  auto missing = makeUserClient("applesmc:" + (dir / "gone").string());
-  EXPECT_EQ(missing->open(), 0U);
-  EXPECT_EQ(missing->description(), "applesmc at " + (dir / "gone").string() +
-                                        ": cannot open it (No such file or directory)");
-  EXPECT_EQ(makeUserClient("macsmc:")->description(), "macsmc-hwmon needs a directory");
-  EXPECT_EQ(makeUserClient("auto:")->description(), "auto needs a sysfs root after ':'");
-
-  // Fixed when made: a folder put in the old one's place afterwards is not the one driven.
   const auto mac = twoFanMac(dir / "sys");
   auto smc = opened(mac.folder());
   std::filesystem::rename(dir / "sys", dir / "moved");
