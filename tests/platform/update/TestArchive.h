@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,7 +42,6 @@ void writeArchive(const std::filesystem::path& file, const std::vector<TestEntry
                                                  const std::string& program = "new",
                                                  const std::string& shortVersion = "");
 
-[[nodiscard]] std::vector<std::uint8_t> readBytes(const std::filesystem::path& file);
 void writeText(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace zephro::update::testing
