@@ -1,8 +1,6 @@
-// Automation as scripts reach it: the application's bus object as the tray application
-// serves it (the name, the org.freedesktop.Application actions and com.zephro.Intents1) on a
-// private bus, over a view model talking to the real helper on an emulated machine, called
-// from another connection or by zephroctl run as its own process. What reaches the fans is
-// read back from the emulated machine. The entities' texts are checked on their own at the end.
+// Automation as scripts reach it: the application's bus object on a private bus, over a view
+// model talking to the real helper on an emulated machine, called from another connection or
+// by zephroctl; what reaches the fans is read back from the emulated machine.
 #include <gtest/gtest.h>
 
 #include <QDBusArgument>
@@ -47,10 +45,8 @@ T demarshalled(const QVariant& value) {
   return result;
 }
 
-// A view model over the build's real com.zephro.helper, which the development service
-// manager starts on an emulated machine (the two-fan MacBookPro16,1 unless a profile file is
-// given), and the application's bus object over it; the application has finished launching
-// unless the test says otherwise.
+// The build's real helper on an emulated machine (the two-fan MacBookPro16,1 unless a profile
+// is given) and the bus object over a view model of an application that may still be launching.
 struct AutomationOnBus {
   explicit AutomationOnBus(bool finishedLaunching = true,
                            const std::filesystem::path& machineProfile = {},
@@ -200,9 +196,8 @@ class PropertiesListener : public QObject {
   }
 };
 
-// The status first, while the steady machine's fans idle; what each intent answers is
-// zephroctl's test's business, here the actions reach the fans, then what cannot be done is
-// refused with the reason in the user's language, and a helper out of reach is logged.
+// What each intent answers is zephroctl's test's business: here the actions reach the fans, and
+// what cannot be done is refused with the reason in the user's language.
 TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
   const testing::TempDir profiles;
   AutomationOnBus app(true, writeSteadyMachine(profiles.path()));
