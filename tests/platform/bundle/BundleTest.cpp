@@ -85,7 +85,7 @@ TEST(StringsTableTest, DecodesUtf8AndUtf16WithByteOrderMarksAndReplacesInvalidBy
             (Entries{{"k", "a\uFFFDz \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD \uFFFD\uFFFD"}}));
 }
 
-TEST(StringsTableTest, MalformedInputKeepsWhatWasReadAndSaysWhere) {
+TEST(StringsTableTest, MalformedInputKeepsWhatWasReadAndSaysWhereAndUnreadableFilesSayWhich) {
   struct Case {
     std::string input;
     std::size_t line;
@@ -111,10 +111,7 @@ TEST(StringsTableTest, MalformedInputKeepsWhatWasReadAndSaysWhere) {
     const StringsTable table = StringsTable::parse(empty);
     EXPECT_EQ(std::pair(table.entries(), table.error()), std::pair(Entries{}, Error{}));
   }
-}
-
-// Readable files are loaded by the bundle's tests below.
-TEST(StringsTableTest, UnreadableFilesGiveAnEmptyTableThatSaysSo) {
+  // Readable files are loaded by the bundle's tests below.
   const testing::TempDir dir;
   for (const auto& unreadable : {dir / "missing.strings", dir.path()}) {
     const StringsTable missing = StringsTable::load(unreadable);
@@ -227,36 +224,30 @@ TEST_F(BundleTest, ResourceRootIsTheFirstCandidateWithLocalizations) {
   EXPECT_EQ(Bundle::findResourceRoot({other / "no-lproj"}), std::nullopt);
 }
 
-// Typed reads are checked through the update configuration that reads them (FeedTest).
-TEST(InfoDictionaryTest, OnlyAnObjectsTextsTruthsAndNumbersAreKept) {
+// Typed reads are checked through the update configuration that reads them (FeedTest), and a
+// readable file named by ZEPHRO_BUNDLE_INFO through the about panel (OnboardingWindowTest).
+TEST(InfoDictionaryTest, KeepsAnObjectsPlainValuesFromTheFirstCandidateOrTheNamedFile) {
   const auto info =
       InfoDictionary::parse(R"({"CFBundleVersion": "12", "list": [1], "none": null})");
   EXPECT_TRUE(info.contains("CFBundleVersion"));
   for (const char* unsupported : {"list", "none"}) EXPECT_FALSE(info.contains(unsupported));
-
   for (const char* broken : {"", "[1, 2]", "\"text\"", R"({"CFBundleVersion": "12")", "\xff"}) {
     EXPECT_TRUE(InfoDictionary::parse(broken).empty()) << broken;
   }
-}
 
-TEST(InfoDictionaryTest, TheEnvironmentOrTheFirstCandidateWithOneNamesTheInfoFile) {
   const testing::TempDir dir;
   fs::create_directories(dir / "empty");
   fs::create_directories(dir / "a" / "Info.json");  // a folder, not the file
   fs::create_directories(dir / "b");
-  std::ofstream(dir / "b" / "Info.json") << "{}";
-  std::ofstream(dir / "Info.json") << R"({"CFBundleVersion": "99"})";
-  ::setenv("ZEPHRO_BUNDLE_INFO", (dir / "Info.json").c_str(), 1);
-  EXPECT_EQ(Bundle::info().string("CFBundleVersion"), "99");
+  for (const auto& file : {dir / "b" / "Info.json", dir / "Info.json"}) std::ofstream(file) << "{}";
+  EXPECT_EQ(Bundle::findInfoFile({dir / "empty", dir / "a", dir / "b", dir.path()}),
+            dir / "b" / "Info.json");
+  EXPECT_EQ(Bundle::findInfoFile({dir / "empty"}), std::nullopt);
   ::setenv("ZEPHRO_BUNDLE_INFO", (dir / "missing.json").c_str(), 1);
   EXPECT_TRUE(Bundle::info().empty());
   ::unsetenv("ZEPHRO_BUNDLE_INFO");
   // Without it, the dictionary the build generated.
   EXPECT_TRUE(Bundle::info().string("CFBundleVersion").has_value());
-
-  EXPECT_EQ(Bundle::findInfoFile({dir / "empty", dir / "a", dir / "b", dir.path()}),
-            dir / "b" / "Info.json");
-  EXPECT_EQ(Bundle::findInfoFile({dir / "empty"}), std::nullopt);
 }
 
 }  // namespace
