@@ -160,9 +160,6 @@ TEST(PresetRules, RpmBoundsAndSharesComeFromTheFans) {
   EXPECT_EQ(rpmBounds(std::vector{idleFan(std::nan(""), INFINITY), idleFan(1500, 5000)}),
             (ValueBounds{1500, 5000}));
 
-  const std::vector<FanInfoDTO> one{idleFan(1200, 5800)};
-  EXPECT_EQ(presetPercentages(preset("P", PresetMode::rpm, 3500), one), Percentages{50});
-
   // Exactly 62.5 % rounds away from zero to 63 (not to the even 62); 62.375 % to 62.
   const std::vector<FanInfoDTO> eighths{idleFan(1000, 1800)};
   EXPECT_EQ(presetPercentages(preset("P", PresetMode::rpm, 1500), eighths), Percentages{63});
@@ -173,7 +170,7 @@ TEST(PresetRules, RpmBoundsAndSharesComeFromTheFans) {
                                          idleFan(std::nan(""), 5000)};
   EXPECT_EQ(presetPercentages(preset("P", PresetMode::rpm, 2500), unusable),
             (Percentages{25, 25, 25}));
-  EXPECT_EQ(presetPercentages(preset("P", PresetMode::rpm, INT64_MIN), one), Percentages{25});
+  EXPECT_EQ(presetPercentages(preset("P", PresetMode::rpm, INT64_MIN), eighths), Percentages{25});
   EXPECT_TRUE(presetPercentages(preset("P", PresetMode::rpm, 3000), {}).empty());
 }
 

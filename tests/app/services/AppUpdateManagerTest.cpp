@@ -33,35 +33,28 @@ struct Script {
   Log log;
 };
 
-class ScriptedUpdater final : public update::Updater {
- public:
-  explicit ScriptedUpdater(Script& script) : script_(script) {}
+struct ScriptedUpdater final : update::Updater {
+  explicit ScriptedUpdater(Script& script) : script(script) {}
   ~ScriptedUpdater() override {
-    if (script_.onDestroy) script_.onDestroy();
+    if (script.onDestroy) script.onDestroy();
   }
   std::optional<Error> start() override {
-    script_.log.emplace_back("start");
-    return script_.startError;
+    script.log.emplace_back("start");
+    return script.startError;
   }
   void checkForUpdates() override {
-    script_.log.emplace_back("check");
-    if (script_.onCheck) script_.onCheck();
+    script.log.emplace_back("check");
+    if (script.onCheck) script.onCheck();
   }
-  bool canCheckForUpdates() const override { return script_.canCheck; }
+  bool canCheckForUpdates() const override { return script.canCheck; }
 
- private:
-  Script& script_;
+  Script& script;
 };
 
+// A release with an archive to download, unless it is only news.
 update::AppcastItem item(const std::string& version, bool informational = false) {
-  return {"",
-          version,
-          version,
-          "https://zephro.example/releases/" + version,
-          update::AppcastItem::Enclosure{"https://zephro.example/Zephro-" + version + ".tar.xz",
-                                         1000, "", ""},
-          informational,
-          std::nullopt};
+  const std::string page = "https://zephro.example/releases/" + version;
+  return {"", version, version, page, update::AppcastItem::Enclosure{}, informational, {}};
 }
 
 class AppUpdateManagerTest : public ::testing::Test {
@@ -208,8 +201,8 @@ TEST_F(AppUpdateManagerTest, DownloadAndExtractionProgress) {
   // The popover's row is bound to the label: a new language must announce it.
   const QSignalSpy relabelled(manager.get(), &AppUpdateManager::updateRowLabelChanged);
   localization.setLanguage(AppLanguage::german);
-  EXPECT_EQ(std::pair(relabelled.count(), manager->updateRowLabel()),
-            std::pair(1, QString("Update wird geladen … 25 %")));
+  EXPECT_EQ(relabelled.count(), 1);
+  EXPECT_EQ(manager->updateRowLabel(), "Update wird geladen … 25 %");
   driver->showDownloadDidReceiveData(1000);
   EXPECT_EQ(manager->state(), AppUpdateState::downloading("2.1", 1.0));
   EXPECT_EQ(script.log, (Log{"start", "install"}));

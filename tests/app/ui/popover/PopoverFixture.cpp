@@ -3,8 +3,6 @@
 #include <QMetaObject>
 #include <vector>
 
-#include "app/core/Detach.h"
-#include "app/presets/PresetStore.h"
 #include "app/ui/LocalizationManager.h"
 #include "tests/app/services/QuietUpdater.h"
 
@@ -43,10 +41,6 @@ void PopoverFixture::serveFans(int count, double rpm, double minRPM, double maxR
   });
 }
 
-void PopoverFixture::poll() {
-  detach(vm_.viewModel->refresh(), "Fixture poll");
-}
-
 void PopoverFixture::breakHelper() {
   helper_.update([](ScriptedHelper& helper) {
     helper.fanError =
@@ -63,15 +57,6 @@ void PopoverFixture::refuseChanges(int refusal) {
                       : Error::withDescription(kSMCErrorDomainName, kReadOnlyFanStatus,
                                                "Failed to take fan 0 over from the firmware");
   });
-}
-
-QString PopoverFixture::add(const Preset& preset) {
-  vm_.viewModel->presetStore().add(preset);
-  return preset.idText();
-}
-
-void PopoverFixture::deletePreset(const QString& id) {
-  if (const auto uuid = uuidFromText(id)) vm_.viewModel->presetStore().deletePreset(*uuid);
 }
 
 }  // namespace zephro::testing

@@ -7,7 +7,9 @@
 #include <QVariantList>
 #include <memory>
 
+#include "app/core/Detach.h"
 #include "app/presets/Preset.h"
+#include "app/presets/PresetStore.h"
 #include "app/services/AppUpdateManager.h"
 #include "app/ui/popover/PopoverSettings.h"
 #include "app/viewmodel/FanControlViewModel.h"
@@ -51,7 +53,7 @@ class PopoverFixture : public QObject {
   // From now on `count` fans in system mode at `rpm`, with a range of minRPM to maxRPM.
   Q_INVOKABLE void serveFans(int count, double rpm = 2400, double minRPM = 1200,
                              double maxRPM = 6000);
-  Q_INVOKABLE void poll();
+  Q_INVOKABLE void poll() { detach(vm_.viewModel->refresh(), "Fixture poll"); }
   // The helper stops answering with fans: polls fail from now on.
   Q_INVOKABLE void breakHelper();
   // The helper refuses every change from now on, for a ConnectionState::Refusal.
@@ -66,13 +68,18 @@ class PopoverFixture : public QObject {
   Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm) {
     return add({QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt});
   }
-  Q_INVOKABLE void deletePreset(const QString& id);
+  Q_INVOKABLE void deletePreset(const QString& id) {
+    if (const auto uuid = uuidFromText(id)) vm_.viewModel->presetStore().deletePreset(*uuid);
+  }
 
  signals:
   void helperCalled();
 
  private:
-  QString add(const Preset& preset);
+  QString add(const Preset& preset) {
+    vm_.viewModel->presetStore().add(preset);
+    return preset.idText();
+  }
 
   FakeServiceManager services_;
   ViewModelOnSocket vm_{services_};
