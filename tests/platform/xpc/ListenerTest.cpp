@@ -120,7 +120,6 @@ struct TestDelegate final : ListenerDelegate {
 };
 
 struct ListenerTest : ::testing::Test {
-  // Waits until the capture holds `count` lines starting with `prefix`.
   Lines waitForLines(const std::string& prefix, std::size_t count = 1) {
     waitUntil([&] { return capture.linesStartingWith(prefix).size() >= count; });
     return capture.linesStartingWith(prefix);
@@ -287,7 +286,6 @@ TEST(RefusalLimiter, PausesOnlyForRefusalsWithinTheWindowAndForgetsTheOldestUser
   }
 }
 
-// Answers every fan table twice.
 struct AnswersTwice final : HelperProtocol {
   void getFanInfo(FanInfoReply reply) override {
     reply(fans, std::nullopt);
