@@ -54,6 +54,7 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
               std::tuple(kIOReturnSuccess, c.type, 2U, c.attributes, kIOReturnSuccess, c.value))
         << c.key;
   }
+  EXPECT_EQ(read(smc, "FNum").block.bytes[0], 2);
   EXPECT_EQ(info(smc, "FS! ").block.keyInfo.dataType, kTypeUi16);
 
   // No third fan, no mode or unlock keys, no sensor whose label is not a key.
