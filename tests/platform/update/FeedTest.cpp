@@ -174,7 +174,6 @@ TEST(ConfigurationTest, UnusableValuesAreReported) {
   const std::string badInterval = "SUScheduledCheckInterval is not a positive number of seconds";
   const std::pair<std::string, std::string> cases[] = {
       {"{}", "SUFeedURL is not set"},
-      {R"({"SUFeedURL": "", "CFBundleVersion": "1"})", "SUFeedURL is not set"},
       {R"({"SUFeedURL": "ftp://zephro.example/a.xml"})",
        "SUFeedURL is not an http or https address: ftp://zephro.example/a.xml"},
       {R"({"SUFeedURL": "HTTPS://zephro.example/a.xml", "CFBundleVersion": "1"})",
