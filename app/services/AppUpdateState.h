@@ -16,10 +16,6 @@ class AppUpdateState {
   Q_PROPERTY(Kind kind READ kind CONSTANT)
   /// The version found, in updateAvailable, downloading and readyToInstall; empty otherwise.
   Q_PROPERTY(QString version READ version CONSTANT)
-  /// A downloading state knows how far it has come.
-  Q_PROPERTY(bool hasProgress READ hasProgress CONSTANT)
-  /// That fraction, 0 to 1; 0 without progress.
-  Q_PROPERTY(double progress READ fraction CONSTANT)
   /// What failed, in the error state; empty otherwise.
   Q_PROPERTY(QString message READ message CONSTANT)
 
@@ -53,8 +49,6 @@ class AppUpdateState {
   [[nodiscard]] Kind kind() const { return kind_; }
   [[nodiscard]] const QString& version() const { return version_; }
   [[nodiscard]] std::optional<double> progress() const { return progress_; }
-  [[nodiscard]] bool hasProgress() const { return progress_.has_value(); }
-  [[nodiscard]] double fraction() const { return progress_.value_or(0.0); }
   [[nodiscard]] const QString& message() const { return message_; }
 
   // "downloading 2.1 42%", "error: <message>", ... for logs and test failures.

@@ -14,8 +14,4 @@ void ensureMenuBarIconVisible(UserDefaults& defaults) {
   defaults.setBool(QLatin1StringView(defaults::showIconInMenuBar.name), true);
 }
 
-bool isMenuBarIconShown(const UserDefaults& defaults) {
-  return !isMenuBarTextVisible(defaults) || defaults.value(defaults::showIconInMenuBar);
-}
-
 }  // namespace zephro

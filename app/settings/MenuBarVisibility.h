@@ -10,8 +10,4 @@ class UserDefaults;
 // Keeps something in the menu bar: with both texts off, the icon is switched back on.
 void ensureMenuBarIconVisible(UserDefaults& defaults);
 
-// Whether the status item draws its icon: as stored, and always when there is no text,
-// so a stale "off" can never leave the item empty.
-[[nodiscard]] bool isMenuBarIconShown(const UserDefaults& defaults);
-
 }  // namespace zephro
