@@ -33,7 +33,8 @@ if ! unshare -m true 2>/dev/null; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zephro-package-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The release builds may still run beside a check that failed: they end before the folder goes.
+trap 'wait; rm -rf "$work"' EXIT
 
 failures=0
 fail() {
@@ -56,6 +57,41 @@ if [ ! -f "$app_deb" ] || [ ! -f "$helper_deb" ] || [ "${#debs[@]}" -ne 2 ]; the
   echo "FAIL: expected exactly zephro and zephro-helper $version, got: ${debs[*]##*/}"
   exit 1
 fi
+root=$work/root
+dpkg-deb -x "$helper_deb" "$root"
+dpkg-deb -x "$app_deb" "$root"
+
+# lintian and the two release builds each keep a core busy for a minute or more, while the
+# checks below mostly wait on the programs they start: they run beside those checks, and
+# their results are read at the end.
+lintian --fail-on error --display-info "$app_deb" "$helper_deb" >"$work/lintian.txt" 2>&1 &
+lintian_pid=$!
+
+# Keys made with the packaged zephro-codesign, as a release's would be. The same tree
+# relinks, and so re-signs, only the signed executables.
+keys=$work/release-keys
+codesign=$root/usr/bin/zephro-codesign
+mkdir -p "$keys"
+(cd "$keys" && "$codesign" keygen anchor.key anchor.pub && "$codesign" keygen team.key team.pub &&
+  "$codesign" certify --anchor-key anchor.key --team-id Q7K2M9T4XW --team-key team.pub team.cert &&
+  "$codesign" keygen stranger.key stranger.pub) >/dev/null
+release_options=(-DZEPHRO_RELEASE_TEAM_KEY="$keys/team.key"
+  -DZEPHRO_RELEASE_TEAM_CERTIFICATE="$keys/team.cert")
+# One after the other, since they share the build tree; each leaves its exit status.
+release_builds() {
+  local status=0
+  ZEPHRO_PACKAGE_BUILD=$build "$src/scripts/package" --no-install-deps "$work/release-debs" \
+    "${release_options[@]}" -DZEPHRO_RELEASE_ANCHOR_KEY="$keys/anchor.pub" >"$work/release.log" 2>&1 ||
+    status=$?
+  echo "$status" >"$work/release.status"
+  status=0
+  ZEPHRO_PACKAGE_BUILD=$build "$src/scripts/package" --no-install-deps "$work/stranger" \
+    "${release_options[@]}" -DZEPHRO_RELEASE_ANCHOR_KEY="$keys/stranger.pub" >"$work/stranger.log" 2>&1 ||
+    status=$?
+  echo "$status" >"$work/stranger.status"
+}
+release_builds &
+release_pid=$!
 
 echo "== contents"
 # Every packaged file matches a line of the list and every line matches a packaged file.
@@ -254,19 +290,7 @@ sockets.target.wants
 
 /var/lib:"
 
-echo "== lintian"
-lintian_out=$work/lintian.txt
-if lintian --fail-on error --display-info "$app_deb" "$helper_deb" >"$lintian_out" 2>&1; then
-  echo "ok: lintian finds no errors"
-else
-  fail "lintian finds errors"
-fi
-sed 's/^/  /' "$lintian_out"
-
 echo "== the installed tree"
-root=$work/root
-dpkg-deb -x "$helper_deb" "$root"
-dpkg-deb -x "$app_deb" "$root"
 
 # systemd-analyze reads copies of the units whose ExecStart names the unpacked helper, so
 # that it checks the packaged executable.
@@ -493,29 +517,27 @@ check "--install-for-user lays it out in ~/.local/lib/zephro and links it" eval 
    [ "$(readlink "$work/home/.local/lib/zephro/current")" = "$version" ] &&
    [ -f "$work/home/.local/lib/zephro/$version/zephro-manifest.json" ] && [ -L "$work/home/.local/bin/zephro" ]'
 
+echo "== lintian"
+if wait "$lintian_pid"; then
+  echo "ok: lintian finds no errors"
+else
+  fail "lintian finds errors"
+fi
+sed 's/^/  /' "$work/lintian.txt"
+
 echo "== release signing"
-# Keys made with the packaged zephro-codesign, as a release's would be. The same tree
-# relinks, and so re-signs, only the signed executables.
-keys=$work/release-keys
-mkdir -p "$keys"
-codesign=$root/usr/bin/zephro-codesign
-(cd "$keys" && "$codesign" keygen anchor.key anchor.pub && "$codesign" keygen team.key team.pub &&
-  "$codesign" certify --anchor-key anchor.key --team-id Q7K2M9T4XW --team-key team.pub team.cert &&
-  "$codesign" keygen stranger.key stranger.pub) >/dev/null
-release_options=(-DZEPHRO_RELEASE_TEAM_KEY="$keys/team.key"
-  -DZEPHRO_RELEASE_TEAM_CERTIFICATE="$keys/team.cert")
-if ZEPHRO_PACKAGE_BUILD=$build "$src/scripts/package" --no-install-deps "$work/release" \
-  "${release_options[@]}" -DZEPHRO_RELEASE_ANCHOR_KEY="$keys/anchor.pub" >"$work/release.log" 2>&1; then
+wait "$release_pid"
+if [ "$(cat "$work/release.status")" = 0 ]; then
   release_root=$work/release-root
-  dpkg-deb -x "$work/release/zephro-helper_${version}_${arch}.deb" "$release_root"
-  dpkg-deb -x "$work/release/zephro_${version}_${arch}.deb" "$release_root"
+  dpkg-deb -x "$work/release-debs/zephro-helper_${version}_${arch}.deb" "$release_root"
+  dpkg-deb -x "$work/release-debs/zephro_${version}_${arch}.deb" "$release_root"
   check "the release packages install the release anchor" \
     cmp "$keys/anchor.pub" "$release_root/usr/share/zephro/anchor.pub"
   check "the released application is signed by the release team" \
     "$codesign" verify --anchor "$keys/anchor.pub" "$release_root/usr/bin/zephro"
   check "and not by the build tree's development team" eval \
     '! "$codesign" verify --anchor "$root/usr/share/zephro/anchor.pub" "$release_root/usr/bin/zephro" >/dev/null 2>&1'
-  description=$(dpkg-deb -f "$work/release/zephro_${version}_${arch}.deb" Description)
+  description=$(dpkg-deb -f "$work/release-debs/zephro_${version}_${arch}.deb" Description)
   check "the release packages do not speak of development signing" \
     eval '[[ $description != *"development signing"* ]]'
 else
@@ -525,8 +547,7 @@ fi
 # An anchor that did not issue the team's certificate would ship an application the
 # installed helper refuses: the build stops at the signature check instead.
 check "a release anchor that did not certify the team key fails the build" eval \
-  '! ZEPHRO_PACKAGE_BUILD=$build "$src/scripts/package" --no-install-deps "$work/stranger" \
-    "${release_options[@]}" -DZEPHRO_RELEASE_ANCHOR_KEY="$keys/stranger.pub" >"$work/stranger.log" 2>&1 &&
+  '[ "$(cat "$work/stranger.status")" != 0 ] &&
    grep -q "failed to satisfy specified code requirement" "$work/stranger.log" &&
    [ ! -e "$work/stranger" ]'
 
