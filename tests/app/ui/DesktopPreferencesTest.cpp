@@ -115,7 +115,6 @@ TEST(ReduceMotion, TheOverrideDecidesThenKdeThenGnome) {
       {{.override = "0", .kdeAnimationDurationFactor = 0.0, .gnomeEnableAnimations = false}, false},
       // Anything else in the variable is no override.
       {{.override = "yes", .kdeAnimationDurationFactor = 0.0}, true},
-      {{.kdeAnimationDurationFactor = 0.0}, true},
       {{.kdeAnimationDurationFactor = 0.5}, false},
       {{.gnomeEnableAnimations = false}, true},
       {{.gnomeEnableAnimations = true}, false},

@@ -124,11 +124,9 @@ PopoverTestCase {
     // leave them; changing the kind resets a value outside the new kind's range.
     function test_editingTheValue_data() {
         return [
-            { tag: "percentage up", mode: "percentage", from: 50, steps: [1], value: 55 },
             { tag: "percentage at the top", mode: "percentage", from: 100, steps: [1], value: 100 },
             { tag: "percentage to the bottom", mode: "percentage", from: 30, steps: [-1, -1], value: 25 },
             { tag: "RPM up", mode: "rpm", from: 2000, steps: [1, 1], value: 2200 },
-            { tag: "RPM at the bottom", mode: "rpm", from: 1200, steps: [-1], value: 1200 },
             { tag: "RPM near the top", mode: "rpm", from: 5750, steps: [1], value: 5800 },
             { tag: "70 % to RPM", mode: "percentage", from: 70, to: "rpm", value: 1200,
               unit: "RPM", hint: "Between 1200 and 5800 RPM" },

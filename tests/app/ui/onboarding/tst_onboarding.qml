@@ -42,8 +42,6 @@ TestCase {
         return [
             { tag: "fans", page: 0, title: "Your Fans, Your Call", video: "demo1" },
             { tag: "presets", page: 1, title: "Presets for Every Task", video: "demo2" },
-            { tag: "automation", page: 2, title: "Automate It", video: "demo3" },
-            { tag: "tray", page: 3, title: "Always at Hand", video: "demo4" },
             { tag: "done", page: 4, title: "You're All Set", video: "zephro768pProRes4444" },
             { tag: "presets, still", page: 1, title: "Presets for Every Task", video: "demo2",
               still: true }

@@ -16,7 +16,6 @@ PopoverTestCase {
         return [
             { tag: "quarters, nearest above", fineTune: false, from: 0, to: 0.6, value: 75 },
             { tag: "quarters, nearest below", fineTune: false, from: 1, to: 0.45, value: 50 },
-            { tag: "quarters, past the end", fineTune: false, from: 0.3, to: 1.1, value: 100 },
             { tag: "fine, between quarters", fineTune: true, from: 0, to: 16 / 75, value: 41 },
             { tag: "fine, past the start", fineTune: true, from: 0.8, to: -0.1, value: 25 },
             { tag: "fine, past the end", fineTune: true, from: 0.5, to: 1.1, value: 100 }
@@ -109,7 +108,6 @@ PopoverTestCase {
         const row = (tag, rpm, temp, icon, shown, press, stored, shownAfter) =>
             ({ tag, rpm, temp, icon, shown, press, stored, shownAfter })
         return [
-            row("no text, icon stored on", false, false, true, true, "showIcon", true, true),
             row("no text, icon stored off", false, false, false, true, "showIcon", true, true),
             row("RPM shown", true, false, true, true, "showIcon", false, false),
             row("temperature shown, icon off", false, true, false, false, "showIcon", true, true),
