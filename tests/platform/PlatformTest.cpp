@@ -1,24 +1,19 @@
-// The platform's small pieces: errors, child processes, the machine's model and the journal.
+// The platform's small pieces: errors, the machine's model and the journal.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <systemd/sd-id128.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/error/Error.h"
 #include "platform/journal/UnifiedLog.h"
-#include "platform/posix/ChildProcess.h"
 #include "platform/systeminfo/SystemInfo.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro {
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(Error, DescriptionsPrintLikeFoundationWithOrWithoutUserInformation) {
   const auto error =
@@ -34,25 +29,6 @@ TEST(Error, DescriptionsPrintLikeFoundationWithOrWithoutUserInformation) {
             "The operation couldn\u2019t be completed. (HelperError error -3.)");
 }
 
-TEST(ChildProcess, AnswersComeBackAndAChildThatHangsOrFailsIsKilledAtTheDeadline) {
-  const auto soon = [] { return std::chrono::steady_clock::now() + 200ms; };
-  const auto later = [] { return std::chrono::steady_clock::now() + 60s; };
-  EXPECT_EQ(proc::runInChild<int>(later(), [] { return 42; }), 42);
-  // The child's pid, not ours: the work ran in another process.
-  EXPECT_NE(proc::runInChild<pid_t>(later(), [] { return ::getpid(); }), ::getpid());
-  EXPECT_EQ(proc::runInChild<int>(later(), []() -> int { throw std::runtime_error("no"); }),
-            std::nullopt);
-  EXPECT_EQ(proc::runInChild<int>(soon(),
-                                  [] {
-                                    for (;;) ::pause();
-                                    return 0;
-                                  }),
-            std::nullopt);
-  // Every child was reaped: none is left to wait for.
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
-}
-
 TEST(SystemInfo, ModelComesFromTheFirmwareOrIsUnknown) {
   testing::TempDir dir;
   const struct {
@@ -60,7 +36,6 @@ TEST(SystemInfo, ModelComesFromTheFirmwareOrIsUnknown) {
     const char* model;
     bool air;
   } cases[] = {
-      {"MacBookAir8,1\n", "MacBookAir8,1", true},
       {"MacBookPro16,1   \n", "MacBookPro16,1", false},
       {"macbookair10,1", "macbookair10,1", true},
       {"\n", "unknown", false},
@@ -122,7 +97,6 @@ TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
   EXPECT_EQ(std::fwrite(entries.data(), 1, entries.size(), pipe), entries.size());
   const int status = pclose(pipe);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
-  std::ofstream(dir / "garbage.journal") << "not a journal\n";
 
   const struct {
     const char* name;
@@ -131,10 +105,7 @@ TEST(UnifiedLog, ReadsTheLastLinesOfThisProcessOnTheAppSubsystemSinceBoot) {
     std::vector<std::string> lines;
   } cases[] = {
       {"the last of many", 200, dir / "x.journal", {kept.end() - 200, kept.end()}},
-      {"a limit above the count", 1000, dir / "x.journal", kept},
-      {"a limit of none", 0, dir / "x.journal", {}},
       {"a missing file", 200, dir / "missing.journal", {}},
-      {"a file that is not a journal", 200, dir / "garbage.journal", {}},
   };
   for (const auto& [name, limit, file, lines] : cases) {
     EXPECT_EQ(

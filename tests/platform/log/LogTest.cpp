@@ -2,32 +2,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <limits>
 #include <thread>
 
-#include "platform/log/Format.h"
 #include "platform/log/Log.h"
 
 namespace zephro::log {
 namespace {
-
-using namespace format;
-
-// Lists and other formats are checked through the helper's log lines; here only the edges.
-TEST(Format, ShortestDoublesKeepWholeValuesAsDecimalsAndErrorTextMatchesStrerror) {
-  const std::pair<double, const char*> doubles[] = {
-      {6500, "6500.0"},
-      {2317.5, "2317.5"},
-      {0.1, "0.1"},
-      {std::numeric_limits<double>::quiet_NaN(), "nan"},
-      {std::numeric_limits<double>::infinity(), "inf"}};
-  for (const auto& [value, text] : doubles) EXPECT_EQ(shortestDouble(value), text);
-  EXPECT_EQ(printf("%s", ""), "");
-  EXPECT_EQ(errorText(ENOENT), "No such file or directory");
-  EXPECT_EQ(errorText(99999), "Unknown error 99999");
-}
 
 TEST(LogDestination, StderrAloneOnlyWhenItIsTheJournalStreamNamed) {
   struct stat info {};
