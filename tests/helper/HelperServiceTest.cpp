@@ -38,8 +38,7 @@ struct ServiceFixture : testing::EmulatedMachine {
         service(std::make_unique<HelperService>(
             [this](Error* error) {
               ++opens;
-              return available ? open(error)
-                               : SMCWrapperObjC::create(smc::makeUserClient(""), sleeper, error);
+              return open(error);
             },
             codesign::TrustAnchor(codesign::KeyPair::generate().publicKey), authority, ownUser)) {}
 
@@ -70,36 +69,10 @@ struct ServiceFixture : testing::EmulatedMachine {
   }
 
   log::Capture capture;
-  bool available = true;
   int opens = 0;
   ScriptedAuthority authority;
   std::unique_ptr<HelperService> service;
 };
-
-TEST(HelperService, VersionNeedsNoSmcAndEveryOtherCallOpensItUntilItOpensOnce) {
-  ServiceFixture f(shippedMachine("macbookpro16-1"));
-  f.available = false;
-  f.service->getVersion([&](std::string version) { EXPECT_EQ(version, "1.0.1"); });
-  EXPECT_EQ(f.opens, 0);
-
-  const auto openError =
-      Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
-  const auto temperature = [&] {
-    std::pair<double, std::optional<Error>> result{-1, std::nullopt};
-    f.service->getSystemTemperature([&](double value, auto e) { result = {value, e}; });
-    return result;
-  };
-  EXPECT_EQ(f.fanInfo(), (std::pair{std::vector<FanInfoDTO>{}, std::optional{openError}}));
-  EXPECT_EQ(temperature(), (std::pair{0.0, std::optional{openError}}));
-  EXPECT_EQ(f.setMode(2, {}), openError);
-  EXPECT_EQ(f.opens, 3);
-
-  // The controller appears: the next request opens it, and later ones reuse it.
-  f.available = true;
-  EXPECT_EQ(f.fanInfo().first.size(), 2U);
-  const auto [celsius, error] = temperature();
-  EXPECT_TRUE(celsius > 10.0 && !error && f.opens == 4) << celsius << " " << f.opens;
-}
 
 TEST(HelperService, AModeTheFirmwareEndedIsResyncedOnce) {
   ServiceFixture f(shippedMachine("macbookpro16-1"));
