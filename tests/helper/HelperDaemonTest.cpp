@@ -126,7 +126,6 @@ TEST_F(HelperDaemon, HowEverTheHelperEndsTheFansItForcedGoBackWithALine) {
     const char* line;
   } ends[] = {
       {"stopped", SIGTERM, [] {}, "Stopping: returning the fans to system control."},
-      {"interrupted", SIGINT, [] {}, "Stopping: returning the fans to system control."},
       // A killed helper hands nothing back, but a fresh one holds no lease: it hands the
       // fans back before it listens.
       {"killed and started again", SIGKILL, restart,
