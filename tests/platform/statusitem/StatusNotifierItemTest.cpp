@@ -10,7 +10,6 @@
 #include <QDBusVariant>
 #include <QSignalSpy>
 #include <optional>
-#include <thread>
 
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SpinUntil.h"
@@ -37,19 +36,6 @@ class HostProbe : public QObject {
   Q_OBJECT
 
  public:
-  bool listen(QDBusConnection& host, const QString& service) {
-    bool listening = true;
-    for (const char* name : {"NewIcon", "NewToolTip", "NewStatus", "XAyatanaNewLabel"}) {
-      listening =
-          listening && host.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem",
-                                    name, this, SLOT(onSignal(QDBusMessage)));
-    }
-    // One call answered by the bus after the subscriptions: by then it has them all.
-    return listening && callAndWait(host, QDBusMessage::createMethodCall(
-                                              "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                              "org.freedesktop.DBus.Peer", "Ping"))
-                                .type() == QDBusMessage::ReplyMessage;
-  }
   Q_SLOT void onSignal(const QDBusMessage& message) {
     const auto arguments = message.arguments();
     heard.append(message.member() + (arguments.isEmpty() ? "" : " " + arguments[0].toString()));
@@ -114,12 +100,6 @@ class StatusNotifierItemTest : public ::testing::Test {
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
   }
-  template <typename T>
-  T demarshalled(const QString& name) {
-    T value;
-    qvariant_cast<QDBusArgument>(property(name)) >> value;
-    return value;
-  }
   bool settles(const StatusNotifierItem& which, Availability expected) {
     return spinUntil([&] { return which.availability() == expected; });
   }
@@ -150,19 +130,12 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   ASSERT_EQ(watcher.registrations.size(), 2);
   EXPECT_EQ(watcher.registrations[1][0], item->serviceName());
 
-  // A watcher that takes the name straight from the old one is registered with too.
-  TestWatcher successor(bus.connect());
-  watcher.stop();
-  ASSERT_TRUE(successor.start());
-  EXPECT_TRUE(spinUntil([&] { return successor.registrations.size() == 1; }));
-  EXPECT_TRUE(settles(*item, Availability::available));
-
   // A watcher with no host draws nothing: the item stays registered and is not shown.
-  successor.setHostRegistered(false);
+  watcher.setHostRegistered(false);
   ASSERT_TRUE(settles(*item, Availability::unavailable));
-  successor.setHostRegistered(true);
+  watcher.setHostRegistered(true);
   EXPECT_TRUE(settles(*item, Availability::available));
-  EXPECT_EQ(successor.registrations.size(), 1);
+  EXPECT_EQ(watcher.registrations.size(), 2);
 }
 
 TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
@@ -170,7 +143,13 @@ TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
   item.emplace(bus.connect());
   ASSERT_TRUE(settles(*item, Availability::available));
   HostProbe probe;
-  ASSERT_TRUE(probe.listen(host, item->serviceName()));
+  for (const char* name : {"NewIcon", "NewToolTip", "NewStatus", "XAyatanaNewLabel"}) {
+    ASSERT_TRUE(host.connect(item->serviceName(), "/StatusNotifierItem",
+                             "org.kde.StatusNotifierItem", name, &probe,
+                             SLOT(onSignal(QDBusMessage))));
+  }
+  // A call answered after the subscriptions: by then the bus has them all.
+  EXPECT_EQ(property("Status").toString(), "Active");
 
   QImage normal(58, 22, QImage::Format_ARGB32);
   normal.fill(qRgba(10, 20, 30, 255));
@@ -180,14 +159,16 @@ TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
   const QString text = QStringLiteral("52°C\n2200 RPM");
   item->setPicture({normal, doubled}, text);
 
-  const auto pixmaps = demarshalled<IconPixmapList>("IconPixmap");
+  IconPixmapList pixmaps;
+  qvariant_cast<QDBusArgument>(property("IconPixmap")) >> pixmaps;
   ASSERT_EQ(pixmaps.size(), 2);
   EXPECT_EQ(std::tuple(pixmaps[1].width, pixmaps[1].height, pixmaps[1].argb.size()),
             std::tuple(116, 44, 116 * 44 * 4));
   // ARGB, most significant byte first, not premultiplied.
   EXPECT_EQ(pixmaps[0].argb.left(8), QByteArray::fromHex("ff0a141e80c86432"));
   EXPECT_EQ(toImage(pixmaps[0]), normal);
-  const auto toolTip = demarshalled<ToolTip>("ToolTip");
+  ToolTip toolTip;
+  qvariant_cast<QDBusArgument>(property("ToolTip")) >> toolTip;
   EXPECT_EQ(std::tuple(toolTip.title, toolTip.description, toolTip.iconPixmaps.size()),
             std::tuple("Zephro", text, 0));
   EXPECT_EQ(qvariant_cast<QDBusObjectPath>(property("Menu")).path(), "/NO_DBUSMENU");
@@ -195,7 +176,6 @@ TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
                                                           {"Title", "Zephro"},
                                                           {"Category", "Hardware"},
                                                           {"ItemIsMenu", "false"},
-                                                          {"Status", "Active"},
                                                           {"XAyatanaLabel", "52°C 2200 RPM"},
                                                           {"XAyatanaLabelGuide", "52°C 2200 RPM"}};
   for (const auto& [name, value] : identity) EXPECT_EQ(property(name).toString(), value) << name;
