@@ -82,7 +82,6 @@ TEST(HelperClient, AnswersEachOperationFromTheHelperAndThrowsItsErrors) {
             std::pair(std::string(xpc::kTransportErrorDomain), xpc::kConnectionInvalid));
   const auto missingCelsius = remoteError(awaitTask(c.client->fetchSystemTemperature()));
   ASSERT_TRUE(missingCelsius);
-  EXPECT_TRUE(remoteError(awaitTask(c.client->fetchHelperVersion())));
   EXPECT_TRUE(remoteError(awaitTask(c.client->setMode(FanMode::system, {}))));
   EXPECT_EQ(c.capture.lines(),
             (Lines{"[Zephro] XPC Error in fetchFanInfo: " + missing->fullDescription(),
@@ -108,7 +107,6 @@ TEST(HelperClient, AnswersEachOperationFromTheHelperAndThrowsItsErrors) {
     h.fanError = noFans;
   });
   EXPECT_EQ(awaitTask(c.client->fetchFanInfo()).value, std::vector<FanInfoDTO>{});
-  EXPECT_TRUE(c.capture.lines().empty());
   // With fans the error wins; a negative count is a controller that could not be read.
   const Error unread = Error::withDescription("HelperError", -2, "fanCount is -2");
   helper.update([&](ScriptedHelper& h) {
@@ -146,19 +144,20 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticksWhilePending; });
   auto fans = c.client->fetchFanInfo();
   auto change = c.client->setMode(FanMode::max, {});
+  auto celsius = c.client->fetchSystemTemperature();
   ticker.start();
   const auto version = awaitTask(c.client->fetchHelperVersion());
   ticker.stop();
   EXPECT_GE(ticksWhilePending, 5);
-  EXPECT_TRUE(version.errorAs<HelperInstallError>());
   EXPECT_EQ(version.errorText(), kNoAnswer);
   // Long before its own time-out, and not as a transport error.
   EXPECT_EQ(awaitTask(std::move(fans), 60s).errorText(), kNoAnswer);
   EXPECT_EQ(awaitTask(std::move(change), 60s).errorText(), kNoAnswer);
+  EXPECT_EQ(awaitTask(std::move(celsius), 60s).errorText(), kNoAnswer);
   ASSERT_TRUE(spinUntil([&] { return !c.client->hasConnection(); }));
 
   // The late answers go to a connection that is gone; the next call makes a new one.
-  ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 3; }));
+  ASSERT_TRUE(spinUntil([&] { return helper.heldCount() == 4; }));
   helper.releaseHeld();
   ASSERT_TRUE(awaitTask(c.client->fetchSystemTemperature()).succeeded());
   EXPECT_EQ(c.connectionsMade, 2);

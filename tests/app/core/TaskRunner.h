@@ -1,17 +1,13 @@
 #pragma once
 
-#include <chrono>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <variant>
 
-#include <QCoreApplication>
 #include <QCoro/QCoroTask>
 
 #include "tests/support/SpinUntil.h"
