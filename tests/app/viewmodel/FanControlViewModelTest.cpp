@@ -32,7 +32,6 @@ using testing::ran;
 using testing::ScriptedHelper;
 using testing::spinUntil;
 using testing::ViewModelOnSocket;
-using Kind = ConnectionState::Kind;
 
 const Error kSmcError =
     Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC.");
@@ -41,9 +40,8 @@ std::vector<FanInfoDTO> twoFans(FanMode mode, double rpm0 = 3000, double rpm1 = 
   return {FanInfoDTO(0, rpm0, 1200, 6000, mode), FanInfoDTO(1, rpm1, 1200, 6000, mode)};
 }
 
-Preset preset(PresetMode mode, std::int64_t value) {
-  return Preset{QUuid::createUuid(), QStringLiteral("Quiet"), mode, value, std::nullopt};
-}
+const Preset kQuiet{QUuid::createUuid(), QStringLiteral("Quiet"), PresetMode::percentage, 60,
+                    std::nullopt};
 
 using Calls = std::vector<ScriptedHelper::SetModeCall>;
 
@@ -77,16 +75,11 @@ TEST(FanControlViewModel, PollsBuildTheSlidersAndLeaveManualOnesAloneUnlessTheFa
                    FanInfoDTO(1, 1000, 1200, 6000, FanMode::system),
                    FanInfoDTO(2, 4000, 4000, 4000, FanMode::system)};
   h.helper.celsius = 51.5;
-  QSignalSpy stateChanges(&h.model, &FanControlViewModel::connectionStateChanged);
-  QSignalSpy sliderChanges(&h.model, &FanControlViewModel::sliderPercentagesChanged);
   ASSERT_TRUE(ran(h.model.refresh()));
-  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
   EXPECT_EQ(h.model.fans(), h.helper.fans);
   EXPECT_EQ(h.model.systemTemperature(), 51.5);
   // 37.5 % rounds up; below the range and a range of one speed both show 25.
   EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 25, 25}));
-  EXPECT_EQ(std::pair(stateChanges.count(), sliderChanges.count()),
-            std::pair(qsizetype(1), qsizetype(1)));
 
   ASSERT_TRUE(ran(h.model.setPercentage(1, 70)));
   EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{38, 70, 25}));
@@ -98,11 +91,6 @@ TEST(FanControlViewModel, PollsBuildTheSlidersAndLeaveManualOnesAloneUnlessTheFa
   h.helper.fans = twoFans(FanMode::manual, 2000, 4000);
   ASSERT_TRUE(ran(h.model.refresh()));
   EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{25, 58}));
-  // In system mode the sliders follow the fans.
-  h.helper.fans = twoFans(FanMode::system, 6600, 1200);
-  ASSERT_TRUE(ran(h.model.refresh()));
-  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{113, 25}));
-  EXPECT_EQ(h.model.activeMode(), FanMode::system);
 }
 
 TEST(FanControlViewModel, PollFailuresAreToleratedOnceThenShown) {
@@ -141,49 +129,11 @@ TEST(FanControlViewModel, PollFailuresAreToleratedOnceThenShown) {
   EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
 }
 
-TEST(FanControlViewModel, ASystemReportClearsTheActivePresetAndManualKeepsIt) {
-  Harness h(twoFans(FanMode::system));
-  const auto quiet = preset(PresetMode::percentage, 60);
-  QSignalSpy marks(&h.model.presetStore(), &PresetStore::activePresetIDChanged);
-
-  ASSERT_TRUE(ran(h.model.applyPreset(quiet)));
-  EXPECT_EQ(h.model.presetStore().activePresetID(), quiet.id);
-  h.helper.fans = twoFans(FanMode::manual);
-  ASSERT_TRUE(ran(h.model.refresh()));
-  EXPECT_EQ(h.model.presetStore().activePresetID(), quiet.id);
-
-  h.helper.fans = twoFans(FanMode::system);
-  ASSERT_TRUE(ran(h.model.refresh()));
-  EXPECT_EQ(h.model.presetStore().activePresetID(), std::nullopt);
-  ASSERT_TRUE(ran(h.model.refresh()));
-  EXPECT_EQ(marks.count(), 2);
-}
-
-TEST(FanControlViewModel, PresetsAndStepsBecomePerFanPercentages) {
-  Harness h;
-  // Fan 0 at 95 % of 1000-3000, fan 1 at 30 % of 2000-6000.
-  h.helper.fans = {FanInfoDTO(0, 2900, 1000, 3000, FanMode::system),
-                   FanInfoDTO(1, 3200, 2000, 6000, FanMode::system)};
-
-  // The fan list is loaded on demand when no poll has run yet.
-  ASSERT_TRUE(ran(h.model.adjustAllFans(10)) && ran(h.model.adjustAllFans(-10)));
-  // A percentage preset goes out as it is, unclamped; RPM presets are PresetsTest's.
-  ASSERT_TRUE(ran(h.model.applyPreset(preset(PresetMode::percentage, 120))));
-  // The steps start from the fans' speeds, not from the previous step's sliders.
-  EXPECT_EQ(h.helper.recordedSetModeCalls(),
-            (Calls{{1, {100, 40}}, {1, {85, 25}}, {1, {120, 120}}}));
-  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{120, 120}));
-  EXPECT_FALSE(h.model.isApplyingChange());
-}
-
 TEST(FanControlViewModel, WithoutFansOrWhenTheyCannotBeLoadedNothingIsSent) {
   Harness h;
-  ASSERT_TRUE(ran(h.model.applyPreset(preset(PresetMode::percentage, 50))) &&
-              ran(h.model.adjustAllFans(10)));
-  QSignalSpy flag(&h.model, &FanControlViewModel::isApplyingChangeChanged);
+  ASSERT_TRUE(ran(h.model.applyPreset(kQuiet)) && ran(h.model.adjustAllFans(10)));
   // Without fans even index 0 is out of range.
   ASSERT_TRUE(ran(h.model.setPercentage(0, 50)) && ran(h.model.setPercentage(-1, 50)));
-  EXPECT_EQ(flag.count(), 0);
   EXPECT_EQ(h.model.presetStore().activePresetID(), std::nullopt);
 
   // A load failure before a change is passed on, without sending or showing it.
@@ -198,9 +148,8 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
   const auto notAuthorized = Error::withDescription(kHelperErrorDomain, kHelperNotAuthorized,
                                                     "Not authorized to change the fans.");
   Harness h(twoFans(FanMode::system));
-  const auto quiet = preset(PresetMode::percentage, 60);
-  ASSERT_TRUE(ran(h.model.applyPreset(quiet)));
-  ASSERT_EQ(h.model.activeMode(), FanMode::manual);
+  ASSERT_TRUE(ran(h.model.applyPreset(kQuiet)));
+  EXPECT_EQ(h.helper.recordedSetModeCalls(), (Calls{{1, {60, 60}}}));
 
   h.helper.setModeError = kSmcError;
   EXPECT_EQ(remoteError(h.model.setMaxMode()), kSmcError);
@@ -208,7 +157,7 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
             ConnectionState::error("Could not open connection to AppleSMC."));
   EXPECT_EQ(std::tuple(h.model.activeMode(), h.model.presetStore().activePresetID(),
                        h.model.isApplyingChange()),
-            std::tuple(FanMode::manual, std::optional(quiet.id), false));
+            std::tuple(FanMode::manual, std::optional(kQuiet.id), false));
 
   // Refusals that trying again cannot overcome are error states of their own, so the
   // popover can say why.
@@ -224,10 +173,18 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
         ConnectionState::refused(refusal, QString::fromStdString(error.localizedDescription())));
   }
 
+  // A manual report keeps the preset, a system one clears it.
+  h.helper.fans = twoFans(FanMode::manual);
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.presetStore().activePresetID(), kQuiet.id);
+  h.helper.fans = twoFans(FanMode::system);
+  ASSERT_TRUE(ran(h.model.refresh()));
+  EXPECT_EQ(h.model.presetStore().activePresetID(), std::nullopt);
+
   // A slider change does not throw: it shows the error only.
   h.model.showNeedsApproval();
   EXPECT_TRUE(ran(h.model.setPercentage(0, 40)));
-  EXPECT_EQ(h.model.connectionState().kind(), Kind::error);
+  EXPECT_EQ(h.model.connectionState().kind(), ConnectionState::Kind::error);
 }
 
 TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
@@ -247,9 +204,6 @@ TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
   EXPECT_EQ(flag.count(), 1);
 
   EXPECT_EQ(h.helper.recordedSetModeCalls(), (Calls{{1, {40, 25}}, {1, {40, 70}}}));
-  EXPECT_EQ(h.model.sliderPercentages(), (QList<int>{40, 70}));
-  EXPECT_EQ(h.model.activeMode(), FanMode::manual);
-  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
 }
 
 // Answers can overtake one another (a connection replaced after a time-out, a helper
@@ -279,8 +233,6 @@ TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
 TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   Harness h(twoFans(FanMode::system));
   h.model.startRefreshing();
-  EXPECT_TRUE(h.model.isRefreshing());
-  ASSERT_TRUE(spinUntil([&] { return h.model.connectionState() == ConnectionState::connected(); }));
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= 3; }));
 
   // While a change is in flight neither the loop nor a wake asks the helper anything.
@@ -294,12 +246,10 @@ TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   EXPECT_EQ(h.helper.fanRequests, beforeChange);
   h.helper.releaseHeld();
   ASSERT_TRUE(spinUntil([&] { return !h.model.isApplyingChange(); }));
-  EXPECT_EQ(h.model.activeMode(), FanMode::max);
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests > beforeChange; }));
 
   // Stopped, the loop asks nothing more; a wake still polls once.
   h.model.stopRefreshing();
-  EXPECT_FALSE(h.model.isRefreshing());
   keepTurning(100ms);
   const int stopped = h.helper.fanRequests;
   keepTurning(300ms);
@@ -337,19 +287,15 @@ TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {
 TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolling) {
   Harness h;
   h.helper.hold();
-  h.services.scriptStatus({{static_cast<int>(ServiceStatus::notRegistered)}});
   h.services.scriptStatusAfterRegister({{static_cast<int>(ServiceStatus::requiresApproval)}});
-  QSignalSpy installing(&h.model, &FanControlViewModel::isInstallingHelperChanged);
-
   ASSERT_TRUE(ran(h.model.installHelper()));
   EXPECT_EQ(h.model.connectionState(), ConnectionState::needsApproval());
   EXPECT_EQ(std::tuple(h.services.count("openSettings"), h.helper.heldCount(),
-                       h.model.isInstallingHelper(), installing.count()),
-            std::tuple(1, std::size_t{0}, false, qsizetype(2)));
+                       h.model.isInstallingHelper()),
+            std::tuple(1, std::size_t{0}, false));
 }
 
-// Whatever the registration says, the readiness polls decide: five failing polls end in
-// the error state, a good one connects.
+// Whatever the registration says, five failing readiness polls end in the error state.
 TEST(FanControlViewModel, AnInstallFailureIsLoggedAndReadinessDecides) {
   Harness h(twoFans(FanMode::system));
   h.helper.fanError = kSmcError;
@@ -360,12 +306,7 @@ TEST(FanControlViewModel, AnInstallFailureIsLoggedAndReadinessDecides) {
       "[Zephro] Helper install reported: Unable to register the helper: Helper status: 0"));
   EXPECT_EQ(std::tuple(h.model.connectionState().kind(), h.helper.fanRequests.load(),
                        h.model.isInstallingHelper()),
-            std::tuple(Kind::error, 5, false));
-
-  h.helper.fanError.reset();
-  ASSERT_TRUE(ran(h.model.installHelper()));
-  EXPECT_EQ(h.model.connectionState(), ConnectionState::connected());
-  EXPECT_FALSE(h.model.isInstallingHelper());
+            std::tuple(ConnectionState::Kind::error, 5, false));
 }
 
 TEST(FanControlViewModel, TheMenuBarIconStaysWhenNothingElseIsShown) {
@@ -383,28 +324,16 @@ TEST(FanControlViewModel, TheMenuBarIconStaysWhenNothingElseIsShown) {
   EXPECT_EQ(textVisible.count(), 2);
 }
 
-TEST(FanPercentage, UnusableReadingsShow25AndExtremesNeverOverflow) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const auto fan = [](double current, double minimum, double maximum) {
-    return FanInfoDTO(0, current, minimum, maximum, FanMode::system);
-  };
-  EXPECT_EQ((std::vector{fanPercentage(fan(nan, 1200, 6000)), fanPercentage(fan(3000, nan, 6000)),
-                         fanPercentage(fan(1e300, 0, 1e-300))}),
-            (std::vector{25, 25, std::numeric_limits<int>::max()}));
-
-  const std::vector<FanInfoDTO> at30 = {fan(1600, 1000, 3000), fan(4000, 4000, 4000)};
-  EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::max()),
-            (std::vector<int>{100, 100}));
-  EXPECT_EQ(steppedPercentages(at30, std::numeric_limits<int>::min()), (std::vector<int>{25, 25}));
+// A reading that is no number shows 25 and a huge one does not overflow; steps start from the
+// fans' own speeds (95 % and 30 % here) and stay within 25 to 100.
+TEST(FanPercentage, UnusableReadingsShow25AndStepsStayInRange) {
+  const auto fan = [](double rpm) { return FanInfoDTO(0, rpm, 1000, 3000, FanMode::system); };
+  EXPECT_EQ(fanPercentages(std::vector{fan(std::numeric_limits<double>::quiet_NaN()), fan(1e300)}),
+            (std::vector{25, std::numeric_limits<int>::max()}));
+  const std::vector at95and30{fan(2900), fan(1600)};
+  EXPECT_EQ(steppedPercentages(at95and30, 10), (std::vector{100, 40}));
+  EXPECT_EQ(steppedPercentages(at95and30, std::numeric_limits<int>::min()), (std::vector{25, 25}));
 }
-
-struct Headless : Harness {
-  using Harness::Harness;
-  std::vector<std::string> lines;
-  HeadlessApp app{*vm.viewModel, vm.defaults,
-                  [this](const std::string& line) { lines.push_back(line); },
-                  std::chrono::milliseconds(20)};
-};
 
 // It prints the state, the temperature and the highest speed. A closed terminal (SIGHUP)
 // quits like Ctrl-C and SIGTERM: the fans go back first, or a line says they could not.
@@ -412,25 +341,27 @@ TEST(HeadlessApp, PrintsTheReadingAndEachQuitSignalHandsTheFansBackOnceThenFinis
   for (const auto& [signalNumber, refused] :
        {std::pair{SIGHUP, false}, {SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {
     SCOPED_TRACE(std::string(strsignal(signalNumber)) + (refused ? ", refused" : ""));
-    Headless h(twoFans(FanMode::system, 1800, 2200.9));
+    Harness h(twoFans(FanMode::system, 1800, 2200.9));
+    std::vector<std::string> lines;
+    HeadlessApp app(
+        h.model, h.vm.defaults, [&lines](const std::string& line) { lines.push_back(line); }, 20ms);
     h.helper.celsius = 51.5;
     if (refused) h.helper.setModeError = kSmcError;
-    EXPECT_EQ(h.app.statusLine(), "connecting | 0°C | 0 RPM");
-    h.app.start();
-    ASSERT_TRUE(spinUntil(
-        [&] { return !h.lines.empty() && h.lines.back() == "connected | 52°C | 2200 RPM"; }));
-    EXPECT_TRUE(h.vm.viewModel->isRefreshing());
+    EXPECT_EQ(app.statusLine(), "connecting | 0°C | 0 RPM");
+    app.start();
+    ASSERT_TRUE(
+        spinUntil([&] { return !lines.empty() && lines.back() == "connected | 52°C | 2200 RPM"; }));
     h.vm.defaults.setBool("useFahrenheit", true);
-    EXPECT_EQ(h.app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
-    h.app.quitOnSignals();
-    QSignalSpy finished(&h.app, &HeadlessApp::quitFinished);
+    EXPECT_EQ(app.statusLine(), "connected | 125°F | 2200 RPM");  // 124.7
+    app.quitOnSignals();
+    QSignalSpy finished(&app, &HeadlessApp::quitFinished);
     const log::Capture capture;
 
     // The second signal arrives while the first quit is under way and only waits for it.
     ASSERT_EQ(::raise(signalNumber), 0);
     ASSERT_EQ(::raise(signalNumber), 0);
     ASSERT_TRUE(spinUntil([&] { return finished.count() == 1; }));
-    EXPECT_FALSE(h.vm.viewModel->isRefreshing());
+    EXPECT_FALSE(h.model.isRefreshing());
     EXPECT_EQ(h.helper.recordedSetModeCalls(), (refused ? Calls{} : Calls{{0, {}}}));
     EXPECT_TRUE(capture.contains(refused
                                      ? "[Zephro] Failed to set mode to system on termination: " +

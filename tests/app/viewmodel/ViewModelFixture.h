@@ -1,13 +1,8 @@
 #pragma once
 
-#include <chrono>
-#include <memory>
-#include <string>
-
 #include "app/core/HelperClient.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "platform/defaults/UserDefaults.h"
-#include "platform/servicemanager/ServiceManager.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::testing {
