@@ -125,7 +125,6 @@ TEST(PresetRules, NamesAndValuesAreChecked) {
     EXPECT_EQ(validateName(character.repeated(31)), tooLong);
   }
   EXPECT_EQ(validatePreset("   ", PresetMode::percentage, 5, {}), empty) << "name checks first";
-  EXPECT_EQ(validatePreset(thirty + "!", PresetMode::rpm, -5, {0, 10}), tooLong);
 
   const QString percentage = "Percentage must be between 25% and 100%.";
   const ValueBounds rpm{1200, 5800};

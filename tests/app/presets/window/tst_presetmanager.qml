@@ -209,9 +209,8 @@ PopoverTestCase {
         compare(created.store.presets[0].symbol, "")
     }
 
-    // The context menu deletes a row that is not selected without touching the selection, and
-    // cancels an unsaved one, going back to the first; the remove button moves the selection
-    // to the preset left.
+    // The context menu deletes an unselected row and keeps the selection, or cancels an unsaved
+    // one for the first; the remove button selects the preset left.
     function test_deleting() {
         const created = scene()
         const first = created.fixture.addPreset("First", 40)

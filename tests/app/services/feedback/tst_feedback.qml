@@ -47,10 +47,8 @@ TestCase {
     function test_aBlankMessageCannotBeSent() {
         const form = createTemporaryObject(viewComponent, testCase)
         const send = item(form, "sendButton")
-        compare(send.enabled, false)
         typeInto(item(form, "messageArea"), "  \n")
-        compare(form.message, "  \n")
-        compare(send.enabled, false)
+        compare([form.message, send.enabled], ["  \n", false])
         mouseClick(send)
         compare(form.isSending, false)
         typeInto(item(form, "messageArea"), "x")

@@ -14,7 +14,6 @@ TestCase {
     visible: true
 
     Component { id: viewComponent; OnboardingView {} }
-    Component { id: videoComponent; LoopingVideoView { width: 462; height: 300 } }
     SignalSpy { id: finished; signalName: "finished" }
 
     function test_backIsAbsentOnTheFirstPageAndContinueFinishesOnTheLast() {
@@ -65,27 +64,5 @@ TestCase {
         compare(video.player.playbackState === MediaPlayer.PlayingState, !data.still)
         if (data.still)
             compare(video.player.position, 0)
-    }
-
-    // The clip is drawn inside rounded corners, and a missing one leaves the frame empty;
-    // either way clicks go through to what is below.
-    function test_theVideoIsRoundedAndLetsClicksThrough_data() {
-        return [
-            { tag: "a clip", resourceName: "demo1", plays: true },
-            { tag: "a missing clip", resourceName: "no-such-clip", plays: false }
-        ]
-    }
-
-    function test_theVideoIsRoundedAndLetsClicksThrough(data) {
-        const video = createTemporaryObject(videoComponent, testCase,
-                                            { resourceName: data.resourceName, fileExtension: "mp4" })
-        compare(video.player !== null, data.plays)
-        if (data.plays)
-            tryVerify(() => video.surface.framesShown >= 1, 20000)
-        else
-            compare(video.surface.framesShown, 0)
-        const picture = grabImage(video)
-        compare([picture.pixel(231, 150) !== picture.pixel(0, 0),
-                 video.surface.contains(Qt.point(231, 150))], [data.plays, false])
     }
 }

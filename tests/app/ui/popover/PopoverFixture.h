@@ -20,10 +20,9 @@
 
 namespace zephro::testing {
 
-// Everything the popover is built over, fresh for each test or picture: a real view model and
-// helper client over a temp socket to an in-process scripted helper that behaves like a machine
-// (a mode change moves its fans, the next poll reports that), settings in a temp file, a
-// scripted service manager and an update manager over an updater that finds nothing.
+// Everything the popover is built over, fresh for each test or picture: a real view model on a
+// temp socket to a scripted in-process helper whose fans follow its mode changes, settings in a
+// temp file, a scripted service manager and an updater that finds nothing.
 class PopoverFixture : public QObject {
   Q_OBJECT
   QML_ELEMENT

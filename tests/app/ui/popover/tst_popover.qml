@@ -8,10 +8,6 @@ import Zephro.ViewModel
 PopoverTestCase {
     name: "Popover"
 
-    function cleanup() {
-        Localization.language = "system"
-    }
-
     function test_dragCommitsOnceAtItsEnd_data() {
         return [
             { tag: "quarters, nearest above", fineTune: false, from: 0, to: 0.6, value: 75 },
@@ -42,9 +38,8 @@ PopoverTestCase {
                 [[FanControlViewModel.Manual, data.value, before[1]], data.value + "%"])
     }
 
-    // The sliders show every mode's values but move only in plain manual mode (where
-    // test_dragCommitsOnceAtItsEnd moves them); while a preset is in force its row is
-    // highlighted instead of a mode button, and its name is the subtitle until it is deleted.
+    // The sliders show every mode's values but move only in plain manual mode; a preset in force
+    // is highlighted instead of a mode button and is the subtitle until it is deleted.
     function test_slidersStayPutOutsideManualMode_data() {
         return [
             { tag: "system", press: "mode_popover_auto", subtitle: "popover_mode_system" },
@@ -131,19 +126,6 @@ PopoverTestCase {
                 [data.rpm && data.press !== "showRPM", data.stored, data.shownAfter])
     }
 
-    function test_languageRowNamesTheChosenLanguage() {
-        const created = scene()
-        const detail = item(item(created.view, "languageRow"), "disclosureDetail")
-        compare([Localization.language, detail.text], ["system", Localization.string("language_system")])
-        verify(detail.text !== "language_system", "the name was not looked up")
-        click(created, "languageRow")
-        tryVerify(() => created.view.languageExpanded)
-        click(created, "language_de")
-        compare([Localization.language, detail.text], ["de", "Deutsch"])
-        click(created, "language_system")
-        compare(detail.text, Localization.string("language_system"))
-    }
-
     // Content taller than the popover may be scrolls inside it; content that fits again is
     // laid out at its own height.
     function test_scrollsWhileTooTall_data() {
@@ -151,10 +133,6 @@ PopoverTestCase {
         const toggleOptions = scene => click(scene, "optionsRow")
         return [
             { tag: "fans", grow: serve(6), shrink: serve(1) },
-            { tag: "presets",
-              grow: scene => { for (let i = 0; i < 6; ++i) scene.fixture.addPreset("Preset " + i, 50) },
-              shrink: scene => scene.fixture.viewModel.presetStore.presets.forEach(
-                          preset => scene.fixture.deletePreset(preset.id)) },
             { tag: "options panel", grow: toggleOptions, shrink: toggleOptions }
         ]
     }
