@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 
 #include "platform/bundle/Bundle.h"
-#include "platform/bundle/InfoDictionary.h"
 #include "platform/bundle/StringsTable.h"
 #include "tests/support/TempDir.h"
 
@@ -37,9 +35,7 @@ TEST(StringsTableTest, ReadsEntriesEscapesAndComments) {
 "octal" = "\101\102";
 "unknown escape" = "\q";
 unquoted_key.1 = bare-value;
-"shorthand";
-"dup" = "first";
-"dup"="second";)");
+"shorthand";)");
 
   EXPECT_EQ(table.error(), Error{});
   const Entries expected{
@@ -51,10 +47,8 @@ unquoted_key.1 = bare-value;
       {"unknown escape", "q"},
       {"unquoted_key.1", "bare-value"},
       {"shorthand", "shorthand"},
-      {"dup", "second"},
   };
   EXPECT_EQ(table.entries(), expected);
-  EXPECT_EQ(table.find("missing"), nullptr);
 }
 
 TEST(StringsTableTest, DecodesUtf8AndUtf16WithByteOrderMarksAndReplacesInvalidBytes) {
@@ -193,39 +187,11 @@ TEST_F(BundleTest, AnLprojFolderOrTheResourceRootAnswersFromItsTablesAndPathsSta
         << name << "." << type << " in " << folder;
   }
 
-  const testing::TempDir empty;
-  for (const Bundle& bundle : {Bundle(empty.path(), {"de"}), Bundle(dir / "nowhere", {"de"})}) {
-    EXPECT_EQ(bundle.preferredLocalization(), std::nullopt);
-    EXPECT_EQ(bundle.localizations(), std::vector<std::string>{});
-    EXPECT_EQ(bundle.pathForResource("de", "lproj"), std::nullopt);
-    EXPECT_EQ(bundle.localizedString("popover_about", "popover_about"), "popover_about");
-  }
-}
-
-// Typed reads are checked through the update configuration that reads them (FeedTest), and a
-// readable file named by ZEPHRO_BUNDLE_INFO through the about panel (OnboardingWindowTest).
-TEST(InfoDictionaryTest, KeepsAnObjectsPlainValuesFromTheFirstCandidateOrTheNamedFile) {
-  const auto info =
-      InfoDictionary::parse(R"({"CFBundleVersion": "12", "list": [1], "none": null})");
-  EXPECT_TRUE(info.contains("CFBundleVersion"));
-  for (const char* unsupported : {"list", "none"}) EXPECT_FALSE(info.contains(unsupported));
-  for (const char* broken : {"", "[1, 2]", R"({"CFBundleVersion": "12")"}) {
-    EXPECT_TRUE(InfoDictionary::parse(broken).empty()) << broken;
-  }
-
-  const testing::TempDir dir;
-  fs::create_directories(dir / "empty");
-  fs::create_directories(dir / "a" / "Info.json");  // a folder, not the file
-  fs::create_directories(dir / "b");
-  for (const auto& file : {dir / "b" / "Info.json", dir / "Info.json"}) std::ofstream(file) << "{}";
-  EXPECT_EQ(Bundle::findInfoFile({dir / "empty", dir / "a", dir / "b", dir.path()}),
-            dir / "b" / "Info.json");
-  EXPECT_EQ(Bundle::findInfoFile({dir / "empty"}), std::nullopt);
-  ::setenv("ZEPHRO_BUNDLE_INFO", (dir / "missing.json").c_str(), 1);
-  EXPECT_TRUE(Bundle::info().empty());
-  ::unsetenv("ZEPHRO_BUNDLE_INFO");
-  // Without it, the dictionary the build generated.
-  EXPECT_TRUE(Bundle::info().string("CFBundleVersion").has_value());
+  const Bundle nowhere(dir / "nowhere", {"de"});
+  EXPECT_EQ(nowhere.preferredLocalization(), std::nullopt);
+  EXPECT_EQ(nowhere.localizations(), std::vector<std::string>{});
+  EXPECT_EQ(nowhere.pathForResource("de", "lproj"), std::nullopt);
+  EXPECT_EQ(nowhere.localizedString("popover_about", "popover_about"), "popover_about");
 }
 
 }  // namespace
