@@ -115,8 +115,7 @@ TEST(PresetRules, NamesAndValuesAreChecked) {
   EXPECT_EQ(validateName("  \n" + thirty + " \t\n"), std::nullopt) << "trimmed ends do not count";
   EXPECT_EQ(validateName(" " + QString("a ").repeated(15) + "b"), tooLong) << "inner spaces count";
 
-  // One character each: an emoji outside the basic plane, a family joined with
-  // zero-width joiners, and a letter with a combining accent.
+  // One character each: an emoji beyond 16 bits, a family joined by ZWJs, an accented letter.
   for (const QString& character :
        {QStringLiteral("\U0001F525"), QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"),
         QStringLiteral("e\u0301")}) {

@@ -52,8 +52,7 @@ TEST_F(LocalizationManagerTest, TheStoredLanguageOrTheDesktopsSelectsTheTable) {
   EXPECT_EQ(fallback->string(QStringLiteral("popover_close")), "Zephro 종료");
   EXPECT_EQ(storedLanguage(), "FIL");
 
-  // A missing table means the application's resources and the desktop's own choice among the
-  // tables that exist.
+  // A missing table means the desktop's own choice among the tables that exist.
   fs::remove_all(resources / "de.lproj");
   defaults.setString(QStringLiteral("appLanguage"), QStringLiteral("de"));
   preferred = {QStringLiteral("fr-CA")};

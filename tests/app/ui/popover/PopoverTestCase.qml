@@ -53,8 +53,7 @@ TestCase {
         return created
     }
 
-    // The item with that name below parent, once the layouts above it have placed it, so
-    // the mouse finds it where it is drawn.
+    // The named item once the layouts above it have placed it, so the mouse finds it.
     function item(parent, name) {
         const found = findChild(parent, name)
         verify(found, "no item named " + name)
