@@ -39,10 +39,8 @@ class FakeService final : public Service {
   std::atomic<int> status_ = static_cast<int>(ServiceStatus::notRegistered);
 };
 
-// A service manager whose answers a test scripts: the daemon's status as a sequence of
-// steps (each held for a number of reads, the last held forever), a status script that
-// takes over after a registration, failing register/unregister calls, and a hook that
-// runs inside register (to block it, or to count). Every call is recorded. Thread-safe:
+// A service manager whose daemon status (steps held for a number of reads, the last for
+// good), failures and register hook a test scripts; calls are recorded under a lock, as
 // registration runs on a worker thread.
 class FakeServiceManager final : public ServiceManager {
  public:

@@ -44,9 +44,8 @@ class HostProbe : public QObject {
   QStringList heard;
 };
 
-// The tray's side of the protocol, as far as items use it: the watcher that items register
-// with, taken and given up as a panel starts and stops, and that tells them whether a host
-// draws them.
+// The tray's watcher that items register with, taken and given up as a panel starts and
+// stops, and that tells them whether a host draws them.
 class TestWatcher : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -117,8 +116,6 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   ASSERT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(watcher.registrations,
             (QList<QStringList>{{item->serviceName(), itemBus.baseService()}}));
-  EXPECT_TRUE(item->serviceName().startsWith(
-      QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
 
   // The panel restarts: the item is gone from the tray until the new watcher has it.
   QSignalSpy changes(&*item, &StatusNotifierItem::availabilityChanged);
@@ -208,8 +205,7 @@ TEST_F(StatusNotifierItemTest, ClicksFromTheHostArriveWithTheirPosition) {
       {"Activate", {1210, 14}},
       {"SecondaryActivate", {5, 6}},
       {"ContextMenu", {7, 8}},
-      {"Scroll", {-120, QStringLiteral("horizontal")}},
-      {"Scroll", {3, QStringLiteral("vertical")}}};
+      {"Scroll", {-120, QStringLiteral("horizontal")}}};
   for (const auto& [method, arguments] : calls) {
     EXPECT_EQ(callItem("org.kde.StatusNotifierItem", method, arguments).type(),
               QDBusMessage::ReplyMessage)
@@ -218,8 +214,7 @@ TEST_F(StatusNotifierItemTest, ClicksFromTheHostArriveWithTheirPosition) {
   EXPECT_EQ(received, (QList<QVariantList>{{QPoint(1210, 14)},
                                            {QPoint(5, 6)},
                                            {QPoint(7, 8)},
-                                           {-120, QVariant::fromValue(Qt::Horizontal)},
-                                           {3, QVariant::fromValue(Qt::Vertical)}}));
+                                           {-120, QVariant::fromValue(Qt::Horizontal)}}));
 }
 
 }  // namespace
