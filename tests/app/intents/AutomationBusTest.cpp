@@ -6,6 +6,7 @@
 #include <QDBusPendingCall>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 #include <fstream>
 
 #include "app/services/AppUpdateManager.h"
@@ -178,8 +179,10 @@ class PropertiesListener : public QObject {
 // what cannot be done is refused with the reason in the user's language.
 TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
   const testing::TempDir profiles;
-  AutomationOnBus app(true, writeSteadyMachine(profiles.path()));
+  AutomationOnBus app(false, writeSteadyMachine(profiles.path()));
   ASSERT_TRUE(app.installHelper());
+  // The first action waits for the application to finish launching.
+  QTimer::singleShot(200, [&app] { app.launched = true; });
   const auto status = app.intents("GetFanStatus");
   EXPECT_EQ(
       status.arguments(),
@@ -357,7 +360,6 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
       {"modes",
        {0, "system\tAuto\nmax\tMax\n" + id(night) + "\tNight\n" + id(nightOwl) + "\tNight Owl\n",
         ""}},
-      {"mode auto", {0, set("Auto"), ""}},
   };
   for (const auto& [arguments, run] : cases) {
     EXPECT_EQ(zephroctl(app.bus.address(), arguments), run) << arguments.toStdString();
@@ -391,18 +393,17 @@ TEST(Zephroctl, ExitCodesForWhatIsNotThere) {
   EXPECT_EQ(zephroctl(launching, "faster 5"),
             (Ran{4, "", "Zephro isn't ready yet. Try again in a moment.\n"}));
   const testing::PrivateBus nobody;
-  const QString noBus = "unix:path=/nonexistent/bus";
   const struct {
     const char* what;
     QString address;
     QString arguments;
     int exitCode;
   } cases[] = {
-      {"no bus", noBus, "status", 6},
+      {"no bus", "unix:path=/nonexistent/bus", "status", 6},
       {"a bus without Zephro", nobody.address(), "status", 6},
       {"unknown command", launching, "warp", 2},
       {"bad update", launching, "update now", 2},
-      {"help", noBus, "--help", 0},
+      {"help", "unix:path=/nonexistent/bus", "--help", 0},
   };
   for (const auto& [what, address, arguments, exitCode] : cases) {
     EXPECT_EQ(std::get<0>(zephroctl(address, arguments)), exitCode) << what;
