@@ -26,7 +26,6 @@ namespace zephro {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::awaitTask;
 using testing::FakeServiceManager;
 using testing::ran;
 using testing::ScriptedHelper;
@@ -47,7 +46,7 @@ using Calls = std::vector<ScriptedHelper::SetModeCall>;
 
 template <typename T>
 std::optional<Error> remoteError(QCoro::Task<T> task) {
-  const auto error = awaitTask(std::move(task)).template errorAs<RemoteError>();
+  const auto error = testing::awaitTask(std::move(task)).template errorAs<RemoteError>();
   return error ? std::optional(error->error()) : std::nullopt;
 }
 
