@@ -63,16 +63,11 @@ std::string FakeSysfs::targetAttribute(int fan) const {
   return numbered("fan", fan, output ? "_output" : "_target");
 }
 
-// applesmc (drivers/hwmon/applesmc.c) makes its attributes on its own device:
-// applesmc_create_nodes gives each 0444, and 0200 more when it has a store function
-// (fanN_min, fanN_output, fanN_manual); "name" is info_group's, hwmon_device_register adds
-// an empty hwmonN below. On Intel Macs the device is platform_device_register_simple's
-// "applesmc" at APPLESMC_DATA_PORT 0x300, applesmc.768; the T2 patches move the same
-// attributes to the ACPI device APP0001:00 and read fanN_manual from the fan's mode key.
-// A driver converted to hwmon_device_register_with_info keeps "name" on the platform
-// device and puts the fans in hwmonN as fanN_target and pwmN_enable (1 manual, 2 auto).
-// macsmc-hwmon (drivers/hwmon/macsmc-hwmon.c) registers "macsmc_hwmon" with its attributes
-// in hwmonN, all 0444 but fanN_target, 0644 with fan_control (macsmc_hwmon_fan_is_visible).
+// applesmc gives each attribute 0444, and 0200 more when it has a store function
+// (fanN_min, fanN_output, fanN_manual), on applesmc.768 on Intel Macs and APP0001:00 on T2
+// Macs; converted to hwmon_device_register_with_info, it puts fanN_target and pwmN_enable
+// (1 manual, 2 auto) in hwmonN. macsmc-hwmon's are all 0444 in hwmonN but fanN_target,
+// 0644 with its fan_control parameter.
 void FakeSysfs::make(const std::vector<FakeFan>& fans, const std::vector<FakeSensor>& sensors) {
   const auto device =
       root_ / (layout_ == SysfsLayout::t2Applesmc ? "devices/LNXSYSTM:00/LNXSYBUS:00/APP0001:00"
@@ -111,7 +106,7 @@ void FakeSysfs::make(const std::vector<FakeFan>& fans, const std::vector<FakeSen
 
 void FakeSysfs::attribute(const std::string& name, const std::string& value, bool writable) const {
   set(name, value);
-  setMode(name, writable ? kWritable : kReadOnly);
+  std::filesystem::permissions(folder_ / name, writable ? kWritable : kReadOnly);
 }
 
 // /sys/class/hwmon/hwmonN and the hwmon folder's "device", as hwmon_device_register makes them.
@@ -137,10 +132,6 @@ void FakeSysfs::set(const std::string& name, const std::string& value) const {
   std::filesystem::permissions(path, mode);
 }
 
-void FakeSysfs::setMode(const std::string& name, std::filesystem::perms mode) const {
-  std::filesystem::permissions(folder_ / name, mode);
-}
-
 int FakeSysfs::fanCount() const {
   int count = 0;
   while (std::filesystem::exists(folder_ / numbered("fan", count + 1, "_input"))) ++count;
@@ -156,19 +147,6 @@ std::vector<std::string> FakeSysfs::values(const std::string& suffix) const {
     found.push_back(trimmed(get(name)));
   }
   return found;
-}
-
-void FakeSysfs::tick() const {
-  for (int fan = 1; fan <= fanCount(); ++fan) {
-    long target = 0, force = 0, minimum = 0;
-    (void)decimal(get(targetAttribute(fan)), target);
-    (void)decimal(get(forceAttribute(fan)), force);
-    (void)decimal(get(numbered("fan", fan, "_min")), minimum);
-    const bool forced = layout_ == SysfsLayout::convertedApplesmc ? force == 1
-                        : applesmc()                              ? (force & 1) != 0
-                                                                  : target >= minimum && target > 0;
-    if (forced) set(numbered("fan", fan, "_input"), std::to_string(target));
-  }
 }
 
 // applesmc_store_fan_speed: kstrtoul and below 0x4000; applesmc_store_fan_manual: kstrtoul;

@@ -36,12 +36,9 @@ struct FakeSensor {
 }
 void putFile(const std::filesystem::path& path, const std::string& content);
 
-// One driver's folders under a sysfs root, made from the layout's description: every
-// attribute with the mode the driver gives it, the links /sys/class/hwmon has, labels as
-// the driver prints them. Plain files cannot refuse what a driver refuses on a write
-// (anything but a decimal integer, a speed out of range), so ruleBreaches() checks what
-// was written against those rules afterwards; a helper run as a non-root owner of the
-// tree meets the read-only modes as the driver's refusal.
+// One driver's folders under a sysfs root, with the modes, links and labels the driver
+// makes. Plain files cannot refuse what a driver refuses on a write, so ruleBreaches()
+// checks what was written afterwards.
 class FakeSysfs {
  public:
   FakeSysfs(SysfsLayout layout, std::filesystem::path root, std::vector<FakeFan> fans,
@@ -57,13 +54,9 @@ class FakeSysfs {
 
   [[nodiscard]] std::string get(const std::string& name) const;
   void set(const std::string& name, const std::string& value) const;
-  void setMode(const std::string& name, std::filesystem::perms mode) const;
   // Every fan's value of one attribute, without the newline.
   [[nodiscard]] std::vector<std::string> values(const std::string& suffix) const;
 
-  // The firmware's part, which a fake cannot do by itself: a forced fan spins at its
-  // target, the others where the firmware keeps them.
-  void tick() const;
   // What was written that the driver would have refused; empty when nothing.
   [[nodiscard]] std::vector<std::string> ruleBreaches() const;
   // Hands the tree to a user, so that a helper running as that user meets the modes.

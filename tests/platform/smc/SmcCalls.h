@@ -29,13 +29,6 @@ inline SMCParamBlock paramBlock(std::uint8_t command, std::string_view key, std:
   return block;
 }
 
-inline Reply send(EmulatedSmc& smc, std::uint8_t command, std::string_view key,
-                  std::uint32_t size = 0, Bytes bytes = {}) {
-  Reply reply{};
-  reply.status = smc.execute(paramBlock(command, key, size, bytes), reply.block);
-  return reply;
-}
-
 // Through the struct method, as the helper calls an open client.
 template <std::derived_from<UserClient> Client>
 Reply send(Client& client, std::uint8_t command, std::string_view key, std::uint32_t size = 0,
@@ -64,10 +57,6 @@ Reply read(auto& smc, std::string_view key) {
 
 KernReturn write(auto& smc, std::string_view key, Bytes bytes) {
   return send(smc, kCommandWriteValue, key, info(smc, key).block.keyInfo.dataSize, bytes).status;
-}
-
-void set(auto& smc, std::string_view key, Bytes bytes) {
-  EXPECT_EQ(write(smc, key, bytes), kIOReturnSuccess) << key;
 }
 
 inline Bytes be16(std::uint16_t value) {
