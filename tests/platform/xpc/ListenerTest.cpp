@@ -22,7 +22,6 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::ScriptedHelper;
-using testing::TempDir;
 using Lines = std::vector<std::string>;
 
 constexpr auto kWait = 60s;
@@ -92,19 +91,11 @@ struct TestDelegate final : ListenerDelegate {
 
   bool shouldAcceptNewConnection(IncomingConnection& connection) override {
     std::unique_lock lock(mutex);
-    if (checks++ == 0) {
-      changed.notify_all();
-      changed.wait(lock, [this] { return released; });
-    }
+    if (checks++ == 0) changed.wait(lock, [this] { return released; });
     if (accepts) connection.setExportedObject(exported), connection.resume();
     return accepts;
   }
   bool isPreferredUser(uid_t /*uid*/) override { return prefers; }
-  // Connections made after this returns are not the one held in its check.
-  void waitForTheHeldCheck() {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [this] { return checks > 0; });
-  }
   void release() {
     const std::lock_guard lock(mutex);
     released = true;
@@ -135,7 +126,7 @@ struct ListenerTest : ::testing::Test {
     listener = nullptr;
   }
 
-  TempDir dir;
+  testing::TempDir dir;
   std::string path = (dir / "helper.sock").string();
   ScriptedHelper helper;
   log::Capture capture;
@@ -201,7 +192,7 @@ TEST_F(ListenerTest, ASlowCheckDelaysNoOtherClientAndIdleConnectionsClose) {
   serve(delegate, options);
 
   RawClient slow(path);
-  delegate.waitForTheHeldCheck();
+  waitUntil([&] { return delegate.checks > 0; });
   RawClient quick(path);
   ASSERT_TRUE(quick.accepted());
   EXPECT_EQ(quick.version(1), "1.0.1");
