@@ -38,7 +38,8 @@ struct ServiceFixture : testing::EmulatedMachine {
         service(std::make_unique<HelperService>(
             [this](Error* error) {
               ++opens;
-              return open(error);
+              return available ? open(error)
+                               : SMCWrapperObjC::create(smc::makeUserClient(""), sleeper, error);
             },
             codesign::TrustAnchor(codesign::KeyPair::generate().publicKey), authority, ownUser)) {}
 
@@ -69,10 +70,26 @@ struct ServiceFixture : testing::EmulatedMachine {
   }
 
   log::Capture capture;
+  bool available = true;
   int opens = 0;
   ScriptedAuthority authority;
   std::unique_ptr<HelperService> service;
 };
+
+// A helper started before the driver loaded: every request tries the controller again
+// until it opens once, and the version needs none.
+TEST(HelperService, EveryCallOpensTheSmcUntilItOpensOnce) {
+  ServiceFixture f(shippedMachine("macbookpro16-1"));
+  f.available = false;
+  f.service->getVersion([](const std::string& version) { EXPECT_EQ(version, "1.0.1"); });
+  EXPECT_EQ(f.setMode(2, {}),
+            Error::withDescription("SMCErrorDomain", 1, "Could not open connection to AppleSMC."));
+  EXPECT_EQ(f.fanInfo().first.size(), 0U);
+  f.available = true;
+  EXPECT_EQ(f.fanInfo().first.size(), 2U);
+  EXPECT_EQ(f.fanInfo().first.size(), 2U);
+  EXPECT_EQ(f.opens, 3);
+}
 
 TEST(HelperService, AModeTheFirmwareEndedIsResyncedOnce) {
   ServiceFixture f(shippedMachine("macbookpro16-1"));

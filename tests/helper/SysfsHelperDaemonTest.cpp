@@ -81,7 +81,7 @@ std::vector<std::filesystem::path> unitReadWritePaths() {
 // Runs in a child of its own mount namespace: the layout in a tmpfs at /sys, all of /sys
 // read-only as ProtectKernelTunables makes it, the unit's ReadWritePaths writable again,
 // and the helper, as root and with the unit's --smc auto, asked to force the fans.
-// Exits 0 when every fan's force and target attributes were written.
+// Exits 0 when every fan's force and target attributes were written and handed back.
 [[noreturn]] void forceUnderTheUnitsView(SysfsLayout layout, const std::filesystem::path& dir) {
   const auto fail = [&](const std::string& why) {
     putFile(dir / "why", why);
@@ -119,6 +119,12 @@ std::vector<std::filesystem::path> unitReadWritePaths() {
         why = "the helper could not force the fans: " + (answer.empty() ? "" : answer[0]);
       }
       endProcess(holder);
+      // Handing back writes each driver's own "automatic": pwmN_enable takes 2, the rest 0.
+      const std::string automatic = layout == SysfsLayout::convertedApplesmc ? "2" : "0";
+      if (why.empty() && (helper.client({"mode", "0", "none"}) != Lines{"ok"} ||
+                          fake.values("force") != Lines(2, automatic))) {
+        why = "the helper did not hand the fans back: " + fake.values("force")[0];
+      }
     }
   }
   if (!why.empty()) fail(why + "\n" + contentOf(dir / "helper.log"));

@@ -141,6 +141,17 @@ TEST(SymbolCatalogTest, EveryNameDrawsAGlyphOfItsBundledFontAndNoOtherHasOne) {
     }
   }
   EXPECT_FALSE(chooser.empty());
+  // A misspelled name in a view would draw nothing: every dotted name the QML spells out is known.
+  static const QRegularExpression dotted(
+      QStringLiteral(R"re("([a-z0-9]*[a-z][a-z0-9]*(?:\.[a-z0-9]+)+)")re"));
+  for (const auto& file : fs::recursive_directory_iterator(testing::sourcePath("app"))) {
+    if (file.path().extension() != ".qml") continue;
+    auto names = dotted.globalMatch(QString::fromStdString(testing::readFile(file.path())));
+    while (names.hasNext()) {
+      const QString name = names.next().captured(1);
+      EXPECT_TRUE(catalog.contains(name)) << name.toStdString() << " in " << file.path();
+    }
+  }
   for (const char* name : {"", "fan", "Fan.fill", "fan.fill ", "no.such.symbol", "🔥"}) {
     const QString qname = QString::fromUtf8(name);
     EXPECT_FALSE(catalog.contains(qname)) << name;
