@@ -1,5 +1,4 @@
-// A feed is refused with a message, or gives offerable items, the same on a second parse,
-// whose best is above the running version.
+// A feed is refused with a message, or its offerable items (best above ours) reparse the same.
 #include <compare>
 #include <cstdlib>
 

@@ -1,5 +1,4 @@
-// A damaged translation's format, filled with a fixed mix of arguments, must not ask for
-// huge output: each placeholder adds at most its width limit or one argument's text.
+// A damaged translation's placeholders each add at most their width limit or one argument.
 #include <cstdlib>
 
 #include "app/ui/LocalizedFormat.h"

@@ -1,5 +1,4 @@
-// The preset file is editable by anyone: what decoding keeps must round-trip unchanged, and
-// a problem is reported exactly when an entry was dropped or nothing could be read.
+// Anyone may edit the file: what is kept round-trips; a problem is reported iff something is lost.
 #include <cstdlib>
 
 #include "app/presets/PresetCodec.h"

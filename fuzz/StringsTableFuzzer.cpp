@@ -1,5 +1,4 @@
-// Every key and value must be well-formed UTF-8 (nlohmann's strict serializer checks), and
-// a second parse must give the same table.
+// Keys and values are valid UTF-8 (nlohmann's strict dump checks) and reparse to the same table.
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 

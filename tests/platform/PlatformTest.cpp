@@ -1,4 +1,3 @@
-// The platform's small pieces: errors, the machine's model and the journal.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <systemd/sd-id128.h>

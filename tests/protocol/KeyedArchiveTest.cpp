@@ -54,8 +54,7 @@ TEST(KeyedArchive, EachPositionRefusesClassesOutsideItsAllowList) {
   qualified["NS.objects"][0]["$class"] = "Zephro.FanInfoDTO";
   EXPECT_THROW((void)archive::decodeFanInfoArray(numbers, kFanInfoReply), DecodingError);
   EXPECT_THROW((void)archive::decodeFanInfoArray(qualified, kFanInfoReply), DecodingError);
-  // Fan records, a class nobody allows, an untagged map, a bare array, numbers that are
-  // not whole or do not fit a signed 64-bit integer, where numbers belong.
+  // Numbers that are not whole or do not fit a signed 64-bit integer are refused too.
   for (const auto& wrong :
        {fans, archive::archiveArray({archive::archiveString("40")}),
         json{{"NS.objects", json::array()}}, json::array({40, 60}),
@@ -63,7 +62,6 @@ TEST(KeyedArchive, EachPositionRefusesClassesOutsideItsAllowList) {
         archive::archiveArray({json{{"$class", "NSNumber"}, {"value", std::uint64_t{1} << 63}}})}) {
     EXPECT_THROW((void)archive::decodeNumberArray(wrong, kPercentages), DecodingError) << wrong;
   }
-  // Errors with mistyped fields.
   EXPECT_THROW((void)archive::decodeError(archive::archiveString("x")), DecodingError);
   auto badInfo = archive::archiveError(Error::withDescription("HelperError", -1, "fanCount is -1"));
   badInfo["userInfo"]["NSLocalizedDescription"] = 3;

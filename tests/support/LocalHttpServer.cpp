@@ -6,8 +6,7 @@
 
 namespace zephro::testing {
 
-// Each socket gathers what it has read until the request's head and its Content-Length of
-// body are in, then it is answered and closed.
+// A request is answered and closed once its head and its Content-Length of body are in.
 LocalHttpServer::LocalHttpServer() {
   server_.listen(QHostAddress::LocalHost, 0);
   QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {

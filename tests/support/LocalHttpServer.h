@@ -8,11 +8,8 @@
 
 namespace zephro::testing {
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests of code that downloads or posts: GET of a
-// path answers the body set for it (404 otherwise), with or without a Content-Length
-// (without one the body ends with the connection); POST to a path keeps the body and
-// answers the status set for it, with an empty body (404 otherwise). Runs on the thread's
-// event loop.
+// HTTP/1.1 on 127.0.0.1, on the thread's loop; unset paths get 404. Without a Content-Length a GET
+// body ends with the connection; POST keeps the body and answers the set status, empty.
 class LocalHttpServer {
  public:
   LocalHttpServer();
@@ -21,7 +18,6 @@ class LocalHttpServer {
     resources_[path] = {std::move(body), announceLength};
   }
   void answerPosts(const QString& path, int status) { postStatus_[path] = status; }
-  // The bodies posted to path, in order.
   [[nodiscard]] QList<QByteArray> posted(const QString& path) const { return posted_.value(path); }
   [[nodiscard]] QUrl url(const QString& path) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path));

@@ -7,8 +7,7 @@
 
 namespace zephro::testing {
 
-// A message bus of the test's own (dbus-daemon --session), so that names and objects
-// the test owns meet nobody else's and go away with it.
+// The test's own dbus-daemon, so its names and objects meet nobody else's and go away with it.
 class PrivateBus {
  public:
   PrivateBus();
@@ -18,8 +17,7 @@ class PrivateBus {
 
   [[nodiscard]] bool isRunning() const { return !address_.isEmpty(); }
   [[nodiscard]] const QString& address() const { return address_; }
-  // A connection of its own under `name` (a numbered one when empty), closed when the
-  // bus goes.
+  // Under `name` (numbered when empty), closed when the bus goes.
   [[nodiscard]] QDBusConnection connect(const QString& name = {});
 
  private:

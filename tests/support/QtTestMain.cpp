@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 
-// Test main for code that needs a Qt event loop: one QCoreApplication for the
-// whole run, on the main thread, as the application has.
+// One QCoreApplication for the whole run, on the main thread, as the application has.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   const QCoreApplication app(argc, argv);

@@ -12,9 +12,7 @@
 
 namespace zephro::testing {
 
-// A helper whose answers a test scripts, served in-process on a temp socket: it can
-// answer at once, hold its replies (or only the mode changes) until released, or act like
-// a machine whose fans take the speed of every accepted mode change.
+// Answers at once or holds replies; with followModeChanges the fans take each accepted speed.
 class ScriptedHelper final : public HelperProtocol {
  public:
   struct SetModeCall {
@@ -65,8 +63,7 @@ class ScriptedHelper final : public HelperProtocol {
     const std::lock_guard lock(mutex_);
     holding_ = modeChangesOnly ? Holding::modeChanges : Holding::all;
   }
-  // Answers the held calls with what is scripted now, from the calling thread; newest first
-  // plays a helper whose answers overtake one another.
+  // With what is scripted now; newest first plays a helper whose answers overtake one another.
   void releaseHeld(bool newestFirst = false) {
     std::vector<std::function<void()>> held;
     {

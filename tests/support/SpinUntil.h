@@ -7,8 +7,7 @@
 
 namespace zephro::testing {
 
-// Turns the event loop until the condition holds or the guard passes (a failed test, never
-// a timing assumption: the guard is far beyond any real wait); the condition's value.
+// The guard is far beyond any real wait: passing it fails the test, it is no timing assumption.
 inline bool spinUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds guard = std::chrono::seconds(120)) {
   const auto deadline = std::chrono::steady_clock::now() + guard;

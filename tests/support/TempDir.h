@@ -5,8 +5,7 @@
 
 namespace zephro::testing {
 
-// A fresh directory under the system's temp dir, removed with everything in it
-// when the object goes away.
+// A fresh temp directory, removed with everything in it when the object goes away.
 class TempDir {
  public:
   TempDir();

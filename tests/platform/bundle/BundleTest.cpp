@@ -168,8 +168,7 @@ TEST_F(BundleTest, AnLprojFolderOrTheResourceRootAnswersFromItsTablesAndPathsSta
   EXPECT_EQ(fil->localizedString("popover_about", "", "NoSuchTable"), "popover_about");
   EXPECT_FALSE(Bundle::atPath(dir / "fake.lproj").has_value());
 
-  // Localized resources are found in the preferred lproj folder; a named folder is looked in
-  // alone, and no name may climb out.
+  // A named lproj folder is looked in alone, and no name may climb out.
   const Bundle main(dir.path(), {"fil"});
   const auto symbols = dir / "fil.lproj" / "Symbols.strings";
   EXPECT_EQ(main.pathForResource("fil", "lproj"), dir / "fil.lproj");

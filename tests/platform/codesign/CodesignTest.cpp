@@ -99,7 +99,6 @@ struct Signature : ::testing::Test {
             const std::string& identifier = "com.zephro.app") const {
     signFile(path, identifier, identity.team.secret, identity.certificate);
   }
-  // A copy of the program signed by another key and certificate.
   std::filesystem::path signedBy(const std::string& name, const SecretKey& key,
                                  const TeamCertificate& certificate) const {
     writeBytes(dir / name, content);
@@ -315,8 +314,7 @@ struct PeerTest : ::testing::Test {
     if (child > 0) ::kill(child, SIGKILL), reap();
   }
 
-  // Starts the client, with only the sanitizers' settings and `extra` in its environment,
-  // and accepts its connection.
+  // Only the sanitizers' settings and `extra` are in the client's environment.
   void start(const std::filesystem::path& program, std::vector<std::string> extra = {},
              bool traced = false) {
     extra.emplace_back("PATH=/usr/bin:/bin");

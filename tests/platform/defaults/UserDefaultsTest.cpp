@@ -78,8 +78,7 @@ TEST(UserDefaults, ValuesKeepTheirTypesAcrossInstancesAnnounceRealChangesAndRepl
   // Each read answers only for its own type.
   EXPECT_EQ(reopened.string("fanPresets"), std::nullopt);
 
-  // A reader that opened the file before a write keeps seeing the complete old file: the
-  // new contents arrive as a new file renamed over the old one.
+  // A reader that opened the file before a write keeps the whole old file: writes rename over it.
   const QByteArray before = readBytes(path);
   QFile reader(path);
   ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
@@ -112,8 +111,7 @@ TEST(UserDefaults, AFailedWriteIsLoggedKeptInMemoryAndWrittenByTheNextChange) {
   EXPECT_EQ(fileObject(path), (QJsonObject{{"appearanceMode", "light"}, {"useFahrenheit", true}}));
 }
 
-// A file that cannot be read now may hold the user's settings: it is never replaced, and
-// changes made meanwhile are laid over it once it reads again.
+// It may hold the user's settings; changes made meanwhile are laid over it once it reads again.
 TEST(UserDefaults, AFileThatCannotBeReadIsLeftAloneUntilItCanBe) {
   const TempDir dir;
   ASSERT_TRUE(QDir().mkpath(qpath(dir / "folder")));
@@ -148,8 +146,7 @@ TEST(UserDefaults, AFileThatCannotBeReadIsLeftAloneUntilItCanBe) {
   EXPECT_EQ(changes.last().at(0).toString(), "useFahrenheit");
 }
 
-// Only content that does not parse is moved aside, each time under a new name and never
-// over an earlier one; entries of shapes this program does not write stay where they are.
+// Never over an earlier one; entries of shapes this program does not write stay where they are.
 TEST(UserDefaults, ContentThatDoesNotParseIsMovedAsideUnderANewNumberedName) {
   const TempDir dir;
   const QString path = qpath(dir / "defaults.json");

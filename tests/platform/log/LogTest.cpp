@@ -61,8 +61,7 @@ TEST(LogCapture, InnermostCaptureReceivesLinesWithChannelAndLevelFromEveryThread
   EXPECT_EQ(many.lines(), std::vector<std::string>(1000, "line"));
 }
 
-// Outside a capture every line goes to the journal and, unless stderr is the journal's
-// own stream, to stderr too, once, whatever its level.
+// Every line goes to the journal and, unless stderr is the journal's stream, to stderr too.
 TEST(LogDestination, LinesOutsideACaptureReachStderrOnce) {
   const Channel fans{"com.zephro.app", "fans"};
   FILE* const file = std::tmpfile();

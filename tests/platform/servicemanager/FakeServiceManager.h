@@ -39,20 +39,17 @@ class FakeService final : public Service {
   std::atomic<int> status_ = static_cast<int>(ServiceStatus::notRegistered);
 };
 
-// A service manager whose daemon status (steps held for a number of reads, the last for
-// good), failures and register hook a test scripts; calls are recorded under a lock, as
-// registration runs on a worker thread.
+// Calls are recorded under a lock, as registration runs on a worker thread.
 class FakeServiceManager final : public ServiceManager {
  public:
-  struct Step {
+  struct Step {  // held for a number of reads, the last step for good
     int status;
     int reads = 1;
   };
 
   // The daemon's status from now on, starting at the script's first step.
   void scriptStatus(const std::vector<Step>& steps) { set(steps_, {steps.begin(), steps.end()}); }
-  // The script that replaces the current one when registerService() is called
-  // (successfully or not); none leaves the current one running.
+  // Replaces the script once registerService() is called, even failing; none keeps the current.
   void scriptStatusAfterRegister(std::vector<Step> steps) {
     set(afterRegister_, {std::move(steps)});
   }

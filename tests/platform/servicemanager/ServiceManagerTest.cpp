@@ -269,8 +269,7 @@ TEST(SystemdServiceManager, AsksSystemdAboutTheSocketAndChangesUnitsThroughPolki
 }
 
 TEST(SystemdServiceManager, AuthenticationOutcomesOfRegistering) {
-  // Dismissed: until systemd shows the units the status reads as "requires approval",
-  // which is what the registration's caller acts on.
+  // Until systemd shows the units the status reads "requires approval", which callers act on.
   const struct {
     CommandResult pkexec;
     std::string description;
@@ -399,8 +398,7 @@ TEST(DevelopmentServiceManager, RefusesARuntimeDirectoryThatIsNotThisUsersAlone)
 
 constexpr auto kUsage = "usage: zephro-helper-units install | remove\n";
 
-// A root with the package's unit folder, systemd's, a systemctl that only writes down how it
-// was called, and the install script configured for it as the build does for the system.
+// The package's and systemd's unit folders, a recording systemctl, the configured install script.
 struct UnitsRoot {
   UnitsRoot() {
     // The service is installed world-readable whatever its mode here.

@@ -94,8 +94,7 @@ TEST(MachineProfile, RejectsProfilesTheEmulatorCouldNotRun) {
 }
 
 TEST(EmulatedSmc, NeverFollowsALinkInPlaceOfItsFiles) {
-  // Each case links one of the state file's names to someone else's file; "@" in what is
-  // thrown or logged stands for the link.
+  // Each case links a state file name to someone else's file; "@" stands for the link.
   struct Case {
     std::string suffix, thrown, logged;
   };
@@ -175,9 +174,7 @@ Run tool(const std::string& arguments) {
   return {::pclose(pipe), output};
 }
 
-// Two processes on one state file see each other's writes: the tool stands in for a test
-// process inspecting the machine a helper drives. With --smc the tool opens the controller as
-// the helper does and reads only what the helper reads, so it works the same on every backend.
+// With --smc the tool reads only what the helper reads, so it works the same on every backend.
 TEST(ZephroSmcTool, SharesTheMachineThroughTheStateFileAndOpensAnyBackendTheHelperCanRun) {
   TempDir dir;
   const auto state = dir / "smc.json";

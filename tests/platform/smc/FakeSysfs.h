@@ -36,9 +36,7 @@ struct FakeSensor {
 }
 void putFile(const std::filesystem::path& path, const std::string& content);
 
-// One driver's folders under a sysfs root, with the modes, links and labels the driver
-// makes. Plain files cannot refuse what a driver refuses on a write, so ruleBreaches()
-// checks what was written afterwards.
+// Plain files cannot refuse what a driver refuses, so ruleBreaches() checks writes afterwards.
 class FakeSysfs {
  public:
   FakeSysfs(SysfsLayout layout, std::filesystem::path root, std::vector<FakeFan> fans,

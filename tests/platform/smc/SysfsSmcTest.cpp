@@ -16,8 +16,7 @@ using zephro::testing::readFile;
 using zephro::testing::SysfsLayout;
 using zephro::testing::TempDir;
 
-// A MacBook Pro with two fans and the applesmc temperature keys in the driver's (sorted)
-// order, on the mainline driver.
+// Two fans and applesmc's temperature keys in the mainline driver's (sorted) order.
 FakeSysfs twoFanMac(const std::filesystem::path& root) {
   return {SysfsLayout::mainlineApplesmc,
           root,
@@ -82,8 +81,7 @@ TEST(SysfsSmc, AnswersTheHelpersKeysFromApplesmcAttributesAndNothingElse) {
   EXPECT_EQ(mac.get("fan2_manual"), "0\n");
 }
 
-// What a planted entry would be: a link out of the folder, a FIFO that blocks its
-// opener, a file far longer than any attribute.
+// Planted entries: a link out, a FIFO that blocks its opener, a file longer than any attribute.
 TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
   TempDir dir;
   const auto mac = twoFanMac(dir.path());
@@ -105,7 +103,6 @@ TEST(SysfsSmc, EntriesThatAreNotAttributesAreRefusedWithoutWaitingOrFollowing) {
   EXPECT_EQ(read(smc, "Tp0T").status, kIOReturnSuccess);
 }
 
-// Fixed when made: a folder put in the old one's place afterwards is not the one driven.
 TEST(SysfsUserClient, DrivesOnlyTheFolderItOpenedAtStartUp) {
   TempDir dir;
   const auto mac = twoFanMac(dir / "sys");
@@ -118,8 +115,7 @@ TEST(SysfsUserClient, DrivesOnlyTheFolderItOpenedAtStartUp) {
   EXPECT_EQ(impostor.get("fan1_output"), "3\n");
 }
 
-// The helper's tests run auto on every other layout; the T2 Macs' ACPI device is found here,
-// behind another driver's hwmon device as acpitz or coretemp would be.
+// The helper's tests cover the other layouts; here the T2 ACPI device behind another hwmon one.
 TEST(SysfsDevice, AutoFindsEachDriverByWhatItsFoldersHold) {
   TempDir dir;
   const auto root = std::filesystem::canonical(dir.path());

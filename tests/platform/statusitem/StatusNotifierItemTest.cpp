@@ -1,5 +1,4 @@
-// The status item on a private message bus, where the test plays the panel: a watcher
-// that items register with, and a host that reads their properties and clicks them.
+// The status item on a private bus, where the test plays the panel: its watcher and host.
 #include "platform/statusitem/StatusNotifierItem.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +19,7 @@ namespace {
 using Availability = StatusNotifierItem::Availability;
 using zephro::testing::spinUntil;
 
-// Calls and turns the event loop until the answer is in, as an item in this same thread
-// could not answer a blocking call.
+// Turns the loop while waiting, as an item in this thread could not answer a blocking call.
 QDBusMessage callAndWait(QDBusConnection& bus, const QDBusMessage& call) {
   const QDBusPendingCall pending = bus.asyncCall(call);
   spinUntil([&] { return pending.isFinished(); });
@@ -30,8 +28,7 @@ QDBusMessage callAndWait(QDBusConnection& bus, const QDBusMessage& call) {
   return pending.reply();
 }
 
-// What a host hears of an item's changes: each signal's name, and its first argument
-// when it has one ("NewStatus NeedsAttention").
+// Each signal a host hears, with its first argument if any ("NewStatus NeedsAttention").
 class HostProbe : public QObject {
   Q_OBJECT
 
@@ -44,8 +41,7 @@ class HostProbe : public QObject {
   QStringList heard;
 };
 
-// The tray's watcher that items register with, taken and given up as a panel starts and
-// stops, and that tells them whether a host draws them.
+// Taken and given up as a panel starts and stops; tells items whether a host draws them.
 class TestWatcher : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")

@@ -80,8 +80,7 @@ TEST(ArchiveVerifierTest, OnlyTheSignatureOfTheseBytesByThisKeyPasses) {
     EXPECT_EQ(problemOf(verifyArchive(archive, signature, key)), invalid) << at;
   }
 
-  // The release tool makes the keys and prints the attributes a feed carries, which the
-  // updater tests serve as enclosureAttributes(): the updater must accept exactly that.
+  // The updater tests serve these attributes as the release tool prints them for a feed.
   writeText(archive, content);
   const std::string tool = CODESIGN_TOOL;
   const auto [publicKeyText, keygenStatus] =

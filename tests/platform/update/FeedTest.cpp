@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/bundle/Bundle.h"
 #include "platform/update/Appcast.h"
 #include "platform/update/Base64.h"
 #include "platform/update/Configuration.h"

@@ -37,8 +37,7 @@ std::string failureLine(int code, const std::string& message) {
          "}";
 }
 
-// Records the callbacks in order and answers as a user who wants every update. A test
-// can hold the install reply, or make a callback throw as a broken driver would.
+// Answers as a user who wants every update; can hold the install reply or throw like a bad driver.
 struct RecordingDriver final : UserDriver, UpdaterDelegate {
   Events events;
   bool installWhenReady = true;

@@ -32,12 +32,10 @@ struct TestEntry {
   }
 };
 
-// Writes the entries, in order, with libarchive's writer in the format the file's name ends
-// in: .tar.gz, .tar.xz or .zip.
+// In the format the file's name ends in: .tar.gz, .tar.xz or .zip.
 void writeArchive(const std::filesystem::path& file, const std::vector<TestEntry>& entries);
 
-// An install tree as a release archive holds it: bin/zephro with `program` as its content
-// and the information file of `version`.
+// bin/zephro holding `program`, and the information file of `version`.
 [[nodiscard]] std::vector<TestEntry> releaseTree(const std::string& version,
                                                  const std::string& program = "new");
 

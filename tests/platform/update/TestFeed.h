@@ -9,8 +9,7 @@
 
 namespace zephro::update::testing {
 
-// Releases published on a local HTTP server: a feed of one item and its archive, signed
-// by a key made for the test as the release tool signs them.
+// A one-item feed and its archive on a local server, signed as the release tool signs them.
 class TestFeed {
  public:
   explicit TestFeed(std::filesystem::path folder) : file_(std::move(folder) / "made.tar.gz") {}

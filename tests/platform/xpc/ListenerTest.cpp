@@ -80,8 +80,7 @@ class RawClient {
   FrameDecoder decoder_;
 };
 
-// Accepts or refuses every client, prefers its user or not, and can keep the first client
-// in its check until the test lets it go.
+// Can keep the first client in its check until the test lets it go.
 struct TestDelegate final : ListenerDelegate {
   TestDelegate(HelperProtocol& implementation, bool accepts, bool prefers, bool holdFirst = false)
       : exported(exportedHelper(implementation)),
@@ -257,8 +256,7 @@ TEST_F(ListenerTest, RefusedUsersArePausedAndUsersWhoMayNotChangeTheFansShareFew
 
 TEST(RefusalLimiter, PausesOnlyForRefusalsWithinTheWindowAndForgetsTheOldestUser) {
   RefusalLimiter limiter({.maxRefusals = 3, .window = 10s, .pause = 30s, .maxUsers = 2});
-  // Two refusals, then the window passes: the count starts again. Other users are not
-  // affected, and a full table forgets the quietest user first.
+  // Other users are not affected, and a full table forgets the quietest user first.
   const struct {
     bool refusal;
     uid_t uid;
@@ -337,8 +335,7 @@ struct Client {
   std::optional<std::promise<Error>> errorPromise;
 };
 
-// Every operation and its errors, and a helper that is not there, cross the socket in the
-// HelperClient tests (tests/app/core).
+// Every operation and its errors cross the socket in the HelperClient tests (tests/app/core).
 using RemoteHelper = ListenerTest;
 
 TEST_F(RemoteHelper, InvalidatingFailsEveryOutstandingAndLaterCallOnce) {
@@ -368,8 +365,7 @@ TEST_F(RemoteHelper, AHelperThatGoesAwayInterruptsAndTheNextCallReconnects) {
     InProcessHelperServer server(path, helper);
     client.proxy->getVersion(
         [](const std::string&) { ADD_FAILURE() << "a silent helper answered"; });
-    // The call is outstanding when the helper stops (a connection that closes before its
-    // acceptance would read as refused instead).
+    // Outstanding when the helper stops: closed before acceptance would read as refused.
     waitUntil([&] { return helper.heldCount() > 0; });
   }
   const auto interrupted = await(error);
