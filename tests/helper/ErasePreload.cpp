@@ -1,5 +1,4 @@
-// Preloaded into a test client the way a hostile library would be: before the program
-// starts, it hides its own LD_PRELOAD entry from /proc/PID/environ.
+// Preloaded like a hostile library: before main, hides its LD_PRELOAD entry from /proc/PID/environ.
 #include <cstring>
 
 extern char** environ;

@@ -52,8 +52,7 @@ struct HelperDaemon : ::testing::Test {
 
 TEST_F(HelperDaemon, ServesTheSignedApplicationAndRefusesOtherCodeBeforeAnyOperation) {
   ASSERT_TRUE(helper.start());
-  // An unsigned client grown far past any real executable (sparse, so it costs no disk)
-  // and given a signed client's trailer.
+  // Far past any real executable (sparse: no disk), with a signed client's trailer.
   const auto huge = dir / "huge-client";
   std::filesystem::copy_file(UNSIGNED_CLIENT, huge);
   std::filesystem::resize_file(huge, std::uintmax_t{4} * codesign::kMaxCodeSize);
@@ -94,8 +93,7 @@ TEST_F(HelperDaemon, ServesTheSignedApplicationAndRefusesOtherCodeBeforeAnyOpera
 
 TEST_F(HelperDaemon, FansGoBackWhenTheLastClientToForceThemDies) {
   ASSERT_TRUE(helper.start());
-  // Reconnecting is not leaving; a system request ends the lease; a later forcing request
-  // moves it to its client.
+  // Reconnecting is not leaving; system ends the lease; a later forcing request moves it.
   Lines held;
   endProcess(helper.holdingClient({"mode", "2", "none", "mode", "0", "none"}, held, "a"));
   const auto first = helper.holdingClient({"mode", "1", "60,60", "reconnect", "fans"}, held, "b");
@@ -104,8 +102,7 @@ TEST_F(HelperDaemon, FansGoBackWhenTheLastClientToForceThemDies) {
   endProcess(first);
   EXPECT_EQ(firmware(), kForced);
   endProcess(second);
-  // Lines are written in order, so once the second client's is there, a line for either
-  // of the others would be there too.
+  // Lines are written in order: once the second client's is there, the others' would be too.
   EXPECT_EQ(helper.waitForLog("[ZephroHelper] Client pid"),
             Lines{"[ZephroHelper] Client pid " + std::to_string(second) +
                   " that forced the fans has exited; returning them to system control."});
@@ -126,8 +123,7 @@ TEST_F(HelperDaemon, HowEverTheHelperEndsTheFansItForcedGoBackWithALine) {
     const char* line;
   } ends[] = {
       {"stopped", SIGTERM, [] {}, "Stopping: returning the fans to system control."},
-      // A killed helper hands nothing back, but a fresh one holds no lease: it hands the
-      // fans back before it listens.
+      // A killed helper hands nothing back, but a fresh one hands the fans back before it listens.
       {"killed and started again", SIGKILL, restart,
        "Starting: returning the fans to system control."},
       // The unit's ExecStopPost.
@@ -156,8 +152,7 @@ TEST_F(HelperDaemon, HowEverTheHelperEndsTheFansItForcedGoBackWithALine) {
   EXPECT_TRUE(helper.logStartingWith("[ZephroHelper] Stopping").empty());
 }
 
-// Clients of other users reach the socket, and copies of the clients, through the test's
-// folder.
+// Other users reach the socket and the clients' copies through the test's folder.
 struct HelperPeople : HelperDaemon {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "runs clients as other users, which needs root";
@@ -205,8 +200,7 @@ TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolk
                                     "change the fans (no system bus: ")
                    .empty());
 
-  // A program that connects, then leaves the socket to a child and becomes the signed
-  // application. Whichever program the check saw, the child changes nothing.
+  // Connects, leaves the socket to a child and execs the signed app: the child changes nothing.
   const auto out = dir / "exec.out";
   const pid_t execed =
       spawnProcess(asUser(kNobody, kNobody,
@@ -220,8 +214,7 @@ TEST_F(HelperPeople, EveryoneReadsButOnlyTheHelpersUserChangesTheFansWithoutPolk
   EXPECT_EQ(firmware(), kReleased);
 }
 
-// A private system bus with the real polkitd, which sees our action and a rule for
-// `nobody` through a mount namespace of its own.
+// The real polkitd on a private bus, seeing our action and a rule for `nobody` via a namespace.
 class PrivatePolkit {
  public:
   explicit PrivatePolkit(const TempDir& dir) : dir_(dir) {}
@@ -318,8 +311,7 @@ TEST_F(HelperPeople, AStopHandsTheFansBackWhileAConnectionIsStuckInItsCheck) {
   Lines held;
   const auto holder = helper.holdingClient({"mode", "2", "none"}, held);
   ASSERT_EQ(firmware(), kForced);
-  // A signed client large enough that its check (run in a child of the helper) lasts long
-  // enough to be caught and stopped there: the check is stuck until its deadline.
+  // Large enough that its check (in the helper's child) can be caught and stopped mid-way.
   const auto big = dir / "big-client";
   std::filesystem::copy_file(SIGNED_CLIENT, big);
   std::filesystem::resize_file(big, std::uintmax_t{60} << 20);
@@ -345,8 +337,7 @@ TEST_F(HelperPeople, AStopHandsTheFansBackWhileAConnectionIsStuckInItsCheck) {
   ASSERT_GT(checker, 0) << "the check's child was never seen";
   ::kill(helper.pid(), SIGTERM);
   EXPECT_EQ(waitForFirmware(kReleased), kReleased);
-  // The fans went back before the stuck check gave up (at its deadline, when the child is
-  // killed) and before any connection was closed.
+  // The fans went back before the stuck check's deadline and before any connection closed.
   (void)helper.waitForLog("[ZephroHelper] Rejected");
   const auto log = helper.log();
   const auto stopping = std::find(log.begin(), log.end(),

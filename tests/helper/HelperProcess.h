@@ -39,8 +39,7 @@ inline bool holds(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Runs argv with stdout to a file, stderr appended to another and `environment` added to
-// ours; -1 when it cannot.
+// Runs argv, stdout to `out`, stderr appended to `err`, `environment` added; -1 when it cannot.
 inline pid_t spawnProcess(const Lines& argv, const std::filesystem::path& out,
                           const std::filesystem::path& err, Lines environment = {}) {
   posix_spawn_file_actions_t actions;
@@ -77,8 +76,7 @@ inline Lines asUser(uid_t uid, gid_t gid, Lines argv) {
   return prefixed;
 }
 
-// A copy another user can reach even when the build tree sits in a folder only its owner
-// may enter.
+// A copy another user can reach even when the build tree is in a folder only its owner enters.
 inline std::string copyForOthers(const std::filesystem::path& file,
                                  const std::filesystem::path& folder) {
   using std::filesystem::perms;
@@ -98,10 +96,8 @@ struct ProgramRun {
   Lines lines;
 };
 
-// The real com.zephro.helper on the test's own socket ($ZEPHRO_HELPER_SOCKET), its log in a
-// file, with the signed test client. Given a user, both run as that user, so that a helper
-// run by root meets file modes as a daemon that is not root would. Without a system bus
-// polkit is out of reach and the helper fails closed.
+// The real helper on the test's socket. Given a user, helper and client run as that user, so that
+// they meet file modes as a daemon that is not root would; without a system bus it fails closed.
 class HelperProcess {
  public:
   HelperProcess(const std::filesystem::path& dir, std::string smc,

@@ -96,8 +96,7 @@ std::optional<xpc::Message> receive(int fd, xpc::FrameDecoder& decoder) {
   }
 }
 
-// The socket outlives this program's image: a child keeps it and, once the helper has
-// decided about the connection (made by what is by then another program), asks for max.
+// A child keeps the socket past exec and, once the helper has decided, asks for max.
 int execAfterConnect(const std::string& socket, char** program) {
   std::string error;
   auto fd = xpc::connectUnixSocket(socket, error);

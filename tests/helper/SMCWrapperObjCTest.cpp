@@ -35,8 +35,7 @@ TEST(SMCWrapperObjC, OpensOnceAndAsksEachKeysInformationOnceUnlessTheLookupFaile
   auto& smc = *machine.wrapper;
   EXPECT_TRUE(capture.contains(wrapperLine("initWithError called, connection: 10755")));
 
-  // A key's information is asked once, and so is a key the SMC does not have; a lookup
-  // that failed otherwise is asked again.
+  // Key information, even a missing key's, is asked once; a lookup failing otherwise is retried.
   SMCKeyValue value;
   machine.smc->injectFault("F1Ac", Command::readKeyInfo, kIOReturnError, 1);
   for (int round = 0; round < 3; ++round) {
@@ -211,8 +210,7 @@ TEST(FanOverride, UnlocksAppleSiliconAndHandsTheFanBack) {
 }
 
 TEST(FanOverride, RebuildsAnUnreadableMaskAndRollsNothingBackWhenTheTargetFailsTwice) {
-  // Rebuilt from scratch: ui16, only this fan's bit, the rest zero. A readable mask keeps the
-  // bytes it had. (A wide mask key shows both.)
+  // Rebuilt as ui16 with only this fan's bit; a readable mask keeps its bytes (a wide key: both).
   EmulatedMachine lost(shippedMachine("macbookpro16-1"));
   lost.smc->removeKey("FS! ");
   lost.smc->addKey("FS! ", "hex_", Bytes{0x00, 0x01, 0xAB, 0xCD}, true);
@@ -289,8 +287,7 @@ TEST(FanOverride, ForceBitAndManualModeSwitches) {
                                           "Failed to write FS!  force bit for fan 1"));
   EXPECT_TRUE(capture.contains(wrapperLine("Writing FS!  new mask: 0x0002 (fan 1 FORCE_ON)")));
 
-  // Manual mode writes a fresh mask without reading the old one, and logs nothing; the
-  // key's type is known from before.
+  // Manual mode writes a fresh mask without reading the old one; the type is known from before.
   capture.clear();
   machine.smc->clearCallLog();
   EXPECT_TRUE(smc.setManualMode(true, 3, nullptr));

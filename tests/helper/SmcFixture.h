@@ -30,8 +30,7 @@ inline Bytes fltBytes(float value) {
   return bytes;
 }
 
-// An emulated machine whose clock moves only when the code under test sleeps, so a
-// sequence's waits are recorded and the fans still move during them.
+// Its clock moves only when the code sleeps, so waits are recorded and the fans move during them.
 struct EmulatedMachine {
   explicit EmulatedMachine(smc::MachineProfile profile)
       : smc(std::make_shared<smc::EmulatedSmc>(std::move(profile), std::nullopt, clock)),

@@ -1,5 +1,4 @@
-// The helper client against an in-process helper on a temp socket, the replies it settles,
-// the tasks it detaches, and the helper's registration through the scripted service manager.
+// The helper client against an in-process helper on a temp socket and a scripted service manager.
 #include "app/core/HelperClient.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +45,6 @@ std::optional<Error> remoteError(const testing::Outcome<T>& outcome) {
   return error ? std::optional(error->error()) : std::nullopt;
 }
 
-// A client on a temp socket with the scripted service manager and a shrunk settling wait;
-// it counts the connections it makes.
 struct ClientOnSocket {
   explicit ClientOnSocket(std::chrono::milliseconds callTimeout = 15s,
                           std::chrono::milliseconds versionTimeout = 300ms)
@@ -72,8 +69,7 @@ struct ClientOnSocket {
   log::Capture capture;
 };
 
-// Without a helper every call fails at once and only the reads log; once one listens, calls
-// share one new connection. What the answers carry the view model's tests check over this client.
+// Without a helper calls fail at once and only reads log; then calls share one new connection.
 TEST(HelperClient, AnswersEachOperationFromTheHelperAndThrowsItsErrors) {
   ClientOnSocket c;
   const auto missing = remoteError(awaitTask(c.client->fetchFanInfo()));
@@ -128,16 +124,14 @@ TEST(HelperClient, AnswersEachOperationFromTheHelperAndThrowsItsErrors) {
              "[Zephro] Helper returned error: " + unread.fullDescription()}));
 }
 
-// The helper answers a connection's calls in turn, so a call it leaves unanswered takes
-// its connection with it: the other calls on it end the same way, later ones connect anew.
+// Calls on a connection are answered in turn, so one left unanswered takes down the others on it.
 TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfresh) {
   ClientOnSocket c(10min, 200ms);
   ScriptedHelper helper;
   helper.hold();
   InProcessHelperServer server(c.socket, helper);
 
-  // The ticker runs only while awaitTask turns the loop for the outstanding call: a call
-  // that blocked the main thread would let at most one (coalesced) tick through.
+  // Ticks come only while the loop turns: a call blocking the main thread lets one through at most.
   int ticksWhilePending = 0;
   QTimer ticker;
   ticker.setInterval(10);
@@ -164,9 +158,8 @@ TEST(HelperClient, ASilentHelperTimesOutWithoutBlockingAndTheNextCallConnectsAfr
   EXPECT_TRUE(c.capture.lines().empty()) << "a time-out logs nothing";
 }
 
-// Never answers, and tells its calls of its end only when the test says so, as a real
-// connection does a moment after it is invalidated: the window in which a time-out finds
-// its connection already replaced, which the real one cannot be made to hold open.
+// Never answers and reports its end only when told, holding open the window (which a real one
+// cannot) in which a time-out finds its connection already replaced.
 class UnansweringConnection final : public xpc::Connection {
  public:
   void setInvalidationHandler(Handler /*handler*/) override {}
@@ -196,8 +189,7 @@ TEST(HelperClient, ATimeOutOnAReplacedConnectionLeavesTheNewOneAlone) {
   client.invalidateConnection();
   auto version = client.fetchHelperVersion();
   EXPECT_EQ(awaitTask(std::move(fans)).errorText(), kNoAnswer);
-  // The timer thread runs one item at a time: once a later one has run, so has the
-  // whole time-out.
+  // The timer thread runs one item at a time: once a later one has run, so has the time-out.
   std::atomic<bool> timerPassed{false};
   TimerThread::shared().schedule(0ms, [&timerPassed] { timerPassed = true; });
   ASSERT_TRUE(spinUntil([&] { return timerPassed.load(); }));
@@ -308,8 +300,7 @@ TEST(HelperRegistration, Outcomes) {
   }
 }
 
-// A current helper is left alone, an older one refreshed (and reached afresh after the repair
-// dropped the connection), an unreachable one (a silent one too: its call fails) installed.
+// An older helper is refreshed (and reached afresh), an unreachable or silent one installed.
 TEST(HelperLaunchCheck, OnlyACurrentHelperIsLeftAlone) {
   const struct {
     std::string version;  // "": nothing listens
@@ -386,8 +377,7 @@ QCoro::Task<> awaitOne(std::shared_ptr<PendingReply<int>> pending, Record* recor
   ++record->resumptions;
 }
 
-// Replies and time-outs settle the same replies at the same moment from two threads:
-// exactly one of them wins each, and its outcome is the one the caller sees, once.
+// Replies and time-outs race from two threads: one wins each, and the caller sees it, once.
 TEST(PendingReply, RacingSettlersResumeEachCallerExactlyOnceWithTheWinner) {
   constexpr int kReplies = 5000;
   std::vector<std::shared_ptr<PendingReply<int>>> pendings;
@@ -443,8 +433,7 @@ TEST(Detach, LogsWhatEscapesADetachedTask) {
   detach(fine(), "Quiet");
   ASSERT_TRUE(spinUntil([&] { return capture.lines().size() == 2; }));
   spinUntil([] { return false; }, 20ms);
-  // An error from the helper is described in full, as the log lines quote errors; the two
-  // threads may log in either order.
+  // Log lines quote the helper's error in full; the two threads may log in either order.
   auto lines = capture.lines();
   std::ranges::sort(lines);
   EXPECT_EQ(lines, (Lines{"[Zephro] Mode change failed: Error Domain=HelperError Code=0 "

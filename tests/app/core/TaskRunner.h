@@ -14,7 +14,6 @@
 
 namespace zephro::testing {
 
-// How a task ended: its value, or the exception it threw.
 template <typename T>
 struct Outcome {
   std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
@@ -31,14 +30,12 @@ struct Outcome {
     }
     return std::nullopt;
   }
-  // what() of the exception, or "" when there is none.
   [[nodiscard]] std::string errorText() const {
     const auto e = errorAs<std::runtime_error>();
     return e ? e->what() : (error ? "an exception of another kind" : "");
   }
 };
 
-// Turns the event loop until the task has ended, or the guard has passed.
 template <typename T>
 Outcome<T> awaitTask(QCoro::Task<T> task,
                      std::chrono::milliseconds guard = std::chrono::seconds(120)) {

@@ -1,6 +1,4 @@
-// Automation as scripts reach it: the application's bus object on a private bus, over a view
-// model talking to the real helper on an emulated machine, called from another connection or
-// by zephroctl; what reaches the fans is read back from the emulated machine.
+// The app's bus object over the real helper on an emulated machine, called by D-Bus or zephroctl.
 #include <gtest/gtest.h>
 
 #include <QDBusPendingCall>
@@ -36,8 +34,6 @@ T demarshalled(const QVariant& value) {
   return result;
 }
 
-// The build's real helper on an emulated machine (the two-fan MacBookPro16,1 unless a profile
-// is given) and the bus object over a view model of an application that may still be launching.
 struct AutomationOnBus {
   explicit AutomationOnBus(bool finishedLaunching = true,
                            const std::filesystem::path& machineProfile = {},
@@ -88,7 +84,6 @@ struct AutomationOnBus {
     return testing::awaitTask(model().installHelper()).succeeded() &&
            model().connectionState() == ConnectionState::connected();
   }
-  // Stops the helper: every later request fails to reach it.
   void stopHelper() {
     model().stopRefreshing();
     (void)services.daemonService(kHelperPlistName)->unregisterService();
@@ -175,8 +170,7 @@ class PropertiesListener : public QObject {
   }
 };
 
-// What each intent answers is zephroctl's test's business: here the actions reach the fans, and
-// what cannot be done is refused with the reason in the user's language.
+// What each intent answers is zephroctl's test's business; here, what reaches the fans.
 TEST(Automation, ActionsReachTheFansAndWhatCannotBeDoneIsRefused) {
   const testing::TempDir profiles;
   AutomationOnBus app(false, writeSteadyMachine(profiles.path()));

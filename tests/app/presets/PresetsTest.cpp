@@ -139,8 +139,7 @@ TEST(PresetRules, NamesAndValuesAreChecked) {
   EXPECT_EQ(validatePreset("R", PresetMode::rpm, 5801, rpm), rpmMessage);
 }
 
-// RPM presets become each fan's share of its own range; percentage presets and clamping at
-// either end are checked through the view model.
+// Percentage presets and clamping are checked through the view model.
 TEST(PresetRules, RpmBoundsAndSharesComeFromTheFans) {
   const std::vector<FanInfoDTO> two{idleFan(1200, 5800), idleFan(1000, 6200)};
   EXPECT_EQ(rpmBounds(two), (ValueBounds{1000, 6200}));
@@ -168,8 +167,7 @@ TEST(PresetRules, RpmBoundsAndSharesComeFromTheFans) {
   EXPECT_TRUE(presetPercentages(preset("P", PresetMode::rpm, 3000), {}).empty());
 }
 
-// Unreadable entries, or data that cannot be read at all, are dropped only after the original
-// is kept; the next run finds a clean list and leaves the backup alone.
+// The next run finds a clean list and leaves the backup alone.
 TEST(PresetStoreTest, UnreadableDataIsKeptBeforeItIsReplaced) {
   const testing::TempDir dir;
   const QString file = QString::fromStdString((dir / "defaults.json").string());

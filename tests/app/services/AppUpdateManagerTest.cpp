@@ -273,9 +273,7 @@ struct ScopedVariable {
   const QByteArray old;
 };
 
-// The updater the application makes, run from this test's own build tree with a
-// configured feed on this machine: download, verification and extraction need no install
-// tree, and only the installation refuses, saying where to update instead.
+// From a build tree all but the installation works, which needs an install tree.
 TEST_F(AppUpdateManagerTest, FromABuildTreeAnUpdateGetsReadyAndInstallingSaysWhereToUpdate) {
   update::testing::TestFeed feed(dir.path());
   feed.publish(update::testing::releaseTree("2.0"));

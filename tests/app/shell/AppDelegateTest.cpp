@@ -64,9 +64,7 @@ struct Shell {
         options);
     delegate->applicationDidFinishLaunching();
   }
-  // A poll on its way when the client goes ends with an error delivered through the event
-  // loop, from the connection's thread; turning the loop a while longer lets that
-  // coroutine finish instead of leaking.
+  // A poll in flight ends with an error queued from the connection's thread: finish, not leak.
   ~Shell() {
     delegate.reset();
     fixture.reset();
@@ -80,8 +78,7 @@ struct Shell {
   std::unique_ptr<AppDelegate> delegate;
 };
 
-// Each entry closes the popover and opens its window, twice: the About panel comes back
-// as it was, the feedback form empty.
+// Twice: the About panel comes back as it was, the feedback form empty.
 TEST(AppDelegate, ThePopoversEntriesOpenTheirWindows) {
   Shell shell(std::chrono::milliseconds(0));
   const auto click = [&shell](const char* name) {
@@ -167,8 +164,7 @@ TEST(AppDelegate, TheTrayShowsTheReadingAndTogglesThePopoverButNotStraightAfterI
   EXPECT_TRUE(shell.shown());
 }
 
-// A later launch runs in another process; here it is another connection on a thread
-// of its own, so that this thread's event loop can answer it.
+// A later launch, on a thread of its own so that this thread's event loop can answer it.
 SingleInstance::Claim launch(const QString& name, const QStringList& arguments) {
   auto claim = std::async(std::launch::async, [name, arguments] {
     const auto bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
@@ -215,7 +211,6 @@ QCoro::Task<> slowHandBack(int* handBacks) {
   co_await QCoro::sleepFor(std::chrono::milliseconds(20));
 }
 
-// A second request while the quit is under way neither cuts it short nor quits twice.
 TEST(QuitCoordinator, ASecondRequestWaitsForTheFirstHandBack) {
   int handBacks = 0;
   QuitCoordinator quit([&handBacks] { return slowHandBack(&handBacks); });

@@ -81,8 +81,7 @@ TEST_F(LocalizationManagerTest, TheStoredLanguageOrTheDesktopsSelectsTheTable) {
   }
 }
 
-// Observers see the choice stored and its texts; the same choice again changes nothing anyone
-// shows, and a change of the desktop's languages shows at the next resolution.
+// The same choice again changes nothing shown; new desktop languages show at the next resolution.
 TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTexts) {
   const auto manager = makeManager();
   QStringList seen;
@@ -105,8 +104,7 @@ TEST_F(LocalizationManagerTest, ChoosingALanguageIsStoredBeforeObserversLookUpTe
                                "3|system|À propos de Zephro|Langue du système"}));
 }
 
-// The override decides, then KDE, then GNOME; the settings are read from the environment and
-// kdeglobals.
+// The settings are read from the environment and kdeglobals.
 TEST(ReduceMotion, TheOverrideDecidesThenKdeThenGnome) {
   const std::vector<std::pair<MotionSettings, bool>> cases{
       {{}, false},

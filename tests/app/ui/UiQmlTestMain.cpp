@@ -1,5 +1,4 @@
-// The Qt Quick tests of the popover, the onboarding, the About view and (with -input) the
-// preset manager over real QML modules and view model; each tst_*.qml file gets its own engine.
+// Real QML modules and view model (the preset manager with -input); one engine per tst_*.qml.
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 

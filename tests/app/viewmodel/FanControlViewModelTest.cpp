@@ -1,6 +1,4 @@
-// The view model against an in-process helper on a temp socket, for what a real helper cannot
-// be made to do (failing polls, changing fan counts, held replies, refusals; the real one is
-// tests/app/intents'); the headless front end; the logind wake source on a private bus.
+// An in-process helper for what a real one cannot be made to do (that is tests/app/intents').
 #include "app/viewmodel/FanControlViewModel.h"
 
 #include <gtest/gtest.h>
@@ -158,8 +156,7 @@ TEST(FanControlViewModel, ARefusedChangeShowsTheErrorAndKeepsTheModeAndPreset) {
                        h.model.isApplyingChange()),
             std::tuple(FanMode::manual, std::optional(kQuiet.id), false));
 
-  // Refusals that trying again cannot overcome are error states of their own, so the
-  // popover can say why.
+  // Refusals that retrying cannot overcome are states of their own, so the popover can say why.
   using Refusal = ConnectionState::Refusal;
   for (const auto& [error, refusal] :
        {std::pair{notAuthorized, Refusal::notAuthorized},
@@ -205,9 +202,7 @@ TEST(FanControlViewModel, TwoSliderCommitsBackToBackBothReachTheHelper) {
   EXPECT_EQ(h.helper.recordedSetModeCalls(), (Calls{{1, {40, 25}}, {1, {40, 70}}}));
 }
 
-// Answers can overtake one another (a connection replaced after a time-out, a helper
-// that answers out of turn): a poll asked before a change is dropped whether its answer
-// comes while the change is under way or after it; the next poll is applied as usual.
+// Answers can overtake one another: a connection replaced after a time-out, a helper out of turn.
 TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
   for (const bool newestFirst : {false, true}) {
     Harness h(twoFans(FanMode::system));
@@ -235,7 +230,6 @@ TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= 3; }));
 
   // While a change is in flight neither the loop nor a wake asks the helper anything.
-  // (Requests of a poll begun before the change reach the helper before the change.)
   h.helper.hold(true);
   h.model.selectMode(FanControlViewModel::Mode::Max);
   ASSERT_TRUE(spinUntil([&] { return h.helper.heldCount() == 1; }));
@@ -260,8 +254,7 @@ TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   h.model.startRefreshing();
   h.model.startRefreshing();
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= stopped + 3; }));
-  // Replies come back in the order the requests went out: once a last poll has ended, no
-  // task is left suspended at exit.
+  // Replies come in request order: after a last poll no task is left suspended at exit.
   h.model.stopRefreshing();
   ASSERT_TRUE(ran(h.model.refresh()));
 }
@@ -323,8 +316,7 @@ TEST(FanControlViewModel, TheMenuBarIconStaysWhenNothingElseIsShown) {
   EXPECT_EQ(textVisible.count(), 2);
 }
 
-// A reading that is no number shows 25 and a huge one does not overflow; steps start from the
-// fans' own speeds (95 % and 30 % here) and stay within 25 to 100.
+// Steps start from the fans' own speeds (95 % and 30 % here).
 TEST(FanPercentage, UnusableReadingsShow25AndStepsStayInRange) {
   const auto fan = [](double rpm) { return FanInfoDTO(0, rpm, 1000, 3000, FanMode::system); };
   EXPECT_EQ(fanPercentages(std::vector{fan(std::numeric_limits<double>::quiet_NaN()), fan(1e300)}),
@@ -334,8 +326,7 @@ TEST(FanPercentage, UnusableReadingsShow25AndStepsStayInRange) {
   EXPECT_EQ(steppedPercentages(at95and30, std::numeric_limits<int>::min()), (std::vector{25, 25}));
 }
 
-// It prints the state, the temperature and the highest speed. A closed terminal (SIGHUP)
-// quits like Ctrl-C and SIGTERM: the fans go back first, or a line says they could not.
+// A closed terminal (SIGHUP) quits like Ctrl-C and SIGTERM.
 TEST(HeadlessApp, PrintsTheReadingAndEachQuitSignalHandsTheFansBackOnceThenFinishes) {
   for (const auto& [signalNumber, refused] :
        {std::pair{SIGHUP, false}, {SIGTERM, false}, {SIGINT, false}, {SIGTERM, true}}) {

@@ -7,8 +7,7 @@
 
 namespace zephro::testing {
 
-// A view model over a real helper client that talks to whatever listens on a temp
-// socket, with its own settings file and a wake source the test fires.
+// A view model whose real client talks to whatever listens on a temp socket; the test fires wakes.
 struct ViewModelOnSocket {
   explicit ViewModelOnSocket(ServiceManager& services, std::string socketPath = {})
       : socket(socketPath.empty() ? (dir / "helper.sock").string() : std::move(socketPath)),

@@ -37,8 +37,7 @@ std::optional<std::uint32_t> desktopOf(const QWindow& window) {
   return *static_cast<const std::uint32_t*>(xcb_get_property_value(property.get()));
 }
 
-// Every showing brings the same content forward, with the draft it held, in the middle of the
-// screen and asked onto every desktop; closing the window saves nothing.
+// Each showing keeps the content and its draft, centred; closing the window saves nothing.
 TEST(PresetWindowController, EveryShowingFloatsTheSameContentOnEveryDesktop) {
   testing::PopoverFixture fixture;
   QQmlEngine engine;

@@ -76,8 +76,7 @@ PopoverTestCase {
         mouseClick(row.contextMenu.itemAt(0))
     }
 
-    // Opening selects nothing; a new preset is prefilled, and what is typed into it is shown
-    // as typed, refused with its reason until it is corrected, and then saved with Return.
+    // Opening selects nothing; typed input is refused with its reason until corrected.
     function test_newPreset_data() {
         return [
             { tag: "blank name", presets: 0, field: "nameField", bad: "   ",
@@ -120,8 +119,7 @@ PopoverTestCase {
                 data.saved.concat(["", preset.id, false, null]))
     }
 
-    // The stepper moves by its step within the bounds, its arrows disabled where they would
-    // leave them; changing the kind resets a value outside the new kind's range.
+    // Changing the kind resets a value outside the new kind's range.
     function test_editingTheValue_data() {
         return [
             { tag: "percentage at the top", mode: "percentage", from: 100, steps: [1], value: 100 },
@@ -160,8 +158,7 @@ PopoverTestCase {
         compare(saved(created), [1, "Edited", mode, data.value, ""])
     }
 
-    // An unchanged preset saves nothing, by button or by Return; an icon chosen from the grid
-    // or typed (and normalised) saves once, and clearing takes it and the input away again.
+    // An unchanged preset saves nothing; a chosen or typed (normalised) icon saves once.
     function test_iconChoice_data() {
         return [
             { tag: "a symbol of the grid", symbol: "flame", glyph: true },
@@ -209,8 +206,7 @@ PopoverTestCase {
         compare(created.store.presets[0].symbol, "")
     }
 
-    // The context menu deletes an unselected row and keeps the selection, or cancels an unsaved
-    // one for the first; the remove button selects the preset left.
+    // Deleting an unselected row keeps the selection; the remove button selects the one left.
     function test_deleting() {
         const created = scene()
         const first = created.fixture.addPreset("First", 40)

@@ -1,5 +1,4 @@
-// The feedback form's Qt Quick tests: the real QML module sending to a local HTTP server
-// that stands in for the telemetry service (telemetryServer in QML).
+// The feedback form's QML module, sending to a local server (telemetryServer in QML).
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 #include <QQmlContext>

@@ -14,8 +14,7 @@ Q_IMPORT_QML_PLUGIN(Zephro_OnboardingPlugin)
 namespace zephro {
 namespace {
 
-// The window goes by Continue on the last page or by closing it, and the page with its player
-// after it; every showing starts again at the first page.
+// The window goes by Continue on the last page or by closing it, and its page's player with it.
 TEST(OnboardingWindowTest, EveryShowingRecordsTheFlagAndStartsAtTheFirstPage) {
   const testing::TempDir dir;
   UserDefaults defaults{QString::fromStdString((dir / "defaults.json").string())};

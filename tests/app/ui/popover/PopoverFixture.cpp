@@ -17,8 +17,7 @@ PopoverFixture::PopoverFixture(QObject* parent)
           LocalizationManager::shared(), [](const QUrl&) {})) {
   helper_.celsius = 47.5;
   helper_.followModeChanges = true;
-  // Mode changes are answered on the server's thread, which stops before this object is gone;
-  // tell QML on the main one.
+  // Answered on the server's thread (stopped before this object goes); tell QML on the main one.
   helper_.onModeChange = [this] {
     QMetaObject::invokeMethod(this, &PopoverFixture::helperCalled, Qt::QueuedConnection);
   };

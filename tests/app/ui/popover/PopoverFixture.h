@@ -20,9 +20,7 @@
 
 namespace zephro::testing {
 
-// Everything the popover is built over, fresh for each test or picture: a real view model on a
-// temp socket to a scripted in-process helper whose fans follow its mode changes, settings in a
-// temp file, a scripted service manager and an updater that finds nothing.
+// The popover's world, fresh for each test or picture; the scripted helper's fans follow its modes.
 class PopoverFixture : public QObject {
   Q_OBJECT
   QML_ELEMENT
@@ -30,8 +28,7 @@ class PopoverFixture : public QObject {
   Q_PROPERTY(zephro::FanControlViewModel* viewModel READ viewModel CONSTANT)
   Q_PROPERTY(zephro::PopoverSettings* settings READ settings CONSTANT)
   Q_PROPERTY(zephro::AppUpdateManager* updateManager READ updateManager CONSTANT)
-  // The mode changes the helper has received: how many, and the last one as its mode's raw
-  // value (-1 before the first) followed by its percentages.
+  // The last mode change received: its mode's raw value (-1 before any), then its percentages.
   Q_PROPERTY(int setModeCount READ setModeCount NOTIFY helperCalled)
   Q_PROPERTY(QVariantList lastChange READ lastChange NOTIFY helperCalled)
 

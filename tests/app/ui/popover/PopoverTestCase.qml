@@ -3,8 +3,7 @@ import QtTest
 import Zephro.Popover
 import Zephro.PopoverTest
 
-// A test case over fresh scenes of the popover (or another view over its fixture), with the
-// waits every such test needs.
+// Fresh scenes of the popover (or another view over its fixture), with the waits tests need.
 TestCase {
     id: testCase
 
@@ -14,8 +13,7 @@ TestCase {
     height: 1200
     when: windowShown
 
-    // Unless a test case says otherwise: a popover still waiting for its helper, over a
-    // fixture of its own. The view is declared first so it goes before its view model.
+    // The view is declared first so that it goes before its view model.
     property Component sceneComponent: Component {
         Item {
             readonly property alias view: view

@@ -38,8 +38,7 @@ PopoverTestCase {
                 [[FanControlViewModel.Manual, data.value, before[1]], data.value + "%"])
     }
 
-    // The sliders show every mode's values but move only in plain manual mode; a preset in force
-    // is highlighted instead of a mode button and is the subtitle until it is deleted.
+    // A preset in force is highlighted instead of a mode button, and is the subtitle until deleted.
     function test_slidersStayPutOutsideManualMode_data() {
         return [
             { tag: "system", press: "mode_popover_auto", subtitle: "popover_mode_system" },
@@ -78,8 +77,7 @@ PopoverTestCase {
                    data.subtitle ? subtitle : Localization.string("popover_mode_manual"))
     }
 
-    // A change the helper refuses for good says why, and offers no helper to enable:
-    // enabling it would not help.
+    // No helper to enable is offered: enabling it would not help.
     function test_aRefusedChangeSaysWhy_data() {
         return [
             { tag: "not authorized", refusal: ConnectionState.NotAuthorized, text: "popover_not_authorized_desc" },
@@ -97,8 +95,7 @@ PopoverTestCase {
                  created.fixture.setModeCount], [Localization.string(data.text), false, 0])
     }
 
-    // The status item is never left empty: with neither text shown the icon switch reads
-    // as on and cannot be turned off, and hiding the last text brings the icon back.
+    // The status item is never left empty: without texts the icon switch is on and locked.
     function test_menuBarIconSwitch_data() {
         const row = (tag, rpm, temp, icon, shown, press, stored, shownAfter) =>
             ({ tag, rpm, temp, icon, shown, press, stored, shownAfter })
@@ -126,8 +123,7 @@ PopoverTestCase {
                 [data.rpm && data.press !== "showRPM", data.stored, data.shownAfter])
     }
 
-    // Content taller than the popover may be scrolls inside it; content that fits again is
-    // laid out at its own height.
+    // Content that fits again is laid out at its own height.
     function test_scrollsWhileTooTall_data() {
         const serve = fans => scene => { scene.fixture.serveFans(fans); scene.fixture.poll() }
         const toggleOptions = scene => click(scene, "optionsRow")
