@@ -3,12 +3,23 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <limits>
 #include <thread>
 
+#include "platform/log/Format.h"
 #include "platform/log/Log.h"
 
 namespace zephro::log {
 namespace {
+
+TEST(LogFormat, DoublesAreShortestAndAlwaysLookLikeDoubles) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::pair<double, const char*> cases[] = {
+      {2500.0, "2500.0"}, {0.1, "0.1"},
+      {1e300, "1e+300"},  {std::numeric_limits<double>::quiet_NaN(), "nan"},
+      {kInf, "inf"},      {-kInf, "-inf"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(format::shortestDouble(value), text);
+}
 
 TEST(LogDestination, StderrAloneOnlyWhenItIsTheJournalStreamNamed) {
   struct stat info {};

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -40,6 +41,15 @@ TEST(ValueCodec, Sp78IsSignedAndClampsBothWays) {
   const std::pair<double, std::uint16_t> cases[] = {
       {-200.0, 0x8000}, {-0.001, 0}, {kNaN, 0}, {kInf, 0x7FFF}, {-kInf, 0x8000}};
   for (const auto& [celsius, raw] : cases) EXPECT_EQ(encodeSp78(celsius), raw) << celsius;
+}
+
+TEST(ValueCodec, FltOverflowsToInfinityAndKeepsNaN) {
+  EXPECT_TRUE(std::isnan(narrowToFloat(kNaN)));
+  EXPECT_EQ(narrowToFloat(1e39), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(narrowToFloat(-1e39), -std::numeric_limits<float>::infinity());
+  Bytes bytes{0, 0, 0, 0};
+  storeFlt(2500.5, bytes);
+  EXPECT_EQ(decodeFlt(bytes), 2500.5);
 }
 
 TEST(EmulatedSmc, RefusesCallsAndBlocksTheFirmwareWouldRefuse) {

@@ -117,16 +117,32 @@ TEST(SysfsUserClient, DrivesOnlyTheFolderItOpenedAtStartUp) {
 
 // The helper's tests cover the other layouts; here the T2 ACPI device behind another hwmon one.
 TEST(SysfsDevice, AutoFindsEachDriverByWhatItsFoldersHold) {
-  TempDir dir;
-  const auto root = std::filesystem::canonical(dir.path());
-  zephro::testing::putFile(root / "devices/virtual/thermal/hwmon0/name", "acpitz\n");
-  std::filesystem::create_directories(root / "class/hwmon");
-  std::filesystem::create_directory_symlink("../../devices/virtual/thermal/hwmon0",
-                                            root / "class/hwmon/hwmon0");
-  const FakeSysfs fake(SysfsLayout::t2Applesmc, root, {{1200, 6000, 1800}, {1200, 6000, 1800}},
-                       {{"TC0P", 40000}});
-  EXPECT_EQ(makeUserClient("auto:" + root.string())->description(),
-            "applesmc at " + fake.folder().string() + ": 2 fans, forced through fanN_manual");
+  struct Case {
+    SysfsLayout layout;
+    std::size_t fans;
+    const char* capabilities;
+  };
+  for (const auto& c : std::initializer_list<Case>{
+           {SysfsLayout::mainlineApplesmc, 2, "2 fans, forced through fanN_manual"},
+           {SysfsLayout::t2Applesmc, 2, "2 fans, forced through fanN_manual"},
+           {SysfsLayout::convertedApplesmc, 1, "1 fan, forced through pwmN_enable"},
+           {SysfsLayout::macsmcReadOnly, 1, "1 fan, read-only"},
+           {SysfsLayout::macsmcFanControl, 2, "2 fans, forced through fanN_target"},
+           {SysfsLayout::macsmcFanless, 0, "no fans"}}) {
+    TempDir dir;
+    const auto root = std::filesystem::canonical(dir.path());
+    // Another driver's hwmon device comes first, as acpitz or coretemp would.
+    zephro::testing::putFile(root / "devices/virtual/thermal/hwmon0/name", "acpitz\n");
+    std::filesystem::create_directories(root / "class/hwmon");
+    std::filesystem::create_directory_symlink("../../devices/virtual/thermal/hwmon0",
+                                              root / "class/hwmon/hwmon0");
+    const FakeSysfs fake(c.layout, root,
+                         std::vector<zephro::testing::FakeFan>(c.fans, {1200, 6000, 1800}),
+                         {{"TC0P", 40000}});
+    SCOPED_TRACE(fake.folder().string());
+    EXPECT_EQ(makeUserClient("auto:" + root.string())->description(),
+              fake.driver() + " at " + fake.folder().string() + ": " + c.capabilities);
+  }
   TempDir empty;
   EXPECT_EQ(makeUserClient("auto:" + empty.path().string())->description(),
             "no applesmc or macsmc-hwmon device under " + empty.path().string());
