@@ -153,13 +153,15 @@ desktop_wait_for_item() {
   desktop_log "accessible description: $(desktop_item_property IconAccessibleDesc)"
 }
 
-# desktop_screenshot_until_steady TAKE: TAKE FILE writes a screenshot; waits until two in a
-# row are the same, so that the panel has drawn what the item shows.
-desktop_screenshot_steady() {
-  local take=$1 shot="$desktop_out/screen.png" previous="$desktop_out/screen-previous.png"
+# desktop_panel_steady TAKE REGION: TAKE FILE writes a screenshot; true once the panel
+# region has something drawn and two screenshots a second apart are the same, so that the
+# panel has drawn what the item shows.
+desktop_panel_steady() {
+  local take=$1 region=$2 shot="$desktop_out/screen.png" previous="$desktop_out/screen-previous.png"
   "$take" "$previous"
+  sleep 1
   "$take" "$shot"
-  cmp -s "$shot" "$previous"
+  cmp -s "$shot" "$previous" && /usr/bin/python3 "$desktop_dir/measure.py" --drawn "$shot" "$region"
 }
 
 # desktop_measure TAKE X Y WIDTH HEIGHT: a steady screenshot, the panel region cut out of
@@ -167,7 +169,8 @@ desktop_screenshot_steady() {
 desktop_measure() {
   local take=$1 region="$2,$3,$4,$5" before after
   before=$(desktop_shown_temperature)
-  desktop_wait "steady screenshot" 120 desktop_screenshot_steady "$take"
+  desktop_wait "steady screenshot with something drawn on the panel" 120 \
+    desktop_panel_steady "$take" "$region"
   after=$(desktop_shown_temperature)
   /usr/bin/python3 "$desktop_dir/measure.py" "$desktop_host" "$desktop_out/screen.png" "$region" \
     "$desktop_out/tray-$desktop_host.png" "$before" "$after" || desktop_failed=1

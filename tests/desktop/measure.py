@@ -2,6 +2,7 @@
 """Reads the tray reading back from a panel screenshot, as a person would see it.
 
 measure.py HOST SCREENSHOT X,Y,W,H CROP_OUT DEGREES...
+measure.py --drawn SCREENSHOT X,Y,W,H: exits 0 when anything is drawn on the panel.
 
 Cuts the panel region out of the screenshot (the part around the item saved as CROP_OUT),
 takes its commonest colour as the panel's and everything else as drawn, OCRs the drawing
@@ -91,13 +92,21 @@ def digits_box(characters, degrees):
     return None
 
 
-def main():
-    host, screenshot, region, crop_out = sys.argv[1:5]
-    degrees = sorted(set(sys.argv[5:]))
+def panel_region(screenshot, region):
+    """The region's pixels, its commonest colour and the box of all else, or None."""
     x, y, w, h = (int(v) for v in region.split(","))
     image = Image.open(screenshot).convert("RGB").crop((x, y, x + w, y + h))
     panel = commonest(image, (0, 0, w, h))
-    drawn = ink_box(image, [panel], (0, 0, w, h))
+    return image, panel, ink_box(image, [panel], (0, 0, w, h))
+
+
+def main():
+    if sys.argv[1] == "--drawn":
+        return 0 if panel_region(*sys.argv[2:4])[2] else 1
+    host, screenshot, region, crop_out = sys.argv[1:5]
+    degrees = sorted(set(sys.argv[5:]))
+    image, panel, drawn = panel_region(screenshot, region)
+    w, h = image.size
     if drawn is None:
         image.save(crop_out)
         print(f"{host}: nothing drawn on the panel (#{bytes(panel).hex()})")
