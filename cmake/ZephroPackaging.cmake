@@ -17,46 +17,84 @@ if(NOT ZEPHRO_BUILD_APP)
   return()
 endif()
 
-set(ZEPHRO_PACKAGE_MAINTAINER "Zephro maintainers <maintainers@zephro.example>"
-    CACHE STRING "Maintainer field of the Debian packages")
+# Who answers for the packages: their Maintainer field and the changelog's trailer. A
+# distributor building their own packages puts their name here.
+set(ZEPHRO_PACKAGE_MAINTAINER "Zephro developers <developers@zephro.app>"
+    CACHE STRING "Maintainer of the Debian packages, as \"Name <address>\"")
+# Trees configured before there was a real default still hold the placeholder.
+if(ZEPHRO_PACKAGE_MAINTAINER STREQUAL "Zephro maintainers <maintainers@zephro.example>")
+  set_property(CACHE ZEPHRO_PACKAGE_MAINTAINER PROPERTY VALUE
+               "Zephro developers <developers@zephro.app>")
+endif()
+# dpkg takes any text here; lintian and the changelog's parser want a name and one address.
+if(NOT ZEPHRO_PACKAGE_MAINTAINER MATCHES "^[^<>@,]*[^<>@, ] <[^<>@ ]+@[^<>@ ]+\\.[^<>@ .]+>$")
+  message(FATAL_ERROR "ZEPHRO_PACKAGE_MAINTAINER is \"${ZEPHRO_PACKAGE_MAINTAINER}\", not "
+                      "\"Name <address>\"")
+endif()
 set(_zephro_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(_zephro_package_docs ${PROJECT_BINARY_DIR}/packaging)
 
-# Compressed without a timestamp, so that rebuilding gives the same file.
+# Compressed without a timestamp, so that rebuilding gives the same file. A further
+# argument of @ONLY fills in @VARIABLE@ references first.
 function(zephro_package_gzip source destination)
-  configure_file(${source} ${destination} COPYONLY)
+  if(ARGN STREQUAL "@ONLY")
+    configure_file(${source} ${destination} @ONLY)
+  else()
+    configure_file(${source} ${destination} COPYONLY)
+  endif()
   execute_process(COMMAND gzip -9nf ${destination} RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "gzip could not compress ${destination}")
   endif()
 endfunction()
 
-zephro_package_gzip(${_zephro_packaging}/changelog ${_zephro_package_docs}/changelog)
+zephro_package_gzip(${_zephro_packaging}/changelog.in ${_zephro_package_docs}/changelog @ONLY)
 foreach(page zephro zephroctl zephro-smc zephro-codesign)
   zephro_package_gzip(${_zephro_packaging}/man/${page}.1 ${_zephro_package_docs}/man/${page}.1)
 endforeach()
 
-# The application carries fonts from Debian's packages in its resources: their notices
-# go into its copyright file, taken from the packages the fonts came from.
-set(ZEPHRO_EMBEDDED_NOTICES "")
-foreach(font IN ITEMS ${ZEPHRO_MATERIAL_ICONS_FONT} ${ZEPHRO_MATERIAL_DESIGN_ICONS_FONT}
-                      ${ZEPHRO_STATUS_TEXT_FONT})
-  execute_process(COMMAND dpkg-query -S ${font} OUTPUT_VARIABLE _zephro_owner
-                  RESULT_VARIABLE _zephro_owner_result ERROR_QUIET)
-  string(REGEX REPLACE ":.*" "" _zephro_owner "${_zephro_owner}")
-  if(NOT _zephro_owner_result EQUAL 0 OR NOT EXISTS /usr/share/doc/${_zephro_owner}/copyright)
-    message(FATAL_ERROR "No Debian copyright file for the embedded font ${font}")
+# The copyright files are machine-readable (DEP-5). Beside Zephro's own code, the packages
+# carry pieces of Debian packages compiled in: each gets a Files paragraph whose licence
+# text is taken from that package's copyright file, so it is the text Debian ships. The
+# patterns name the copies in the build tree, where the pieces were compiled from.
+function(zephro_embedded_notice var files package copyright license debian_license)
+  set(source /usr/share/doc/${package}/copyright)
+  if(NOT EXISTS ${source})
+    message(FATAL_ERROR "No Debian copyright file for ${package}, built into Zephro")
   endif()
-  file(READ /usr/share/doc/${_zephro_owner}/copyright _zephro_notice)
-  get_filename_component(_zephro_font_name ${font} NAME)
-  string(APPEND ZEPHRO_EMBEDDED_NOTICES
-    "\n------------------------------------------------------------------------\n"
-    "${_zephro_font_name}, built into /usr/bin/zephro, comes from Debian's\n"
-    "${_zephro_owner} package, whose copyright file follows.\n\n${_zephro_notice}")
-endforeach()
+  file(READ ${source} text)
+  # The licence's own paragraph, or the Files paragraph that holds its text: "License:" and
+  # the name, then at least one continuation line.
+  string(REGEX MATCH "\nLicense:[ \t]*${debian_license}\n([ \t][^\n]*\n)+" body "\n${text}\n")
+  if(body STREQUAL "")
+    message(FATAL_ERROR "${source} has no text for the licence ${debian_license}")
+  endif()
+  string(REGEX REPLACE "^\nLicense:[^\n]*\n" "" body "${body}")
+  list(JOIN copyright "\n           " copyright)
+  set(${var}
+      "${${var}}\nFiles: ${files}\nCopyright: ${copyright}\nLicense: ${license}\n${body}Comment: Compiled in from Debian's ${package} package.\n"
+      PARENT_SCOPE)
+endfunction()
+
+set(_zephro_json_notice "")
+zephro_embedded_notice(_zephro_json_notice "nlohmann/*" nlohmann-json3-dev
+  "2013-2022 Niels Lohmann;2009 Florian Loitsch;2008-2009 Bjoern Hoehrmann <bjoern@hoehrmann.de>"
+  MIT Expat)
+set(ZEPHRO_EMBEDDED_NOTICES "${_zephro_json_notice}")
+zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/shell/fonts/DejaVuSans*.ttf"
+  fonts-dejavu-core
+  "2003 Bitstream, Inc. Bitstream Vera is a trademark of Bitstream, Inc.;DejaVu changes are in the public domain."
+  Bitstream-Vera bitstream-vera)
+zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/ui/fonts/MaterialIcons-Regular.ttf"
+  fonts-material-design-icons-iconfont
+  "2014-2020 Material Design Authors;2019-2022 Jossef Harush" Apache-2.0 Apache-2.0)
+zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/ui/fonts/materialdesignicons-webfont.ttf"
+  fonts-materialdesignicons-webfont
+  "2014 Austin Andrews (http://materialdesignicons.com/), with Reserved Font Name Material Design Icons;2014 Google (http://www.google.com/design/)"
+  "OFL-1.1 and CC-BY-4.0" SIL-OPEN-FONT-LICENSE-and-CC-BY)
 configure_file(${_zephro_packaging}/copyright.in ${_zephro_package_docs}/application/copyright
                @ONLY)
-set(ZEPHRO_EMBEDDED_NOTICES "")
+set(ZEPHRO_EMBEDDED_NOTICES "${_zephro_json_notice}")
 configure_file(${_zephro_packaging}/copyright.in ${_zephro_package_docs}/helper/copyright @ONLY)
 
 install(FILES ${_zephro_package_docs}/application/copyright ${_zephro_package_docs}/changelog.gz
@@ -143,7 +181,8 @@ zephro_package_description(CPACK_COMPONENT_APPLICATION_DESCRIPTION
 # modules its windows import (the clips play through C++, not QtMultimedia's QML), the
 # X11 platform plugin, the SVG image plugin for the About icon, GStreamer's playback, its
 # MP4 and QuickTime demuxer and libav's H.264 and ProRes decoders for the onboarding
-# clips, the emoji font presets may use, and pkexec for registering the helper.
+# clips, the emoji font presets may use, the CJK font the language menu and the Japanese,
+# Chinese and Korean string tables are drawn in, and pkexec for registering the helper.
 set(ZEPHRO_APPLICATION_RUNTIME_DEPENDS
   "zephro-helper (= ${PROJECT_VERSION})"
   pkexec
@@ -159,7 +198,8 @@ set(ZEPHRO_APPLICATION_RUNTIME_DEPENDS
   gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good
   gstreamer1.0-libav
-  fonts-noto-color-emoji)
+  fonts-noto-color-emoji
+  fonts-noto-cjk)
 list(JOIN ZEPHRO_APPLICATION_RUNTIME_DEPENDS ", " CPACK_DEBIAN_APPLICATION_PACKAGE_DEPENDS)
 
 include(CPack)

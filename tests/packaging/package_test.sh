@@ -161,7 +161,7 @@ for package in "zephro-helper (= $version)" libc6 libqt6core6 libqt6quick6 libqt
   qt6-qpa-plugins libqt6svg6 qml6-module-qtquick qml6-module-qtquick-controls \
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtqml \
   qml6-module-qtqml-models qml6-module-qtqml-workerscript gstreamer1.0-plugins-base \
-  gstreamer1.0-plugins-good gstreamer1.0-libav fonts-noto-color-emoji; do
+  gstreamer1.0-plugins-good gstreamer1.0-libav fonts-noto-color-emoji fonts-noto-cjk; do
   check "zephro depends on $package" depends_on "$app_depends" "$package"
 done
 for package in libc6 libsodium23 libsystemd0 systemd; do
@@ -354,6 +354,58 @@ for package in zephro zephro-helper; do
   check "$package's changelog starts at $version" \
     eval '[[ $changelog_head == "zephro ($version) "* ]]'
 done
+# One setting names the maintainer: the control files and the changelogs' trailers agree.
+maintainer=$(sed -n 's/^ZEPHRO_PACKAGE_MAINTAINER:STRING=//p' "$build/CMakeCache.txt")
+changelog_maintainer() {
+  zcat "$root/usr/share/doc/$1/changelog.gz" >"$work/changelog.$1"
+  dpkg-parsechangelog -l "$work/changelog.$1" -S Maintainer
+}
+check "the packages and their changelogs name the configured maintainer, $maintainer" eval '
+  [ -n "$maintainer" ] &&
+  [ "$(dpkg-deb -f "$app_deb" Maintainer)" = "$maintainer" ] &&
+  [ "$(dpkg-deb -f "$helper_deb" Maintainer)" = "$maintainer" ] &&
+  [ "$(changelog_maintainer zephro)" = "$maintainer" ] &&
+  [ "$(changelog_maintainer zephro-helper)" = "$maintainer" ]'
+
+# "PATTERNS -> LICENCE" for each Files paragraph of a machine-readable copyright file, then
+# "no text: LICENCE" for a licence named with its text nowhere in the file.
+copyright_licences() {
+  awk '
+    function flush() {
+      if (files != "") {
+        print files " -> " licence
+        if (body) texts[licence] = 1; else named[licence] = 1
+      } else if (licence != "" && body) texts[licence] = 1
+      files = ""; licence = ""; body = 0; field = ""
+    }
+    /^$/ { flush(); next }
+    /^[^ \t]/ {
+      field = $0; sub(/:.*/, "", field)
+      value = $0; sub(/^[^:]*:[ \t]*/, "", value)
+      if (field == "Files") files = value
+      if (field == "License") { licence = value; body = 0 }
+      next
+    }
+    field == "License" { body = 1 }
+    END { flush(); for (l in named) if (!(l in texts)) print "no text: " l }
+  ' "$1"
+}
+expect_copyright() {
+  local file=$1 want=$2 got
+  [ "$(sed -n 1p "$file")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+    { echo "  $file is not in the machine-readable format"; return 1; }
+  got=$(copyright_licences "$file")
+  [ "$got" = "$want" ] || { printf '  %s:\n%s\n  instead of:\n%s\n' "$file" "$got" "$want"; return 1; }
+}
+zephro_licences="* -> GPL-3.0-or-later
+nlohmann/* -> MIT"
+check "zephro's copyright file: Zephro under GPL-3.0-or-later, each compiled-in piece under its own licence" \
+  expect_copyright "$root/usr/share/doc/zephro/copyright" "$zephro_licences
+app/shell/fonts/DejaVuSans*.ttf -> Bitstream-Vera
+app/ui/fonts/MaterialIcons-Regular.ttf -> Apache-2.0
+app/ui/fonts/materialdesignicons-webfont.ttf -> OFL-1.1 and CC-BY-4.0"
+check "zephro-helper's copyright file: Zephro under GPL-3.0-or-later and the JSON library it compiles in" \
+  expect_copyright "$root/usr/share/doc/zephro-helper/copyright" "$zephro_licences"
 check "the unit installer copies the packaged units" \
   grep -qx "shipped='/usr/share/zephro/systemd'" "$root/usr/libexec/zephro/zephro-helper-units"
 check "the packaged executables still carry valid signatures" \
