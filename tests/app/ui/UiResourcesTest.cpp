@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QRawFont>
 #include <QRegularExpression>
+#include <QTextLayout>
 #include <QtQml/QQmlExtensionPlugin>
 
 #include <map>
@@ -80,6 +82,36 @@ TEST(StringTablesTest, EveryLanguageHasExactlyTheKeysAndPlaceholdersOfTheSources
       EXPECT_FALSE(value.empty()) << "missing or empty key " << key;
       EXPECT_TRUE(onlyKnownPlaceholders(value)) << key << " = " << value;
       EXPECT_EQ(argumentsUsed(value), argumentsUsed(referenceValue)) << key << " = " << value;
+    }
+  }
+}
+
+// Whether the application's font, with fontconfig's fallbacks, draws every character of
+// `text` as a glyph rather than as the missing-glyph box (glyph 0).
+bool drawnWithoutBoxes(const QString& text) {
+  for (const QString& line : text.split(u'\n')) {
+    QTextLayout layout(line, QFont());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+      if (run.glyphIndexes().contains(0)) return false;
+    }
+  }
+  return true;
+}
+
+// Japanese, Chinese and Korean need a font beyond the application's own (fonts-noto-cjk):
+// every language's name in the menu and every text of its table is drawn as glyphs.
+TEST(StringTablesTest, EveryLanguageIsDrawnWithoutMissingGlyphs) {
+  for (const AppLanguage language : kAllAppLanguages) {
+    EXPECT_TRUE(drawnWithoutBoxes(nativeName(language))) << nativeName(language).toStdString();
+    if (language == AppLanguage::system) continue;
+    const std::string code = rawValue(language).toStdString();
+    const auto table = bundle::StringsTable::load(testing::sourcePath("app/resources") /
+                                                  (code + ".lproj") / "Localizable.strings");
+    for (const auto& [key, value] : table.entries()) {
+      EXPECT_TRUE(drawnWithoutBoxes(QString::fromStdString(value))) << code << ": " << value;
     }
   }
 }
