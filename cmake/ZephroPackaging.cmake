@@ -56,8 +56,9 @@ endforeach()
 # The copyright files are machine-readable (DEP-5). Beside Zephro's own code, the packages
 # carry pieces of Debian packages compiled in: each gets a Files paragraph whose licence
 # text is taken from that package's copyright file, so it is the text Debian ships. The
-# patterns name the copies in the build tree, where the pieces were compiled from.
-function(zephro_embedded_notice var files package copyright license debian_license)
+# patterns name the copies in the build tree, where the pieces were compiled from; the
+# copyright holders follow the licence's Debian name.
+function(zephro_embedded_notice var files package license debian_license)
   set(source /usr/share/doc/${package}/copyright)
   if(NOT EXISTS ${source})
     message(FATAL_ERROR "No Debian copyright file for ${package}, built into Zephro")
@@ -70,28 +71,30 @@ function(zephro_embedded_notice var files package copyright license debian_licen
     message(FATAL_ERROR "${source} has no text for the licence ${debian_license}")
   endif()
   string(REGEX REPLACE "^\nLicense:[^\n]*\n" "" body "${body}")
-  list(JOIN copyright "\n           " copyright)
-  set(${var}
-      "${${var}}\nFiles: ${files}\nCopyright: ${copyright}\nLicense: ${license}\n${body}Comment: Compiled in from Debian's ${package} package.\n"
-      PARENT_SCOPE)
+  list(JOIN ARGN "\n           " copyright)
+  string(APPEND ${var} "\nFiles: ${files}\nCopyright: ${copyright}\nLicense: ${license}\n"
+         "${body}Comment: Compiled in from Debian's ${package} package.\n")
+  set(${var} "${${var}}" PARENT_SCOPE)
 endfunction()
 
 set(_zephro_json_notice "")
-zephro_embedded_notice(_zephro_json_notice "nlohmann/*" nlohmann-json3-dev
-  "2013-2022 Niels Lohmann;2009 Florian Loitsch;2008-2009 Bjoern Hoehrmann <bjoern@hoehrmann.de>"
-  MIT Expat)
+zephro_embedded_notice(_zephro_json_notice "nlohmann/*" nlohmann-json3-dev MIT Expat
+  "2013-2022 Niels Lohmann"
+  "2009 Florian Loitsch"
+  "2008-2009 Bjoern Hoehrmann <bjoern@hoehrmann.de>")
 set(ZEPHRO_EMBEDDED_NOTICES "${_zephro_json_notice}")
 zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/shell/fonts/DejaVuSans*.ttf"
-  fonts-dejavu-core
-  "2003 Bitstream, Inc. Bitstream Vera is a trademark of Bitstream, Inc.;DejaVu changes are in the public domain."
-  Bitstream-Vera bitstream-vera)
+  fonts-dejavu-core Bitstream-Vera bitstream-vera
+  "2003 Bitstream, Inc. Bitstream Vera is a trademark of Bitstream, Inc."
+  "DejaVu changes are in the public domain.")
 zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/ui/fonts/MaterialIcons-Regular.ttf"
-  fonts-material-design-icons-iconfont
-  "2014-2020 Material Design Authors;2019-2022 Jossef Harush" Apache-2.0 Apache-2.0)
+  fonts-material-design-icons-iconfont Apache-2.0 Apache-2.0
+  "2014-2020 Material Design Authors"
+  "2019-2022 Jossef Harush")
 zephro_embedded_notice(ZEPHRO_EMBEDDED_NOTICES "app/ui/fonts/materialdesignicons-webfont.ttf"
-  fonts-materialdesignicons-webfont
-  "2014 Austin Andrews (http://materialdesignicons.com/), with Reserved Font Name Material Design Icons;2014 Google (http://www.google.com/design/)"
-  "OFL-1.1 and CC-BY-4.0" SIL-OPEN-FONT-LICENSE-and-CC-BY)
+  fonts-materialdesignicons-webfont "OFL-1.1 and CC-BY-4.0" SIL-OPEN-FONT-LICENSE-and-CC-BY
+  "2014 Austin Andrews (http://materialdesignicons.com/), with Reserved Font Name Material Design Icons"
+  "2014 Google (http://www.google.com/design/)")
 configure_file(${_zephro_packaging}/copyright.in ${_zephro_package_docs}/application/copyright
                @ONLY)
 set(ZEPHRO_EMBEDDED_NOTICES "${_zephro_json_notice}")
