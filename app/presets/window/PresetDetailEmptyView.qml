@@ -20,7 +20,7 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             text: empty.text
             font.pixelSize: Style.body
-            color: Style.secondary(empty.palette)
+            color: Theme.secondaryText(empty.palette)
         }
         PushButton {
             objectName: "newPresetButton"

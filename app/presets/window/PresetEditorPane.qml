@@ -59,7 +59,7 @@ Item {
                 objectName: "editorValueText"
                 text: pane.editor.valueText(pane.editor.editingMode, pane.editor.editingValue)
                 font.pixelSize: Style.body
-                color: Style.secondary(pane.palette)
+                color: Theme.secondaryText(pane.palette)
             }
         }
 
@@ -81,6 +81,7 @@ Item {
                 implicitHeight: 28
                 padding: 6
                 placeholderText: pane.text("preset_name_placeholder")
+                placeholderTextColor: Theme.secondaryText(pane.palette)
                 text: pane.editor.editingName
                 font.pixelSize: Style.body
                 onTextEdited: pane.editor.editingName = text
@@ -115,7 +116,7 @@ Item {
                     SymbolGlyph {
                         name: "chevron.right"
                         size: 14
-                        color: Style.secondary(pane.palette)
+                        color: Theme.secondaryText(pane.palette)
                         anchors.verticalCenter: parent.verticalCenter
                     }
                 }
@@ -242,7 +243,7 @@ Item {
                           ? (pane.loc ? (pane.loc.revision, pane.loc.format("preset_range_rpm", [pane.editor.lowerRPMBound, pane.editor.upperRPMBound])) : "")
                           : pane.text("preset_range_percentage")
                     font.pixelSize: Style.caption
-                    color: Style.secondary(pane.palette)
+                    color: Theme.secondaryText(pane.palette)
                 }
             }
         }

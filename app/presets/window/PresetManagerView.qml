@@ -72,7 +72,7 @@ Item {
                     text: root.text("preset_sidebar_title")
                     font.pixelSize: Style.caption
                     font.bold: true
-                    color: Style.secondary(root.palette)
+                    color: Theme.secondaryText(root.palette)
                     Layout.margins: 12
                     Layout.bottomMargin: 6
                 }

@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import "Style.js" as Style
 
 // The sidebar without presets.
@@ -15,6 +16,6 @@ Item {
         horizontalAlignment: Text.AlignHCenter
         wrapMode: Text.WordWrap
         font.pixelSize: Style.body
-        color: Style.secondary(empty.palette)
+        color: Theme.secondaryText(empty.palette)
     }
 }

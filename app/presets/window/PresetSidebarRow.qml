@@ -57,7 +57,7 @@ T.AbstractButton {
                 text: row.valueText
                 font.pixelSize: Style.caption
                 color: row.isSelected ? Style.withAlpha(row.palette.highlightedText, 0.8)
-                                      : Style.secondary(row.palette)
+                                      : Theme.secondaryText(row.palette)
                 elide: Text.ElideRight
             }
         }

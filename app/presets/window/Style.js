@@ -12,10 +12,6 @@ function withAlpha(color, alpha) {
     return Qt.rgba(color.r, color.g, color.b, alpha)
 }
 
-function secondary(palette) {
-    return withAlpha(palette.windowText, 0.6)
-}
-
 function separator(palette) {
     return withAlpha(palette.windowText, 0.12)
 }

@@ -70,7 +70,7 @@ Popup {
                             text: picker.text("symbol_category_" + section.modelData.id.toLowerCase())
                             font.pixelSize: Style.caption
                             font.bold: true
-                            color: Style.secondary(picker.palette)
+                            color: Theme.secondaryText(picker.palette)
                         }
                         Grid {
                             columns: picker.columns

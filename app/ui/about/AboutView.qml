@@ -30,8 +30,7 @@ Item {
         id: systemPalette
     }
 
-    readonly property color secondary: Qt.rgba(palette.windowText.r, palette.windowText.g,
-                                               palette.windowText.b, 0.6)
+    readonly property color secondary: Theme.secondaryText(palette)
 
     FloatingPanelBackground {
         anchors.fill: parent

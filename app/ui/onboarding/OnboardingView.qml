@@ -150,8 +150,7 @@ Item {
                     objectName: "subtitle"
                     text: view.text(content.subtitle || "")
                     font.pixelSize: 13
-                    color: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                                   view.palette.windowText.b, 0.6)
+                    color: Theme.secondaryText(view.palette)
                     wrapMode: Text.WordWrap
                     horizontalAlignment: Text.AlignHCenter
                     lineHeight: 1.15

@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import "Style.js" as Style
@@ -52,7 +53,7 @@ Column {
             objectName: "rpm"
             text: row.rpm + " RPM"
             font.pixelSize: Style.caption
-            color: row.palette.placeholderText
+            color: Theme.secondaryText(row.palette)
         }
         Item {
             Layout.fillWidth: true
@@ -61,7 +62,7 @@ Column {
             objectName: "percentage"
             text: Math.round(row.displayValue) + "%"
             font.pixelSize: Style.caption
-            color: row.palette.placeholderText
+            color: Theme.secondaryText(row.palette)
             horizontalAlignment: Text.AlignRight
             Layout.preferredWidth: 40
         }

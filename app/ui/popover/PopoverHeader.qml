@@ -64,7 +64,7 @@ RowLayout {
             objectName: "subtitle"
             text: header.subtitle
             font.pixelSize: Style.caption
-            color: header.palette.placeholderText
+            color: Theme.secondaryText(header.palette)
             elide: Text.ElideRight
             width: parent.width
         }

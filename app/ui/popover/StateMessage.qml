@@ -36,7 +36,7 @@ Column {
         visible: message.symbolName.length > 0
         name: message.symbolName
         size: message.symbolSize
-        color: message.palette.placeholderText
+        color: Theme.secondaryText(message.palette)
         anchors.horizontalCenter: parent.horizontalCenter
     }
     Text {
@@ -44,7 +44,7 @@ Column {
         width: message.width
         text: message.text
         font.pixelSize: message.textSize
-        color: message.palette.placeholderText
+        color: Theme.secondaryText(message.palette)
         horizontalAlignment: Text.AlignHCenter
         wrapMode: Text.WordWrap
     }
