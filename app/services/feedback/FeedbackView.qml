@@ -141,8 +141,7 @@ Item {
                 font.pixelSize: 9
                 color: view.characterCount >= view.maxLength
                        ? "orange"
-                       : Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                                 view.palette.windowText.b, 0.6)
+                       : Theme.secondaryText(view.palette)
             }
         }
 
@@ -157,8 +156,7 @@ Item {
             topPadding: 7
             bottomPadding: 7
             color: view.palette.windowText
-            placeholderTextColor: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                                          view.palette.windowText.b, 0.45)
+            placeholderTextColor: Theme.secondaryText(view.palette)
             background: Rectangle {
                 radius: 8
                 color: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
@@ -175,21 +173,21 @@ Item {
             text: view.text("feedback_disclaimer")
             font.pixelSize: 10
             wrapMode: Text.WordWrap
-            color: Qt.rgba(view.palette.windowText.r, view.palette.windowText.g,
-                           view.palette.windowText.b, 0.6)
+            color: Theme.secondaryText(view.palette)
             Layout.fillWidth: true
         }
 
-        Row {
+        // Wraps rather than widening the column past the window's margins.
+        RowLayout {
             objectName: "statusLine"
             visible: view.sendResult.length > 0
             spacing: 5
+            Layout.fillWidth: true
 
             SymbolGlyph {
                 name: view.sent ? "checkmark.circle.fill" : "exclamationmark.triangle.fill"
                 size: 13
                 color: view.sent ? "#2e9d3f" : "orange"
-                anchors.verticalCenter: parent.verticalCenter
             }
             Text {
                 objectName: "statusText"
@@ -198,7 +196,8 @@ Item {
                 font.pixelSize: 11
                 font.weight: Font.Medium
                 color: view.palette.windowText
-                anchors.verticalCenter: parent.verticalCenter
+                wrapMode: Text.WordWrap
+                Layout.fillWidth: true
             }
         }
 

@@ -77,6 +77,31 @@ TestCase {
                 [data.count + "/1000", data.count >= 1000])
     }
 
+    // Within the 18-pixel margins: the placeholder whole on as many lines as it needs, an
+    // unbroken message wrapped, and a failure line that is wider than the form.
+    function test_everythingStaysInsideTheMargins_data() {
+        return [
+            { tag: "placeholder", message: "", result: "" },
+            { tag: "unbroken message, failure", message: "m".repeat(1000), result: "failure" }
+        ]
+    }
+
+    function test_everythingStaysInsideTheMargins(data) {
+        const form = createTemporaryObject(viewComponent, testCase)
+        form.message = data.message
+        form.sendResult = data.result
+        const placeholder = item(form, "placeholder")
+        compare([placeholder.visible, placeholder.text, placeholder.truncated],
+                [data.message === "", Localization.string("feedback_placeholder_bug"), false])
+        verify(placeholder.lineCount > 1, "the placeholder fits on one line; nothing was checked")
+        const area = item(form, "messageArea")
+        verify(area.contentWidth <= area.width, "the message runs past its box")
+        for (const name of ["messageEditor", "emailField", "disclaimer", "statusLine"]) {
+            const part = item(form, name)
+            verify(!part.visible || part.mapToItem(form, part.width, 0).x <= form.width - 18, name)
+        }
+    }
+
     function test_sending_data() {
         return [
             { tag: "success", status: 200, category: "bug", typed: "  Quiet now \n", email: "   ",
