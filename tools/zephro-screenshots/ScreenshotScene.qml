@@ -22,16 +22,6 @@ Rectangle {
         GradientStop { position: 1; color: "#d88a5b" }
     }
 
-    Rectangle {
-        // A hairline around the window, as the window manager would draw it.
-        x: popover.x - 1
-        y: popover.y - 1
-        width: popover.width + 2
-        height: popover.height + 2
-        color: "transparent"
-        border.color: Qt.rgba(0, 0, 0, 0.35)
-    }
-
     FanControlPopoverView {
         id: popover
 

@@ -16,14 +16,12 @@ T.AbstractButton {
     readonly property bool isHovered: hovered
     readonly property bool isPressed: pressed
     readonly property color tone: hovered || pressed || expanded ? palette.windowText
-                                                                 : palette.placeholderText
+                                                                 : Theme.secondaryText(palette)
 
     hoverEnabled: true
-    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+    implicitHeight: Style.rowHeight
     leftPadding: 12
     rightPadding: 12
-    topPadding: 5
-    bottomPadding: 5
 
     contentItem: RowLayout {
         spacing: 6
@@ -42,7 +40,7 @@ T.AbstractButton {
             visible: control.detail.length > 0
             text: control.detail
             font.pixelSize: 12
-            color: control.palette.placeholderText
+            color: Theme.secondaryText(control.palette)
             elide: Text.ElideRight
             Layout.maximumWidth: 140
         }

@@ -32,8 +32,13 @@ Item {
     signal feedbackRequested()
     signal aboutRequested()
 
+    // Where the desktop composites (the window is see-through) the panel floats inside the
+    // window's edge over a soft shadow, rounded; elsewhere it fills the window, square.
+    readonly property bool composited: Window.window !== null && Window.window.color.a === 0
+    readonly property real shadowMargin: composited ? 8 : 0
     // The content's natural height, scrolling or not.
-    readonly property real measuredContentHeight: Math.ceil(content.implicitHeight + 32)
+    readonly property real measuredContentHeight: Math.ceil(content.implicitHeight + 32
+                                                            + 2 * shadowMargin)
     readonly property bool isOverflowing: measuredContentHeight > maxHeight
     readonly property bool optionsExpanded: footer.optionsPanel.expanded
     readonly property bool isOptionsContentVisible: footer.optionsPanel.contentVisible
@@ -45,7 +50,7 @@ Item {
         return loc ? (loc.revision, loc.string(key)) : key
     }
 
-    implicitWidth: 320
+    implicitWidth: 320 + 2 * shadowMargin
     implicitHeight: Math.min(measuredContentHeight, maxHeight)
 
     // The colours come from the window's palette, which the application sets for the
@@ -71,22 +76,46 @@ Item {
         id: systemPalette
     }
 
-    // Translucent: the window colour as a veil the desktop shows through where the window
-    // can be translucent. Solid: the window colour itself.
+    // The shadow is stacked translucent layers, each a little wider than the last: Qt 6.4
+    // has no blur effect to draw one with.
+    Repeater {
+        model: root.composited ? 4 : 0
+
+        Rectangle {
+            required property int index
+            readonly property real spread: 1.5 * (index + 1)
+
+            x: panel.x - spread
+            y: panel.y - spread + 2
+            width: panel.width + 2 * spread
+            height: panel.height + 2 * spread
+            radius: panel.radius + spread
+            color: Qt.rgba(0, 0, 0, 0.05)
+        }
+    }
+
+    // Without blur behind it, the veil stays nearly opaque so the desktop cannot tint the
+    // text; solid backgrounds take the window colour itself.
     Rectangle {
+        id: panel
+
         objectName: "background"
         anchors.fill: parent
-        color: root.settings.disableLiquidGlass ? root.palette.window
-                                                : Style.withAlpha(root.palette.window, 0.86)
+        anchors.margins: root.shadowMargin
+        radius: root.composited ? 10 : 0
+        color: root.settings.disableLiquidGlass || !root.composited
+               ? root.palette.window : Style.withAlpha(root.palette.window, 0.96)
+        border.width: 1
+        border.color: Style.withAlpha(root.palette.windowText, 0.2)
     }
 
     Flickable {
         id: scroller
 
         objectName: "scroller"
-        anchors.fill: parent
+        anchors.fill: panel
         contentWidth: width
-        contentHeight: root.measuredContentHeight
+        contentHeight: root.measuredContentHeight - 2 * root.shadowMargin
         // Content that fits is laid out at its own height and does not move.
         interactive: root.isOverflowing
         clip: root.isOverflowing

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Zephro.Ui
 import Zephro.ViewModel
 import "Style.js" as Style
 
@@ -102,9 +103,15 @@ Column {
             font.weight: Font.Medium
             color: section.palette.windowText
         }
+        Text {
+            objectName: "noPresets"
+            visible: section.presetStore.presets.length === 0
+            text: section.text("preset_nothing_to_show")
+            font.pixelSize: Style.caption
+            color: Theme.secondaryText(section.palette)
+        }
         Column {
             width: parent.width
-            spacing: 2
 
             Repeater {
                 model: section.presetStore.presets
@@ -114,7 +121,9 @@ Column {
                     required property int index
 
                     objectName: "preset" + index
-                    width: section.width
+                    // Level with the menu entries: the wash reaches into the side margins.
+                    x: -12
+                    width: section.width + 24
                     name: modelData.name
                     symbol: modelData.symbol
                     isSelected: modelData.id === section.presetStore.activePresetID

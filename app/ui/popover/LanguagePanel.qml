@@ -11,7 +11,7 @@ Column {
 
     required property QtObject loc
 
-    spacing: 4
+    spacing: 0
 
     Repeater {
         model: panel.loc.languages
@@ -27,9 +27,7 @@ Column {
             hoverEnabled: true
             leftPadding: 4
             rightPadding: 4
-            topPadding: 3
-            bottomPadding: 3
-            implicitHeight: implicitContentHeight + topPadding + bottomPadding
+            implicitHeight: Style.rowHeight
             Accessible.role: Accessible.RadioButton
             Accessible.checked: isCurrent
             onClicked: panel.loc.language = modelData
@@ -48,7 +46,7 @@ Column {
                 SymbolGlyph {
                     name: row.isCurrent ? "largecircle.fill.circle" : "circle"
                     size: 17
-                    color: row.isCurrent ? row.palette.highlight : row.palette.placeholderText
+                    color: row.isCurrent ? row.palette.highlight : Theme.secondaryText(row.palette)
                 }
             }
 

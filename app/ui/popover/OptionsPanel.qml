@@ -16,7 +16,8 @@ Column {
         return loc ? (loc.revision, loc.string(key)) : key
     }
 
-    spacing: 12
+    // With the switches' 18 pixels, one row height apart.
+    spacing: Style.rowHeight - 18
 
     OptionSwitch {
         objectName: "showRPM"

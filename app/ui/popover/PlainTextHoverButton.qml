@@ -1,4 +1,5 @@
 import QtQuick
+import Zephro.Ui
 import QtQuick.Templates as T
 import "Style.js" as Style
 
@@ -12,17 +13,15 @@ T.AbstractButton {
 
     hoverEnabled: true
     implicitWidth: implicitContentWidth + leftPadding + rightPadding
-    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+    implicitHeight: Style.rowHeight
     leftPadding: 12
     rightPadding: 12
-    topPadding: 5
-    bottomPadding: 5
 
     contentItem: Text {
         text: control.text
         font.pixelSize: Style.body
         font.weight: Font.Medium
-        color: control.hovered ? control.hoverColor : control.palette.placeholderText
+        color: control.hovered ? control.hoverColor : Theme.secondaryText(control.palette)
         elide: Text.ElideRight
         verticalAlignment: Text.AlignVCenter
     }

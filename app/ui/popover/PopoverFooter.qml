@@ -90,8 +90,9 @@ Column {
         id: languagePanel
 
         objectName: "languagePanel"
-        x: -4
-        width: footer.width + 8
+        // Its rows' 4-pixel padding puts their text level with the options'.
+        x: 4
+        width: footer.width - 8
         reduceMotion: footer.reduceMotion
 
         LanguagePanel {

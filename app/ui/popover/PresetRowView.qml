@@ -20,16 +20,17 @@ T.AbstractButton {
     readonly property bool symbolIsGlyph: symbol.length === 0 || Symbols.contains(symbol)
 
     hoverEnabled: true
-    padding: 12
-    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+    leftPadding: 12
+    rightPadding: 12
+    implicitHeight: Style.rowHeight
     Accessible.name: name
     Accessible.description: isSelected ? selectedText : notSelectedText
 
     contentItem: RowLayout {
-        spacing: 9
+        spacing: 8
 
         Item {
-            implicitWidth: 26
+            implicitWidth: 18
             implicitHeight: 18
 
             SymbolGlyph {

@@ -9,6 +9,11 @@ const subheadline = 12
 const caption = 11
 const body = 13
 
+// One height for every row of the lists (presets, options, languages, menu entries), so
+// they read as one list. Presets and menu entries start level with the content; the rows
+// inside an opened panel start 8 pixels further in.
+const rowHeight = 28
+
 function withAlpha(color, alpha) {
     return Qt.rgba(color.r, color.g, color.b, alpha)
 }

@@ -123,6 +123,41 @@ PopoverTestCase {
                 [data.rpm && data.press !== "showRPM", data.stored, data.shownAfter])
     }
 
+    // The palettes of both appearances and a desktop theme of its own.
+    function test_secondaryTextIsReadableButQuieter_data() {
+        return [
+            { tag: "light", window: "#ececec", text: "#1d1d1f" },
+            { tag: "dark", window: "#1e1e1e", text: "#f2f2f2" },
+            { tag: "desktop theme", window: "#2b303b", text: "#c0c5ce" }
+        ]
+    }
+
+    function test_secondaryTextIsReadableButQuieter(data) {
+        const palette = { window: Qt.color(data.window), windowText: Qt.color(data.text) }
+        const secondary = Theme.secondaryText(palette)
+        const contrast = Theme.contrast(secondary, palette.window)
+        verify(contrast >= 4.5 && contrast < Theme.contrast(palette.windowText, palette.window),
+               "contrast " + contrast)
+    }
+
+    // An empty list says so under its heading; every list's rows are one height apart.
+    function test_presetsAndMenuRows() {
+        const scene = connectedScene(1)
+        const empty = item(scene.view, "noPresets")
+        compare([empty.visible, empty.text], [true, Localization.string("preset_nothing_to_show")])
+        scene.fixture.addPreset("Quiet", 60)
+        tryCompare(empty, "visible", false)
+        click(scene, "optionsRow")
+        click(scene, "languageRow")
+        tryVerify(() => scene.view.isOptionsContentVisible && scene.view.isLanguageContentVisible)
+        const pitch = (first, second) => item(scene.view, second).mapToItem(null, 0, 0).y
+                                         - item(scene.view, first).mapToItem(null, 0, 0).y
+        const heights = ["preset0", "optionsRow", "quit", "language_en"].map(
+            name => item(scene.view, name).height)
+        compare(heights.concat([pitch("showRPM", "showTemp"), pitch("language_en", "language_fil")]),
+                Array(6).fill(heights[0]))
+    }
+
     // Content that fits again is laid out at its own height.
     function test_scrollsWhileTooTall_data() {
         const serve = fans => scene => { scene.fixture.serveFans(fans); scene.fixture.poll() }
@@ -137,6 +172,8 @@ PopoverTestCase {
         const scene = connectedScene(1)
         const view = scene.view
         const scroller = item(view, "scroller")
+        // The header lays out its subtitle a pass after the controls appear.
+        item(view, "subtitle")
         scene.maxHeight = view.measuredContentHeight + 4
         compare([view.isOverflowing, scroller.interactive], [false, false])
         data.grow(scene)
