@@ -1,7 +1,5 @@
 #include "app/shell/AppDelegate.h"
 
-#include <QGuiApplication>
-#include <QPalette>
 #include <QQuickItem>
 
 #include "app/core/Detach.h"
@@ -12,7 +10,6 @@
 #include "app/shell/QuitCoordinator.h"
 #include "app/shell/StatusPicture.h"
 #include "app/ui/ReduceMotion.h"
-#include "app/ui/SymbolCatalog.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "app/viewmodel/HeadlessApp.h"
 #include "platform/defaults/DefaultsKeys.h"
@@ -34,11 +31,6 @@ StatusReading readingOf(const FanControlViewModel& viewModel, const UserDefaults
   reading.fans = viewModel.fans();
   reading.celsius = viewModel.systemTemperature();
   return reading;
-}
-
-// A template picture takes the colour of the panel's text.
-QColor templateColour() {
-  return QGuiApplication::palette().color(QPalette::WindowText);
 }
 
 }  // namespace
@@ -81,9 +73,11 @@ void AppDelegate::applicationDidFinishLaunching() {
   statusItem_ = makeTray_ ? makeTray_() : nullptr;
   setUpPopover();
   setUpStatusItem();
+  connect(&viewModel_, &FanControlViewModel::isMenuBarTextVisibleChanged, this,
+          &AppDelegate::keepPollingForTheTray);
   viewModel_.startRefreshing();
   updateTimer_.start();
-  if (!statusItem_) showPopover();
+  if (!trayShowsTheEntry()) showPopover();
   sharedDelegate = this;
 }
 
@@ -110,7 +104,7 @@ void AppDelegate::setUpPopover() {
       {QStringLiteral("showsAbout"), true},
   };
   const auto style =
-      statusItem_ ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
+      trayShowsTheEntry() ? PopoverWindow::Style::popover : PopoverWindow::Style::ordinaryWindow;
   popover_ = std::make_unique<PopoverWindow>(engine_, kPopoverView, properties, style);
   if (auto* root = popover_->rootItem()) {
     connect(root, SIGNAL(quitRequested()), &quit_, SLOT(requestQuit()));
@@ -123,13 +117,22 @@ void AppDelegate::setUpPopover() {
   connect(&popover_->window(), &QWindow::visibleChanged, this, [this](bool visible) {
     if (visible) viewModel_.startRefreshing();
   });
-  connect(&viewModel_, &FanControlViewModel::isMenuBarTextVisibleChanged, this,
-          &AppDelegate::keepPollingForTheTray);
+}
+
+bool AppDelegate::trayShowsTheEntry() const {
+  return statusItem_ && statusItem_->isShown();
 }
 
 void AppDelegate::setUpStatusItem() {
   if (!statusItem_) return;
   connect(statusItem_.get(), &TrayEntry::activated, this, &AppDelegate::togglePopover);
+  // A panel that starts after the application takes the entry: the window that stood in
+  // for it becomes the popover it opens.
+  connect(statusItem_.get(), &TrayEntry::shownChanged, this, [this] {
+    if (trayShowsTheEntry() && popover_->style() == PopoverWindow::Style::ordinaryWindow) {
+      setUpPopover();
+    }
+  });
   // Until the first tick the entry shows the plain icon.
   showPicture(StatusReading{});
 }
@@ -201,10 +204,7 @@ void AppDelegate::updateStatusItem() {
 }
 
 void AppDelegate::showPicture(const StatusReading& reading) {
-  const auto& symbols = SymbolCatalog::shared();
-  const auto picture = drawStatusPicture(reading, templateColour(), 1.0, symbols);
-  const auto picture2x = drawStatusPicture(reading, templateColour(), 2.0, symbols);
-  statusItem_->setPicture(picture.image, picture2x.image, picture.text);
+  statusItem_->showReading(reading);
 }
 
 }  // namespace zephro

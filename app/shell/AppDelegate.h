@@ -87,6 +87,7 @@ class AppDelegate : public QObject {
   void showOnboardingIfNeeded();
   void setUpPopover();
   void setUpStatusItem();
+  [[nodiscard]] bool trayShowsTheEntry() const;
   void applyAppearance();
   void popoverDidClose();
   void keepPollingForTheTray();

@@ -1,13 +1,17 @@
 #include "app/shell/DesktopTray.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDir>
 #include <QEventLoop>
 #include <QIcon>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "app/shell/PanelAppearance.h"
+#include "app/ui/SymbolCatalog.h"
 #include "platform/statusitem/StatusNotifierItem.h"
 
 namespace zephro {
@@ -16,19 +20,60 @@ namespace {
 using statusitem::StatusNotifierItem;
 
 constexpr int kWatcherAnswerMillis = 1500;
+const QString kSymbolicIcon = QStringLiteral("com.zephro.app-symbolic");
+
+// The installed icon theme folder beside the program (PREFIX/bin → PREFIX/share/icons),
+// when it holds the symbolic icon; empty in a build tree.
+QString installedIconThemePath() {
+  const QDir icons(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/icons"));
+  const QString icon = QStringLiteral("hicolor/symbolic/apps/") + kSymbolicIcon + QStringLiteral(".svg");
+  return icons.exists(icon) ? icons.canonicalPath() : QString();
+}
+
+std::pair<QImage, QImage> drawBothSizes(const StatusReading& reading, const TrayHost& host) {
+  const auto& symbols = SymbolCatalog::shared();
+  return {drawStatusPicture(reading, host, 1.0, symbols).image,
+          drawStatusPicture(reading, host, 2.0, symbols).image};
+}
 
 class NotifierItemEntry final : public TrayEntry {
  public:
-  explicit NotifierItemEntry(std::unique_ptr<StatusNotifierItem> item) : item_(std::move(item)) {
+  NotifierItemEntry(std::unique_ptr<StatusNotifierItem> item, const QDBusConnection& bus)
+      : item_(std::move(item)), appearance_(bus) {
     connect(item_.get(), &StatusNotifierItem::activated, this,
             [this](QPoint at) { emit activated(at); });
-  }
-  void setPicture(const QImage& picture, const QImage& picture2x, const QString& text) override {
-    item_->setPicture({picture, picture2x}, text);
+    connect(item_.get(), &StatusNotifierItem::registrationChanged, this, &TrayEntry::shownChanged);
+    // A new panel draws differently, and a new colour scheme recolours the panel.
+    connect(item_.get(), &StatusNotifierItem::watcherProgramChanged, this,
+            &NotifierItemEntry::redraw);
+    connect(&appearance_, &PanelAppearance::changed, this, &NotifierItemEntry::redraw);
   }
 
+  void showReading(const StatusReading& reading) override {
+    reading_ = reading;
+    redraw();
+  }
+  [[nodiscard]] bool isShown() const override { return item_->isRegistered(); }
+
  private:
+  [[nodiscard]] TrayHost host() const {
+    const QString& program = item_->watcherProgram();
+    return {trayShapeOf(program),
+            panelIsAlwaysDark(program) || appearance_.prefersDark().value_or(true)};
+  }
+
+  void redraw() {
+    const TrayHost shownOn = host();
+    const auto [picture, picture2x] = drawBothSizes(reading_, shownOn);
+    const StatusLayout layout = layoutStatusPicture(reading_, shownOn.shape);
+    // The plain icon goes by name where the theme has it, and hosts recolour it.
+    const bool plainIcon = layout.drawnText.isEmpty() && !item_->options().iconThemePath.isEmpty();
+    item_->setPicture({picture, picture2x}, layout.text, plainIcon ? kSymbolicIcon : QString());
+  }
+
   std::unique_ptr<StatusNotifierItem> item_;
+  PanelAppearance appearance_;
+  StatusReading reading_;
 };
 
 // Qt's own tray icon squeezes the picture into a square and gives no click position;
@@ -42,38 +87,44 @@ class XEmbedEntry final : public TrayEntry {
             });
     icon_.show();
   }
-  void setPicture(const QImage& picture, const QImage& picture2x, const QString& text) override {
+  void showReading(const StatusReading& reading) override {
+    const auto [picture, picture2x] = drawBothSizes(reading, TrayHost{});
     QIcon icon;
     icon.addPixmap(QPixmap::fromImage(picture));
     icon.addPixmap(QPixmap::fromImage(picture2x));
     icon_.setIcon(icon);
-    icon_.setToolTip(text);
+    icon_.setToolTip(layoutStatusPicture(reading, TrayShape::square).text);
   }
+  [[nodiscard]] bool isShown() const override { return true; }
 
  private:
   QSystemTrayIcon icon_;
 };
 
-bool watcherAnswers(StatusNotifierItem& item) {
-  if (item.availability() == StatusNotifierItem::Availability::unknown) {
-    QEventLoop loop;
-    QObject::connect(&item, &StatusNotifierItem::availabilityChanged, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kWatcherAnswerMillis, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return item.isWatcherAvailable();
+void waitForTheWatcher(StatusNotifierItem& item) {
+  if (item.availability() != StatusNotifierItem::Availability::unknown) return;
+  QEventLoop loop;
+  QObject::connect(&item, &StatusNotifierItem::availabilityChanged, &loop, &QEventLoop::quit);
+  QTimer::singleShot(kWatcherAnswerMillis, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 }  // namespace
 
 std::unique_ptr<TrayEntry> makeDesktopTray() {
   const auto bus = QDBusConnection::sessionBus();
-  if (bus.isConnected()) {
-    auto item = std::make_unique<StatusNotifierItem>(bus);
-    if (watcherAnswers(*item)) return std::make_unique<NotifierItemEntry>(std::move(item));
+  if (!bus.isConnected()) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) return std::make_unique<XEmbedEntry>();
+    return nullptr;
   }
-  if (QSystemTrayIcon::isSystemTrayAvailable()) return std::make_unique<XEmbedEntry>();
-  return nullptr;
+  StatusNotifierItem::Options options;
+  options.iconThemePath = installedIconThemePath();
+  auto item = std::make_unique<StatusNotifierItem>(bus, options);
+  waitForTheWatcher(*item);
+  if (!item->isRegistered() && QSystemTrayIcon::isSystemTrayAvailable()) {
+    return std::make_unique<XEmbedEntry>();
+  }
+  return std::make_unique<NotifierItemEntry>(std::move(item), bus);
 }
 
 }  // namespace zephro

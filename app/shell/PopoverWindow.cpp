@@ -71,7 +71,16 @@ void PopoverWindow::fitHeight() {
   if (!root) return;
   const int height = std::min(static_cast<int>(std::ceil(root->implicitHeight())), maximumHeight());
   root->setProperty("maxHeight", maximumHeight());
-  view_->resize(kWidth, std::max(height, 1));
+  // The view asks for the panel's width plus the room its shadow takes.
+  const int width = std::max(kWidth, static_cast<int>(std::ceil(root->implicitWidth())));
+  const QSize size(width, std::max(height, 1));
+  // sway, i3 and other tiling compositors float a window whose least and greatest sizes
+  // are one; KWin and Mutter keep it from being resized.
+  if (style_ == Style::popover && !platformPlacesWindows()) {
+    view_->setMinimumSize(size);
+    view_->setMaximumSize(size);
+  }
+  view_->resize(size);
 }
 
 void PopoverWindow::show(std::optional<QPoint> anchor) {

@@ -14,7 +14,8 @@ namespace zephro {
 // The window that hosts the popover's view: 320 wide, frameless, closed as soon as it
 // loses focus, as tall as its content up to the screen's height. Where the platform
 // lets a client place its windows (X11) it opens at the tray click, clamped to the
-// screen; elsewhere (Wayland) and without a tray it is an ordinary window.
+// screen. Wayland gives clients no place: there it is a window of fixed size, which
+// tiling compositors float rather than tile. Without a tray it is an ordinary window.
 class PopoverWindow : public QObject {
   Q_OBJECT
 
@@ -31,6 +32,7 @@ class PopoverWindow : public QObject {
   void show(std::optional<QPoint> anchor);
   void close();
   [[nodiscard]] bool isShown() const;
+  [[nodiscard]] Style style() const { return style_; }
 
   // The hosted view's root item, once loaded.
   [[nodiscard]] QQuickItem* rootItem() const;

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QImage>
 #include <QObject>
 #include <QPoint>
-#include <QString>
 #include <optional>
+
+#include "app/shell/StatusPicture.h"
 
 namespace zephro {
 
@@ -15,12 +15,16 @@ class TrayEntry : public QObject {
  public:
   using QObject::QObject;
 
-  // The status picture at 1x and 2x, and its reading as text (tooltip and label).
-  virtual void setPicture(const QImage& picture, const QImage& picture2x, const QString& text) = 0;
+  // Shows the reading as this tray draws it well: the picture, its text as tooltip and label.
+  virtual void showReading(const StatusReading& reading) = 0;
+  // Whether a tray takes the entry now. One that does not may still come to: a panel
+  // started after the application picks the entry up then.
+  [[nodiscard]] virtual bool isShown() const = 0;
 
  signals:
   // The user clicked the entry; at that point on the screen where the tray says.
   void activated(std::optional<QPoint> at);
+  void shownChanged();
 };
 
 }  // namespace zephro

@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QFile>
 #include <atomic>
 
 #include "platform/statusitem/StatusNotifierItemAdaptor.h"
@@ -40,6 +41,14 @@ QString oneLine(const QString& text) {
   QString line = text;
   line.replace(u'\n', u' ');
   return line;
+}
+
+// The name a process gave itself, as ps shows it; empty when the process is gone.
+QString programOf(uint pid) {
+  QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+  if (!comm.open(QIODevice::ReadOnly)) return {};
+  constexpr qint64 kCommLength = 64;
+  return QString::fromUtf8(comm.read(kCommLength)).trimmed();
 }
 
 }  // namespace
@@ -95,12 +104,18 @@ ToolTip StatusNotifierItem::toolTip() const {
   return {QString(), {}, options_.title, description_};
 }
 
-void StatusNotifierItem::setPicture(const QList<QImage>& images, const QString& text) {
+QString StatusNotifierItem::accessibleDescription() const {
+  return label_.isEmpty() ? options_.title : options_.title + QStringLiteral(": ") + label_;
+}
+
+void StatusNotifierItem::setPicture(const QList<QImage>& images, const QString& text,
+                                    const QString& iconName) {
   IconPixmapList pixmaps;
   pixmaps.reserve(images.size());
   for (const QImage& image : images) pixmaps.append(toIconPixmap(image));
-  if (pixmaps != iconPixmaps_) {
+  if (pixmaps != iconPixmaps_ || iconName != iconName_) {
     iconPixmaps_ = std::move(pixmaps);
+    iconName_ = iconName;
     emit adaptor_->NewIcon();
   }
   if (text != description_) {
@@ -137,14 +152,15 @@ void StatusNotifierItem::registerWithWatcher() {
   // Until the name is ours, a watcher could not reach the item; requestName() comes back.
   if (!nameOwned_) return;
   const int attempt = ++attempt_;
-  registered_ = false;
+  setRegistered(false);
   QDBusMessage call = watcherCall(QString::fromLatin1(kWatcherInterface),
                                   QStringLiteral("RegisterStatusNotifierItem"));
   call << serviceName_;
   whenAnswered(bus_.asyncCall(call), [this, attempt](const QDBusMessage& reply) {
     if (attempt != attempt_) return;
-    registered_ = reply.type() == QDBusMessage::ReplyMessage;
+    setRegistered(reply.type() == QDBusMessage::ReplyMessage);
     if (registered_) {
+      readWatcherProgram();
       readHostRegistered();
     } else {
       updateAvailability();
@@ -167,16 +183,41 @@ void StatusNotifierItem::readHostRegistered() {
   });
 }
 
+void StatusNotifierItem::readWatcherProgram() {
+  const int attempt = attempt_;
+  QDBusMessage call = busCall(QStringLiteral("GetConnectionUnixProcessID"));
+  call << QString::fromLatin1(kWatcherService);
+  whenAnswered(bus_.asyncCall(call), [this, attempt](const QDBusMessage& reply) {
+    if (attempt != attempt_) return;
+    setWatcherProgram(reply.type() == QDBusMessage::ReplyMessage
+                          ? programOf(reply.arguments().value(0).toUInt())
+                          : QString());
+  });
+}
+
+void StatusNotifierItem::setWatcherProgram(const QString& program) {
+  if (program == watcherProgram_) return;
+  watcherProgram_ = program;
+  emit watcherProgramChanged();
+}
+
 void StatusNotifierItem::watcherVanished() {
   ++attempt_;
-  registered_ = false;
+  setRegistered(false);
   hostRegistered_ = false;
+  setWatcherProgram({});
   updateAvailability();
 }
 
 void StatusNotifierItem::updateAvailability() {
   setAvailability(registered_ && hostRegistered_ ? Availability::available
                                                  : Availability::unavailable);
+}
+
+void StatusNotifierItem::setRegistered(bool registered) {
+  if (registered == registered_) return;
+  registered_ = registered;
+  emit registrationChanged();
 }
 
 void StatusNotifierItem::setAvailability(Availability availability) {

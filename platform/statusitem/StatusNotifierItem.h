@@ -25,6 +25,9 @@ struct StatusNotifierItemOptions {
   QString id = QStringLiteral("zephro");
   QString title = QStringLiteral("Zephro");
   QString category = QStringLiteral("Hardware");
+  // A folder laid out as an icon theme (hicolor/…) where hosts look up the item's themed
+  // icon names before their own theme; empty when the names are in the desktop's themes.
+  QString iconThemePath;
 };
 
 // The application's item in the desktop's tray, as an org.kde.StatusNotifierItem on the
@@ -38,6 +41,9 @@ class StatusNotifierItem : public QObject {
 
   /// Whether a tray shows the item: the watcher took the registration and a host draws it.
   Q_PROPERTY(Availability availability READ availability NOTIFY availabilityChanged)
+  /// The program that runs the watcher ("xfce4-panel", "waybar", "gnome-shell"), which is
+  /// the panel that draws the item; empty while no watcher runs or it cannot be told.
+  Q_PROPERTY(QString watcherProgram READ watcherProgram NOTIFY watcherProgramChanged)
 
  public:
   // unknown until the first registration attempt has been answered.
@@ -60,11 +66,16 @@ class StatusNotifierItem : public QObject {
   [[nodiscard]] const QString& serviceName() const { return serviceName_; }
   [[nodiscard]] Availability availability() const { return availability_; }
   [[nodiscard]] bool isWatcherAvailable() const { return availability_ == Availability::available; }
+  // The watcher took the item, whether or not a host has come to draw it yet.
+  [[nodiscard]] bool isRegistered() const { return registered_; }
+  [[nodiscard]] const QString& watcherProgram() const { return watcherProgram_; }
 
   // The picture in each of its sizes (the 1x and 2x drawings) and its text: the pictures
-  // become IconPixmap, the text the tooltip's description and, on one line, the label
-  // hosts may show beside the picture. Hosts are told only of what changed.
-  void setPicture(const QList<QImage>& images, const QString& text);
+  // become IconPixmap, the text the tooltip's description, the accessible description
+  // and, on one line, the label hosts may show beside the picture. A themed icon name,
+  // when given, goes before the pictures: hosts that find it recolour it for their panel.
+  // Hosts are told only of what changed.
+  void setPicture(const QList<QImage>& images, const QString& text, const QString& iconName = {});
   void setStatus(Status status);
 
   // What the D-Bus properties read.
@@ -73,6 +84,9 @@ class StatusNotifierItem : public QObject {
   [[nodiscard]] const IconPixmapList& iconPixmaps() const { return iconPixmaps_; }
   [[nodiscard]] ToolTip toolTip() const;
   [[nodiscard]] const QString& label() const { return label_; }
+  [[nodiscard]] const QString& iconName() const { return iconName_; }
+  // What a screen reader says of the picture: the reading, or the item's title without one.
+  [[nodiscard]] QString accessibleDescription() const;
 
  signals:
   // Activate(x, y): the user clicked the item; the point is in screen coordinates, or
@@ -85,6 +99,9 @@ class StatusNotifierItem : public QObject {
   // Scroll(delta, orientation) over the item.
   void scrolled(int delta, Qt::Orientation orientation);
   void availabilityChanged();
+  // The watcher took the item, or the item lost it (isRegistered()).
+  void registrationChanged();
+  void watcherProgramChanged();
 
  private:
   // The watcher's host signals carry nothing worth reading; each one means asking again.
@@ -92,7 +109,10 @@ class StatusNotifierItem : public QObject {
   void requestName();
   void registerWithWatcher();
   void watcherVanished();
+  void readWatcherProgram();
+  void setWatcherProgram(const QString& program);
   void setAvailability(Availability availability);
+  void setRegistered(bool registered);
   void updateAvailability();
   // Runs onReply with the answer to call, unless the item is gone by then.
   void whenAnswered(const QDBusPendingCall& call,
@@ -107,6 +127,8 @@ class StatusNotifierItem : public QObject {
   IconPixmapList iconPixmaps_;
   QString description_;
   QString label_;
+  QString iconName_;
+  QString watcherProgram_;
   Availability availability_ = Availability::unknown;
   bool nameOwned_ = false;
   bool registered_ = false;

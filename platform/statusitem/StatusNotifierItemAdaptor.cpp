@@ -25,6 +25,18 @@ QString StatusNotifierItemAdaptor::status() const {
   return item_.statusText();
 }
 
+QString StatusNotifierItemAdaptor::iconName() const {
+  return item_.iconName();
+}
+
+QString StatusNotifierItemAdaptor::iconThemePath() const {
+  return item_.options().iconThemePath;
+}
+
+QString StatusNotifierItemAdaptor::accessibleDescription() const {
+  return item_.accessibleDescription();
+}
+
 IconPixmapList StatusNotifierItemAdaptor::iconPixmap() const {
   return item_.iconPixmaps();
 }

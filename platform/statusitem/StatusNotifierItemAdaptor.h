@@ -21,9 +21,19 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(QString Title READ title)
   Q_PROPERTY(QString Status READ status)
   Q_PROPERTY(int WindowId READ windowId)
-  /// Empty: hosts draw IconPixmap instead of a themed icon.
+  /// A themed icon, looked up first in IconThemePath; empty: hosts draw IconPixmap.
   Q_PROPERTY(QString IconName READ iconName)
+  Q_PROPERTY(QString IconThemePath READ iconThemePath)
   Q_PROPERTY(zephro::statusitem::IconPixmapList IconPixmap READ iconPixmap)
+  Q_PROPERTY(QString IconAccessibleDesc READ accessibleDescription)
+  // The item never asks for attention or overlays its icon, but hosts read these all the
+  // same, and some log an error for each one missing.
+  Q_PROPERTY(QString AttentionIconName READ noName)
+  Q_PROPERTY(zephro::statusitem::IconPixmapList AttentionIconPixmap READ noPixmaps)
+  Q_PROPERTY(QString AttentionAccessibleDesc READ accessibleDescription)
+  Q_PROPERTY(QString AttentionMovieName READ noName)
+  Q_PROPERTY(QString OverlayIconName READ noName)
+  Q_PROPERTY(zephro::statusitem::IconPixmapList OverlayIconPixmap READ noPixmaps)
   Q_PROPERTY(zephro::statusitem::ToolTip ToolTip READ toolTip)
   /// False: a click activates the item instead of opening a menu.
   Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
@@ -40,8 +50,12 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   [[nodiscard]] QString title() const;
   [[nodiscard]] QString status() const;
   [[nodiscard]] int windowId() const { return 0; }
-  [[nodiscard]] QString iconName() const { return {}; }
+  [[nodiscard]] QString iconName() const;
+  [[nodiscard]] QString iconThemePath() const;
   [[nodiscard]] IconPixmapList iconPixmap() const;
+  [[nodiscard]] QString accessibleDescription() const;
+  [[nodiscard]] QString noName() const { return {}; }
+  [[nodiscard]] IconPixmapList noPixmaps() const { return {}; }
   [[nodiscard]] ToolTip toolTip() const;
   [[nodiscard]] bool itemIsMenu() const { return false; }
   [[nodiscard]] QDBusObjectPath menu() const;

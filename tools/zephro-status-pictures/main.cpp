@@ -1,5 +1,6 @@
-// Draws the status item's picture for each display case at 2x, and the symbol catalog as
-// a contact sheet, into PNG files for the docs and for review by eye:
+// Draws the status item's picture for each display case at true scale, as each kind of tray
+// host shows it on a light and on a dark panel, and the symbol catalog as a contact sheet,
+// into PNG files for the docs and for review by eye:
 //   zephro-status-pictures OUTPUT_DIR
 #include <QDir>
 #include <QGuiApplication>
@@ -41,22 +42,33 @@ StatusReading sample(const Case& shown) {
   return reading;
 }
 
-// The picture on a light and on a dark panel, in each panel's text colour.
+// One panel strip per appearance, light above dark, each holding the picture as a square
+// host, a wide host and a labelled host show it (the label in the panel's own font).
 QImage onPanels(const StatusReading& reading, const zephro::SymbolCatalog& symbols) {
-  constexpr int kScale = 2;
-  const QImage light =
-      zephro::drawStatusPicture(reading, QColor(0x20, 0x20, 0x20), kScale, symbols).image;
-  const QImage dark =
-      zephro::drawStatusPicture(reading, QColor(0xf0, 0xf0, 0xf0), kScale, symbols).image;
-  constexpr int kMargin = 8;
-  QImage sheet(light.width() + 2 * kMargin, 2 * (light.height() + 2 * kMargin),
-               QImage::Format_ARGB32_Premultiplied);
+  using zephro::TrayShape;
+  constexpr int kPanelHeight = 28;
+  constexpr int kGap = 16;
+  constexpr int kWidth = 260;
+  QImage sheet(kWidth, 2 * kPanelHeight, QImage::Format_ARGB32_Premultiplied);
   QPainter painter(&sheet);
-  const int half = sheet.height() / 2;
-  painter.fillRect(0, 0, sheet.width(), half, QColor(0xe8, 0xe8, 0xe8));
-  painter.fillRect(0, half, sheet.width(), half, QColor(0x2a, 0x2a, 0x2e));
-  painter.drawImage(kMargin, kMargin, light);
-  painter.drawImage(kMargin, half + kMargin, dark);
+  for (const bool dark : {false, true}) {
+    const int top = dark ? kPanelHeight : 0;
+    painter.fillRect(0, top, kWidth, kPanelHeight,
+                     dark ? QColor(0x2a, 0x2a, 0x2e) : QColor(0xe8, 0xe8, 0xe8));
+    int x = kGap / 2;
+    for (const TrayShape shape : {TrayShape::square, TrayShape::wide, TrayShape::labelled}) {
+      const auto picture = zephro::drawStatusPicture(reading, {shape, dark}, 1, symbols);
+      const int y = top + (kPanelHeight - picture.image.height()) / 2;
+      painter.drawImage(x, y, picture.image);
+      x += picture.image.width() + 4;
+      if (shape == TrayShape::labelled && !picture.text.isEmpty()) {
+        painter.setPen(dark ? Qt::white : QColor(0x1c, 0x1c, 0x1e));
+        const QString label = QString(picture.text).replace(u'\n', u' ');
+        painter.drawText(QRect(x, top, kWidth - x, kPanelHeight), Qt::AlignVCenter, label);
+      }
+      x += kGap;
+    }
+  }
   return sheet;
 }
 

@@ -33,10 +33,15 @@ using testing::spinUntil;
 // The tray as the desktop would be: the test clicks it and reads what it shows.
 class RecordingTray final : public TrayEntry {
  public:
-  void setPicture(const QImage& picture, const QImage& picture2x, const QString& text) override {
-    sizes.push_back({picture.size(), picture2x.size()});
-    texts.push_back(text);
+  void showReading(const StatusReading& reading) override {
+    const auto draw = [&reading](double ratio) {
+      return drawStatusPicture(reading, TrayHost{}, ratio, SymbolCatalog::shared());
+    };
+    const auto picture = draw(1);
+    sizes.push_back({picture.image.size(), draw(2).image.size()});
+    texts.push_back(picture.text);
   }
+  [[nodiscard]] bool isShown() const override { return true; }
   void click() { emit activated(QPoint(600, 10)); }
 
   std::vector<std::pair<QSize, QSize>> sizes;
@@ -224,21 +229,42 @@ TEST(QuitCoordinator, ASecondRequestWaitsForTheFirstHandBack) {
   EXPECT_EQ(handBacks, 1);
 }
 
-TEST(StatusPictureTest, EachDisplayCaseHasItsSizeTextAndIcon) {
+// The box of the picture's opaque pixels, in device pixels.
+QRect inkBox(const QImage& image) {
+  QRect box;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (qAlpha(image.pixel(x, y)) > 128) box |= QRect(x, y, 1, 1);
+    }
+  }
+  return box;
+}
+
+TEST(StatusPictureTest, EachHostAndDisplayCaseHasItsSizeTextAndIcon) {
+  using enum TrayShape;
   const int icon = 18 + 4;  // the icon and the gap after it
   const struct {
     const char* shows;
+    TrayShape shape;
     bool temperature, rpm, iconAsked;
     int width;
     const char* text;
-    double fontSize;
+    const char* drawn;
     bool iconShown;
   } cases[] = {
-      {"nothing: the icon alone, even when switched off", false, false, false, 22, "", 0, true},
-      {"temperature", true, false, false, 36, "52°C", 11, false},
-      {"speed", false, true, false, 60, "2200 RPM", 11, false},
-      {"both, temperature on top", true, true, false, 54, "52°C\n2200 RPM", 9.5, false},
-      {"both and icon", true, true, true, 54 + icon, "52°C\n2200 RPM", 9.5, true},
+      {"nothing: the icon alone, even when switched off", wide, false, false, false, 22, "", "",
+       true},
+      {"temperature", wide, true, false, false, 36, "52°C", "52°C", false},
+      {"speed", wide, false, true, false, 60, "2200 RPM", "2200 RPM", false},
+      {"both, temperature on top", wide, true, true, false, 54, "52°C\n2200 RPM", "52°C\n2200 RPM",
+       false},
+      {"both and icon", wide, true, true, true, 54 + icon, "52°C\n2200 RPM", "52°C\n2200 RPM",
+       true},
+      {"a square: the temperature's number", square, true, true, true, 22, "52°C\n2200 RPM", "52°",
+       false},
+      {"a square: the speed in thousands", square, false, true, true, 22, "2200 RPM", "2.2k",
+       false},
+      {"beside a label: the icon", labelled, true, true, false, 22, "52°C\n2200 RPM", "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.shows);
@@ -249,10 +275,11 @@ TEST(StatusPictureTest, EachDisplayCaseHasItsSizeTextAndIcon) {
     shown.celsius = 51.5;
     shown.fans = {{0, 1800.2, 1200, 6000, FanMode::system},
                   {1, 2200.9, 1200, 6000, FanMode::system}};
-    const StatusLayout layout = layoutStatusPicture(shown);
-    EXPECT_EQ(std::pair(layout.iconShown, layout.fontSize), std::pair(c.iconShown, c.fontSize));
-    const auto draw = [&shown](double devicePixelRatio) {
-      return drawStatusPicture(shown, Qt::black, devicePixelRatio, SymbolCatalog::shared());
+    const StatusLayout layout = layoutStatusPicture(shown, c.shape);
+    EXPECT_EQ(std::pair(layout.iconShown, layout.drawnText),
+              std::pair(c.iconShown, QString::fromUtf8(c.drawn)));
+    const auto draw = [&](double devicePixelRatio) {
+      return drawStatusPicture(shown, {c.shape, true}, devicePixelRatio, SymbolCatalog::shared());
     };
     const StatusPicture normal = draw(1);
     const StatusPicture doubled = draw(2);
@@ -261,10 +288,19 @@ TEST(StatusPictureTest, EachDisplayCaseHasItsSizeTextAndIcon) {
               std::pair(QString::fromUtf8(c.text), QString::fromUtf8(c.text)));
     EXPECT_EQ(std::pair(normal.image.size(), doubled.image.size()), std::pair(size, size * 2));
     EXPECT_EQ(doubled.image.deviceIndependentSize(), QSizeF(size));
-    QImage blank(normal.image.size(), normal.image.format());
-    blank.fill(Qt::transparent);
-    EXPECT_NE(normal.image, blank) << "nothing drawn";
+    const QRect ink = inkBox(normal.image);
+    EXPECT_FALSE(ink.isEmpty()) << "nothing drawn";
+    // A host that scales the square to its panel still shows text a good part of its height
+  // (the wide picture squeezed into it showed text 3 pixels tall).
+    if (c.shape == square) {
+      EXPECT_GE(ink.width(), 17);
+      EXPECT_GE(ink.height(), 8);
+    }
   }
+  const std::pair<const char*, TrayShape> hosts[] = {
+      {"xfce4-panel", square}, {"lxqt-panel", square},    {"plasmashell", square},
+      {"waybar", wide},        {"gnome-shell", labelled}, {"", square}};
+  for (const auto& [program, shape] : hosts) EXPECT_EQ(trayShapeOf(program), shape) << program;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QFile>
 #include <QSignalSpy>
 #include <optional>
 
@@ -112,11 +113,17 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   ASSERT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(watcher.registrations,
             (QList<QStringList>{{item->serviceName(), itemBus.baseService()}}));
+  // The watcher runs in this very process, so its program is this one.
+  QFile comm(QStringLiteral("/proc/self/comm"));
+  ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
+  const QString program = QString::fromUtf8(comm.readAll()).trimmed();
+  EXPECT_TRUE(spinUntil([&] { return item->watcherProgram() == program; }));
 
   // The panel restarts: the item is gone from the tray until the new watcher has it.
   QSignalSpy changes(&*item, &StatusNotifierItem::availabilityChanged);
   watcher.stop();
   ASSERT_TRUE(settles(*item, Availability::unavailable));
+  EXPECT_EQ(std::pair(item->isRegistered(), item->watcherProgram()), std::pair(false, QString()));
   ASSERT_TRUE(watcher.start());
   ASSERT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(changes.count(), 2);
@@ -126,6 +133,7 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   // A watcher with no host draws nothing: the item stays registered and is not shown.
   watcher.setHostRegistered(false);
   ASSERT_TRUE(settles(*item, Availability::unavailable));
+  EXPECT_TRUE(item->isRegistered());
   watcher.setHostRegistered(true);
   EXPECT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(watcher.registrations.size(), 2);
@@ -165,24 +173,35 @@ TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
   EXPECT_EQ(std::tuple(toolTip.title, toolTip.description, toolTip.iconPixmaps.size()),
             std::tuple("Zephro", text, 0));
   EXPECT_EQ(qvariant_cast<QDBusObjectPath>(property("Menu")).path(), "/NO_DBUSMENU");
-  const std::pair<const char*, const char*> identity[] = {{"Id", "zephro"},
-                                                          {"Title", "Zephro"},
-                                                          {"Category", "Hardware"},
-                                                          {"ItemIsMenu", "false"},
-                                                          {"XAyatanaLabel", "52°C 2200 RPM"},
-                                                          {"XAyatanaLabelGuide", "52°C 2200 RPM"}};
+  const std::pair<const char*, const char*> identity[] = {
+      {"Id", "zephro"},
+      {"Title", "Zephro"},
+      {"Category", "Hardware"},
+      {"ItemIsMenu", "false"},
+      {"XAyatanaLabel", "52°C 2200 RPM"},
+      {"XAyatanaLabelGuide", "52°C 2200 RPM"},
+      {"IconAccessibleDesc", "Zephro: 52°C 2200 RPM"},
+      {"AttentionAccessibleDesc", "Zephro: 52°C 2200 RPM"},
+      {"IconName", ""},
+      {"AttentionIconName", ""},
+      {"OverlayIconName", ""},
+      {"AttentionMovieName", ""},
+      {"IconThemePath", ""}};
   for (const auto& [name, value] : identity) EXPECT_EQ(property(name).toString(), value) << name;
 
   // The same picture again tells the host nothing; a new text alone changes only the text.
   item->setPicture({normal, doubled}, text);
   item->setPicture({normal, doubled}, QStringLiteral("53°C\n2200 RPM"));
   EXPECT_EQ(property("XAyatanaLabel").toString(), "53°C 2200 RPM");
+  // A themed name is a new icon, even over the same pictures.
+  item->setPicture({normal, doubled}, QStringLiteral("53°C\n2200 RPM"), "zephro-symbolic");
+  EXPECT_EQ(property("IconName").toString(), "zephro-symbolic");
   item->setStatus(StatusNotifierItem::Status::needsAttention);
   EXPECT_EQ(property("Status").toString(), "NeedsAttention");
   probe.heard.sort();
-  EXPECT_EQ(probe.heard,
-            (QStringList{"NewIcon", "NewStatus NeedsAttention", "NewToolTip", "NewToolTip",
-                         "XAyatanaNewLabel 52°C 2200 RPM", "XAyatanaNewLabel 53°C 2200 RPM"}));
+  EXPECT_EQ(probe.heard, (QStringList{"NewIcon", "NewIcon", "NewStatus NeedsAttention",
+                                      "NewToolTip", "NewToolTip", "XAyatanaNewLabel 52°C 2200 RPM",
+                                      "XAyatanaNewLabel 53°C 2200 RPM"}));
 }
 
 TEST_F(StatusNotifierItemTest, ClicksFromTheHostArriveWithTheirPosition) {
