@@ -291,7 +291,7 @@ TEST(StatusPictureTest, EachHostAndDisplayCaseHasItsSizeTextAndIcon) {
     const QRect ink = inkBox(normal.image);
     EXPECT_FALSE(ink.isEmpty()) << "nothing drawn";
     // A host that scales the square to its panel still shows text a good part of its height
-  // (the wide picture squeezed into it showed text 3 pixels tall).
+    // (the wide picture squeezed into it showed text 3 pixels tall).
     if (c.shape == square) {
       EXPECT_GE(ink.width(), 17);
       EXPECT_GE(ink.height(), 8);
