@@ -2,6 +2,8 @@
 
 #include <QtQml/qqmlextensionplugin.h>
 #include <QApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <csignal>
 
 #include "app/core/UnixSignalNotifier.h"
@@ -30,6 +32,12 @@ Q_IMPORT_QML_PLUGIN(Zephro_AboutPlugin)
 namespace zephro {
 
 int runTrayApplication(FanControlViewModel& viewModel, const QStringList& arguments) {
+  // The windows are small and flat: Qt Quick's software adaptation draws them without
+  // loading an OpenGL driver, whose LLVM alone held 44 MiB for a popover that is closed
+  // most of the time. QT_QUICK_BACKEND still picks another.
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+  }
   SingleInstance instance;
   if (instance.claim(arguments) == SingleInstance::Claim::forwarded) return 0;
   // Left from an update: the tree it replaced goes once the new one runs.

@@ -1,41 +1,44 @@
 import QtQuick
 import Zephro.Ui
 
-// The header's fan, turning at a speed that follows the fans: every 1/60 s it advances by
-// rpm / 6000 × 18 degrees. At or below 100 RPM it stands still at its last angle.
+// The header's fan, turning at a speed that follows the fans: rpm × 0.18 degrees a second,
+// so a turn takes 2000 / rpm seconds. At or below 100 RPM it stands still at its last
+// angle. An animator turns it, on the render thread where there is one, so an open
+// popover costs no script run per frame.
 SymbolGlyph {
     id: glyph
 
     property real rpm: 0
-    property real angle: 0
     readonly property bool spinning: rpm > 100
+    readonly property bool turning: animator.running
+    // Only while someone can see it turn.
+    readonly property bool shown: glyph.visible && glyph.Window.window !== null
+                                  && glyph.Window.window.visible
 
-    // One tick of the spin, or `ticks` of them at once when the timer ran late.
-    function advance(ticks) {
-        if (rpm <= 100)
-            return
-        angle += rpm / 6000 * 18 * ticks
-        while (angle >= 360)
-            angle -= 360
+    // A new speed carries on from where the fan stands: stopping writes the animator's
+    // angle back to the item.
+    function restart() {
+        const wasRunning = animator.running
+        if (wasRunning)
+            animator.stop()
+        rotation = rotation % 360
+        animator.from = rotation
+        animator.to = rotation + 360
+        animator.duration = 2000000 / Math.max(rpm, 1)
+        if (wasRunning)
+            animator.start()
     }
 
     name: "fan.fill"
-    rotation: angle
+    onRpmChanged: restart()
+    onShownChanged: restart()
 
-    Timer {
-        property double last: 0
+    RotationAnimator {
+        id: animator
 
-        interval: 16
-        repeat: true
-        // Only while someone can see it turn.
-        running: glyph.spinning && glyph.visible && glyph.Window.window !== null
-                 && glyph.Window.window.visible
-        onRunningChanged: last = Date.now()
-        onTriggered: {
-            const now = Date.now()
-            // A stalled event loop does not make the fan jump.
-            glyph.advance(Math.min((now - last) / (1000 / 60), 6))
-            last = now
-        }
+        target: glyph
+        running: glyph.spinning && glyph.shown
+        loops: Animation.Infinite
+        easing.type: Easing.Linear
     }
 }

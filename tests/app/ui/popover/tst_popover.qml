@@ -158,6 +158,18 @@ PopoverTestCase {
                 Array(6).fill(heights[0]))
     }
 
+    // The header's fan turns only while it is fast enough to and someone can see it.
+    function test_fanTurnsOnlyWhileFastAndShown() {
+        const scene = connectedScene(1)
+        const fan = item(scene.view, "fanGlyph")
+        const cases = [[3000, true, true], [90, true, false], [2000, false, false], [2000, true, true]]
+        for (const [rpm, visible, turning] of cases) {
+            fan.rpm = rpm
+            fan.visible = visible
+            tryCompare(fan, "turning", turning, 5000, rpm + " RPM, visible " + visible)
+        }
+    }
+
     // Content that fits again is laid out at its own height.
     function test_scrollsWhileTooTall_data() {
         const serve = fans => scene => { scene.fixture.serveFans(fans); scene.fixture.poll() }
