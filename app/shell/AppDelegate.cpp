@@ -71,7 +71,6 @@ void AppDelegate::applicationDidFinishLaunching() {
   detach(runLaunchCheck(viewModel_), "Launch check");
   // The tray decides what the popover is: without one it is the application's window.
   statusItem_ = makeTray_ ? makeTray_() : nullptr;
-  setUpPopover();
   setUpStatusItem();
   connect(&viewModel_, &FanControlViewModel::isMenuBarTextVisibleChanged, this,
           &AppDelegate::keepPollingForTheTray);
@@ -119,6 +118,16 @@ void AppDelegate::setUpPopover() {
   });
 }
 
+// Made on first use: a tray application whose popover is never opened holds no view.
+PopoverWindow& AppDelegate::popover() {
+  if (!popover_) setUpPopover();
+  return *popover_;
+}
+
+void AppDelegate::closePopover() {
+  if (popover_) popover_->close();
+}
+
 bool AppDelegate::trayShowsTheEntry() const {
   return statusItem_ && statusItem_->isShown();
 }
@@ -129,8 +138,9 @@ void AppDelegate::setUpStatusItem() {
   // A panel that starts after the application takes the entry: the window that stood in
   // for it becomes the popover it opens.
   connect(statusItem_.get(), &TrayEntry::shownChanged, this, [this] {
-    if (trayShowsTheEntry() && popover_->style() == PopoverWindow::Style::ordinaryWindow) {
-      setUpPopover();
+    if (trayShowsTheEntry() && popover_ &&
+        popover_->style() == PopoverWindow::Style::ordinaryWindow) {
+      popover_.reset();
     }
   });
   // Until the first tick the entry shows the plain icon.
@@ -143,27 +153,27 @@ void AppDelegate::togglePopover(std::optional<QPoint> anchor) {
     onboardingWindow_->bringForward();
     return;
   }
-  if (popover_->isShown()) {
+  if (popover_ && popover_->isShown()) {
     popover_->close();
     return;
   }
   if (sinceLastClose_ && sinceLastClose_->elapsed() <= options_.reopenGuard.count()) return;
-  popover_->show(anchor);
+  popover().show(anchor);
 }
 
 void AppDelegate::showPopover() {
-  if (!popover_->isShown()) popover_->show(std::nullopt);
+  if (!popover().isShown()) popover().show(std::nullopt);
 }
 
 void AppDelegate::showPresetWindow() {
   if (!presetWindow_) presetWindow_ = std::make_unique<PresetWindowController>(engine_);
-  popover_->close();
+  closePopover();
   presetWindow_->show(viewModel_);
 }
 
 void AppDelegate::showFeedbackWindow() {
   if (!feedbackWindow_) feedbackWindow_ = std::make_unique<FeedbackWindowController>(engine_);
-  popover_->close();
+  closePopover();
   feedbackWindow_->show();
 }
 
@@ -171,13 +181,13 @@ void AppDelegate::showOnboarding() {
   if (!onboardingWindow_) {
     onboardingWindow_ = std::make_unique<OnboardingWindowController>(engine_, defaults_);
   }
-  if (popover_) popover_->close();
+  closePopover();
   onboardingWindow_->show();
 }
 
 void AppDelegate::showAboutWindow() {
   if (!aboutWindow_) aboutWindow_ = std::make_unique<AboutWindowController>(engine_);
-  popover_->close();
+  closePopover();
   aboutWindow_->show();
 }
 

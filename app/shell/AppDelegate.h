@@ -61,7 +61,8 @@ class AppDelegate : public QObject {
   // Redraws the tray entry from the view model's last values.
   void updateStatusItem();
 
-  [[nodiscard]] PopoverWindow* popover() const { return popover_.get(); }
+  // The popover, made on first use.
+  [[nodiscard]] PopoverWindow& popover();
   [[nodiscard]] TrayEntry* statusItem() const { return statusItem_.get(); }
   [[nodiscard]] PresetWindowController* presetWindow() const { return presetWindow_.get(); }
   [[nodiscard]] FeedbackWindowController* feedbackWindow() const { return feedbackWindow_.get(); }
@@ -88,6 +89,7 @@ class AppDelegate : public QObject {
   void setUpPopover();
   void setUpStatusItem();
   [[nodiscard]] bool trayShowsTheEntry() const;
+  void closePopover();
   void applyAppearance();
   void popoverDidClose();
   void keepPollingForTheTray();

@@ -75,7 +75,7 @@ struct Shell {
     fixture.reset();
     spinUntil([] { return false; }, std::chrono::milliseconds(250));
   }
-  [[nodiscard]] bool shown() const { return delegate->popover()->isShown(); }
+  [[nodiscard]] bool shown() const { return delegate->popover().isShown(); }
 
   std::unique_ptr<testing::PopoverFixture> fixture = std::make_unique<testing::PopoverFixture>();
   QuitCoordinator quit{[]() -> QCoro::Task<> { co_return; }};
@@ -88,7 +88,7 @@ TEST(AppDelegate, ThePopoversEntriesOpenTheirWindows) {
   Shell shell(std::chrono::milliseconds(0));
   const auto click = [&shell](const char* name) {
     shell.tray->click();
-    auto* entry = shell.delegate->popover()->rootItem()->findChild<QQuickItem*>(name);
+    auto* entry = shell.delegate->popover().rootItem()->findChild<QQuickItem*>(name);
     ASSERT_NE(entry, nullptr) << name;
     QMetaObject::invokeMethod(entry, "clicked");
     EXPECT_FALSE(shell.shown()) << name;
