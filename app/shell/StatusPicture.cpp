@@ -120,16 +120,24 @@ void drawLines(QPainter& painter, const TextFace& face, const QStringList& lines
   paintOutlined(painter, path, host);
 }
 
+// The widest line, in whole pixels: DejaVu's digits share one width, so the picture only
+// changes width when the number of digits does.
+double textWidth(const StatusLayout& layout) {
+  const TextFace face(layout.fontSize, true);
+  double widest = 0;
+  for (const QString& line : layout.drawnText.split(u'\n')) {
+    widest = std::max(widest, face.advance(line));
+  }
+  return std::ceil(widest);
+}
+
 void drawWide(QPainter& painter, const StatusLayout& layout, const SymbolCatalog& symbols,
               const TrayHost& host) {
-  const TextFace face(layout.fontSize, false);
-  const QStringList lines = layout.drawnText.split(u'\n');
-  double textWidth = 0;
-  for (const QString& line : lines) textWidth = std::max(textWidth, face.advance(line));
-  textWidth = std::ceil(textWidth);
-  const double x = std::max(0.0, (layout.size.width() - (textWidth + iconWidth(layout))) / 2);
+  const double width = textWidth(layout);
+  const double x = std::max(0.0, (layout.size.width() - (width + iconWidth(layout))) / 2);
   if (layout.iconShown) drawIcon(painter, symbols, QPointF(x, (kHeight - kIconSize) / 2), host);
-  drawLines(painter, face, lines, x + iconWidth(layout), textWidth, host);
+  drawLines(painter, TextFace(layout.fontSize, true), layout.drawnText.split(u'\n'),
+            x + iconWidth(layout), width, host);
 }
 
 // The text as large as fits the square, bold, so that it reads when the host scales the
@@ -166,23 +174,17 @@ StatusLayout layoutStatusPicture(const StatusReading& reading, TrayShape shape) 
   const QString temperature = temperatureText(reading.celsius, reading.useFahrenheit);
   const long long speed = highestFanSpeed(reading.fans);
   const QString rpm = fanSpeedText(speed);
-  double baseWidth = kBothWidth;
   if (reading.showRPM && reading.showTemperature) {
     layout.text = temperature + u'\n' + rpm;
     layout.fontSize = kTwoLineFontSize;
-  } else if (reading.showTemperature) {
-    layout.text = temperature;
-    layout.fontSize = kOneLineFontSize;
-    baseWidth = kTemperatureWidth;
   } else {
-    layout.text = rpm;
+    layout.text = reading.showTemperature ? temperature : rpm;
     layout.fontSize = kOneLineFontSize;
-    baseWidth = kRPMWidth;
   }
   switch (shape) {
     case TrayShape::wide:
       layout.drawnText = layout.text;
-      layout.size = QSizeF(baseWidth + iconWidth(layout), kHeight);
+      layout.size = QSizeF(textWidth(layout) + 2 * kOutlineWidth + iconWidth(layout), kHeight);
       break;
     case TrayShape::square:
       // The unit letter goes: "52°" is the temperature wherever it is read.

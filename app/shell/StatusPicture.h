@@ -46,11 +46,10 @@ inline constexpr double kHeight = 22;
 inline constexpr double kIconGap = 4;
 // The fan glyph's square; hosts scale the whole picture, so only proportions matter.
 inline constexpr double kIconSize = 18;
-inline constexpr double kOneLineFontSize = 11;
-inline constexpr double kTwoLineFontSize = 9.5;
-inline constexpr double kTemperatureWidth = 36;
-inline constexpr double kRPMWidth = 60;
-inline constexpr double kBothWidth = 54;
+// Hosts scale the picture to their icon size, often 16 pixels: the text is bold and as tall
+// as the lines allow.
+inline constexpr double kOneLineFontSize = 15;
+inline constexpr double kTwoLineFontSize = 10;
 // A square host scales its icon to about this size, so its text is set as large as fits.
 inline constexpr double kSquareMaxFontSize = 16;
 inline constexpr double kSquareMargin = 1;

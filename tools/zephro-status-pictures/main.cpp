@@ -48,7 +48,7 @@ QImage onPanels(const StatusReading& reading, const zephro::SymbolCatalog& symbo
   using zephro::TrayShape;
   constexpr int kPanelHeight = 28;
   constexpr int kGap = 16;
-  constexpr int kWidth = 260;
+  constexpr int kWidth = 300;
   QImage sheet(kWidth, 2 * kPanelHeight, QImage::Format_ARGB32_Premultiplied);
   QPainter painter(&sheet);
   for (const bool dark : {false, true}) {
