@@ -5,7 +5,9 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -26,7 +28,8 @@ const QString kSymbolicIcon = QStringLiteral("com.zephro.app-symbolic");
 // when it holds the symbolic icon; empty in a build tree.
 QString installedIconThemePath() {
   const QDir icons(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/icons"));
-  const QString icon = QStringLiteral("hicolor/symbolic/apps/") + kSymbolicIcon + QStringLiteral(".svg");
+  const QString icon =
+      QStringLiteral("hicolor/symbolic/apps/") + kSymbolicIcon + QStringLiteral(".svg");
   return icons.exists(icon) ? icons.canonicalPath() : QString();
 }
 
@@ -58,8 +61,11 @@ class NotifierItemEntry final : public TrayEntry {
  private:
   [[nodiscard]] TrayHost host() const {
     const QString& program = item_->watcherProgram();
-    return {trayShapeOf(program),
-            panelIsAlwaysDark(program) || appearance_.prefersDark().value_or(true)};
+    // Qt panels (LXQt, Plasma) draw in the palette the desktop gives this application too.
+    const bool paletteIsDark = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    return {trayShapeOf(program), panelIsAlwaysDark(program) ||
+                                      appearance_.prefersDark().value_or(
+                                          panelIsDarkByDefault(program).value_or(paletteIsDark))};
   }
 
   void redraw() {

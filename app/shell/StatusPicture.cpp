@@ -165,6 +165,16 @@ bool panelIsAlwaysDark(const QString& program) {
   return program == u"gnome-shell";
 }
 
+std::optional<bool> panelIsDarkByDefault(const QString& program) {
+  // Xfce's systray runs in the panel or, as an external plugin, in a wrapper process that
+  // names itself panel-N-systray.
+  if (program == u"xfce4-panel" ||
+      (program.startsWith(u"panel-") && program.endsWith(u"-systray")) || program == u"waybar") {
+    return true;
+  }
+  return std::nullopt;
+}
+
 StatusLayout layoutStatusPicture(const StatusReading& reading, TrayShape shape) {
   StatusLayout layout;
   const bool hasText = reading.showRPM || reading.showTemperature;

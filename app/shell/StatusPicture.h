@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QSizeF>
 #include <QString>
+#include <optional>
 #include <vector>
 
 #include "protocol/FanInfoDTO.h"
@@ -39,6 +40,9 @@ struct TrayHost {
 [[nodiscard]] TrayShape trayShapeOf(const QString& program);
 // GNOME's top bar is dark whatever the desktop's colour scheme.
 [[nodiscard]] bool panelIsAlwaysDark(const QString& program);
+// Whether the panel is dark as the host ships it (Xfce's and waybar's are), for when the
+// desktop states no colour scheme; empty for hosts that follow the desktop's palette.
+[[nodiscard]] std::optional<bool> panelIsDarkByDefault(const QString& program);
 
 // The status item's picture geometry, in logical pixels (a font size of 11 is 11 pixels).
 namespace status_picture {

@@ -142,8 +142,10 @@ desktop_shown_temperature() {
     grep -o '[0-9]\+°' | head -n 1 | tr -d '°' | grep .
 }
 
+# Until the helper's first answer the item reads 0 °C, which the emulated laptop never is.
 desktop_has_temperature() {
-  [ -n "$(desktop_shown_temperature 2>/dev/null)" ]
+  local degrees
+  degrees=$(desktop_shown_temperature 2>/dev/null) && [ "$degrees" != 0 ]
 }
 
 desktop_wait_for_item() {

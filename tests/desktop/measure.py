@@ -20,7 +20,9 @@ from pathlib import Path
 
 from PIL import Image, ImageOps
 
-MIN_HEIGHT = 14
+# Xfce's and waybar's panels draw tray icons 16 px tall: the reading is to fill half of that
+# at least, and be read (the wide picture squeezed into a square was 3 px tall).
+MIN_HEIGHT = 8
 MIN_CONTRAST = 3.0
 SCALE = 4
 # Channels further than this from the panel's colour are drawn, not panel.
@@ -63,11 +65,17 @@ def ocr_characters(image, panel):
     """tesseract's characters in the image, each (character, box in the image's pixels)."""
     gray = ImageOps.grayscale(image.resize((image.width * SCALE, image.height * SCALE),
                                            Image.LANCZOS))
-    # tesseract reads dark text on a light ground best.
+    # tesseract reads black text on white best: the text is what stands out from the ground
+    # the reading sits on (a tray module may have its own), the opposite way from its
+    # outline, so the outline goes with the ground.
+    ground = ImageOps.grayscale(Image.new("RGB", (1, 1), commonest(image, (0, 0, *image.size))))
+    level = ground.getpixel((0, 0))
     if luminance(panel) < 0.5:
-        gray = ImageOps.invert(gray)
+        gray = gray.point(lambda v: 0 if v > (level + 255) / 2 else 255)
+    else:
+        gray = gray.point(lambda v: 0 if v < level / 2 else 255)
     pad = 16 * SCALE
-    gray = ImageOps.expand(gray, border=pad, fill=gray.getpixel((0, 0)))
+    gray = ImageOps.expand(gray, border=pad, fill=255)
     with tempfile.TemporaryDirectory() as folder:
         source = Path(folder) / "reading.png"
         gray.save(source)

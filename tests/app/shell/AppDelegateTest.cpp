@@ -297,10 +297,19 @@ TEST(StatusPictureTest, EachHostAndDisplayCaseHasItsSizeTextAndIcon) {
       EXPECT_GE(ink.height(), 8);
     }
   }
-  const std::pair<const char*, TrayShape> hosts[] = {
-      {"xfce4-panel", square}, {"lxqt-panel", square},    {"plasmashell", square},
-      {"waybar", wide},        {"gnome-shell", labelled}, {"", square}};
-  for (const auto& [program, shape] : hosts) EXPECT_EQ(trayShapeOf(program), shape) << program;
+  const std::tuple<const char*, TrayShape, std::optional<bool>> hosts[] = {
+      {"xfce4-panel", square, true},
+      {"panel-1-systray", square, true},
+      {"lxqt-panel", square, std::nullopt},
+      {"plasmashell", square, std::nullopt},
+      {"waybar", wide, true},
+      {"gnome-shell", labelled, std::nullopt},
+      {"", square, std::nullopt}};
+  for (const auto& [program, shape, dark] : hosts) {
+    EXPECT_EQ(std::pair(trayShapeOf(program), panelIsDarkByDefault(program)),
+              std::pair(shape, dark))
+        << program;
+  }
 }
 
 }  // namespace
