@@ -36,5 +36,9 @@ Rectangle {
         maxHeight: scene.maxHeight
         isMacBookAir: scene.isMacBookAir
         reduceMotion: true
+        // Every entry the application's own popover shows.
+        showsAddPreset: true
+        showsFeedback: true
+        showsAbout: true
     }
 }
