@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QtQml/qqmlregistration.h>
+#include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QObject>
+#include <QPainterPath>
+#include <QRawFont>
 #include <QString>
 #include <QStringView>
 #include <QVariantList>
@@ -11,20 +15,28 @@
 #include <span>
 #include <string_view>
 
+#include "app/ui/SymbolSketch.h"
+
 class QQmlEngine;
 class QJSEngine;
+class QPainter;
 
 namespace zephro {
 
-// The two icon fonts the application bundles: Material Icons draws nearly every symbol,
-// Material Design Icons the few the first lacks (a plain fan).
-enum class IconFont { materialIcons, materialDesignIcons };
+// How a symbol is drawn: a font's glyph as the font draws it, the glyph's plain form (its
+// inner outline, for a name whose ".fill" twin is the glyph itself), or a drawing of the
+// catalog's own where neither font has the object.
+enum class SymbolForm { glyph, outlinedGlyph, drawing };
 
-// One symbol name the program uses and the glyph that draws it.
+using SymbolDrawing = void (*)(SymbolSketch&);
+
+// One symbol name the program uses and how it is drawn.
 struct SymbolGlyph {
   std::string_view name;
+  SymbolForm form;
   IconFont font;
   char32_t codepoint;
+  SymbolDrawing draw;
 };
 
 // A section of the preset editor's icon chooser: its identifier ("Airflow") and its
@@ -35,8 +47,8 @@ struct SymbolSection {
 };
 
 // Stands in for the system's symbol images: each symbol name the program uses maps to a
-// glyph of a bundled icon font, and every other name is unknown, as the system answers
-// "no image" for a name it does not know. The fonts are loaded into the application's
+// picture drawn from the bundled icon fonts, and every other name is unknown, as the system
+// answers "no image" for a name it does not know. The fonts are loaded into the application's
 // font database on construction, so a QGuiApplication must exist. Main thread only.
 class SymbolCatalog : public QObject {
   Q_OBJECT
@@ -64,15 +76,20 @@ class SymbolCatalog : public QObject {
 
   // Whether name is a known symbol (the system would return an image for it).
   [[nodiscard]] Q_INVOKABLE bool contains(const QString& name) const;
-  // The glyph's text in its font; empty for an unknown name.
-  [[nodiscard]] Q_INVOKABLE QString glyph(const QString& name) const;
-  // The family to draw glyph(name) in; empty for an unknown name.
-  [[nodiscard]] Q_INVOKABLE QString fontFamily(const QString& name) const;
+  // The symbol's picture in the fonts' 24-unit design square, ready to fill; empty for an
+  // unknown name.
+  [[nodiscard]] QPainterPath path(QStringView name) const;
+  // Fills the symbol's picture in colour, its design square scaled to the shorter side of box
+  // and centred in it.
+  void paint(QPainter& painter, QStringView name, const QRectF& box, const QColor& colour) const;
+
+  // The text of a symbol drawn as a font draws it; empty for any other name.
+  [[nodiscard]] QString glyph(const QString& name) const;
 
   // The loaded family of one of the bundled fonts; empty when it failed to load.
   [[nodiscard]] QString family(IconFont font) const;
-  // A font that draws the symbol's glyph at pixelSize and never substitutes another font
-  // for it. An unknown name gives the default font.
+  // A font that draws glyph(name) at pixelSize and never substitutes another font for it.
+  // A name without a glyph gives the default font.
   [[nodiscard]] QFont font(QStringView name, int pixelSize) const;
 
   [[nodiscard]] QStringList names() const;
@@ -83,6 +100,10 @@ class SymbolCatalog : public QObject {
 
  private:
   std::array<QString, 2> families_;
+  // The fonts' faces at the size the sketches work in.
+  std::array<QRawFont, 2> faces_;
+  // Pictures already drawn, by name: drawing one takes a few boolean operations on paths.
+  mutable QHash<QString, QPainterPath> pictures_;
 };
 
 }  // namespace zephro

@@ -74,25 +74,28 @@ QImage onPanels(const StatusReading& reading, const zephro::SymbolCatalog& symbo
 
 QImage contactSheet(const zephro::SymbolCatalog& symbols) {
   constexpr int kColumns = 8;
-  constexpr int kCellWidth = 150;
-  constexpr int kCellHeight = 70;
+  constexpr int kCellWidth = 190;
+  constexpr int kCellHeight = 64;
+  // At twice the pixels, where a reader sees whether two pictures differ.
+  constexpr int kRatio = 2;
   const auto table = zephro::SymbolCatalog::table();
   const int rows = static_cast<int>((table.size() + kColumns - 1) / kColumns);
-  QImage sheet(kColumns * kCellWidth, rows * kCellHeight, QImage::Format_ARGB32_Premultiplied);
+  QImage sheet(kColumns * kCellWidth * kRatio, rows * kCellHeight * kRatio,
+               QImage::Format_ARGB32_Premultiplied);
+  sheet.setDevicePixelRatio(kRatio);
   sheet.fill(Qt::white);
   QPainter painter(&sheet);
   painter.setPen(Qt::black);
   QFont label;
   label.setPixelSize(10);
+  painter.setFont(label);
   for (std::size_t i = 0; i < table.size(); ++i) {
     const QString name =
         QString::fromLatin1(table[i].name.data(), static_cast<qsizetype>(table[i].name.size()));
     const int x = static_cast<int>(i % kColumns) * kCellWidth;
     const int y = static_cast<int>(i / kColumns) * kCellHeight;
-    painter.setFont(symbols.font(name, 32));
-    painter.drawText(QRect(x, y + 4, kCellWidth, 40), Qt::AlignCenter, symbols.glyph(name));
-    painter.setFont(label);
-    painter.drawText(QRect(x, y + 48, kCellWidth, 16), Qt::AlignCenter, name);
+    symbols.paint(painter, name, QRectF(x + (kCellWidth - 24) / 2.0, y + 8, 24, 24), Qt::black);
+    painter.drawText(QRect(x, y + 40, kCellWidth, 16), Qt::AlignCenter, name);
   }
   return sheet;
 }

@@ -47,7 +47,7 @@ T.AbstractButton {
         SymbolGlyph {
             name: "chevron.right"
             size: 16
-            font.bold: true
+            bold: true
             color: control.tone
             rotation: 90 * control.progress
             Layout.preferredWidth: 16
