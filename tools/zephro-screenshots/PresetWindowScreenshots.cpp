@@ -3,6 +3,7 @@
 // The real window and QML module over a real view model on an in-process helper
 // (PopoverFixture), on whatever platform QT_QPA_PLATFORM names.
 #include <QtQml/qqmlextensionplugin.h>
+#include <QCursor>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -79,6 +80,9 @@ std::vector<Scene> scenes() {
 }
 
 bool render(const Scene& scene, zephro::Appearance appearance, const QString& path) {
+  // The window opens in the middle of the screen, where the pointer rests: moved to the
+  // corner, it leaves no control hovered in the picture.
+  QCursor::setPos(QPoint(0, 0));
   PopoverFixture fixture;
   if (!withFans(fixture)) return false;
   QGuiApplication::setPalette(zephro::paletteFor(appearance));

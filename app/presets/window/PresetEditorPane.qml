@@ -132,8 +132,6 @@ Item {
                     id: symbolPicker
 
                     objectName: "symbolPicker"
-                    y: iconButton.height + 4
-                    margins: 8
                     loc: pane.loc
                     selection: pane.editor.editingSymbol
                     normaliseEmoji: text => pane.editor.takeEmojiInput(text)

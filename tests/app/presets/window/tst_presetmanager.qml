@@ -206,6 +206,76 @@ PopoverTestCase {
         compare(created.store.presets[0].symbol, "")
     }
 
+    function apart(a, b) {
+        return a.x >= b.x + b.width || a.x + a.width <= b.x || a.y >= b.y + b.height
+               || a.y + a.height <= b.y
+    }
+
+    function inside(a, b) {
+        return a.x >= b.x && a.y >= b.y && a.x + a.width <= b.x + b.width
+               && a.y + a.height <= b.y + b.height
+    }
+
+    // The chooser opens below its field inside the window, shows that it scrolls, and every
+    // section scrolls into view. Opened as the editor is laid out, it follows the field.
+    function test_pickerShowsEverySectionBelowTheField() {
+        const created = scene()
+        created.editor.select(created.fixture.addPreset("Icons", 60))
+        created.editor.showingSymbolPicker = true
+        const picker = findChild(created.view, "symbolPicker")
+        tryCompare(picker, "opened", true)
+        const field = item(created.view, "iconButton")
+        const fieldRect = () => field.mapToItem(null, 0, 0, field.width, field.height)
+        const shownRect = () => field.mapToItem(null, picker.x, picker.y, picker.width,
+                                                picker.height)
+        tryVerify(() => apart(shownRect(), fieldRect()), 5000,
+                  JSON.stringify([shownRect(), fieldRect()]))
+        const shown = shownRect()
+        compare([picker.side, shown.y > fieldRect().y], ["below", true])
+        verify(inside(shown, Qt.rect(0, 0, width, height)), JSON.stringify(shown))
+        verify(picker.scrollBar.visible && picker.scrollBar.size < 1, picker.scrollBar.size)
+
+        const scroll = item(picker.contentItem, "symbolScroll")
+        const flickable = scroll.contentItem
+        for (const section of picker.sections) {
+            const heading = item(picker.contentItem, "section_" + section.id)
+            const last = item(heading, "symbol_" + section.symbols[section.symbols.length - 1])
+            flickable.contentY = Math.min(heading.y, flickable.contentHeight - flickable.height)
+            const lastRect = last.mapToItem(scroll, 0, 0, last.width, last.height)
+            verify(inside(lastRect, Qt.rect(0, 0, scroll.width, scroll.height)),
+                   section.id + " " + JSON.stringify(lastRect))
+        }
+    }
+
+    // Wherever the field is, the chooser goes below, right, left or above it, in that order of
+    // preference, and with no room anywhere it shrinks into the roomiest side, never onto it.
+    function test_pickerPlacement_data() {
+        const window = Qt.rect(8, 8, 664, 444)
+        return [
+            { tag: "room below", field: Qt.rect(318, 140, 58, 28), area: window, side: "below" },
+            { tag: "short below, room right", field: Qt.rect(100, 300, 58, 28),
+              area: Qt.rect(8, 8, 900, 400), side: "right" },
+            { tag: "room only left", field: Qt.rect(560, 300, 58, 28),
+              area: Qt.rect(8, 8, 664, 400), side: "left" },
+            { tag: "room only above", field: Qt.rect(318, 380, 58, 28), area: window,
+              side: "above" },
+            { tag: "no room: the roomiest side", field: Qt.rect(200, 150, 58, 28),
+              area: Qt.rect(8, 8, 500, 330), side: "right" }
+        ]
+    }
+
+    function test_pickerPlacement(data) {
+        const created = scene()
+        selected(created, "Icons", 60)
+        const picker = findChild(created.view, "symbolPicker")
+        const placed = picker.placement(data.field, data.area, 339, 600)
+        const rect = Qt.rect(placed.x, placed.y, placed.width, placed.height)
+        compare(placed.side, data.side)
+        verify(apart(rect, data.field) && inside(rect, data.area), JSON.stringify(placed))
+        verify(placed.height >= (data.tag.startsWith("no room") ? 150 : picker.minimumHeight),
+               placed.height)
+    }
+
     // Deleting an unselected row keeps the selection; the remove button selects the one left.
     function test_deleting() {
         const created = scene()
