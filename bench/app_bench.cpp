@@ -15,6 +15,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -162,7 +163,7 @@ class Panel : public QObject {
 
   QDBusConnection bus_;
   std::unique_ptr<PanelAdaptor> adaptor_;
-  QString expectedPrefix_;
+  qint64 expectedPid_ = -1;
   ItemSighting sighting_;
 };
 
@@ -235,12 +236,14 @@ Panel::~Panel() {
 }
 
 void Panel::expect(qint64 pid) {
-  expectedPrefix_ = QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(pid);
+  expectedPid_ = pid;
   sighting_ = {};
 }
 
+// Items register their object path or a bus name; either way the caller is the item's
+// connection, and the bus daemon says whose it is.
 void Panel::registerItem(const QString& service, const QDBusMessage& message) {
-  if (!service.startsWith(expectedPrefix_)) return;
+  if (bus_.interface()->servicePid(message.service()).value() != expectedPid_) return;
   sighting_.service = service;
   sighting_.sender = message.service();
   sighting_.registered = Clock::now();

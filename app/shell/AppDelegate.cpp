@@ -135,6 +135,7 @@ bool AppDelegate::trayShowsTheEntry() const {
 void AppDelegate::setUpStatusItem() {
   if (!statusItem_) return;
   connect(statusItem_.get(), &TrayEntry::activated, this, &AppDelegate::togglePopover);
+  connect(statusItem_.get(), &TrayEntry::quitRequested, &quit_, &QuitCoordinator::requestQuit);
   // A panel that starts after the application takes the entry: the window that stood in
   // for it becomes the popover it opens.
   connect(statusItem_.get(), &TrayEntry::shownChanged, this, [this] {

@@ -9,10 +9,12 @@
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/shell/PanelAppearance.h"
+#include "app/ui/LocalizationManager.h"
 #include "app/ui/SymbolCatalog.h"
 #include "platform/statusitem/StatusNotifierItem.h"
 
@@ -33,6 +35,17 @@ QString installedIconThemePath() {
   return icons.exists(icon) ? icons.canonicalPath() : QString();
 }
 
+// Where a popover opened from the entry's menu goes: the menu hangs from the panel, so at
+// the pointer's x, on the edge of the screen's free area nearest the pointer.
+QPoint menuAnchor() {
+  const QPoint pointer = QCursor::pos();
+  const QScreen* screen = QGuiApplication::screenAt(pointer);
+  if (!screen) return pointer;
+  const QRect available = screen->availableGeometry();
+  const bool panelAtBottom = pointer.y() > available.center().y();
+  return {pointer.x(), panelAtBottom ? available.bottom() : available.top()};
+}
+
 std::pair<QImage, QImage> drawBothSizes(const StatusReading& reading, const TrayHost& host) {
   const auto& symbols = SymbolCatalog::shared();
   return {drawStatusPicture(reading, host, 1.0, symbols).image,
@@ -50,6 +63,16 @@ class NotifierItemEntry final : public TrayEntry {
     connect(item_.get(), &StatusNotifierItem::watcherProgramChanged, this,
             &NotifierItemEntry::redraw);
     connect(&appearance_, &PanelAppearance::changed, this, &NotifierItemEntry::redraw);
+    // Most hosts open the menu on a right click; GNOME's on any click, so its first entry
+    // does what a click does elsewhere.
+    auto& localization = LocalizationManager::shared();
+    connect(&localization, &LocalizationManager::languageChanged, this,
+            &NotifierItemEntry::relabelMenu);
+    relabelMenu();
+    connect(&item_->menu(), &statusitem::StatusNotifierMenu::chosen, this, [this](int entry) {
+      if (entry == kOpenEntry) emit activated(menuAnchor());
+      if (entry == kQuitEntry) emit quitRequested();
+    });
   }
 
   void showReading(const StatusReading& reading) override {
@@ -68,6 +91,12 @@ class NotifierItemEntry final : public TrayEntry {
                                           panelIsDarkByDefault(program).value_or(paletteIsDark))};
   }
 
+  void relabelMenu() {
+    const auto& localization = LocalizationManager::shared();
+    item_->menu().setEntries({localization.string(QStringLiteral("Zephro")),
+                              localization.string(QStringLiteral("popover_close"))});
+  }
+
   void redraw() {
     const TrayHost shownOn = host();
     const auto [picture, picture2x] = drawBothSizes(reading_, shownOn);
@@ -76,6 +105,9 @@ class NotifierItemEntry final : public TrayEntry {
     const bool plainIcon = layout.drawnText.isEmpty() && !item_->options().iconThemePath.isEmpty();
     item_->setPicture({picture, picture2x}, layout.text, plainIcon ? kSymbolicIcon : QString());
   }
+
+  static constexpr int kOpenEntry = 0;
+  static constexpr int kQuitEntry = 1;
 
   std::unique_ptr<StatusNotifierItem> item_;
   PanelAppearance appearance_;

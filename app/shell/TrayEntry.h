@@ -22,8 +22,11 @@ class TrayEntry : public QObject {
   [[nodiscard]] virtual bool isShown() const = 0;
 
  signals:
-  // The user clicked the entry; at that point on the screen where the tray says.
+  // The user clicked the entry, or chose to open the application from its menu; at that
+  // point on the screen where the tray says.
   void activated(std::optional<QPoint> at);
+  // The user chose to quit from the entry's menu.
+  void quitRequested();
   void shownChanged();
 };
 

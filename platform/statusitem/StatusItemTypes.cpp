@@ -43,6 +43,13 @@ void registerStatusItemTypes() {
     qDBusRegisterMetaType<IconPixmap>();
     qDBusRegisterMetaType<IconPixmapList>();
     qDBusRegisterMetaType<ToolTip>();
+    qDBusRegisterMetaType<MenuLayout>();
+    qDBusRegisterMetaType<MenuItemProperties>();
+    qDBusRegisterMetaType<MenuItemPropertiesList>();
+    qDBusRegisterMetaType<MenuItemRemovedProperties>();
+    qDBusRegisterMetaType<MenuItemRemovedPropertiesList>();
+    qDBusRegisterMetaType<MenuEvent>();
+    qDBusRegisterMetaType<MenuEventList>();
   });
 }
 
@@ -70,6 +77,62 @@ QDBusArgument& operator<<(QDBusArgument& argument, const ToolTip& toolTip) {
 const QDBusArgument& operator>>(const QDBusArgument& argument, ToolTip& toolTip) {
   argument.beginStructure();
   argument >> toolTip.iconName >> toolTip.iconPixmaps >> toolTip.title >> toolTip.description;
+  argument.endStructure();
+  return argument;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const MenuLayout& layout) {
+  argument.beginStructure();
+  argument << layout.id << layout.properties << layout.children;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, MenuLayout& layout) {
+  argument.beginStructure();
+  argument >> layout.id >> layout.properties >> layout.children;
+  argument.endStructure();
+  return argument;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const MenuItemProperties& item) {
+  argument.beginStructure();
+  argument << item.id << item.properties;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, MenuItemProperties& item) {
+  argument.beginStructure();
+  argument >> item.id >> item.properties;
+  argument.endStructure();
+  return argument;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const MenuItemRemovedProperties& item) {
+  argument.beginStructure();
+  argument << item.id << item.names;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, MenuItemRemovedProperties& item) {
+  argument.beginStructure();
+  argument >> item.id >> item.names;
+  argument.endStructure();
+  return argument;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const MenuEvent& event) {
+  argument.beginStructure();
+  argument << event.id << event.eventId << event.data << event.timestamp;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, MenuEvent& event) {
+  argument.beginStructure();
+  argument >> event.id >> event.eventId >> event.data >> event.timestamp;
   argument.endStructure();
   return argument;
 }

@@ -59,6 +59,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, Options options, QOb
       options_(std::move(options)),
       serviceName_(nextServiceName()),
       adaptor_(std::make_unique<StatusNotifierItemAdaptor>(*this)),
+      menu_(bus_),
       watcher_(QString::fromLatin1(kWatcherService), bus_,
                QDBusServiceWatcher::WatchForOwnerChange) {
   registerStatusItemTypes();
@@ -155,7 +156,7 @@ void StatusNotifierItem::registerWithWatcher() {
   setRegistered(false);
   QDBusMessage call = watcherCall(QString::fromLatin1(kWatcherInterface),
                                   QStringLiteral("RegisterStatusNotifierItem"));
-  call << serviceName_;
+  call << QString::fromLatin1(kObjectPath);
   whenAnswered(bus_.asyncCall(call), [this, attempt](const QDBusMessage& reply) {
     if (attempt != attempt_) return;
     setRegistered(reply.type() == QDBusMessage::ReplyMessage);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/statusitem/StatusItemTypes.h"
+#include "platform/statusitem/StatusNotifierMenu.h"
 
 class QDBusMessage;
 class QDBusPendingCall;
@@ -32,10 +33,15 @@ struct StatusNotifierItemOptions {
 
 // The application's item in the desktop's tray, as an org.kde.StatusNotifierItem on the
 // session bus. It owns the bus name org.kde.StatusNotifierItem-PID-N (N counts the items
-// of this process), serves /StatusNotifierItem there, and registers that name with the
+// of this process), serves /StatusNotifierItem and its menu there, and registers with the
 // org.kde.StatusNotifierWatcher, again each time the watcher comes back (a restarted
 // panel). Every call it makes is asynchronous: the GUI thread never waits for the bus.
 // Main thread only.
+//
+// It registers its object path, which watchers pair with the caller's unique name, rather
+// than the well-known name: GNOME Shell's AppIndicator extension (Debian 12's) also watches
+// a registered well-known name and, when that watch answers after the item's properties,
+// forgets the item's id and drops the item.
 class StatusNotifierItem : public QObject {
   Q_OBJECT
 
@@ -77,6 +83,8 @@ class StatusNotifierItem : public QObject {
   // Hosts are told only of what changed.
   void setPicture(const QList<QImage>& images, const QString& text, const QString& iconName = {});
   void setStatus(Status status);
+  // The entries hosts offer for the item; menu().chosen tells which one the user took.
+  [[nodiscard]] StatusNotifierMenu& menu() { return menu_; }
 
   // What the D-Bus properties read.
   [[nodiscard]] const Options& options() const { return options_; }
@@ -122,6 +130,7 @@ class StatusNotifierItem : public QObject {
   Options options_;
   QString serviceName_;
   std::unique_ptr<StatusNotifierItemAdaptor> adaptor_;
+  StatusNotifierMenu menu_;
   QDBusServiceWatcher watcher_;
   Status status_ = Status::active;
   IconPixmapList iconPixmaps_;

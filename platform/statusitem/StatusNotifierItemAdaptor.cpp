@@ -46,7 +46,7 @@ ToolTip StatusNotifierItemAdaptor::toolTip() const {
 }
 
 QDBusObjectPath StatusNotifierItemAdaptor::menu() const {
-  return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU"));
+  return QDBusObjectPath(QString::fromLatin1(StatusNotifierMenu::kObjectPath));
 }
 
 QString StatusNotifierItemAdaptor::label() const {

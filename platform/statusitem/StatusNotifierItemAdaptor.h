@@ -35,9 +35,9 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(QString OverlayIconName READ noName)
   Q_PROPERTY(zephro::statusitem::IconPixmapList OverlayIconPixmap READ noPixmaps)
   Q_PROPERTY(zephro::statusitem::ToolTip ToolTip READ toolTip)
-  /// False: a click activates the item instead of opening a menu.
+  /// False: a click activates the item; the menu is for a right click.
   Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-  /// The conventional path that means "no menu".
+  /// Where the item's com.canonical.dbusmenu is.
   Q_PROPERTY(QDBusObjectPath Menu READ menu)
   Q_PROPERTY(QString XAyatanaLabel READ label)
   Q_PROPERTY(QString XAyatanaLabelGuide READ label)

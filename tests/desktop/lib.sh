@@ -122,16 +122,30 @@ desktop_registered_items() {
     RegisteredStatusNotifierItems 2>/dev/null
 }
 
-# Zephro's entry in the watcher's list, found by the process id in its bus name.
+desktop_pid_of() {
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null |
+    sed -n 's/^(uint32 \([0-9]*\),)$/\1/p'
+}
+
+# Zephro's entry in the watcher's list: the one whose bus name, before the item's path
+# ("NAME/PATH", GNOME's "NAME@PATH"), belongs to zephro's process. desktop_item_bus is
+# that name.
 desktop_find_item() {
-  local items
+  local items entry
   items=$(desktop_registered_items) || return 1
-  desktop_item=$(grep -o "org\.kde\.StatusNotifierItem-${desktop_zephro_pid}-[0-9]*[^']*" \
-    <<<"$items") || return 1
+  for entry in $(grep -o "'[^']*'" <<<"$items" | tr -d "'"); do
+    if [ "$(desktop_pid_of "${entry%%[/@]*}")" = "$desktop_zephro_pid" ]; then
+      desktop_item=$entry
+      desktop_item_bus=${entry%%[/@]*}
+      return 0
+    fi
+  done
+  return 1
 }
 
 desktop_item_property() {
-  gdbus call --session -d "${desktop_item%%/*}" -o /StatusNotifierItem \
+  gdbus call --session -d "$desktop_item_bus" -o /StatusNotifierItem \
     -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
 }
 

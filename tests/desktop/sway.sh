@@ -55,7 +55,7 @@ def walk(node, floating):
         any(walk(child, True) for child in node.get("floating_nodes", []))
 sys.exit(0 if walk(json.load(sys.stdin), False) else 1)' "$desktop_zephro_pid"
 }
-gdbus call --session -d "${desktop_item%%/*}" -o /StatusNotifierItem \
+gdbus call --session -d "$desktop_item_bus" -o /StatusNotifierItem \
   -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
 has_popover() { popover_window >/dev/null; }
 desktop_wait "visible window of Zephro in sway's tree" 120 has_popover

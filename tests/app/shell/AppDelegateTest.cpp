@@ -167,6 +167,11 @@ TEST(AppDelegate, TheTrayShowsTheReadingAndTogglesThePopoverButNotStraightAfterI
   spinUntil([] { return false; }, std::chrono::milliseconds(400));
   shell.tray->click();
   EXPECT_TRUE(shell.shown());
+
+  // Quitting from the entry's menu goes the way every quit does.
+  QSignalSpy finished(&shell.quit, &QuitCoordinator::finished);
+  emit shell.tray->quitRequested();
+  EXPECT_TRUE(spinUntil([&] { return finished.count() == 1; }));
 }
 
 // A later launch, on a thread of its own so that this thread's event loop can answer it.

@@ -37,9 +37,11 @@ class HostProbe : public QObject {
   Q_SLOT void onSignal(const QDBusMessage& message) {
     const auto arguments = message.arguments();
     heard.append(message.member() + (arguments.isEmpty() ? "" : " " + arguments[0].toString()));
+    messages.append(message);
   }
 
   QStringList heard;
+  QList<QDBusMessage> messages;
 };
 
 // Taken and given up as a panel starts and stops; tells items whether a host draws them.
@@ -112,7 +114,7 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   item.emplace(itemBus);
   ASSERT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(watcher.registrations,
-            (QList<QStringList>{{item->serviceName(), itemBus.baseService()}}));
+            (QList<QStringList>{{"/StatusNotifierItem", itemBus.baseService()}}));
   // The watcher runs in this very process, so its program is this one.
   QFile comm(QStringLiteral("/proc/self/comm"));
   ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
@@ -128,7 +130,7 @@ TEST_F(StatusNotifierItemTest, RegistersWithEachWatcherAndShowsOnlyWhileItHasAHo
   ASSERT_TRUE(settles(*item, Availability::available));
   EXPECT_EQ(changes.count(), 2);
   ASSERT_EQ(watcher.registrations.size(), 2);
-  EXPECT_EQ(watcher.registrations[1][0], item->serviceName());
+  EXPECT_EQ(watcher.registrations[1], watcher.registrations[0]);
 
   // A watcher with no host draws nothing: the item stays registered and is not shown.
   watcher.setHostRegistered(false);
@@ -172,7 +174,7 @@ TEST_F(StatusNotifierItemTest, PublishesThePictureItsTextAndItsIdentity) {
   qvariant_cast<QDBusArgument>(property("ToolTip")) >> toolTip;
   EXPECT_EQ(std::tuple(toolTip.title, toolTip.description, toolTip.iconPixmaps.size()),
             std::tuple("Zephro", text, 0));
-  EXPECT_EQ(qvariant_cast<QDBusObjectPath>(property("Menu")).path(), "/NO_DBUSMENU");
+  EXPECT_EQ(qvariant_cast<QDBusObjectPath>(property("Menu")).path(), "/MenuBar");
   const std::pair<const char*, const char*> identity[] = {
       {"Id", "zephro"},
       {"Title", "Zephro"},
@@ -230,6 +232,116 @@ TEST_F(StatusNotifierItemTest, ClicksFromTheHostArriveWithTheirPosition) {
                                            {QPoint(5, 6)},
                                            {QPoint(7, 8)},
                                            {-120, QVariant::fromValue(Qt::Horizontal)}}));
+}
+
+// What a host reads of an entry: its id, label and the ids of its children.
+struct Entry {
+  int id;
+  QString label;
+  QList<int> children;
+  friend bool operator==(const Entry&, const Entry&) = default;
+  friend void PrintTo(const Entry& entry, std::ostream* out) {
+    *out << entry.id << " " << entry.label.toStdString() << " " << entry.children.size();
+  }
+};
+
+template <typename T>
+T decoded(const QVariant& value) {
+  T result;
+  qvariant_cast<QDBusArgument>(value) >> result;
+  return result;
+}
+
+QList<Entry> entriesOf(const MenuLayout& layout) {
+  QList<Entry> entries{{layout.id, layout.properties.value("label").toString(), {}}};
+  for (const QDBusVariant& child : layout.children) {
+    const auto childLayout = decoded<MenuLayout>(child.variant());
+    entries[0].children.append(childLayout.id);
+    entries.append(entriesOf(childLayout));
+  }
+  return entries;
+}
+
+TEST_F(StatusNotifierItemTest, ServesItsMenuAndTellsWhichEntryWasChosen) {
+  item.emplace(bus.connect());
+  QList<int> chosen;
+  QObject::connect(&item->menu(), &StatusNotifierMenu::chosen,
+                   [&](int index) { chosen.append(index); });
+  item->menu().setEntries({"Zephro", "Quit_Zephro"});
+  const auto call = [this](const QString& method, const QVariantList& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(item->serviceName(), "/MenuBar",
+                                                          "com.canonical.dbusmenu", method);
+    message.setArguments(arguments);
+    return callAndWait(host, message);
+  };
+  const QStringList all;
+
+  // The whole tree, the root alone, and only the properties asked for.
+  QDBusMessage reply = call("GetLayout", {0, -1, all});
+  ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  const uint revision = reply.arguments()[0].toUInt();
+  const auto root = decoded<MenuLayout>(reply.arguments()[1]);
+  EXPECT_EQ(root.properties.value("children-display"), "submenu");
+  // An underscore would mark an access key: the label's own is doubled.
+  EXPECT_EQ(entriesOf(root),
+            (QList<Entry>{{0, "", {1, 2}}, {1, "Zephro", {}}, {2, "Quit__Zephro", {}}}));
+  EXPECT_TRUE(
+      decoded<MenuLayout>(call("GetLayout", {0, 0, all}).arguments()[1]).children.isEmpty());
+  const auto typesOnly =
+      decoded<MenuLayout>(call("GetLayout", {0, -1, QStringList{"type"}}).arguments()[1]);
+  EXPECT_EQ(entriesOf(typesOnly), (QList<Entry>{{0, "", {1, 2}}, {1, "", {}}, {2, "", {}}}));
+  const auto group = decoded<MenuItemPropertiesList>(
+      call("GetGroupProperties", {QVariant::fromValue(QList<int>{2, 7}), all}).arguments()[0]);
+  ASSERT_EQ(group.size(), 1);
+  EXPECT_EQ(std::pair(group[0].id, group[0].properties.value("label")),
+            std::pair(2, QVariant("Quit__Zephro")));
+  reply = call("GetProperty", {1, "label"});
+  EXPECT_EQ(qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant(), "Zephro");
+
+  // Only a click chooses; ids the menu lacks are errors, one by one or in a group.
+  const QDBusVariant none(0);
+  const std::tuple<const char*, QVariantList, bool> events[] = {
+      {"Event", {2, "clicked", QVariant::fromValue(none), 0U}, true},
+      {"Event", {1, "hovered", QVariant::fromValue(none), 0U}, true},
+      {"Event", {0, "opened", QVariant::fromValue(none), 0U}, true},
+      {"Event", {9, "clicked", QVariant::fromValue(none), 0U}, false},
+      {"GetLayout", {3, -1, all}, false},
+      {"GetProperty", {1, "icon-name"}, false},
+      {"AboutToShow", {0}, true},
+      {"AboutToShow", {5}, false}};
+  for (const auto& [method, arguments, answered] : events) {
+    EXPECT_EQ(call(method, arguments).type(),
+              answered ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage)
+        << method << " " << arguments[0].toInt();
+  }
+  const MenuEventList group2{{1, "clicked", none, 0}, {9, "clicked", none, 0}};
+  EXPECT_EQ(
+      decoded<QList<int>>(call("EventGroup", {QVariant::fromValue(group2)}).arguments().value(0)),
+      QList<int>{9});
+  EXPECT_EQ(chosen, (QList<int>{1, 0}));
+  reply = call("AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 5})});
+  EXPECT_EQ(std::pair(decoded<QList<int>>(reply.arguments().value(0)),
+                      decoded<QList<int>>(reply.arguments().value(1))),
+            std::pair(QList<int>{}, QList<int>{5}));
+
+  // A new label is a changed property, a new entry a new layout.
+  HostProbe probe;
+  for (const char* name : {"ItemsPropertiesUpdated", "LayoutUpdated"}) {
+    ASSERT_TRUE(host.connect(item->serviceName(), "/MenuBar", "com.canonical.dbusmenu", name,
+                             &probe, SLOT(onSignal(QDBusMessage))));
+  }
+  call("AboutToShow", {0});
+  item->menu().setEntries({"Zephro", "Zephro beenden"});
+  item->menu().setEntries({"Zephro", "Zephro beenden", "Über Zephro"});
+  EXPECT_TRUE(spinUntil([&] { return probe.messages.size() == 2; }));
+  ASSERT_EQ(probe.messages.size(), 2);
+  const auto relabelled = decoded<MenuItemPropertiesList>(probe.messages[0].arguments()[0]);
+  ASSERT_EQ(relabelled.size(), 1);
+  EXPECT_EQ(std::pair(relabelled[0].id, relabelled[0].properties.value("label")),
+            std::pair(2, QVariant("Zephro beenden")));
+  EXPECT_EQ(probe.messages[1].member(), "LayoutUpdated");
+  EXPECT_EQ(probe.messages[1].arguments()[0].toUInt(), revision + 2);
+  EXPECT_EQ(call("GetLayout", {0, -1, all}).arguments()[0].toUInt(), revision + 2);
 }
 
 }  // namespace
