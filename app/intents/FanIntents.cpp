@@ -90,9 +90,15 @@ QCoro::Task<> FanIntents::changeMode(FanControlViewModel& viewModel, const FanMo
   const auto& presets = viewModel.presetStore().presets();
   const auto preset = std::find_if(presets.begin(), presets.end(),
                                    [&](const Preset& candidate) { return candidate.id == id; });
-  if (preset == presets.end()) throw ZephroIntentError::presetNotFound(mode.name);
-  auto applying = viewModel.applyPreset(*preset);
-  co_await applying;
+  if (preset != presets.end()) {
+    auto applying = viewModel.applyPreset(*preset);
+    co_await applying;
+    co_return;
+  }
+  auto curve = viewModel.curveStore().curve(id);
+  if (!curve) throw ZephroIntentError::presetNotFound(mode.name);
+  auto following = viewModel.applyCurve(std::move(*curve));
+  co_await following;
 }
 
 QCoro::Task<FanIntents::StatusAnswer> FanIntents::getFanStatus() {

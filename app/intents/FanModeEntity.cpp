@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/presets/CurveStore.h"
 #include "app/presets/PresetStore.h"
 
 namespace zephro {
@@ -14,7 +15,7 @@ struct BuiltIn {
   std::array<const char*, 8> synonyms;
 };
 
-// Only the text search uses the synonyms; presets have none.
+// Only the text search uses the synonyms; presets and curves have none.
 constexpr std::array<BuiltIn, 2> kBuiltIns{{
     {"system", "Auto", {"auto", "automatic", "system", "default", "normal", "quiet"}},
     {"max",
@@ -47,6 +48,9 @@ QList<FanModeEntity> FanModeEntityQuery::allEntities() const {
   }
   for (const auto& preset : PresetStore::loadStoredPresets(defaults_)) {
     entities.append({preset.idText(), preset.name});
+  }
+  for (const auto& curve : CurveStore::loadStoredCurves(defaults_)) {
+    entities.append({curve.idText(), curve.name});
   }
   return entities;
 }

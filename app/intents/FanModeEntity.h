@@ -11,9 +11,9 @@ namespace zephro {
 
 class UserDefaults;
 
-// One choice for the set-fan-mode action: "system", "max", or a preset's upper-case UUID
-// text, with the name shown and spoken. There is no entity for manual mode; presets take
-// its place.
+// One choice for the set-fan-mode action: "system", "max", or a preset's or a curve's
+// upper-case UUID text, with the name shown and spoken. There is no entity for manual mode;
+// presets and curves take its place.
 struct FanModeEntity {
   QString id;
   QString name;
@@ -26,7 +26,7 @@ class FanModeEntityQuery {
  public:
   explicit FanModeEntityQuery(const UserDefaults& defaults, const QLocale& locale = QLocale());
 
-  // Auto and Max, then one entity per stored preset in stored order.
+  // Auto and Max, then one entity per stored preset, then per stored curve, in stored order.
   [[nodiscard]] QList<FanModeEntity> allEntities() const;
   [[nodiscard]] QList<FanModeEntity> suggestedEntities() const { return allEntities(); }
   // The entities among identifiers, in the order of allEntities(); unknown ones are dropped.

@@ -1,5 +1,6 @@
 #include "app/shell/Automation.h"
 
+#include "app/presets/CurveStore.h"
 #include "app/presets/PresetStore.h"
 #include "app/shell/SingleInstance.h"
 
@@ -14,6 +15,8 @@ Automation::Automation(SingleInstance& instance, Parts parts, FanIntentsOptions 
                                                 parts.localization, instance.bus())),
       actions_(service_, parts.updates, parts.quit) {
   QObject::connect(&parts.presets, &PresetStore::entitiesChanged, &service_,
+                   &IntentsService::updateAppShortcutParameters);
+  QObject::connect(&parts.curves, &CurveStore::entitiesChanged, &service_,
                    &IntentsService::updateAppShortcutParameters);
   instance_.setActionHandler(
       [this](QString name, QVariantList parameter) {

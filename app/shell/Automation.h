@@ -12,6 +12,7 @@ namespace zephro {
 class AppUpdateManager;
 class HelperClient;
 class LocalizationManager;
+class CurveStore;
 class PresetStore;
 class QuitCoordinator;
 class SingleInstance;
@@ -27,6 +28,7 @@ class Automation {
     HelperClient& client;
     UserDefaults& defaults;
     PresetStore& presets;
+    CurveStore& curves;
     AppUpdateManager& updates;
     QuitCoordinator& quit;
     LocalizationManager& localization;

@@ -76,6 +76,7 @@ int runTrayApplication(FanControlViewModel& viewModel, const QStringList& argume
                                    .client = viewModel.client(),
                                    .defaults = UserDefaults::standard(),
                                    .presets = viewModel.presetStore(),
+                                   .curves = viewModel.curveStore(),
                                    .updates = updates,
                                    .quit = quit,
                                    .localization = LocalizationManager::shared()});

@@ -81,6 +81,38 @@ QCoro::Task<> runPollLoop(QPointer<FanControlViewModel> self, std::shared_ptr<Re
   }
 }
 
+// The active curve's loop: its first step was the applying's own, so it sleeps first.
+QCoro::Task<> runCurveLoop(QPointer<FanControlViewModel> self, std::shared_ptr<RefreshTask> task,
+                           std::chrono::milliseconds interval) {
+  for (;;) {
+    co_await task->sleep(interval);
+    if (!self || task->isCancelled()) co_return;
+    try {
+      co_await self->followCurve();
+    } catch (...) {
+      // Shown in connectionState; the next step tries again.
+    }
+    if (!self || task->isCancelled()) co_return;
+  }
+}
+
+// The firmware's own readings stay within this; anything else is a sensor fault.
+bool isFollowableTemperature(double celsius) {
+  return celsius >= 1.0 && celsius <= 120.0;
+}
+
+std::string modeName(FanMode mode) {
+  switch (mode) {
+    case FanMode::system:
+      return "system";
+    case FanMode::manual:
+      return "manual";
+    case FanMode::max:
+      return "max";
+  }
+  return "system";
+}
+
 // For actions started from the interface: the failure is already in connectionState.
 QCoro::Task<> ignoringFailure(QCoro::Task<> operation) {
   try {
@@ -106,6 +138,7 @@ FanControlViewModel::FanControlViewModel(HelperClient& client, UserDefaults& def
       serviceManager_(serviceManager),
       options_(options),
       presetStore_(std::make_unique<PresetStore>(defaults)),
+      curveStore_(std::make_unique<CurveStore>(defaults)),
       wakeSource_(std::move(wakeSource)) {
   defaults_.registerDefaults(
       QVariantMap{{QString::fromLatin1(defaults::showIconInMenuBar.name), true}});
@@ -127,6 +160,7 @@ FanControlViewModel::FanControlViewModel(HelperClient& client, UserDefaults& def
 
 FanControlViewModel::~FanControlViewModel() {
   stopRefreshing();
+  if (curveTask_) curveTask_->cancel();
 }
 
 QList<FanRecord> FanControlViewModel::fanRecords() const {
@@ -217,7 +251,31 @@ void FanControlViewModel::pollFailed(const std::exception_ptr& error) {
 
 void FanControlViewModel::handleWake() {
   if (isApplyingChange()) return;
-  detach(refresh(), "Wake refresh");
+  detach(refreshAfterWake(), "Wake refresh");
+}
+
+QCoro::Task<> FanControlViewModel::refreshAfterWake() {
+  const QPointer<FanControlViewModel> self(this);
+  const auto forced = lastForced_;
+  co_await refresh();
+  if (!self) co_return;
+  // A curve's next step sends its level again, whatever the firmware did.
+  if (self->follower_) {
+    self->follower_->forget();
+    co_return;
+  }
+  // Only what the poll saw of the fans as Zephro left them: not after a failed poll or
+  // another change.
+  if (!forced || self->lastForced_ != forced || self->activeMode_ != FanMode::system) co_return;
+  log::write("[Zephro] Fans were released during sleep; applying " + modeName(forced->mode) +
+             " again.");
+  self->beginChange();
+  try {
+    auto change = self->send(forced->mode, forced->percentages, forced->presetID);
+    co_await change;
+  } catch (...) {
+    // Shown in connectionState.
+  }
 }
 
 QCoro::Task<> FanControlViewModel::installHelper() {
@@ -265,6 +323,7 @@ QCoro::Task<> FanControlViewModel::setPercentage(int fanIndex, int percentage) {
       fanIndex >= sliderPercentages_.size()) {
     co_return;
   }
+  endCurve();
   beginChange();
   QList<int> sliders = sliderPercentages_;
   sliders[fanIndex] = percentage;
@@ -278,6 +337,7 @@ QCoro::Task<> FanControlViewModel::setPercentage(int fanIndex, int percentage) {
 }
 
 QCoro::Task<> FanControlViewModel::setManualMode() {
+  endCurve();
   beginChange();
   try {
     auto change = send(FanMode::manual, sliderPercentages_, std::nullopt);
@@ -288,6 +348,7 @@ QCoro::Task<> FanControlViewModel::setManualMode() {
 }
 
 QCoro::Task<> FanControlViewModel::setSystemMode() {
+  endCurve();
   beginChange();
   auto change = send(FanMode::system, {}, std::nullopt);
   co_await change;
@@ -295,6 +356,7 @@ QCoro::Task<> FanControlViewModel::setSystemMode() {
 
 QCoro::Task<> FanControlViewModel::setMaxMode() {
   const QPointer<FanControlViewModel> self(this);
+  endCurve();
   beginChange();
   co_await loadFansIfNeeded();
   if (!self) co_return;
@@ -306,6 +368,7 @@ QCoro::Task<> FanControlViewModel::setMaxMode() {
 
 QCoro::Task<> FanControlViewModel::applyPreset(Preset preset) {
   const QPointer<FanControlViewModel> self(this);
+  endCurve();
   beginChange();
   co_await loadFansIfNeeded();
   if (!self) co_return;
@@ -321,6 +384,7 @@ QCoro::Task<> FanControlViewModel::applyPreset(Preset preset) {
 
 QCoro::Task<> FanControlViewModel::adjustAllFans(int step) {
   const QPointer<FanControlViewModel> self(this);
+  endCurve();
   beginChange();
   co_await loadFansIfNeeded();
   if (!self) co_return;
@@ -333,6 +397,103 @@ QCoro::Task<> FanControlViewModel::adjustAllFans(int step) {
   self->setSliderPercentages(percentages);
   auto change = self->send(FanMode::manual, percentages, std::nullopt);
   co_await change;
+}
+
+QCoro::Task<> FanControlViewModel::applyCurve(FanCurve curve) {
+  if (curvePointsProblem(curve.points)) co_return;
+  const QPointer<FanControlViewModel> self(this);
+  endCurve();
+  presetStore_->setActivePresetID(std::nullopt);
+  curveStore_->setActiveCurveID(curve.id);
+  follower_.emplace(std::move(curve.points));
+  const auto task = std::make_shared<RefreshTask>();
+  curveTask_ = task;
+  try {
+    co_await followCurve();
+  } catch (...) {
+    if (self && self->curveTask_ == task) self->endCurve();
+    throw;
+  }
+  if (!self || self->curveTask_ != task) co_return;
+  detach(runCurveLoop(self, task, self->options_.pollInterval), "Fan curve");
+}
+
+QCoro::Task<> FanControlViewModel::followCurve() {
+  // A change in flight is the user's or the curve's last step; the next step follows it.
+  if (!curveTask_ || isApplyingChange()) co_return;
+  const QPointer<FanControlViewModel> self(this);
+  const auto task = curveTask_;
+  HelperClient& client = client_;
+  std::optional<double> celsius;
+  QString unfollowable;
+  try {
+    celsius = co_await client.fetchSystemTemperature();
+  } catch (...) {
+    unfollowable = localizedDescription(std::current_exception());
+  }
+  if (!self || self->curveTask_ != task) co_return;
+  if (celsius && !isFollowableTemperature(*celsius)) {
+    unfollowable = QStringLiteral("%1 °C is outside 1 to 120 °C").arg(*celsius);
+  }
+  if (!unfollowable.isEmpty()) {
+    co_await self->releaseForCurve(unfollowable);
+    co_return;
+  }
+  self->setSystemTemperature(*celsius);
+  const auto level = self->follower_->next(*celsius);
+  if (!level) co_return;
+
+  self->beginChange();
+  try {
+    co_await self->loadFansIfNeeded();
+  } catch (...) {
+    if (self && self->curveTask_ == task) self->follower_->forget();
+    throw;
+  }
+  if (!self) co_return;
+  if (self->fans_.empty()) {
+    self->endChange();
+    co_return;
+  }
+  const QList<int> levels(qsizetype(self->fans_.size()), *level);
+  self->setSliderPercentages(levels);
+  try {
+    auto change = self->send(FanMode::manual, levels, std::nullopt);
+    co_await change;
+  } catch (...) {
+    if (self && self->curveTask_ == task) self->follower_->forget();
+    throw;
+  }
+  if (self && self->curveTask_ == task) self->curveReleased_ = false;
+}
+
+QCoro::Task<> FanControlViewModel::releaseForCurve(const QString& reason) {
+  const QPointer<FanControlViewModel> self(this);
+  const auto task = curveTask_;
+  // The first good reading sets the curve's level again.
+  follower_->forget();
+  if (curveReleased_) co_return;
+  curveReleased_ = true;
+  log::write("[Zephro] Fan curve paused, the temperature cannot be followed (" +
+             reason.toStdString() + "); the fans are back under system control.");
+  beginChange();
+  try {
+    auto change = send(FanMode::system, {}, std::nullopt);
+    co_await change;
+  } catch (...) {
+    // Still forced: the next step tries to hand them back again.
+    if (self && self->curveTask_ == task) self->curveReleased_ = false;
+    throw;
+  }
+}
+
+void FanControlViewModel::endCurve() {
+  if (!curveTask_) return;
+  curveTask_->cancel();
+  curveTask_.reset();
+  follower_.reset();
+  curveReleased_ = false;
+  curveStore_->setActiveCurveID(std::nullopt);
 }
 
 QCoro::Task<> FanControlViewModel::loadFansIfNeeded() {
@@ -382,6 +543,9 @@ QCoro::Task<> FanControlViewModel::send(FanMode mode, QList<int> percentages,
   }
   self->setActiveMode(mode);
   self->presetStore_->setActivePresetID(presetID);
+  self->lastForced_ = mode == FanMode::system
+                          ? std::nullopt
+                          : std::optional(ForcedChange{mode, std::move(percentages), presetID});
   self->endChange();
 }
 
@@ -411,6 +575,14 @@ void FanControlViewModel::applyPresetWithID(const QString& id) {
       detach(ignoringFailure(applyPreset(preset)), "Preset");
       return;
     }
+  }
+}
+
+void FanControlViewModel::applyCurveWithID(const QString& id) {
+  const auto uuid = uuidFromText(id);
+  if (!uuid) return;
+  if (auto curve = curveStore_->curve(*uuid)) {
+    detach(ignoringFailure(applyCurve(std::move(*curve))), "Fan curve");
   }
 }
 

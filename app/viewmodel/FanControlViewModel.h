@@ -13,9 +13,11 @@
 #include <QObject>
 #include <QUuid>
 
+#include "app/presets/CurveStore.h"
 #include "app/presets/Preset.h"
 #include "app/presets/PresetStore.h"
 #include "app/viewmodel/ConnectionState.h"
+#include "app/viewmodel/CurveFollower.h"
 #include "app/viewmodel/FanRecord.h"
 #include "app/viewmodel/RefreshTask.h"
 #include "app/viewmodel/WakeSource.h"
@@ -67,6 +69,8 @@ class FanControlViewModel : public QObject {
   Q_PROPERTY(double systemTemperature READ systemTemperature NOTIFY systemTemperatureChanged)
   /// The preset list and which preset is in force.
   Q_PROPERTY(zephro::PresetStore* presetStore READ presetStorePointer CONSTANT)
+  /// The curve list and which curve the fans follow.
+  Q_PROPERTY(zephro::CurveStore* curveStore READ curveStorePointer CONSTANT)
   /// The status item shows the fan speed or the temperature.
   Q_PROPERTY(bool isMenuBarTextVisible READ isMenuBarTextVisible NOTIFY isMenuBarTextVisibleChanged)
 
@@ -96,6 +100,7 @@ class FanControlViewModel : public QObject {
   [[nodiscard]] bool isInstallingHelper() const { return isInstallingHelper_; }
   [[nodiscard]] double systemTemperature() const { return systemTemperature_; }
   [[nodiscard]] PresetStore& presetStore() { return *presetStore_; }
+  [[nodiscard]] CurveStore& curveStore() { return *curveStore_; }
   [[nodiscard]] HelperClient& client() const { return client_; }
 
   // The launch check found the helper waiting for the user's approval.
@@ -128,6 +133,15 @@ class FanControlViewModel : public QObject {
   // Every fan's current percentage moved by step, within 25 to 100, in manual mode.
   // Without fans nothing is sent. Throws the helper's error.
   [[nodiscard]] QCoro::Task<> adjustAllFans(int step);
+  // Marks the curve active and makes the fans follow it, a step now and one every poll
+  // interval, popover open or not, until any other change ends it. When the first step's
+  // change fails, the curve ends and the helper's error is thrown. Points that make no
+  // curve change nothing.
+  [[nodiscard]] QCoro::Task<> applyCurve(FanCurve curve);
+  // One step of the active curve: reads the temperature and sends the curve's level when it
+  // moves. A temperature that cannot be read, or is outside 1 to 120 °C, hands the fans to
+  // the system until a good one comes. Throws the helper's error for a failed change.
+  [[nodiscard]] QCoro::Task<> followCurve();
 
   // The same operations for the interface: started and left to finish, a failure
   // showing only in connectionState.
@@ -135,6 +149,8 @@ class FanControlViewModel : public QObject {
   Q_INVOKABLE void selectMode(zephro::FanControlViewModel::Mode mode);
   // An id that names no stored preset does nothing.
   Q_INVOKABLE void applyPresetWithID(const QString& id);
+  // The same for a stored curve.
+  Q_INVOKABLE void applyCurveWithID(const QString& id);
   Q_INVOKABLE void startInstallingHelper();
 
   // With neither text shown in the menu bar, turns the icon back on.
@@ -154,6 +170,7 @@ class FanControlViewModel : public QObject {
  private:
   [[nodiscard]] Mode qmlActiveMode() const { return static_cast<Mode>(rawValue(activeMode_)); }
   [[nodiscard]] PresetStore* presetStorePointer() const { return presetStore_.get(); }
+  [[nodiscard]] CurveStore* curveStorePointer() const { return curveStore_.get(); }
 
   void setFans(std::vector<FanInfoDTO> fans);
   void setSliderPercentages(QList<int> percentages);
@@ -168,6 +185,13 @@ class FanControlViewModel : public QObject {
   void applyPoll(std::vector<FanInfoDTO> fans, double celsius);
   void pollFailed(const std::exception_ptr& error);
   void handleWake();
+  // A refresh that also puts back what the firmware took during sleep.
+  [[nodiscard]] QCoro::Task<> refreshAfterWake();
+
+  // Any change but a curve's own step ends the curve.
+  void endCurve();
+  // The temperature cannot be followed: the fans go to the system once, until it can.
+  [[nodiscard]] QCoro::Task<> releaseForCurve(const QString& reason);
 
   // Loads the fan list once when it is empty. On failure the change ends and the
   // error is thrown.
@@ -181,6 +205,7 @@ class FanControlViewModel : public QObject {
   ServiceManager& serviceManager_;
   const FanControlViewModelOptions options_;
   const std::unique_ptr<PresetStore> presetStore_;
+  const std::unique_ptr<CurveStore> curveStore_;
 
   std::vector<FanInfoDTO> fans_;
   QList<int> sliderPercentages_;
@@ -195,6 +220,21 @@ class FanControlViewModel : public QObject {
   // Counts the changes sent to the helper; a poll compares it at its start and its end.
   std::uint64_t changesSent_ = 0;
   bool menuBarTextVisible_ = false;
+
+  // The last change that forced the fans, as sent; none once they were handed back.
+  struct ForcedChange {
+    FanMode mode = FanMode::manual;
+    QList<int> percentages;
+    std::optional<QUuid> presetID;
+    friend bool operator==(const ForcedChange&, const ForcedChange&) = default;
+  };
+  std::optional<ForcedChange> lastForced_;
+
+  // The active curve: its loop's handle, where its level stands, and whether the fans were
+  // handed back because the temperature could not be followed.
+  std::shared_ptr<RefreshTask> curveTask_;
+  std::optional<CurveFollower> follower_;
+  bool curveReleased_ = false;
 
   std::shared_ptr<RefreshTask> refreshTask_;
   const std::unique_ptr<WakeSource> wakeSource_;

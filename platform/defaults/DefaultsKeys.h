@@ -37,6 +37,8 @@ inline constexpr TextKey appLanguage{"appLanguage", "system"};
 
 // The preset list as a UTF-8 JSON array.
 inline constexpr DataKey fanPresets{"fanPresets"};
+// The fan curves as a UTF-8 JSON array; a key of their own, so "fanPresets" keeps its form.
+inline constexpr DataKey fanCurves{"fanCurves"};
 // Never used for storage: the preset store removes it at every start.
 inline constexpr const char* activePresetID = "activePresetID";
 // The original bytes of a preset list that could not be read in full.

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zephroctl COMMAND\n"
-    "  mode auto|max|NAME|ID     set the fan mode: Auto, Max or a preset by name or id\n"
+    "  mode auto|max|NAME|ID     Auto, Max, or a preset or curve by name or id\n"
     "  status [--json]           the fastest fan and the system temperature\n"
     "  faster [N]                every fan N percent faster (1 to 75, default 10)\n"
     "  slower [N]                every fan N percent slower (1 to 75, default 10)\n"
@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "                            look for an update, install the one found, or show\n"
     "                            where updating stands\n"
     "exit codes: 0 done, 1 Zephro reported another failure, 2 bad arguments,\n"
-    "  3 no such preset, 4 Zephro not ready, 5 Zephro's helper unreachable,\n"
+    "  3 no such preset or curve, 4 Zephro not ready, 5 Zephro's helper unreachable,\n"
     "  6 the session bus or Zephro cannot be reached\n";
 
 constexpr const char* kService = "com.zephro.app";

@@ -4,8 +4,8 @@ import Zephro.Ui
 import Zephro.ViewModel
 import "Style.js" as Style
 
-// What a connected machine with fans shows: one slider per fan, the three mode buttons
-// and the presets.
+// What a connected machine with fans shows: one slider per fan, the three mode buttons,
+// the presets and the curves.
 Column {
     id: section
 
@@ -15,7 +15,9 @@ Column {
     property bool reduceMotion: false
 
     readonly property QtObject presetStore: viewModel.presetStore
+    readonly property QtObject curveStore: viewModel.curveStore
     readonly property bool presetActive: presetStore.activePresetID.length > 0
+                                         || curveStore.activeCurveID.length > 0
     // The sliders move only in plain manual mode; the mode buttons or a preset lead there.
     readonly property bool slidersEnabled: viewModel.activeMode === FanControlViewModel.Manual
                                            && !presetActive
@@ -106,6 +108,7 @@ Column {
         Text {
             objectName: "noPresets"
             visible: section.presetStore.presets.length === 0
+                     && section.curveStore.curves.length === 0
             text: section.text("preset_nothing_to_show")
             font.pixelSize: Style.caption
             color: Theme.secondaryText(section.palette)
@@ -131,6 +134,25 @@ Column {
                     selectedText: section.text("popover_selected")
                     notSelectedText: section.text("popover_not_selected")
                     onClicked: section.viewModel.applyPresetWithID(modelData.id)
+                }
+            }
+            Repeater {
+                model: section.curveStore.curves
+
+                PresetRowView {
+                    required property var modelData
+                    required property int index
+
+                    objectName: "curve" + index
+                    x: -12
+                    width: section.width + 24
+                    name: modelData.name
+                    symbol: modelData.symbol.length > 0 ? modelData.symbol : "thermometer.sun"
+                    isSelected: modelData.id === section.curveStore.activeCurveID
+                    disableLiquidGlass: section.settings.disableLiquidGlass
+                    selectedText: section.text("popover_selected")
+                    notSelectedText: section.text("popover_not_selected")
+                    onClicked: section.viewModel.applyCurveWithID(modelData.id)
                 }
             }
         }

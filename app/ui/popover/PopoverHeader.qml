@@ -6,24 +6,27 @@ import Zephro.ViewModel
 import "Style.js" as Style
 
 // The fan that turns with the fastest fan, the application's name, and under it the
-// preset in force or else the mode; a progress indicator while a change is on its way.
+// preset or curve in force or else the mode; a progress indicator while a change is on its way.
 RowLayout {
     id: header
 
     required property FanControlViewModel viewModel
     property QtObject loc
 
+    // The preset or the curve in force.
     readonly property string activePresetName: {
-        const store = viewModel.presetStore
-        const id = store.activePresetID
-        if (id.length === 0)
+        const named = (list, id) => {
+            for (let i = 0; i < list.length; ++i) {
+                if (list[i].id === id)
+                    return list[i].name
+            }
             return ""
-        const presets = store.presets
-        for (let i = 0; i < presets.length; ++i) {
-            if (presets[i].id === id)
-                return presets[i].name
         }
-        return ""
+        const presetID = viewModel.presetStore.activePresetID
+        if (presetID.length > 0)
+            return named(viewModel.presetStore.presets, presetID)
+        const curveID = viewModel.curveStore.activeCurveID
+        return curveID.length > 0 ? named(viewModel.curveStore.curves, curveID) : ""
     }
     readonly property string modeKey: viewModel.activeMode === FanControlViewModel.Manual
                                       ? "popover_mode_manual"

@@ -65,6 +65,7 @@ struct AutomationOnBus {
                           .client = *vm.client,
                           .defaults = vm.defaults,
                           .presets = vm.viewModel->presetStore(),
+                          .curves = vm.viewModel->curveStore(),
                           .updates = updates,
                           .quit = quit,
                           .localization = localization},
@@ -332,7 +333,10 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
   const auto night = percentagePreset("Night", 30);
   const auto nightOwl = percentagePreset("Night Owl", 40);
   app.model().presetStore().setPresets({night, nightOwl});
-  const auto id = [](const Preset& preset) { return preset.idText().toStdString(); };
+  const FanCurve warm{QUuid::createUuid(), QStringLiteral("Warm"), std::nullopt,
+                      defaultCurvePoints()};
+  app.model().curveStore().add(warm);
+  const auto id = [](const auto& mode) { return mode.idText().toStdString(); };
   const auto set = [](const std::string& name) { return "Zephro is now set to " + name + ".\n"; };
   const struct {
     QString arguments;
@@ -342,6 +346,7 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
       {"mode Night", {0, set("Night"), ""}},
       {"mode " + night.idText().toLower(), {0, set("Night"), ""}},
       {"mode owl", {0, set("Night Owl"), ""}},
+      {"mode warm", {0, set("Warm"), ""}},
       {"mode Day", {3, "", "The preset “Day” no longer exists.\n"}},
       {"mode nig",
        {2, "",
@@ -352,7 +357,9 @@ TEST(Zephroctl, EveryCommandAgainstTheRunningApplication) {
       {"faster 80", {2, "", "zephroctl: the step is a whole percent from 1 to 75, not “80”.\n"}},
       {"modes owl", {0, id(nightOwl) + "\tNight Owl\n", ""}},
       {"modes",
-       {0, "system\tAuto\nmax\tMax\n" + id(night) + "\tNight\n" + id(nightOwl) + "\tNight Owl\n",
+       {0,
+        "system\tAuto\nmax\tMax\n" + id(night) + "\tNight\n" + id(nightOwl) + "\tNight Owl\n" +
+            id(warm) + "\tWarm\n",
         ""}},
   };
   for (const auto& [arguments, run] : cases) {
