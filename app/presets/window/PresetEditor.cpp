@@ -146,6 +146,12 @@ void PresetEditor::cancelNew() {
   selectFirstOrNothing();
 }
 
+void PresetEditor::deselect() {
+  setCreatingNew(false);
+  setSelectedPresetID(std::nullopt);
+  resetFields();
+}
+
 void PresetEditor::deletePreset(const QString& id) {
   const auto uuid = uuidFromText(id);
   PresetStore* presets = store();

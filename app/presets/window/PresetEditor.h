@@ -102,6 +102,8 @@ class PresetEditor : public QObject {
   Q_INVOKABLE void select(const QString& id);
   // The unsaved row's delete action: back to the first stored preset, or to nothing.
   Q_INVOKABLE void cancelNew();
+  // Shows nothing and forgets an unsaved preset, as when a curve takes the pane.
+  Q_INVOKABLE void deselect();
   // Deletes the stored preset without asking; when it was the selected one, the first
   // remaining preset is selected instead.
   Q_INVOKABLE void deletePreset(const QString& id);

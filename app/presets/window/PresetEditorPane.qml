@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
-import QtQuick.Templates as T
 import Zephro.Ui
 import Zephro.Presets
 import "Style.js" as Style
@@ -15,7 +14,7 @@ Item {
     property QtObject loc
     readonly property alias nameField: nameField
     readonly property alias valueField: valueField
-    readonly property alias symbolPicker: symbolPicker
+    readonly property alias symbolPicker: iconButton.picker
 
     function text(key) {
         return loc ? (loc.revision, loc.string(key)) : key
@@ -93,61 +92,12 @@ Item {
             label: pane.text("preset_icon_label")
             Layout.fillWidth: true
 
-            T.AbstractButton {
+            SymbolChooserButton {
                 id: iconButton
 
-                objectName: "iconButton"
-                implicitWidth: 58
-                implicitHeight: 28
-                hoverEnabled: true
+                editor: pane.editor
+                loc: pane.loc
                 Accessible.name: pane.text("preset_icon_label")
-                onClicked: pane.editor.showingSymbolPicker = true
-
-                contentItem: Row {
-                    leftPadding: 8
-                    spacing: 4
-
-                    PresetIcon {
-                        objectName: "editorIcon"
-                        symbol: pane.editor.editingSymbol
-                        size: 16
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                    SymbolGlyph {
-                        name: "chevron.right"
-                        size: 14
-                        color: Theme.secondaryText(pane.palette)
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                }
-                background: Rectangle {
-                    radius: 6
-                    color: Style.withAlpha(pane.palette.windowText,
-                                           iconButton.pressed ? 0.14 : iconButton.hovered ? 0.1 : 0.06)
-                    border.width: 1
-                    border.color: Style.withAlpha(pane.palette.windowText, 0.12)
-                }
-
-                SymbolPickerPopover {
-                    id: symbolPicker
-
-                    objectName: "symbolPicker"
-                    loc: pane.loc
-                    selection: pane.editor.editingSymbol
-                    normaliseEmoji: text => pane.editor.takeEmojiInput(text)
-                    onSelectionChosen: symbol => pane.editor.editingSymbol = symbol
-                    onClosed: pane.editor.showingSymbolPicker = false
-                }
-                Connections {
-                    target: pane.editor
-
-                    function onShowingSymbolPickerChanged() {
-                        if (pane.editor.showingSymbolPicker)
-                            symbolPicker.open()
-                        else
-                            symbolPicker.close()
-                    }
-                }
             }
         }
 

@@ -1,12 +1,13 @@
 import QtQuick
 import Zephro.Ui
 
-// A preset's icon: the fan when it has none, the symbol it names when the catalog knows
-// it, and otherwise the text itself (an emoji).
+// A preset's or a curve's icon: emptySymbol (the fan) when it has none, the symbol it names
+// when the catalog knows it, and otherwise the text itself (an emoji).
 Item {
     id: icon
 
     property string symbol
+    property string emptySymbol: "fan.fill"
     property real size: 15
     property color color: palette.windowText
     readonly property bool isGlyph: symbol.length === 0 || Symbols.contains(symbol)
@@ -18,7 +19,7 @@ Item {
         objectName: "iconGlyph"
         anchors.centerIn: parent
         visible: icon.isGlyph
-        name: icon.symbol.length > 0 ? icon.symbol : "fan.fill"
+        name: icon.symbol.length > 0 ? icon.symbol : icon.emptySymbol
         size: icon.size
         color: icon.color
     }

@@ -1,22 +1,37 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Zephro.ViewModel
 import Zephro.Ui
 import Zephro.Presets
 import "Style.js" as Style
 
-// The preset manager: the sidebar of presets with its add and remove buttons, and the
-// editor of the selected or new preset (or a line inviting one).
+// The preset manager: the sidebar of presets and curves with their add and remove buttons,
+// and the editor of the selected or new preset or curve (or a line inviting one).
 Item {
     id: root
 
     required property FanControlViewModel viewModel
     property QtObject loc: Localization
     readonly property alias editor: editor
+    readonly property alias curveEditor: curveEditor
     readonly property alias editorPane: editorLoader.item
+    readonly property alias curvePane: curveLoader.item
+    // A curve's icon when it has none of its own, as the popover shows it.
+    readonly property string curveSymbol: "thermometer.sun"
 
     function text(key) {
         return loc ? (loc.revision, loc.string(key)) : key
+    }
+
+    // Scrolls the sidebar just far enough to show the row.
+    function reveal(row) {
+        const top = row.mapToItem(sections, 0, 0).y
+        const bottom = top + row.height + sections.bottomPadding
+        if (top < sidebarScroll.contentY)
+            sidebarScroll.contentY = top
+        else if (bottom > sidebarScroll.contentY + sidebarScroll.height)
+            sidebarScroll.contentY = bottom - sidebarScroll.height
     }
 
     implicitWidth: 680
@@ -47,6 +62,12 @@ Item {
 
         viewModel: root.viewModel
     }
+    CurveEditor {
+        id: curveEditor
+
+        viewModel: root.viewModel
+        presetEditor: editor
+    }
 
     Rectangle {
         anchors.fill: parent
@@ -67,50 +88,120 @@ Item {
                 anchors.fill: parent
                 spacing: 0
 
-                Text {
-                    objectName: "sidebarTitle"
-                    text: root.text("preset_sidebar_title")
-                    font.pixelSize: Style.caption
-                    font.bold: true
-                    color: Theme.secondaryText(root.palette)
-                    Layout.margins: 12
-                    Layout.bottomMargin: 6
-                }
+                Flickable {
+                    id: sidebarScroll
 
-                ListView {
-                    id: rows
-
-                    objectName: "sidebarRows"
+                    objectName: "sidebarScroll"
                     clip: true
-                    spacing: 2
-                    model: editor.rows
+                    contentWidth: width
+                    contentHeight: sections.implicitHeight
                     boundsBehavior: Flickable.StopAtBounds
                     Layout.fillWidth: true
                     Layout.fillHeight: true
-                    Layout.leftMargin: 8
-                    Layout.rightMargin: 8
-
-                    delegate: PresetSidebarRow {
-                        required property var modelData
-
-                        objectName: modelData.isUnsaved ? "row_unsaved" : "row_" + modelData.id
-                        width: ListView.view.width
-                        presetName: modelData.name.length > 0 ? modelData.name
-                                                              : root.text("preset_new")
-                        symbol: modelData.symbol
-                        valueText: modelData.valueText
-                        isSelected: modelData.isSelected
-                        deleteText: root.text("preset_delete_context")
-                        selectedText: root.text("preset_selected_a11y")
-                        onClicked: if (!modelData.isUnsaved) editor.select(modelData.id)
-                        onDeleteAction: modelData.isUnsaved ? editor.cancelNew()
-                                                            : editor.deletePreset(modelData.id)
+                    ScrollBar.vertical: ScrollBar {
+                        policy: sidebarScroll.contentHeight > sidebarScroll.height
+                                ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
                     }
 
-                    PresetSidebarEmptyView {
-                        anchors.fill: parent
-                        visible: rows.count === 0
-                        text: root.text("preset_nothing_to_show")
+                    Column {
+                        id: sections
+
+                        x: 8
+                        width: sidebarScroll.width - 16
+                        bottomPadding: 8
+                        spacing: 2
+
+                        Text {
+                            objectName: "sidebarTitle"
+                            text: root.text("preset_sidebar_title")
+                            font.pixelSize: Style.caption
+                            font.bold: true
+                            color: Theme.secondaryText(root.palette)
+                            leftPadding: 4
+                            topPadding: 12
+                            bottomPadding: 4
+                        }
+                        Repeater {
+                            objectName: "sidebarRows"
+                            model: editor.rows
+
+                            PresetSidebarRow {
+                                required property var modelData
+
+                                objectName: modelData.isUnsaved ? "row_unsaved" : "row_" + modelData.id
+                                width: sections.width
+                                presetName: modelData.name.length > 0 ? modelData.name
+                                                                      : root.text("preset_new")
+                                symbol: modelData.symbol
+                                valueText: modelData.valueText
+                                isSelected: modelData.isSelected
+                                deleteText: root.text("preset_delete_context")
+                                selectedText: root.text("preset_selected_a11y")
+                                // The selected row stays in sight wherever the column places it.
+                                onYChanged: if (isSelected) root.reveal(this)
+                                onClicked: if (!modelData.isUnsaved) editor.select(modelData.id)
+                                onDeleteAction: modelData.isUnsaved ? editor.cancelNew()
+                                                                    : editor.deletePreset(modelData.id)
+                            }
+                        }
+                        PresetSidebarEmptyView {
+                            width: sections.width
+                            visible: editor.rows.length === 0
+                            text: root.text("preset_nothing_to_show")
+                        }
+
+                        RowLayout {
+                            width: sections.width
+
+                            Text {
+                                objectName: "curvesTitle"
+                                text: root.text("curve_sidebar_title")
+                                font.pixelSize: Style.caption
+                                font.bold: true
+                                color: Theme.secondaryText(root.palette)
+                                leftPadding: 4
+                                Layout.fillWidth: true
+                                Layout.alignment: Qt.AlignBottom
+                                Layout.bottomMargin: 4
+                            }
+                            SidebarToolButton {
+                                objectName: "addCurveButton"
+                                symbolName: "plus"
+                                text: root.text("curve_add")
+                                help: root.text("curve_add_help")
+                                Layout.topMargin: 10
+                                onClicked: curveEditor.startNew(root.text("curve_new"))
+                            }
+                        }
+                        Repeater {
+                            objectName: "curveRows"
+                            model: curveEditor.rows
+
+                            PresetSidebarRow {
+                                required property var modelData
+
+                                objectName: modelData.isUnsaved ? "curve_unsaved" : "curve_" + modelData.id
+                                width: sections.width
+                                presetName: modelData.name.length > 0 ? modelData.name
+                                                                      : root.text("curve_new")
+                                symbol: modelData.symbol
+                                emptySymbol: root.curveSymbol
+                                valueText: modelData.valueText
+                                isSelected: modelData.isSelected
+                                deleteText: root.text("preset_delete_context")
+                                selectedText: root.text("preset_selected_a11y")
+                                onYChanged: if (isSelected) root.reveal(this)
+                                onClicked: if (!modelData.isUnsaved) curveEditor.select(modelData.id)
+                                onDeleteAction: modelData.isUnsaved ? curveEditor.cancelNew()
+                                                                    : curveEditor.deleteCurve(modelData.id)
+                            }
+                        }
+                        PresetSidebarEmptyView {
+                            width: sections.width
+                            visible: curveEditor.rows.length === 0
+                            text: root.text("curve_nothing_to_show")
+                            textName: "curvesEmptyText"
+                        }
                     }
                 }
 
@@ -131,12 +222,15 @@ Item {
                         onClicked: editor.startNew(root.text("preset_new"))
                     }
                     SidebarToolButton {
+                        readonly property bool forCurve: curveEditor.isEditing
+
                         objectName: "removeButton"
                         symbolName: "minus"
-                        text: root.text("preset_delete")
-                        help: root.text("preset_delete_help")
-                        enabled: editor.selectedPresetID.length > 0 && !editor.isCreatingNew
-                        onClicked: editor.deleteSelected()
+                        text: root.text(forCurve ? "curve_delete" : "preset_delete")
+                        help: root.text(forCurve ? "curve_delete_help" : "preset_delete_help")
+                        enabled: forCurve ? curveEditor.selectedCurveID.length > 0 && !curveEditor.isCreatingNew
+                                          : editor.selectedPresetID.length > 0 && !editor.isCreatingNew
+                        onClicked: forCurve ? curveEditor.deleteSelected() : editor.deleteSelected()
                     }
                 }
             }
@@ -155,10 +249,12 @@ Item {
             PresetDetailEmptyView {
                 objectName: "detailEmpty"
                 anchors.fill: parent
-                visible: !editor.isEditing
+                visible: !editor.isEditing && !curveEditor.isEditing
                 text: root.text("preset_none_yet")
                 buttonText: root.text("preset_new")
+                curveButtonText: root.text("curve_new")
                 onNewPresetRequested: editor.startNew(root.text("preset_new"))
+                onNewCurveRequested: curveEditor.startNew(root.text("curve_new"))
             }
             Loader {
                 id: editorLoader
@@ -171,6 +267,18 @@ Item {
                     loc: root.loc
                 }
             }
+            Loader {
+                id: curveLoader
+
+                anchors.fill: parent
+                active: curveEditor.isEditing
+                sourceComponent: CurveEditorPane {
+                    objectName: "curvePane"
+                    editor: curveEditor
+                    loc: root.loc
+                    curveSymbol: root.curveSymbol
+                }
+            }
         }
     }
 
@@ -178,6 +286,7 @@ Item {
     Shortcut {
         sequences: ["Return", "Enter"]
         enabled: editor.isEditing && !editor.showingSymbolPicker
-        onActivated: editor.save()
+                 || curveEditor.isEditing && !curveEditor.showingSymbolPicker
+        onActivated: curveEditor.isEditing ? curveEditor.save() : editor.save()
     }
 }

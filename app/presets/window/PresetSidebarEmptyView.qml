@@ -2,14 +2,17 @@ import QtQuick
 import Zephro.Ui
 import "Style.js" as Style
 
-// The sidebar without presets.
+// A sidebar section without entries: one line saying so.
 Item {
     id: empty
 
     property string text
+    property string textName: "sidebarEmptyText"
+
+    implicitHeight: 44
 
     Text {
-        objectName: "sidebarEmptyText"
+        objectName: empty.textName
         anchors.centerIn: parent
         width: parent.width - 24
         text: empty.text

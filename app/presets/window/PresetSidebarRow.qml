@@ -5,8 +5,8 @@ import QtQuick.Templates as T
 import Zephro.Ui
 import "Style.js" as Style
 
-// One row of the sidebar: the preset's icon, name and value. A click selects it; its
-// context menu deletes it (or, for the unsaved preset, cancels it).
+// One row of the sidebar: a preset's or a curve's icon, name and value. A click selects it;
+// its context menu deletes it (or, for the unsaved one, cancels it).
 T.AbstractButton {
     id: row
 
@@ -14,6 +14,7 @@ T.AbstractButton {
     required property string symbol
     required property string valueText
     required property bool isSelected
+    property string emptySymbol: "fan.fill"
     property string deleteText
     property string selectedText
 
@@ -36,6 +37,7 @@ T.AbstractButton {
 
         PresetIcon {
             symbol: row.symbol
+            emptySymbol: row.emptySymbol
             size: 15
             color: row.foreground
             Layout.preferredWidth: 22

@@ -15,3 +15,6 @@ function withAlpha(color, alpha) {
 function separator(palette) {
     return withAlpha(palette.windowText, 0.12)
 }
+
+// The current temperature on a curve's chart: an orange apart from the accent and the red.
+const now = Qt.rgba(232 / 255, 122 / 255, 20 / 255, 1)

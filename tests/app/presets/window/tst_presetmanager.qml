@@ -296,4 +296,38 @@ PopoverTestCase {
                  created.editor.editingName, created.editor.editingValue,
                  created.editor.errorMessage], [0, true, "", 50, ""])
     }
+
+    // A stored curve's point dragged on the chart stops a degree short of its warmer
+    // neighbour, and saving stores where it stopped; the line of the current temperature
+    // (47.5 °C) says what the points give there. A click on the chart adds a point.
+    function test_curveDraggedOnTheChart() {
+        const created = sceneWithFans()
+        const id = created.fixture.addCurve("Desk")
+        mouseClick(item(created.view, "curve_" + id))
+        const chart = item(created.view, "curveChart")
+        const handle = item(chart, "point1")
+        const nowLine = item(chart, "nowLine")
+        compare([created.view.curveEditor.selectedCurveID, item(created.view, "detailEmpty").visible,
+                 item(created.view, "curveSaveButton").enabled, nowLine.visible,
+                 item(chart, "nowText").text], [id, false, false, true, "Now 5% at 48°C"])
+        fuzzyCompare(nowLine.x, chart.xOf(47.5), 0.01)
+
+        mousePress(handle, handle.width / 2, handle.height / 2)
+        for (const [celsius, percent] of [[70, 60], [80, 65], [95, 70]])
+            mouseMove(chart.plot, chart.xOf(celsius), chart.yOf(percent))
+        mouseRelease(chart.plot, chart.xOf(95), chart.yOf(70))
+        const moved = created.view.curveEditor.points[1]
+        compare(moved.celsius, 84)
+        fuzzyCompare(moved.percent, 70, 1)
+        compare([item(created.view, "removePointButton").enabled, item(chart, "nowText").text],
+                [true, "Now 4% at 48°C"])
+
+        click(created, "curveSaveButton")
+        const stored = created.fixture.viewModel.curveStore.curves[0].points
+        compare([stored.length, stored[1].celsius, stored[1].percent], [3, 84, moved.percent])
+
+        mouseClick(chart.plot, chart.xOf(90), chart.yOf(10))
+        compare(created.view.curveEditor.points[3], { celsius: 90, percent: 100 })
+        verify(item(chart, "point3"))
+    }
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/core/Detach.h"
+#include "app/presets/CurveStore.h"
 #include "app/presets/Preset.h"
 #include "app/presets/PresetStore.h"
 #include "app/services/AppUpdateManager.h"
@@ -63,6 +64,14 @@ class PopoverFixture : public QObject {
   }
   Q_INVOKABLE QString addRPMPreset(const QString& name, int rpm) {
     return add({QUuid::createUuid(), name, PresetMode::rpm, rpm, std::nullopt});
+  }
+  // A curve on the points new curves start from.
+  Q_INVOKABLE QString addCurve(const QString& name, const QString& symbol = QString()) {
+    const FanCurve curve{QUuid::createUuid(), name,
+                         symbol.isEmpty() ? std::nullopt : std::optional(symbol),
+                         defaultCurvePoints()};
+    vm_.viewModel->curveStore().add(curve);
+    return curve.idText();
   }
   Q_INVOKABLE void deletePreset(const QString& id) {
     if (const auto uuid = uuidFromText(id)) vm_.viewModel->presetStore().deletePreset(*uuid);
