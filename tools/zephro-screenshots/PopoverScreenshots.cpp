@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/presets/CurveStore.h"
 #include "app/presets/PresetStore.h"
 #include "app/settings/AppearanceMode.h"
 #include "tests/app/ui/popover/PopoverFixture.h"
@@ -65,6 +66,25 @@ bool connectedInManualMode(PopoverFixture& fixture) {
   return waitFor([&] { return model.fans().size() == 2 && model.fans()[1].currentRPM() > 4000; });
 }
 
+// Two fans following a curve, listed after the presets.
+bool followingACurve(PopoverFixture& fixture) {
+  fixture.addPreset(QStringLiteral("Quiet"), 35, QStringLiteral("snowflake"));
+  fixture.addPreset(QStringLiteral("Gaming"), 90, QStringLiteral("gamecontroller.fill"));
+  fixture.addCurve(QStringLiteral("Quiet desk"), QStringLiteral("wind"));
+  const QString curve = fixture.addCurve(QStringLiteral("Long render"), QStringLiteral("flame"));
+  if (!connectedWithFans(fixture, 2)) return false;
+  auto& model = *fixture.viewModel();
+  model.applyCurveWithID(curve);
+  if (!waitFor([&] {
+        return model.curveStore().activeCurveIDText() == curve && fixture.setModeCount() == 1 &&
+               !model.isApplyingChange();
+      })) {
+    return false;
+  }
+  fixture.poll();
+  return waitFor([&] { return model.activeMode() == zephro::FanMode::manual; });
+}
+
 // Connected to two fans, then a change the helper refuses for a reason the popover explains.
 template <ConnectionState::Refusal refusal>
 bool refusedBy(PopoverFixture& fixture) {
@@ -106,6 +126,7 @@ std::vector<Scene> scenes() {
       {.name = "fans-read-only", .prepare = refusedBy<ConnectionState::Refusal::readOnlyFans>},
       {.name = "connected", .prepare = connectedInManualMode},
       {.name = "connected-solid", .prepare = connectedInManualMode, .solid = true},
+      {.name = "curve-active", .prepare = followingACurve},
       {.name = "no-fans", .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); }},
       {.name = "macbook-air-no-fans",
        .prepare = [](PopoverFixture& f) { return connectedWithFans(f, 0); },

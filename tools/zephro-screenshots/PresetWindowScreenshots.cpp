@@ -12,6 +12,8 @@
 #include <functional>
 #include <vector>
 
+#include "app/presets/CurveStore.h"
+#include "app/presets/window/CurveEditor.h"
 #include "app/presets/window/PresetEditor.h"
 #include "app/presets/window/PresetWindowController.h"
 #include "app/settings/AppearanceMode.h"
@@ -23,6 +25,7 @@ Q_IMPORT_QML_PLUGIN(Zephro_PresetsPlugin)
 
 namespace {
 
+using zephro::CurveEditor;
 using zephro::PresetEditor;
 using zephro::testing::PopoverFixture;
 
@@ -49,32 +52,47 @@ void addPresets(PopoverFixture& fixture) {
   fixture.addPreset(QStringLiteral("Studio"), 45, QStringLiteral("🎧"));
 }
 
+// Two curves beside the presets; the second rises in four steps.
+void addCurves(PopoverFixture& fixture) {
+  fixture.addCurve(QStringLiteral("Quiet desk"), QStringLiteral("wind"));
+  fixture.viewModel()->curveStore().add(
+      {QUuid::createUuid(), QStringLiteral("Long render"), QStringLiteral("flame"),
+       std::vector<zephro::CurvePoint>{{40, 10}, {55, 25}, {70, 60}, {85, 100}}});
+}
+
 struct Scene {
   const char* name;
-  // Sets the editor up once the window shows.
-  std::function<void(PopoverFixture&, PresetEditor&)> prepare;
+  // Sets the editors up once the window shows.
+  std::function<void(PopoverFixture&, PresetEditor&, CurveEditor&)> prepare;
 };
 
 std::vector<Scene> scenes() {
   return {
-      {"empty", [](PopoverFixture&, PresetEditor&) {}},
+      {"empty", [](PopoverFixture&, PresetEditor&, CurveEditor&) {}},
       {"editing",
-       [](PopoverFixture& fixture, PresetEditor& editor) {
+       [](PopoverFixture& fixture, PresetEditor& editor, CurveEditor&) {
          addPresets(fixture);
          editor.select(fixture.viewModel()->presetStore().presets().at(2).idText());
        }},
       {"new-blank-name",
-       [](PopoverFixture& fixture, PresetEditor& editor) {
+       [](PopoverFixture& fixture, PresetEditor& editor, CurveEditor&) {
          addPresets(fixture);
          editor.startNew(
              zephro::LocalizationManager::shared().string(QStringLiteral("preset_new")));
          editor.setEditingName(QString());
        }},
       {"picker",
-       [](PopoverFixture& fixture, PresetEditor& editor) {
+       [](PopoverFixture& fixture, PresetEditor& editor, CurveEditor&) {
          addPresets(fixture);
          editor.select(fixture.viewModel()->presetStore().presets().at(0).idText());
          editor.setProperty("showingSymbolPicker", true);
+       }},
+      {"curve",
+       [](PopoverFixture& fixture, PresetEditor&, CurveEditor& curves) {
+         addPresets(fixture);
+         addCurves(fixture);
+         curves.select(fixture.viewModel()->curveStore().curves().at(1).idText());
+         curves.setSelectedPoint(2);
        }},
   };
 }
@@ -91,8 +109,9 @@ bool render(const Scene& scene, zephro::Appearance appearance, const QString& pa
   zephro::PresetWindowController controller(engine);
   if (!controller.show(*fixture.viewModel())) return false;
   auto* editor = controller.content()->property("editor").value<PresetEditor*>();
-  if (!editor) return false;
-  scene.prepare(fixture, *editor);
+  auto* curves = controller.content()->property("curveEditor").value<CurveEditor*>();
+  if (!editor || !curves) return false;
+  scene.prepare(fixture, *editor, *curves);
   waitFor([&] { return controller.window().isExposed(); });
   return zephro::screenshots::saveSettled(controller.window(), 400, path);
 }
