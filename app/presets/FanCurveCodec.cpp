@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <variant>
 
+#include "app/presets/Preset.h"
 #include "app/presets/PresetRules.h"
 
 namespace zephro {

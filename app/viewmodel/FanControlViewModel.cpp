@@ -156,6 +156,12 @@ FanControlViewModel::FanControlViewModel(HelperClient& client, UserDefaults& def
   if (wakeSource_) {
     connect(wakeSource_.get(), &WakeSource::didWake, this, &FanControlViewModel::handleWake);
   }
+  // The curve the fans follow was deleted: they are not left at its last level.
+  connect(curveStore_.get(), &CurveStore::activeCurveIDChanged, this, [this] {
+    if (!curveTask_ || curveStore_->activeCurveID()) return;
+    log::write("[Zephro] The fan curve in force was deleted; the fans go back to the system.");
+    detach(ignoringFailure(setSystemMode()), "System mode");
+  });
 }
 
 FanControlViewModel::~FanControlViewModel() {

@@ -3,42 +3,37 @@ import Zephro.Ui
 
 // The header's fan, turning at a speed that follows the fans: rpm × 0.18 degrees a second,
 // so a turn takes 2000 / rpm seconds. At or below 100 RPM it stands still at its last
-// angle. An animator turns it, on the render thread where there is one, so an open
-// popover costs no script run per frame.
+// angle, and it turns only while someone can see it.
+//
+// It moves 10 times a second: every frame of an open popover is drawn in software, and 60
+// of them cost 3.5 % of a core where 10 cost 0.8 %. A step stays under 45 degrees, half the
+// four blades' symmetry, since a larger one looks like a slow turn backwards: above
+// 2222 RPM the fan turns as it does at 2222.
 SymbolGlyph {
     id: glyph
 
     property real rpm: 0
     readonly property bool spinning: rpm > 100
-    readonly property bool turning: animator.running
+    readonly property bool turning: ticker.running
     // Only while someone can see it turn.
     readonly property bool shown: glyph.visible && glyph.Window.window !== null
                                   && glyph.Window.window.visible
+    readonly property int framesPerSecond: 10
+    readonly property real largestStep: 40
 
-    // A new speed carries on from where the fan stands: stopping writes the animator's
-    // angle back to the item.
-    function restart() {
-        const wasRunning = animator.running
-        if (wasRunning)
-            animator.stop()
-        rotation = rotation % 360
-        animator.from = rotation
-        animator.to = rotation + 360
-        animator.duration = 2000000 / Math.max(rpm, 1)
-        if (wasRunning)
-            animator.start()
+    // Degrees a frame at this speed.
+    function stepFor(rpm) {
+        return Math.min(rpm * 0.18 / framesPerSecond, largestStep)
     }
 
     name: "fan.fill"
-    onRpmChanged: restart()
-    onShownChanged: restart()
 
-    RotationAnimator {
-        id: animator
+    Timer {
+        id: ticker
 
-        target: glyph
+        interval: 1000 / glyph.framesPerSecond
+        repeat: true
         running: glyph.spinning && glyph.shown
-        loops: Animation.Infinite
-        easing.type: Easing.Linear
+        onTriggered: glyph.rotation = (glyph.rotation + glyph.stepFor(glyph.rpm)) % 360
     }
 }

@@ -202,7 +202,15 @@ TEST(FanCurveOnTheRealHelper, OutputsFollowTheTemperatureHoldInTheBandAndReturnW
   // Any other choice ends the curve.
   ASSERT_TRUE(ran(model.setSystemMode()));
   EXPECT_EQ(model.curveStore().activeCurveIDText(), QString());
+  // So does deleting the curve the fans follow, which hands them back.
+  ASSERT_TRUE(ran(model.applyCurve(curve)));
+  EXPECT_EQ(fake.values("force"), (Outputs{"1", "1"}));
+  model.curveStore().deleteCurve(curve.id);
+  ASSERT_TRUE(spinUntil([&] { return fake.values("force") == Outputs{"0", "0"}; }));
+  EXPECT_TRUE(capture.contains(
+      "[Zephro] The fan curve in force was deleted; the fans go back to the system."));
   // The ended loop finishes on the event loop, which a last poll turns.
+  ASSERT_TRUE(spinUntil([&] { return !model.isApplyingChange(); }));
   ASSERT_TRUE(ran(model.refresh()));
   EXPECT_EQ(fake.ruleBreaches(), Outputs{});
 }

@@ -168,6 +168,9 @@ PopoverTestCase {
             fan.visible = visible
             tryCompare(fan, "turning", turning, 5000, rpm + " RPM, visible " + visible)
         }
+        const angle = fan.rotation
+        tryVerify(() => fan.rotation !== angle, 5000, "the fan turns")
+        compare([fan.stepFor(1000), fan.stepFor(2000), fan.stepFor(6000)], [18, 36, 40])
     }
 
     // Content that fits again is laid out at its own height.
