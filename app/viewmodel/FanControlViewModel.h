@@ -142,6 +142,9 @@ class FanControlViewModel : public QObject {
   // moves. A temperature that cannot be read, or is outside 1 to 120 °C, hands the fans to
   // the system until a good one comes. Throws the helper's error for a failed change.
   [[nodiscard]] QCoro::Task<> followCurve();
+  // Stops following the active curve, if any, and clears its mark; the fans stay as they
+  // are. Every change but a curve's own step calls it, and so does quitting.
+  void endCurve();
 
   // The same operations for the interface: started and left to finish, a failure
   // showing only in connectionState.
@@ -188,8 +191,6 @@ class FanControlViewModel : public QObject {
   // A refresh that also puts back what the firmware took during sleep.
   [[nodiscard]] QCoro::Task<> refreshAfterWake();
 
-  // Any change but a curve's own step ends the curve.
-  void endCurve();
   // The temperature cannot be followed: the fans go to the system once, until it can.
   [[nodiscard]] QCoro::Task<> releaseForCurve(const QString& reason);
 

@@ -92,6 +92,8 @@ QCoro::Task<> runLaunchCheck(FanControlViewModel& viewModel) {
 }
 
 QCoro::Task<> releaseFansForQuit(FanControlViewModel& viewModel) {
+  // A curve's next step would force the fans again behind the hand-back.
+  viewModel.endCurve();
   HelperClient& client = viewModel.client();
   std::exception_ptr failure;
   try {

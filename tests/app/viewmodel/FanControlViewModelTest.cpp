@@ -226,6 +226,8 @@ TEST(FanControlViewModel, APollAskedBeforeALaterChangeIsDropped) {
 
 TEST(FanControlViewModel, ThePollLoopRunsSkipsChangesAndStops) {
   Harness h(twoFans(FanMode::system));
+  // Fans that stay as set, so that a wake finds nothing to put back.
+  h.helper.update([](auto& helper) { helper.followModeChanges = true; });
   h.model.startRefreshing();
   ASSERT_TRUE(spinUntil([&] { return h.helper.fanRequests >= 3; }));
 
