@@ -24,12 +24,6 @@ std::string number(double value) {
   return format::shortestDouble(value);
 }
 
-const char* modeName(std::int64_t mode) {
-  if (mode == rawValue(FanMode::system)) return "system";
-  if (mode == rawValue(FanMode::manual)) return "manual";
-  return "max";
-}
-
 void logHandBackFailure(const Error& failure) {
   logLine("Returning the fans to system control failed: " + failure.fullDescription());
 }
@@ -304,8 +298,9 @@ void HelperService::setFanMode(std::int64_t mode, std::vector<std::int64_t> perc
   std::optional<Error> failure;
   if (Error error; auto* smc = openSMC(error)) {
     const auto count = smc->fanCount();
-    logLine("setFanMode: mode=" + std::to_string(mode) + " (" + modeName(mode) + "), percentages=" +
-            format::integerList(percentages) + ", fanCount=" + std::to_string(count));
+    logLine("setFanMode: mode=" + std::to_string(mode) + " (" + fanModeName(mode) +
+            "), percentages=" + format::integerList(percentages) +
+            ", fanCount=" + std::to_string(count));
     const auto requested = fanModeFromRaw(mode);
     if (stopping_) {
       // The fans went back to the firmware for good; nothing may force them again.

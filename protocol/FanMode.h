@@ -17,6 +17,14 @@ enum class FanMode : std::int64_t {
   return static_cast<std::int64_t>(mode);
 }
 
+// The mode's name in log lines: "system", "manual", or "max" for every other raw value, as
+// the helper treats them.
+[[nodiscard]] constexpr const char* fanModeName(std::int64_t raw) {
+  if (raw == rawValue(FanMode::system)) return "system";
+  if (raw == rawValue(FanMode::manual)) return "manual";
+  return "max";
+}
+
 // No value for a raw value outside 0 to 2.
 [[nodiscard]] constexpr std::optional<FanMode> fanModeFromRaw(std::int64_t raw) {
   if (raw < 0 || raw > 2) return std::nullopt;

@@ -18,6 +18,8 @@ class CurveFollower {
   // The points must make a curve.
   explicit CurveFollower(std::vector<CurvePoint> points) : points_(std::move(points)) {}
 
+  [[nodiscard]] const std::vector<CurvePoint>& points() const { return points_; }
+
   // The level to send for this reading, or none while the current one stands.
   [[nodiscard]] std::optional<int> next(double celsius);
   // The next reading sets a level, whatever it is: the last one did not reach the fans.

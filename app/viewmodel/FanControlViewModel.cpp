@@ -101,18 +101,6 @@ bool isFollowableTemperature(double celsius) {
   return celsius >= 1.0 && celsius <= 120.0;
 }
 
-std::string modeName(FanMode mode) {
-  switch (mode) {
-    case FanMode::system:
-      return "system";
-    case FanMode::manual:
-      return "manual";
-    case FanMode::max:
-      return "max";
-  }
-  return "system";
-}
-
 // For actions started from the interface: the failure is already in connectionState.
 QCoro::Task<> ignoringFailure(QCoro::Task<> operation) {
   try {
@@ -161,6 +149,15 @@ FanControlViewModel::FanControlViewModel(HelperClient& client, UserDefaults& def
     if (!curveTask_ || curveStore_->activeCurveID()) return;
     log::write("[Zephro] The fan curve in force was deleted; the fans go back to the system.");
     detach(ignoringFailure(setSystemMode()), "System mode");
+  });
+  // The curve the fans follow was edited: they follow its new points from now on.
+  connect(curveStore_.get(), &CurveStore::curvesChanged, this, [this] {
+    const auto id = curveStore_->activeCurveID();
+    if (!curveTask_ || !id) return;
+    const auto curve = curveStore_->curve(*id);
+    if (curve && curve->points != follower_->points()) {
+      detach(ignoringFailure(applyCurve(*curve)), "Fan curve");
+    }
   });
 }
 
@@ -273,8 +270,8 @@ QCoro::Task<> FanControlViewModel::refreshAfterWake() {
   // Only what the poll saw of the fans as Zephro left them: not after a failed poll or
   // another change.
   if (!forced || self->lastForced_ != forced || self->activeMode_ != FanMode::system) co_return;
-  log::write("[Zephro] Fans were released during sleep; applying " + modeName(forced->mode) +
-             " again.");
+  log::write(std::string("[Zephro] Fans were released during sleep; applying ") +
+             fanModeName(rawValue(forced->mode)) + " again.");
   self->beginChange();
   try {
     auto change = self->send(forced->mode, forced->percentages, forced->presetID);

@@ -134,7 +134,8 @@ class FanControlViewModel : public QObject {
   // Without fans nothing is sent. Throws the helper's error.
   [[nodiscard]] QCoro::Task<> adjustAllFans(int step);
   // Marks the curve active and makes the fans follow it, a step now and one every poll
-  // interval, popover open or not, until any other change ends it. When the first step's
+  // interval, popover open or not, until any other change ends it; an edit of its points in
+  // the curve store applies it again, a deletion hands the fans back. When the first step's
   // change fails, the curve ends and the helper's error is thrown. Points that make no
   // curve change nothing.
   [[nodiscard]] QCoro::Task<> applyCurve(FanCurve curve);

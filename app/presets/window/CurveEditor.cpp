@@ -253,7 +253,6 @@ void CurveEditor::save() {
   } else if (selectedCurveID_) {
     curve.id = *selectedCurveID_;
     curves->update(curve);
-    if (curves->activeCurveID() == curve.id) viewModel_->applyCurveWithID(curve.idText());
   }
 }
 

@@ -129,8 +129,7 @@ class CurveEditor : public QObject {
   Q_INVOKABLE void addPoint();
   // The remove button: takes the selected point away while more than 2 remain.
   Q_INVOKABLE void removeSelectedPoint();
-  // Stores the new curve or the changes to the selected one, when they break no rule. A
-  // changed curve the fans follow is applied again, so they follow its new points.
+  // Stores the new curve or the changes to the selected one, when they break no rule.
   Q_INVOKABLE void save();
   // The icon chooser's emoji input, as in the preset editor.
   Q_INVOKABLE QString takeEmojiInput(const QString& text);
