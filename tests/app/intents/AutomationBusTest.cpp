@@ -43,9 +43,9 @@ struct AutomationOnBus {
           if (!machineProfile.empty()) layout.machineProfile = machineProfile;
           return layout;
         }()),
-        services(layout, runner,
-                 std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
-                 StartupSettingsOpener(runner, "", "")),
+        services(std::make_shared<DevelopmentServiceManager>(
+            layout, runner, std::make_unique<AutostartLoginItem>(dir / "zephro.desktop", "zephro"),
+            StartupSettingsOpener(runner, "", ""))),
         vm(services, layout.socketPath.string()),
         caller(bus.connect(QStringLiteral("caller"))),
         instance(bus.connect(QStringLiteral("application"))),
@@ -72,7 +72,7 @@ struct AutomationOnBus {
         options);
   }
   // Never leave a helper running, whatever the test did.
-  ~AutomationOnBus() { (void)services.daemonService(kHelperPlistName)->unregisterService(); }
+  ~AutomationOnBus() { (void)services->daemonService(kHelperPlistName)->unregisterService(); }
 
   [[nodiscard]] FanControlViewModel& model() const { return *vm.viewModel; }
   // The emulated machine as the helper left it in its state file.
@@ -87,7 +87,7 @@ struct AutomationOnBus {
   }
   void stopHelper() {
     model().stopRefreshing();
-    (void)services.daemonService(kHelperPlistName)->unregisterService();
+    (void)services->daemonService(kHelperPlistName)->unregisterService();
     vm.client->invalidateConnection();
   }
 
@@ -122,7 +122,7 @@ struct AutomationOnBus {
   testing::TempDir dir;
   DevelopmentLayout layout;
   std::shared_ptr<CommandRunner> runner = std::make_shared<ProcessCommandRunner>();
-  DevelopmentServiceManager services;
+  std::shared_ptr<DevelopmentServiceManager> services;
   testing::ViewModelOnSocket vm;
   testing::PrivateBus bus;
   QDBusConnection caller;

@@ -110,8 +110,7 @@ TEST(CurveStore, KeepsItsOwnKeyAndLeavesOutEachStoredCurveThatBreaksARule) {
 
 // A mock helper: the firmware taking the fans back is what no emulated machine does.
 TEST(FanControlViewModel, AfterAWakeFansReleasedBehindZephroAreForcedAgainWithALine) {
-  FakeServiceManager services;
-  testing::ViewModelOnSocket vm(services);
+  testing::ViewModelOnSocket vm(std::make_shared<FakeServiceManager>());
   testing::ScriptedHelper helper;
   helper.fans = {FanInfoDTO(0, 2000, 1200, 6000, FanMode::system)};
   helper.followModeChanges = true;
@@ -144,8 +143,7 @@ TEST(FanCurveOnTheRealHelper, OutputsFollowTheTemperatureHoldInTheBandAndReturnW
                                 {{1200, 6000, 2000}, {1200, 6000, 2000}}, {{"TC0P", 50000}});
   testing::HelperProcess helper(dir.path(), "auto:" + root.string());
   ASSERT_TRUE(helper.start()) << testing::contentOf(helper.logFile());
-  FakeServiceManager services;
-  testing::ViewModelOnSocket vm(services, helper.socket());
+  testing::ViewModelOnSocket vm(std::make_shared<FakeServiceManager>(), helper.socket());
   auto& model = *vm.viewModel;
   const FanCurve curve = warmCurve();
   model.curveStore().add(curve);

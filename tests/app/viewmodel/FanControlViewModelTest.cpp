@@ -54,7 +54,7 @@ struct Harness {
     server = std::make_unique<InProcessHelperServer>(vm.socket, helper);
   }
 
-  FakeServiceManager services;
+  std::shared_ptr<FakeServiceManager> services = std::make_shared<FakeServiceManager>();
   ViewModelOnSocket vm;
   FanControlViewModel& model = *vm.viewModel;
   ScriptedHelper helper;
@@ -281,10 +281,10 @@ TEST(FanControlViewModel, AViewModelDestroyedMidOperationEndsItsTasksQuietly) {
 TEST(FanControlViewModel, InstallingThatNeedsApprovalOpensLoginItemsWithoutPolling) {
   Harness h;
   h.helper.hold();
-  h.services.scriptStatusAfterRegister({{static_cast<int>(ServiceStatus::requiresApproval)}});
+  h.services->scriptStatusAfterRegister({{static_cast<int>(ServiceStatus::requiresApproval)}});
   ASSERT_TRUE(ran(h.model.installHelper()));
   EXPECT_EQ(h.model.connectionState(), ConnectionState::needsApproval());
-  EXPECT_EQ(std::tuple(h.services.count("openSettings"), h.helper.heldCount(),
+  EXPECT_EQ(std::tuple(h.services->count("openSettings"), h.helper.heldCount(),
                        h.model.isInstallingHelper()),
             std::tuple(1, std::size_t{0}, false));
 }
@@ -307,7 +307,7 @@ TEST(FanControlViewModel, TheMenuBarIconStaysWhenNothingElseIsShown) {
   Harness h;
   h.vm.defaults.setBool("showIconInMenuBar", false);
   // Nothing else in the menu bar: a new view model turns the icon back on.
-  const FanControlViewModel model(*h.vm.client, h.vm.defaults, h.services,
+  const FanControlViewModel model(*h.vm.client, h.vm.defaults, *h.services,
                                   std::make_unique<WakeSource>());
   EXPECT_TRUE(h.vm.defaults.boolValue("showIconInMenuBar"));
   QSignalSpy textVisible(&model, &FanControlViewModel::isMenuBarTextVisibleChanged);
@@ -363,14 +363,14 @@ TEST(HeadlessApp, PrintsTheReadingAndEachQuitSignalHandsTheFansBackOnceThenFinis
 }
 
 TEST(HeadlessApp, TheLaunchCheckShowsApprovalOrWarns) {
-  FakeServiceManager services;
+  const auto services = std::make_shared<FakeServiceManager>();
   ViewModelOnSocket vm(services);  // nothing listens: the check registers the helper
-  services.scriptStatus({{static_cast<int>(ServiceStatus::requiresApproval)}});
+  services->scriptStatus({{static_cast<int>(ServiceStatus::requiresApproval)}});
   ASSERT_TRUE(ran(runLaunchCheck(*vm.viewModel)));
   EXPECT_EQ(vm.viewModel->connectionState(), ConnectionState::needsApproval());
 
   const log::Capture capture;
-  services.scriptStatus({{9}});
+  services->scriptStatus({{9}});
   ASSERT_TRUE(ran(runLaunchCheck(*vm.viewModel)));
   EXPECT_TRUE(capture.contains(
       "[Zephro] WARNING: Helper launch check failed: Unable to register the helper: Unknown "

@@ -8,20 +8,23 @@
 namespace zephro::testing {
 
 // A view model whose real client talks to whatever listens on a temp socket; the test fires wakes.
+// The client shares the service manager: a registration on its worker thread may still be
+// running when the test's objects go.
 struct ViewModelOnSocket {
-  explicit ViewModelOnSocket(ServiceManager& services, std::string socketPath = {})
+  explicit ViewModelOnSocket(const std::shared_ptr<ServiceManager>& services,
+                             std::string socketPath = {})
       : socket(socketPath.empty() ? (dir / "helper.sock").string() : std::move(socketPath)),
         defaults(QString::fromStdString((dir / "settings.json").string())) {
     HelperClientOptions clientOptions;
     clientOptions.connectionFactory = HelperClientOptions::connectingTo(socket);
-    clientOptions.serviceManager = std::shared_ptr<ServiceManager>(&services, [](auto*) {});
+    clientOptions.serviceManager = services;
     clientOptions.settleInterval = std::chrono::milliseconds(1);
     client = std::make_unique<HelperClient>(std::move(clientOptions));
     auto source = std::make_unique<WakeSource>();
     wake = source.get();
     // Intervals short enough that a test never waits on a real 2-second poll.
     viewModel = std::make_unique<FanControlViewModel>(
-        *client, defaults, services, std::move(source),
+        *client, defaults, *services, std::move(source),
         FanControlViewModelOptions{.pollInterval = std::chrono::milliseconds(20),
                                    .installPollInterval = std::chrono::milliseconds(20)});
   }

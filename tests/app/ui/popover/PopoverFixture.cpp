@@ -9,7 +9,7 @@
 namespace zephro::testing {
 PopoverFixture::PopoverFixture(QObject* parent)
     : QObject(parent),
-      settings_(std::make_unique<PopoverSettings>(vm_.defaults, services_)),
+      settings_(std::make_unique<PopoverSettings>(vm_.defaults, *services_)),
       updates_(std::make_unique<AppUpdateManager>(
           [](std::shared_ptr<update::UserDriver> driver, update::UpdaterDelegate&) {
             return std::make_unique<QuietUpdater>(std::move(driver));

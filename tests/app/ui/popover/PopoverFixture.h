@@ -86,7 +86,7 @@ class PopoverFixture : public QObject {
     return preset.idText();
   }
 
-  FakeServiceManager services_;
+  std::shared_ptr<FakeServiceManager> services_ = std::make_shared<FakeServiceManager>();
   ViewModelOnSocket vm_{services_};
   ScriptedHelper helper_;
   InProcessHelperServer server_{vm_.socket, helper_};
