@@ -28,4 +28,20 @@ QtObject {
         }
         return fg
     }
+
+    // The warning orange, darkened toward the window text where the window is light, until
+    // it reads at 4.5:1 against the window as text must.
+    function warningText(palette) {
+        const orange = Qt.rgba(1, 0.647, 0, 1)
+        const fg = palette.windowText
+        const bg = palette.window
+        for (let weight = 0; weight < 1; weight += 0.05) {
+            const mixed = Qt.rgba(orange.r + (fg.r - orange.r) * weight,
+                                  orange.g + (fg.g - orange.g) * weight,
+                                  orange.b + (fg.b - orange.b) * weight, 1)
+            if (contrast(mixed, bg) >= 4.5)
+                return mixed
+        }
+        return fg
+    }
 }

@@ -140,7 +140,7 @@ Item {
                 text: view.characterCount + "/" + view.maxLength
                 font.pixelSize: 9
                 color: view.characterCount >= view.maxLength
-                       ? "orange"
+                       ? Theme.warningText(view.palette)
                        : Theme.secondaryText(view.palette)
             }
         }
@@ -187,7 +187,7 @@ Item {
             SymbolGlyph {
                 name: view.sent ? "checkmark.circle.fill" : "exclamationmark.triangle.fill"
                 size: 13
-                color: view.sent ? "#2e9d3f" : "orange"
+                color: view.sent ? "#2e9d3f" : Theme.warningText(view.palette)
             }
             Text {
                 objectName: "statusText"
