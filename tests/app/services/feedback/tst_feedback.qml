@@ -72,9 +72,11 @@ TestCase {
             typeInto(area, data.typed)
         compare(FeedbackText.characterCount(form.message), data.count)
         verify(data.paste.startsWith(form.message) || form.message.startsWith(data.paste.slice(0, 10)))
+        // At the limit the counter turns from grey to orange, still legible as text.
         const counter = item(form, "counter")
-        compare([counter.text, Qt.colorEqual(counter.color, "orange")],
-                [data.count + "/1000", data.count >= 1000])
+        const warns = counter.color.r - counter.color.b > 0.3
+        compare([counter.text, warns], [data.count + "/1000", data.count >= 1000])
+        verify(Theme.contrast(counter.color, form.palette.window) >= 4.5)
     }
 
     // Within the 18-pixel margins: the placeholder whole on as many lines as it needs, an
