@@ -134,6 +134,7 @@ FanControlViewModel::FanControlViewModel(HelperClient& client, UserDefaults& def
 
   menuBarTextVisible_ = zephro::isMenuBarTextVisible(defaults_);
   connect(&defaults_, &UserDefaults::valueChanged, this, [this](const QString& key) {
+    if (key == QLatin1String(defaults::useFahrenheit.name)) emit useFahrenheitChanged();
     if (!isMenuBarTextKey(key)) return;
     const bool visible = zephro::isMenuBarTextVisible(defaults_);
     if (visible == menuBarTextVisible_) return;
@@ -599,6 +600,10 @@ void FanControlViewModel::ensureMenuBarIconVisible() {
 
 bool FanControlViewModel::isMenuBarTextVisible() const {
   return menuBarTextVisible_;
+}
+
+bool FanControlViewModel::useFahrenheit() const {
+  return defaults_.value(defaults::useFahrenheit);
 }
 
 void FanControlViewModel::setFans(std::vector<FanInfoDTO> fans) {

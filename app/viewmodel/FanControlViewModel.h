@@ -73,6 +73,8 @@ class FanControlViewModel : public QObject {
   Q_PROPERTY(zephro::CurveStore* curveStore READ curveStorePointer CONSTANT)
   /// The status item shows the fan speed or the temperature.
   Q_PROPERTY(bool isMenuBarTextVisible READ isMenuBarTextVisible NOTIFY isMenuBarTextVisibleChanged)
+  /// The user reads temperatures in degrees Fahrenheit.
+  Q_PROPERTY(bool useFahrenheit READ useFahrenheit NOTIFY useFahrenheitChanged)
 
  public:
   // FanMode for QML, with the same raw values. Int-sized: QML hands an enum argument over
@@ -160,6 +162,7 @@ class FanControlViewModel : public QObject {
   // With neither text shown in the menu bar, turns the icon back on.
   Q_INVOKABLE void ensureMenuBarIconVisible();
   [[nodiscard]] bool isMenuBarTextVisible() const;
+  [[nodiscard]] bool useFahrenheit() const;
 
  signals:
   void fansChanged();
@@ -170,6 +173,7 @@ class FanControlViewModel : public QObject {
   void isInstallingHelperChanged();
   void systemTemperatureChanged();
   void isMenuBarTextVisibleChanged();
+  void useFahrenheitChanged();
 
  private:
   [[nodiscard]] Mode qmlActiveMode() const { return static_cast<Mode>(rawValue(activeMode_)); }

@@ -21,10 +21,22 @@ Item {
 
     readonly property real lowest: editor.lowestCelsius
     readonly property real highest: editor.highestCelsius
+    readonly property bool fahrenheit: editor.viewModel ? editor.viewModel.useFahrenheit : false
+    readonly property string unit: fahrenheit ? "°F" : "°C"
+    // Temperatures in the unit the user reads; points stay in whole degrees Celsius.
+    function shown(celsius) {
+        return fahrenheit ? celsius * 9 / 5 + 32 : celsius
+    }
+    function celsiusOf(degrees) {
+        return fahrenheit ? (degrees - 32) * 5 / 9 : degrees
+    }
+    // Grid lines on round numbers of that unit: every 10 °C or every 20 °F.
     readonly property var temperatureTicks: {
+        const step = fahrenheit ? 20 : 10
         const ticks = []
-        for (let celsius = Math.ceil(lowest / 10) * 10; celsius <= highest; celsius += 10)
-            ticks.push(celsius)
+        for (let degrees = Math.ceil(shown(lowest) / step) * step; degrees <= shown(highest);
+             degrees += step)
+            ticks.push(degrees)
         return ticks
     }
 
@@ -41,7 +53,7 @@ Item {
         return (1 - y / plot.height) * 100
     }
     function degrees(celsius) {
-        return Number(celsius.toFixed(1)) + "°C"
+        return (fahrenheit ? Math.round(shown(celsius)) : Number(celsius.toFixed(1))) + unit
     }
 
     implicitHeight: 180
@@ -74,8 +86,8 @@ Item {
                 context.lineWidth = 1
                 context.strokeStyle = Style.withAlpha(chart.palette.windowText, 0.08)
                 context.beginPath()
-                for (const celsius of chart.temperatureTicks) {
-                    const x = Math.round(chart.xOf(celsius)) + 0.5
+                for (const degrees of chart.temperatureTicks) {
+                    const x = Math.round(chart.xOf(chart.celsiusOf(degrees))) + 0.5
                     context.moveTo(x, 0)
                     context.lineTo(x, height)
                 }
@@ -120,6 +132,9 @@ Item {
                 target: chart
 
                 function onPaletteChanged() {
+                    canvas.requestPaint()
+                }
+                function onTemperatureTicksChanged() {
                     canvas.requestPaint()
                 }
             }
@@ -257,9 +272,9 @@ Item {
         Text {
             required property var modelData
 
-            x: plot.x + chart.xOf(modelData) - width / 2
+            x: plot.x + chart.xOf(chart.celsiusOf(modelData)) - width / 2
             y: plot.y + plot.height + 4
-            text: modelData + "°C"
+            text: modelData + chart.unit
             font.pixelSize: Style.caption
             color: Theme.secondaryText(chart.palette)
         }

@@ -16,12 +16,13 @@ namespace {
 // whole degrees, always stay strictly rising.
 constexpr double kPointSpacing = 1.0;
 
-// "45–85°C": where the curve starts and stops rising.
-QString rangeText(const std::vector<CurvePoint>& points) {
+// "45–85°C" or "113–185°F": where the curve starts and stops rising.
+QString rangeText(const std::vector<CurvePoint>& points, bool fahrenheit) {
   if (points.empty()) return {};
+  const double start = points.front().celsius;
   return QStringLiteral("%1–%2")
-      .arg(std::lround(points.front().celsius))
-      .arg(temperatureText(points.back().celsius, false));
+      .arg(std::lround(fahrenheit ? start * 9.0 / 5.0 + 32.0 : start))
+      .arg(temperatureText(points.back().celsius, fahrenheit));
 }
 
 }  // namespace
@@ -50,6 +51,9 @@ void CurveEditor::setViewModel(FanControlViewModel* viewModel) {
   if (viewModel_) {
     connect(viewModel_, &FanControlViewModel::systemTemperatureChanged, this,
             &CurveEditor::nowChanged);
+    connect(viewModel_, &FanControlViewModel::useFahrenheitChanged, this, &CurveEditor::nowChanged);
+    connect(viewModel_, &FanControlViewModel::useFahrenheitChanged, this,
+            &CurveEditor::rowsChanged);
     connect(&viewModel_->curveStore(), &CurveStore::curvesChanged, this,
             &CurveEditor::curvesChanged);
   }
@@ -121,7 +125,8 @@ double CurveEditor::currentCelsius() const {
 }
 
 QString CurveEditor::currentTemperatureText() const {
-  return hasTemperature() ? temperatureText(currentCelsius(), false) : QString();
+  return hasTemperature() ? temperatureText(currentCelsius(), viewModel_->useFahrenheit())
+                          : QString();
 }
 
 int CurveEditor::currentPercent() const {
@@ -130,12 +135,13 @@ int CurveEditor::currentPercent() const {
 }
 
 QVariantList CurveEditor::rows() const {
-  const auto row = [](const FanCurve& curve, bool selected, bool unsaved) {
+  const bool fahrenheit = viewModel_ && viewModel_->useFahrenheit();
+  const auto row = [fahrenheit](const FanCurve& curve, bool selected, bool unsaved) {
     return QVariantMap{
         {QStringLiteral("id"), curve.idText()},
         {QStringLiteral("name"), curve.name},
         {QStringLiteral("symbol"), curve.symbolText()},
-        {QStringLiteral("valueText"), rangeText(curve.points)},
+        {QStringLiteral("valueText"), rangeText(curve.points, fahrenheit)},
         {QStringLiteral("isSelected"), selected},
         {QStringLiteral("isUnsaved"), unsaved},
     };

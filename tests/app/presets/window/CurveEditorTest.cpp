@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
+
 #include <functional>
 #include <ostream>
 #include <vector>
@@ -119,6 +121,17 @@ TEST(CurveEditor, SavesThroughTheStoreWhatTheRulesAllow) {
   const FanCurve saved = store.curves().front();
   EXPECT_EQ(std::tuple(saved.name, saved.points, editor.selectedCurveIDText(), editor.canSave()),
             std::tuple(QString("Quiet desk"), defaultCurvePoints(), saved.idText(), false));
+
+  // The row and the chart's reading in the unit the user reads, switched while shown.
+  const auto texts = [&editor] {
+    return std::pair(editor.rows().front().toMap().value("valueText").toString(),
+                     editor.currentTemperatureText());
+  };
+  EXPECT_EQ(texts(), std::pair(QString("45–85°C"), QString("48°C")));
+  QSignalSpy rowsChanged(&editor, &CurveEditor::rowsChanged);
+  fixture.settings()->setUseFahrenheit(true);
+  EXPECT_EQ(std::pair(texts(), rowsChanged.size()),
+            std::pair(std::pair(QString("113–185°F"), QString("118°F")), qsizetype{1}));
 
   // 47.5 °C: 5 % on the default points; 23 % once the first point rises to 20 %.
   fixture.viewModel()->applyCurveWithID(saved.idText());
