@@ -94,6 +94,13 @@ std::vector<Scene> scenes() {
          curves.select(fixture.viewModel()->curveStore().curves().at(1).idText());
          curves.setSelectedPoint(2);
        }},
+      {"curve-fahrenheit",
+       [](PopoverFixture& fixture, PresetEditor&, CurveEditor& curves) {
+         fixture.settings()->setUseFahrenheit(true);
+         addCurves(fixture);
+         curves.select(fixture.viewModel()->curveStore().curves().at(1).idText());
+         curves.setSelectedPoint(1);
+       }},
   };
 }
 
