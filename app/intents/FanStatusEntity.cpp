@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/viewmodel/StatusText.h"
+
 namespace zephro {
 
 FanStatusEntity FanStatusEntity::reading(const std::vector<FanInfoDTO>& fans, double celsius,
@@ -11,7 +13,7 @@ FanStatusEntity FanStatusEntity::reading(const std::vector<FanInfoDTO>& fans, do
   for (const auto& fan : fans) fastest = std::max(fastest, fan.currentRPM());
   FanStatusEntity entity;
   entity.rpm = static_cast<qint64>(std::trunc(fastest));
-  entity.temperature = useFahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
+  entity.temperature = shownDegrees(celsius, useFahrenheit);
   entity.temperatureUnit = useFahrenheit ? QStringLiteral("F") : QStringLiteral("C");
   return entity;
 }

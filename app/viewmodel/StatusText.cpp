@@ -19,10 +19,13 @@ long long wholeNumber(double value) {
 
 }  // namespace
 
+double shownDegrees(double celsius, bool fahrenheit) {
+  return fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
+}
+
 QString temperatureText(double celsius, bool fahrenheit) {
-  const double degrees = fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
-  return QString::number(wholeNumber(std::round(degrees))) + QStringLiteral("\u00b0") +
-         (fahrenheit ? QStringLiteral("F") : QStringLiteral("C"));
+  return QString::number(wholeNumber(std::round(shownDegrees(celsius, fahrenheit)))) +
+         QStringLiteral("\u00b0") + (fahrenheit ? QStringLiteral("F") : QStringLiteral("C"));
 }
 
 long long highestFanSpeed(std::span<const FanInfoDTO> fans) {

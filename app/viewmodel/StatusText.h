@@ -7,6 +7,9 @@
 
 namespace zephro {
 
+// Degrees in the unit the user reads.
+[[nodiscard]] double shownDegrees(double celsius, bool fahrenheit);
+
 // The temperature as the status item writes it: whole degrees, halves away from zero,
 // in Celsius or converted to Fahrenheit ("52°C", "68°F").
 [[nodiscard]] QString temperatureText(double celsius, bool fahrenheit);

@@ -19,9 +19,8 @@ constexpr double kPointSpacing = 1.0;
 // "45–85°C" or "113–185°F": where the curve starts and stops rising.
 QString rangeText(const std::vector<CurvePoint>& points, bool fahrenheit) {
   if (points.empty()) return {};
-  const double start = points.front().celsius;
   return QStringLiteral("%1–%2")
-      .arg(std::lround(fahrenheit ? start * 9.0 / 5.0 + 32.0 : start))
+      .arg(std::lround(shownDegrees(points.front().celsius, fahrenheit)))
       .arg(temperatureText(points.back().celsius, fahrenheit));
 }
 
