@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -139,6 +140,13 @@ class XEmbedEntry final : public TrayEntry {
   QSystemTrayIcon icon_;
 };
 
+bool watcherRuns(const QDBusConnection& bus) {
+  const QDBusConnectionInterface* const daemon = bus.interface();
+  return daemon != nullptr &&
+         daemon->isServiceRegistered(QString::fromLatin1(StatusNotifierItem::kWatcherService))
+             .value();
+}
+
 void waitForTheWatcher(StatusNotifierItem& item) {
   if (item.availability() != StatusNotifierItem::Availability::unknown) return;
   QEventLoop loop;
@@ -150,16 +158,22 @@ void waitForTheWatcher(StatusNotifierItem& item) {
 }  // namespace
 
 std::unique_ptr<TrayEntry> makeDesktopTray() {
-  const auto bus = QDBusConnection::sessionBus();
+  return makeDesktopTrayOn(QDBusConnection::sessionBus(), &QSystemTrayIcon::isSystemTrayAvailable);
+}
+
+std::unique_ptr<TrayEntry> makeDesktopTrayOn(const QDBusConnection& bus,
+                                             const std::function<bool()>& xembedTrayAvailable) {
   if (!bus.isConnected()) {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) return std::make_unique<XEmbedEntry>();
+    if (xembedTrayAvailable()) return std::make_unique<XEmbedEntry>();
     return nullptr;
   }
   StatusNotifierItem::Options options;
   options.iconThemePath = installedIconThemePath();
   auto item = std::make_unique<StatusNotifierItem>(bus, options);
   waitForTheWatcher(*item);
-  if (!item->isRegistered() && QSystemTrayIcon::isSystemTrayAvailable()) {
+  // A watcher busy at login (GNOME Shell's) answers after the wait; Qt's own icon would
+  // register with it too, as a plain picture without the reading.
+  if (!item->isRegistered() && !watcherRuns(bus) && xembedTrayAvailable()) {
     return std::make_unique<XEmbedEntry>();
   }
   return std::make_unique<NotifierItemEntry>(std::move(item), bus);
