@@ -4,6 +4,9 @@
 #include "platform/log/Log.h"
 
 namespace zephro {
+namespace {
+int running = 0;
+}  // namespace
 
 void detach(QCoro::Task<> task, std::string what) {
   detail::awaitDetached(std::move(task), std::move(what));
@@ -21,7 +24,18 @@ std::string describeException(const std::exception_ptr& error) {
   }
 }
 
+int runningDetachedTasks() {
+  return running;
+}
+
 namespace detail {
+DetachedTaskCount::DetachedTaskCount() {
+  ++running;
+}
+DetachedTaskCount::~DetachedTaskCount() {
+  --running;
+}
+
 void logDetachedFailure(const std::string& what, const std::exception_ptr& error) {
   log::write("[Zephro] " + what + " failed: " + describeException(error));
 }

@@ -24,13 +24,27 @@ void detach(QCoro::Task<T> task, std::string what);
 // The description used in log lines for an exception of any kind.
 [[nodiscard]] std::string describeException(const std::exception_ptr& error);
 
+// Detached tasks that have not ended yet, so that whoever owns what they use (a test's
+// helper and view model) can let them finish first. Main thread only.
+[[nodiscard]] int runningDetachedTasks();
+
 namespace detail {
 void logDetachedFailure(const std::string& what, const std::exception_ptr& error);
+
+// Counts a detached task from its start to its end, however it ends.
+class DetachedTaskCount {
+ public:
+  DetachedTaskCount();
+  ~DetachedTaskCount();
+  DetachedTaskCount(const DetachedTaskCount&) = delete;
+  DetachedTaskCount& operator=(const DetachedTaskCount&) = delete;
+};
 
 // A plain function (not a capturing lambda): its parameters live in its frame for as
 // long as it runs.
 template <typename T>
 QCoro::Task<> awaitDetached(QCoro::Task<T> task, std::string what) {
+  const DetachedTaskCount counted;
   try {
     co_await task;
   } catch (...) {

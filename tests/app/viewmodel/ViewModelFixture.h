@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/core/Detach.h"
 #include "app/core/HelperClient.h"
 #include "app/viewmodel/FanControlViewModel.h"
 #include "platform/defaults/UserDefaults.h"
+#include "tests/support/SpinUntil.h"
 #include "tests/support/TempDir.h"
 
 namespace zephro::testing {
@@ -11,6 +13,14 @@ namespace zephro::testing {
 // The client shares the service manager: a registration on its worker thread may still be
 // running when the test's objects go.
 struct ViewModelOnSocket {
+  // Last to go: the view model's polls and checks still under way end first, with an answer
+  // or an error from a helper that has stopped, rather than outlive the test.
+  struct Drain {
+    ~Drain() {
+      spinUntil([] { return runningDetachedTasks() == 0; }, std::chrono::seconds(30));
+    }
+  } drain;
+
   explicit ViewModelOnSocket(const std::shared_ptr<ServiceManager>& services,
                              std::string socketPath = {})
       : socket(socketPath.empty() ? (dir / "helper.sock").string() : std::move(socketPath)),
