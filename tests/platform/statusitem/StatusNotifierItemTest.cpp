@@ -13,6 +13,7 @@
 
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SpinUntil.h"
+#include "tests/support/TestWatcher.h"
 
 namespace zephro::statusitem {
 namespace {
@@ -44,42 +45,6 @@ class HostProbe : public QObject {
   QList<QDBusMessage> messages;
 };
 
-// Taken and given up as a panel starts and stops; tells items whether a host draws them.
-class TestWatcher : public QObject {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-  Q_PROPERTY(bool IsStatusNotifierHostRegistered MEMBER hostRegistered_)
-
- public:
-  explicit TestWatcher(QDBusConnection bus) : bus_(std::move(bus)) {
-    bus_.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportScriptableContents);
-  }
-  ~TestWatcher() override {
-    stop();
-    bus_.unregisterObject("/StatusNotifierWatcher");
-  }
-
-  bool start() { return bus_.registerService("org.kde.StatusNotifierWatcher"); }
-  void stop() { bus_.unregisterService("org.kde.StatusNotifierWatcher"); }
-  void setHostRegistered(bool registered) {
-    hostRegistered_ = registered;
-    registered ? emit StatusNotifierHostRegistered() : emit StatusNotifierHostUnregistered();
-  }
-  // Each registration's argument and its caller's unique name.
-  Q_SCRIPTABLE Q_SLOT void RegisterStatusNotifierItem(const QString& service,
-                                                      const QDBusMessage& message) {
-    registrations.append({service, message.service()});
-  }
-  Q_SIGNAL Q_SCRIPTABLE void StatusNotifierHostRegistered();
-  Q_SIGNAL Q_SCRIPTABLE void StatusNotifierHostUnregistered();
-
-  QList<QStringList> registrations;
-
- private:
-  QDBusConnection bus_;
-  bool hostRegistered_ = true;
-};
-
 class StatusNotifierItemTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(bus.isRunning()); }
@@ -104,7 +69,7 @@ class StatusNotifierItemTest : public ::testing::Test {
 
   testing::PrivateBus bus;
   QDBusConnection host = bus.connect();
-  TestWatcher watcher{bus.connect()};
+  testing::TestWatcher watcher{bus.connect()};
   std::optional<StatusNotifierItem> item;
 };
 
